@@ -1,0 +1,7 @@
+#pragma once
+// CStreamPlayer: reads recordings for play-back. Placeholder until play-back lands.
+
+class CStreamPlayer {
+public:
+    void Close() {}
+};

@@ -1,0 +1,5 @@
+#pragma once
+// The subcommands of the `thermal` tool. Each takes the arguments after its own name and returns
+// the process exit status: 0 success, 1 failure during work, 2 bad input or usage.
+
+int RunConvert(int argc, char** argv);

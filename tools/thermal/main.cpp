@@ -1,0 +1,51 @@
+// `thermal`: command-line companion of the viewer. Dispatches to one subcommand per file.
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "commands.h"
+
+namespace {
+
+struct Subcommand {
+    const char* name;
+    int (*run)(int, char**);
+    const char* summary;
+};
+
+constexpr Subcommand kSubcommands[] = {
+    {"convert", RunConvert, "convert a recording or capture into other formats"},
+};
+
+void PrintUsage(FILE* out) {
+    std::fprintf(out, "Usage: thermal COMMAND [ARGS...]\n\nCommands:\n");
+    for (const Subcommand& sub : kSubcommands) {
+        std::fprintf(out, "  %-10s %s\n", sub.name, sub.summary);
+    }
+    std::fprintf(out, "\nRun 'thermal COMMAND --help' for the options of one command.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return 2;
+    }
+    const std::string_view command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        PrintUsage(stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("thermal %s\n", THERMAL_VERSION);
+        return 0;
+    }
+    for (const Subcommand& sub : kSubcommands) {
+        if (command == sub.name) {
+            return sub.run(argc - 2, argv + 2);
+        }
+    }
+    std::fprintf(stderr, "thermal: unknown command '%s' (see 'thermal --help')\n", argv[1]);
+    return 2;
+}
