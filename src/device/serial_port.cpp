@@ -1,15 +1,290 @@
 #include "device/serial_port.h"
 
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <vector>
+
 namespace {
-constexpr uint32_t kErrorInvalidHandle = 6;
+using namespace std::chrono_literals;
+
+// Errors a pseudo-terminal (or other tty without a UART behind it) gives for line settings it
+// does not have; they are not failures.
+bool IsUnsupported(int error) {
+    return error == ENOTTY || error == EINVAL || error == ENOTSUP;
+}
+}  // namespace
+
+CSerialPort::~CSerialPort() {
+    Close();
 }
 
 uint32_t CSerialPort::Open(const std::string& name) {
     m_portName = name;
-    return kErrorInvalidHandle;
+    m_lastError = 0;
+    if (m_isOpen) {
+        return 0;
+    }
+    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        m_lastError = static_cast<uint32_t>(errno);
+        return m_lastError;
+    }
+    // TIOCEXCL keeps other openers out but not root; the flock also covers root and other
+    // programs that lock ports, and both together leave no gap.
+    if (::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        m_lastError = static_cast<uint32_t>(errno == EWOULDBLOCK ? EBUSY : errno);
+        ::close(fd);
+        return m_lastError;
+    }
+    m_hComm = fd;
+    m_isOpen = 1;
+    m_isDisconnected.store(false);
+    m_hasCounters = false;
+    Configure();
+    return StartMonitor();
 }
 
-uint32_t CSerialPort::Write(uint32_t, const uint8_t*, uint32_t* written) {
-    if (written) *written = 0;
-    return kErrorInvalidHandle;
+uint32_t CSerialPort::Configure() {
+    m_lastError = 0;
+    if (!m_isOpen) {
+        return kErrorInvalidHandle;
+    }
+    termios tio{};
+    if (::tcgetattr(m_hComm, &tio) != 0) {
+        m_lastError = static_cast<uint32_t>(errno);
+        return m_lastError;
+    }
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    if (m_parity != 0) {
+        tio.c_cflag |= PARENB;
+    }
+    if (m_stopBits != 0) {
+        tio.c_cflag |= CSTOPB;
+    }
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY | PARMRK | INPCK);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, B115200);
+    ::cfsetospeed(&tio, B115200);
+    if (::tcsetattr(m_hComm, TCSANOW, &tio) != 0) {
+        m_lastError = static_cast<uint32_t>(errno);
+        return m_lastError;
+    }
+    // The module must not see DTR or RTS raised.
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    if (::ioctl(m_hComm, TIOCMBIC, &lines) != 0 && !IsUnsupported(errno)) {
+        m_lastError = static_cast<uint32_t>(errno);
+        return m_lastError;
+    }
+    ::tcflush(m_hComm, TCIOFLUSH);
+    return 0;
+}
+
+uint32_t CSerialPort::StartMonitor() {
+    m_lastError = 0;
+    if (m_hThread || !m_isOpen) {
+        m_lastError = kErrorInvalidHandle;
+        return m_lastError;
+    }
+    m_hStopEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_hStopEvent < 0) {
+        m_lastError = static_cast<uint32_t>(errno);
+        return m_lastError;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_exitLock);
+        m_isMonitorDone = false;
+    }
+    try {
+        m_hThread = std::make_unique<std::thread>(&CSerialPort::MonitorThread, this);
+    } catch (const std::system_error& error) {
+        ::close(m_hStopEvent);
+        m_hStopEvent = -1;
+        m_lastError = static_cast<uint32_t>(error.code().value());
+        return m_lastError;
+    }
+    // The monitor drains the driver buffer at line rate; ask for real-time priority and
+    // carry on at normal priority when the system refuses.
+    sched_param param{};
+    param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    pthread_setschedparam(m_hThread->native_handle(), SCHED_FIFO, &param);
+    pthread_setname_np(m_hThread->native_handle(), "serial monitor");
+    return 0;
+}
+
+void CSerialPort::Close() {
+    if (!m_isOpen) {
+        return;
+    }
+    ::tcflush(m_hComm, TCIOFLUSH);
+    std::this_thread::sleep_for(100ms);
+    if (m_hThread) {
+        StopMonitor(1000);
+    }
+    // Leave no exclusive flag behind on a tty that someone else keeps open.
+    ::ioctl(m_hComm, TIOCNXCL);
+    ::close(m_hComm);
+    m_hComm = -1;
+    m_isOpen = 0;
+}
+
+uint32_t CSerialPort::StopMonitor(uint32_t timeoutMs) {
+    if (!m_hThread) {
+        return 0;
+    }
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t ignored = ::write(m_hStopEvent, &one, sizeof one);
+    std::this_thread::sleep_for(100ms);
+    {
+        std::unique_lock<std::mutex> lock(m_exitLock);
+        m_exitSignal.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [this] { return m_isMonitorDone; });
+    }
+    // The monitor never blocks anywhere but on the stop descriptor, so it ends; a thread is
+    // never killed from outside, whatever it holds.
+    m_hThread->join();
+    m_hThread.reset();
+    ::close(m_hStopEvent);
+    m_hStopEvent = -1;
+    return 0;
+}
+
+uint32_t CSerialPort::Write(uint32_t count, const uint8_t* data, uint32_t* written) {
+    m_lastError = 0;
+    if (written != nullptr) {
+        *written = 0;
+    }
+    if (m_hComm < 0) {
+        m_lastError = kErrorInvalidHandle;
+        return m_lastError;
+    }
+    uint32_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(m_hComm, data + done, count - done);
+        if (n > 0) {
+            done += static_cast<uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno == EAGAIN) {
+            pollfd pfd{m_hComm, POLLOUT, 0};
+            if (::poll(&pfd, 1, 2000) > 0 && (pfd.revents & POLLOUT)) {
+                continue;
+            }
+            m_lastError = static_cast<uint32_t>(ETIMEDOUT);
+        } else {
+            m_lastError = static_cast<uint32_t>(n < 0 ? errno : EIO);
+        }
+        break;
+    }
+    if (written != nullptr) {
+        *written = done;
+    }
+    if (m_lastError == 0 && ::tcdrain(m_hComm) != 0 && !IsUnsupported(errno)) {
+        m_lastError = static_cast<uint32_t>(errno);
+    }
+    return m_lastError;
+}
+
+uint32_t CSerialPort::Purge(int rx, int tx) {
+    m_lastError = 0;
+    if (m_hComm < 0) {
+        m_lastError = kErrorInvalidHandle;
+        return m_lastError;
+    }
+    const int which = rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : tx ? TCOFLUSH : -1;
+    if (which >= 0 && ::tcflush(m_hComm, which) != 0) {
+        m_lastError = static_cast<uint32_t>(errno);
+    }
+    return m_lastError;
+}
+
+uint32_t CSerialPort::LineErrorsSinceLastBatch() {
+    serial_icounter_struct counts{};
+    if (::ioctl(m_hComm, TIOCGICOUNT, &counts) != 0) {
+        return 0;  // no UART behind this tty (a pseudo-terminal): no line errors to report
+    }
+    const LineCounters now{counts.frame, counts.parity, counts.overrun + counts.buf_overrun,
+                           counts.brk};
+    uint32_t errors = 0;
+    if (m_hasCounters) {
+        errors |= now.frame != m_lastCounters.frame ? CE_FRAME : 0;
+        errors |= now.parity != m_lastCounters.parity ? CE_RXPARITY : 0;
+        errors |= now.overrun != m_lastCounters.overrun ? CE_OVERRUN : 0;
+        errors |= now.brk != m_lastCounters.brk ? CE_BREAK : 0;
+    }
+    m_lastCounters = now;
+    m_hasCounters = true;
+    return errors;
+}
+
+void CSerialPort::MonitorThread() {
+    LineErrorsSinceLastBatch();  // counters before the first batch
+    std::vector<uint8_t> buffer;
+    pollfd fds[2] = {{m_hStopEvent, POLLIN, 0}, {m_hComm, POLLIN, 0}};
+    bool isGone = false;
+    while (true) {
+        // Once the device is gone only the stop request is waited for: no busy loop on a
+        // descriptor that reports hang-up for ever.
+        const int n = ::poll(fds, isGone ? 1 : 2, -1);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        if (fds[0].revents & POLLIN) {
+            break;
+        }
+        if (isGone) {
+            continue;
+        }
+        const short events = fds[1].revents;
+        bool lost = (events & (POLLERR | POLLNVAL)) != 0;
+        if (!lost && (events & (POLLIN | POLLHUP))) {
+            int queued = 0;
+            if (::ioctl(m_hComm, FIONREAD, &queued) != 0 || queued <= 0) {
+                queued = 1;  // let read() tell data from hang-up
+            }
+            buffer.resize(static_cast<size_t>(queued));
+            const ssize_t got = ::read(m_hComm, buffer.data(), buffer.size());
+            if (got > 0) {
+                const uint32_t errors = LineErrorsSinceLastBatch();
+                if (m_receiveCallback != nullptr) {
+                    m_receiveCallback(m_callbackContext, static_cast<uint32_t>(got), errors,
+                                      buffer.data());
+                }
+            } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+                lost = true;
+            }
+        }
+        if (lost) {
+            isGone = true;
+            m_isDisconnected.store(true);
+            if (m_disconnectCallback != nullptr) {
+                m_disconnectCallback(m_callbackContext);
+            }
+        }
+    }
+    ::tcflush(m_hComm, TCIOFLUSH);
+    std::this_thread::sleep_for(500ms);
+    {
+        std::lock_guard<std::mutex> lock(m_exitLock);
+        m_isMonitorDone = true;
+    }
+    m_exitSignal.notify_all();
 }

@@ -1,0 +1,127 @@
+#include "device/command_reply.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "device/reply_end_rules.h"
+
+namespace {
+constexpr int kMaxChunk = 2048;  // chunks this size or larger are ignored whole
+constexpr int kKeptWindowBytes = kResyncWindowBytes - kFrameBytes;  // 4224: two blocks
+}  // namespace
+
+CCommandReply::CCommandReply(std::string commandText, uint8_t letter, ReplyCallback callback,
+                             void* context)
+    : m_commandText(std::move(commandText)),
+      m_letter(letter),
+      m_replyCallback(callback),
+      m_callbackContext(context) {}
+
+void CCommandReply::Collect(int count, const uint8_t* bytes) {
+    if (m_isDone.load(std::memory_order_relaxed) || count <= 0 || bytes == nullptr ||
+        count >= kMaxChunk) {
+        return;
+    }
+    if (IsFrameLetter(m_letter)) {
+        CollectFrameBytes(count, bytes);
+    } else {
+        CollectTextBytes(count, bytes);
+    }
+}
+
+void CCommandReply::CollectFrameBytes(int count, const uint8_t* bytes) {
+    if (m_buffer.empty()) {
+        m_buffer.assign(kFrameBytes + 1, 0);
+    }
+    while (count > 0) {
+        const size_t room = kFrameBytes - m_length;
+        if (static_cast<size_t>(count) < room) {
+            std::memcpy(m_buffer.data() + m_length, bytes, count);
+            m_length += count;
+            return;
+        }
+        std::memcpy(m_buffer.data() + m_length, bytes, room);
+        m_length = kFrameBytes;
+        ProcessBlock();
+        bytes += room;
+        count -= static_cast<int>(room);
+    }
+}
+
+void CCommandReply::ProcessBlock() {
+    uint8_t* block = m_buffer.data();
+    if (m_windowFill == 0) {
+        if (IsFrameMarkerAt(block + kFrameMarkerOffset)) {
+            Complete();
+        } else {
+            std::memcpy(m_window.data(), block, kFrameBytes);
+            m_windowFill = kFrameBytes;
+        }
+        m_length = 0;
+        return;
+    }
+    std::memcpy(m_window.data() + m_windowFill, block, kFrameBytes);
+    m_windowFill += kFrameBytes;
+    m_length = 0;
+    if (m_windowFill < kResyncWindowBytes) {
+        return;
+    }
+    const std::optional<int> start = FindFrameStartInWindow(m_window.data());
+    if (!start) {
+        // Keep the last two blocks: a frame may still end in the next one.
+        std::memmove(m_window.data(), m_window.data() + kFrameBytes, kKeptWindowBytes);
+        m_windowFill = kKeptWindowBytes;
+        return;
+    }
+    std::memcpy(block, m_window.data() + *start, kFrameBytes);
+    m_length = kFrameBytes;
+    Complete();
+    m_length = 0;
+    const int next = *start + kFrameBytes;
+    if (next + kFrameBytes > kResyncWindowBytes) {
+        // The window's tail is the beginning of the next frame.
+        const int tail = kResyncWindowBytes - next;
+        std::memcpy(block, m_window.data() + next, tail);
+        m_length = tail;
+    }
+    m_windowFill = 0;
+}
+
+void CCommandReply::CollectTextBytes(int count, const uint8_t* bytes) {
+    const bool isFirstChunk = m_length == 0;
+    m_buffer.insert(m_buffer.begin() + m_length, bytes, bytes + count);
+    m_length += count;
+    if (m_length > kMaxTextReplyBytes) {
+        const size_t excess = m_length - kMaxTextReplyBytes;
+        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + excess);
+        m_length = kMaxTextReplyBytes;
+    }
+    if (m_letter == 'w') {
+        // The table is only judged from its second chunk on.
+        if (!isFirstChunk && IsCalibrationTableComplete(m_buffer.data(), m_length)) {
+            Complete();
+        }
+        return;
+    }
+    if (IsTextReplyComplete(m_letter, m_buffer.data(), m_length)) {
+        Complete();
+    }
+}
+
+void CCommandReply::Complete() {
+    if (m_isDone.load(std::memory_order_relaxed)) {
+        return;
+    }
+    if (IsFrameLetter(m_letter)) {
+        if (m_replyText.empty()) {
+            m_replyText = "Frame data...";
+        }
+    } else {
+        m_replyText.assign(reinterpret_cast<const char*>(m_buffer.data()), m_length);
+    }
+    if (m_replyCallback != nullptr) {
+        m_replyCallback(m_callbackContext, this, m_replyText, m_buffer.data(),
+                        static_cast<int>(m_length));
+    }
+}

@@ -1,0 +1,303 @@
+#include "device/module_simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include "device/simulated_replies.h"
+#include "device/simulated_scene.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+constexpr size_t kMaxPendingOutput = 256 * 1024;  // nobody reads: the bytes are lost, as on a wire
+constexpr int kMaxFramesPerPass = 64;
+}  // namespace
+
+// One pseudo-terminal. The simulator keeps the slave side open as well, so the line survives the
+// viewer closing and reopening it, and a closed master is seen by the viewer as a hang-up.
+struct CModuleSimulator::Line {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+
+    ~Line() {
+        if (master >= 0) {
+            ::close(master);
+        }
+        if (slave >= 0) {
+            ::close(slave);
+        }
+    }
+};
+
+namespace {
+std::string OpenLine(int& master, int& slave, std::string& path) {
+    char name[256] = {};
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        return std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
+    }
+    termios tio{};
+    ::tcgetattr(slave, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(slave, TCSANOW, &tio);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    path = name;
+    return {};
+}
+
+std::string UpdateLink(const std::string& link, const std::string& target) {
+    if (link.empty()) {
+        return {};
+    }
+    std::error_code error;
+    const std::string temporary = link + ".tmp";
+    std::filesystem::remove(temporary, error);
+    std::filesystem::create_symlink(target, temporary, error);
+    if (!error) {
+        std::filesystem::rename(temporary, link, error);
+    }
+    return error ? "cannot link " + link + ": " + error.message() : std::string();
+}
+}  // namespace
+
+CModuleSimulator::CModuleSimulator(SimulatorOptions options) : m_options(std::move(options)) {}
+
+CModuleSimulator::~CModuleSimulator() {
+    Stop();
+}
+
+std::string CModuleSimulator::Start() {
+    if (m_hThread) {
+        return "the simulator is already running";
+    }
+    auto line = std::make_unique<Line>();
+    if (std::string error = OpenLine(line->master, line->slave, line->path); !error.empty()) {
+        return error;
+    }
+    if (std::string error = UpdateLink(m_options.linkPath, line->path); !error.empty()) {
+        return error;
+    }
+    m_hStopEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_hStopEvent < 0) {
+        return std::string("cannot create an event: ") + std::strerror(errno);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        m_slavePath = line->path;
+    }
+    m_line = std::move(line);
+    m_hThread = std::make_unique<std::thread>(&CModuleSimulator::Run, this);
+    return {};
+}
+
+void CModuleSimulator::Stop() {
+    if (!m_hThread) {
+        return;
+    }
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t ignored = ::write(m_hStopEvent, &one, sizeof one);
+    m_hThread->join();
+    m_hThread.reset();
+    ::close(m_hStopEvent);
+    m_hStopEvent = -1;
+    m_line.reset();
+    if (!m_options.linkPath.empty()) {
+        std::error_code error;
+        std::filesystem::remove(m_options.linkPath, error);
+    }
+}
+
+std::string CModuleSimulator::SlavePath() const {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    return m_slavePath;
+}
+
+std::string CModuleSimulator::ReceivedBytes() const {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    return m_received;
+}
+
+void CModuleSimulator::Run() {
+    std::mt19937 rng(m_options.seed);
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    SimulatedModuleState module;
+    std::string output;        // bytes waiting for the line
+    bool isStreaming = false;  // a continuous stream runs
+    bool isTemperature = true;
+    uint64_t streamFrames = 0;  // frames of the current stream
+    uint64_t lineFrames = 0;    // frames sent on the current line
+    bool hasDisconnected = false;
+    Clock::time_point streamStart;
+    Clock::time_point reconnectAt;
+    const auto period = std::chrono::duration<double>(1.0 / std::max(m_options.fps, 0.001));
+
+    auto queueFrame = [&](bool temperature) {
+        const SimFrameBlock block = BuildSimulatedFrame(m_framesSent.load(), temperature, rng);
+        if (m_options.garbageRate > 0 && chance(rng) < m_options.garbageRate) {
+            std::uniform_int_distribution<int> size(1, 300);
+            std::uniform_int_distribution<int> value(0, 255);
+            for (int i = size(rng); i > 0; --i) {
+                output.push_back(static_cast<char>(value(rng)));
+            }
+        }
+        size_t dropAt = block.size();
+        size_t dropCount = 0;
+        if (m_options.dropRate > 0 && chance(rng) < m_options.dropRate) {
+            dropAt = std::uniform_int_distribution<size_t>(0, block.size() - 65)(rng);
+            dropCount = std::uniform_int_distribution<size_t>(1, 64)(rng);
+        }
+        for (size_t i = 0; i < block.size(); ++i) {
+            if (i < dropAt || i >= dropAt + dropCount) {
+                output.push_back(static_cast<char>(block[i]));
+            }
+        }
+        ++m_framesSent;
+        ++lineFrames;
+    };
+
+    auto answer = [&](uint8_t letter) {
+        if (m_options.silentOn.find(static_cast<char>(letter)) != std::string::npos) {
+            return;
+        }
+        switch (letter) {
+            case 'K':
+            case 't':
+                isStreaming = true;
+                isTemperature = letter == 'K';
+                streamFrames = 0;
+                streamStart = Clock::now();
+                break;
+            case 'k':
+            case 'c':
+            case 'C':
+                isStreaming = false;
+                queueFrame(letter != 'c');
+                break;
+            case 'x':
+            case 'T':
+                isStreaming = false;
+                output += SimulatedTextReply(letter, module);
+                break;
+            case 'M':
+                output += SimulatedInfoReply(module);
+                break;
+            case 'a':
+            case 'A':
+                module.mclkKHz += letter == 'a' ? kSimulatedMclkStepKHz : -kSimulatedMclkStepKHz;
+                output += SimulatedMclkStepReply(module);
+                break;
+            case 'w':
+                isStreaming = false;
+                output += SimulatedCalibrationTable();
+                break;
+            default:
+                output += SimulatedTextReply(letter, module);
+                break;
+        }
+    };
+
+    uint8_t input[4096];
+    while (true) {
+        const bool isLineUp = m_line && m_line->master >= 0;
+        int timeoutMs = 100;
+        if (!isLineUp) {
+            timeoutMs = static_cast<int>(std::max<int64_t>(
+                0, std::chrono::duration_cast<std::chrono::milliseconds>(reconnectAt - Clock::now())
+                       .count()));
+        } else if (isStreaming) {
+            const auto due = streamStart + std::chrono::duration_cast<Clock::duration>(
+                                               period * static_cast<double>(streamFrames + 1));
+            timeoutMs = static_cast<int>(std::max<int64_t>(
+                0,
+                std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count()));
+        }
+        pollfd fds[2] = {{m_hStopEvent, POLLIN, 0},
+                         {isLineUp ? m_line->master : -1,
+                          static_cast<short>(POLLIN | (output.empty() ? 0 : POLLOUT)), 0}};
+        if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
+            break;
+        }
+        if (fds[0].revents & POLLIN) {
+            break;
+        }
+        if (!isLineUp) {
+            if (Clock::now() >= reconnectAt) {
+                auto line = std::make_unique<Line>();
+                if (OpenLine(line->master, line->slave, line->path).empty()) {
+                    UpdateLink(m_options.linkPath, line->path);
+                    std::lock_guard<std::mutex> lock(m_stateLock);
+                    m_slavePath = line->path;
+                    m_line = std::move(line);
+                    lineFrames = 0;
+                }
+            }
+            continue;
+        }
+        if (fds[1].revents & POLLIN) {
+            const ssize_t got = ::read(m_line->master, input, sizeof input);
+            if (got > 0) {
+                {
+                    std::lock_guard<std::mutex> lock(m_stateLock);
+                    m_received.append(reinterpret_cast<const char*>(input), got);
+                }
+                for (ssize_t i = 0; i < got; ++i) {
+                    if (m_byteLogger) {
+                        m_byteLogger(input[i]);
+                    }
+                    answer(input[i]);
+                }
+            }
+        }
+        if (isStreaming) {
+            const auto elapsed = Clock::now() - streamStart;
+            const auto due = static_cast<uint64_t>(std::chrono::duration<double>(elapsed).count() /
+                                                   period.count());
+            for (int n = 0; streamFrames < due && n < kMaxFramesPerPass; ++n) {
+                queueFrame(isTemperature);
+                ++streamFrames;
+            }
+            // Far behind (a very high rate on a busy machine): skip ahead rather than burst.
+            if (due > streamFrames + kMaxFramesPerPass) {
+                streamFrames = due;
+            }
+        }
+        if (output.size() > kMaxPendingOutput) {
+            output.clear();  // no reader: what the module sends meanwhile is gone
+        }
+        while (!output.empty()) {
+            size_t size = output.size();
+            if (m_options.chunking) {
+                size = std::min(size, std::uniform_int_distribution<size_t>(1, 700)(rng));
+            }
+            const ssize_t put = ::write(m_line->master, output.data(), size);
+            if (put <= 0) {
+                break;
+            }
+            output.erase(0, static_cast<size_t>(put));
+            if (m_options.chunking) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        }
+        if (!hasDisconnected && m_options.disconnectAfter >= 0 &&
+            lineFrames >= static_cast<uint64_t>(m_options.disconnectAfter)) {
+            // Pull the plug once; the line comes back on a fresh terminal half a second later.
+            hasDisconnected = true;
+            ++m_disconnections;
+            m_line.reset();
+            output.clear();
+            isStreaming = false;
+            reconnectAt = Clock::now() + std::chrono::milliseconds(500);
+        }
+    }
+}
