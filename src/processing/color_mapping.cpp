@@ -1,0 +1,117 @@
+#include "processing/color_mapping.h"
+
+#include <cstring>
+
+#include "processing/conversion.h"
+
+namespace {
+
+uint8_t ClampIndex(float position) {
+    const double rounded = position + 0.5;
+    if (rounded < kFirstUsedEntry) {
+        return kFirstUsedEntry;
+    }
+    if (rounded > kLastUsedEntry) {
+        return kLastUsedEntry;
+    }
+    return static_cast<uint8_t>(rounded);
+}
+
+MarkerCell CellOf(int index) {
+    return {index % kFrameColumns, index / kFrameColumns};
+}
+
+void Colour(const uint8_t indices[kPixelCount], const uint32_t palette[kPaletteSize],
+            uint8_t small[kSmallImageBytes]) {
+    for (int i = 0; i < kPixelCount; ++i) {
+        const uint32_t entry = palette[indices[i]];
+        small[3 * i] = static_cast<uint8_t>(entry);
+        small[3 * i + 1] = static_cast<uint8_t>(entry >> 8);
+        small[3 * i + 2] = static_cast<uint8_t>(entry >> 16);
+    }
+}
+
+}  // namespace
+
+ExtremeIndices AutomaticIndices(const uint16_t values[kPixelCount], uint8_t indices[kPixelCount]) {
+    // Strict comparisons from these start values: the first pixel with the extreme value wins,
+    // and an all-zero frame keeps the maximum on pixel 0.
+    int maximum = 0;
+    int minimum = 2147483647;
+    ExtremeIndices extremes;
+    for (int i = 0; i < kPixelCount; ++i) {
+        if (values[i] > maximum) {
+            maximum = values[i];
+            extremes.maxIndex = i;
+        }
+        if (values[i] < minimum) {
+            minimum = values[i];
+            extremes.minIndex = i;
+        }
+    }
+    if (maximum <= minimum) {
+        std::memset(indices, kFirstUsedEntry, kPixelCount);
+        return extremes;
+    }
+    const double span = maximum - minimum;
+    for (int i = 0; i < kPixelCount; ++i) {
+        indices[i] = ClampIndex(static_cast<float>((values[i] - minimum) * 256.0 / span));
+    }
+    return extremes;
+}
+
+void ManualIndices(const uint16_t values[kPixelCount], float lower, float upper,
+                   uint8_t indices[kPixelCount], MarkerCell& minCell, MarkerCell& maxCell) {
+    minCell = {};
+    maxCell = {};
+    // The lower test comes first, so bounds that cross never reach the division.
+    const double span = static_cast<double>(upper) - lower;
+    for (int i = 0; i < kPixelCount; ++i) {
+        const float value = values[i];
+        if (value <= lower) {
+            indices[i] = kFirstUsedEntry;
+            minCell = CellOf(i);
+        } else if (value >= upper) {
+            indices[i] = kLastUsedEntry;
+            maxCell = CellOf(i);
+        } else {
+            indices[i] = ClampIndex(
+                static_cast<float>((values[i] - static_cast<double>(lower)) * 256.0 / span));
+        }
+    }
+}
+
+void MapFrameColours(char modeLetter, uint16_t values[kPixelCount],
+                     const uint16_t offsets[kOffsetCount], bool subtractElOffsets,
+                     const ColourScale& scale, const uint32_t palette[kPaletteSize], int mirrorMode,
+                     uint8_t small[kSmallImageBytes], MarkerCell& minCell, MarkerCell& maxCell) {
+    const bool voltage = IsVoltageMode(modeLetter);
+    if (voltage && subtractElOffsets) {
+        SubtractElOffsets(values, offsets);
+    }
+    uint8_t indices[kPixelCount];
+    if (scale.mode == kScalingManual) {
+        float lower = scale.lower;
+        float upper = scale.upper;
+        if (!voltage) {
+            // Temperature values are deci-kelvin.
+            lower = static_cast<float>(lower * 10.0);
+            upper = static_cast<float>(upper * 10.0);
+        }
+        ManualIndices(values, lower, upper, indices, minCell, maxCell);
+    } else {
+        const ExtremeIndices extremes = AutomaticIndices(values, indices);
+        minCell = CellOf(extremes.minIndex);
+        maxCell = CellOf(extremes.maxIndex);
+    }
+    Colour(indices, palette, small);
+    MirrorSmallImage(mirrorMode, small, minCell, maxCell);
+}
+
+void MapRawFrame(const uint16_t values[kPixelCount], const uint32_t palette[kPaletteSize],
+                 uint8_t small[kSmallImageBytes], uint8_t image[kImageBytes]) {
+    uint8_t indices[kPixelCount];
+    AutomaticIndices(values, indices);
+    Colour(indices, palette, small);
+    ResampleNearest(small, kFrameRows, kFrameColumns, image, kImageHeight, kImageWidth, true);
+}

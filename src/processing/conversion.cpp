@@ -1,0 +1,47 @@
+#include "processing/conversion.h"
+
+#include <cmath>
+
+double TemperatureForOutput(uint16_t value, int unit) {
+    const float kelvin = KelvinOf(value);
+    if (unit == kUnitKelvin) {
+        return kelvin;
+    }
+    if (unit == kUnitCelsius) {
+        return kelvin - kCelsiusOffset;
+    }
+    return (kelvin - kCelsiusOffset) * kFahrenheitFactor + kFahrenheitOffset;
+}
+
+void SubtractElOffsets(uint16_t values[kPixelCount], const uint16_t offsets[kOffsetCount]) {
+    for (int i = 0; i < kPixelCount; ++i) {
+        values[i] = static_cast<uint16_t>(values[i] - offsets[i % kFrameColumns]);
+    }
+}
+
+void AddElOffsets(uint16_t values[kPixelCount], const uint16_t offsets[kOffsetCount]) {
+    for (int i = 0; i < kPixelCount; ++i) {
+        values[i] = static_cast<uint16_t>(values[i] + offsets[i % kFrameColumns]);
+    }
+}
+
+uint16_t TruncateToWord(double number) {
+    if (!std::isfinite(number) || std::fabs(number) >= 9.0e18) {
+        return 0;
+    }
+    return static_cast<uint16_t>(static_cast<int64_t>(number) & 0xFFFF);
+}
+
+uint16_t ValueFromText(double number, char fileMode) {
+    switch (fileMode) {
+        case 'V':
+            return TruncateToWord(number / kVoltsPerCount);
+        case 'C':
+            return TruncateToWord((number + kCelsiusOffset) * 10.0);
+        case 'F':
+            return TruncateToWord(
+                ((number - kFahrenheitOffset) / kFahrenheitFactor + kCelsiusOffset) * 10.0);
+        default:
+            return TruncateToWord(number * 10.0);
+    }
+}

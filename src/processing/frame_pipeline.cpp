@@ -1,0 +1,331 @@
+#include "processing/frame_pipeline.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "processing/color_mapping.h"
+#include "processing/conversion.h"
+#include "processing/frame_queue.h"
+#include "processing/frame_stack.h"
+#include "processing/markers.h"
+#include "processing/palette.h"
+#include "recording/text_frame.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kWaitSlice{500};
+constexpr std::chrono::milliseconds kStopTimeout{2000};
+
+// The buffers of the frame in progress. One set belongs to the processing thread, one to the
+// synchronous entry points, so the two paths never write into each other's frame.
+struct WorkArea {
+    FrameData frame{};
+    uint8_t small[kSmallImageBytes] = {};
+    std::vector<uint8_t> smooth = std::vector<uint8_t>(kSmoothWidth * kSmoothHeight * 3);
+    std::vector<uint8_t> image = std::vector<uint8_t>(kImageBytes);
+    MarkerCell minCell;
+    MarkerCell maxCell;
+    TextRendering text;
+    uint32_t palette[kPaletteSize] = {};
+};
+
+}  // namespace
+
+struct CFramePipeline::State {
+    // Settings: single values any thread may store at any time.
+    std::atomic<int> scalingMode{kScalingAutomatic};
+    std::atomic<float> upperBound{0.0f};
+    std::atomic<float> lowerBound{0.0f};
+    std::atomic<float> centre{0.0f};
+    std::atomic<int> mirrorMode{kMirrorNone};
+    std::atomic<int> unit{kUnitKelvin};
+    std::atomic<int> interpolate{0};
+    std::atomic<int> subtractElOffsets{0};
+    std::atomic<int> firstPixel{1};
+    std::atomic<int> pixelCount{1056};
+
+    mutable std::mutex paletteLock;  // guards paletteTable
+    uint32_t paletteTable[kPaletteSize] = {};
+
+    mutable std::mutex stackLock;  // guards stacks
+    CFrameStack stacks;
+
+    mutable std::mutex callbackLock;  // guards callback and callbackOwner
+    FrameReadyCallback callback = nullptr;
+    void* callbackOwner = nullptr;
+
+    mutable std::mutex resultLock;  // guards minText, maxText and header
+    std::string minText;
+    std::string maxText;
+    uint16_t header[kHeaderWordCount] = {};
+
+    CFrameQueue queue;
+
+    std::mutex endLock;  // guards threadEnded
+    std::condition_variable endEvent;
+    bool threadEnded = false;
+
+    WorkArea threadWork;  // processing thread only
+    WorkArea callerWork;  // synchronous entry points only
+
+    void ColourAndEnlarge(WorkArea& work, char modeLetter);
+    void RenderAndPublish(WorkArea& work, bool voltage, bool temperature);
+    void Deliver(WorkArea& work, char modeLetter, const uint8_t* raw);
+    int ProcessBlock(WorkArea& work, char modeLetter, int byteCount, const uint8_t* bytes);
+    static void Run(std::shared_ptr<State> state);
+};
+
+void CFramePipeline::State::ColourAndEnlarge(WorkArea& work, char modeLetter) {
+    {
+        std::lock_guard<std::mutex> lock(paletteLock);
+        std::memcpy(work.palette, paletteTable, sizeof work.palette);
+    }
+    ColourScale scale;
+    scale.mode = scalingMode.load();
+    scale.upper = upperBound.load();
+    scale.lower = lowerBound.load();
+    MapFrameColours(modeLetter, work.frame.values, work.frame.offsets,
+                    subtractElOffsets.load() != 0, scale, work.palette, mirrorMode.load(),
+                    work.small, work.minCell, work.maxCell);
+    BuildDisplayImage(work.small, interpolate.load() != 0, work.smooth.data(), work.image.data());
+}
+
+void CFramePipeline::State::RenderAndPublish(WorkArea& work, bool voltage, bool temperature) {
+    if (voltage) {
+        RenderVoltageTextInto(work.frame, work.text);
+    } else if (temperature) {
+        RenderTemperatureTextInto(work.frame, unit.load(), work.text);
+    } else {
+        work.text.text.clear();
+    }
+    std::lock_guard<std::mutex> lock(resultLock);
+    if (voltage || temperature) {
+        minText = work.text.minText;
+        maxText = work.text.maxText;
+    }
+    std::memcpy(header, work.frame.header, sizeof header);
+}
+
+void CFramePipeline::State::Deliver(WorkArea& work, char modeLetter, const uint8_t* raw) {
+    FrameReadyCallback target;
+    void* owner;
+    {
+        std::lock_guard<std::mutex> lock(callbackLock);
+        target = callback;
+        owner = callbackOwner;
+    }
+    if (target != nullptr) {
+        target(owner, &modeLetter, work.text.text, raw, work.image.data(), work.frame.values);
+    }
+}
+
+int CFramePipeline::State::ProcessBlock(WorkArea& work, char modeLetter, int byteCount,
+                                        const uint8_t* bytes) {
+    if (byteCount != kFrameBlockSize || bytes == nullptr) {
+        return 0;
+    }
+    DecodeFrameBlock(bytes, work.frame);
+    {
+        std::lock_guard<std::mutex> lock(stackLock);
+        stacks.Push(work.frame.values, work.frame.offsets);
+        stacks.Average(work.frame.values, work.frame.offsets);
+    }
+    ColourAndEnlarge(work, modeLetter);
+    DrawMarkers(work.image.data(), work.minCell, work.maxCell);
+    RenderAndPublish(work, IsVoltageMode(modeLetter), IsTemperatureMode(modeLetter));
+    Deliver(work, modeLetter, bytes);
+    return 1;
+}
+
+void CFramePipeline::State::Run(std::shared_ptr<State> state) {
+    for (;;) {
+        const CFrameQueue::WaitResult result = state->queue.Wait(kWaitSlice);
+        if (result == CFrameQueue::WaitResult::kStopped) {
+            break;
+        }
+        if (result == CFrameQueue::WaitResult::kWork) {
+            state->queue.DrainPending([&state](QueuedFrame& frame) {
+                state->ProcessBlock(state->threadWork, frame.modeLetter, frame.byteCount,
+                                    frame.bytes.data());
+            });
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(state->endLock);
+        state->threadEnded = true;
+    }
+    state->endEvent.notify_all();
+}
+
+CFramePipeline::CFramePipeline() : m_state(std::make_shared<State>()) {
+    BuildPalette(4, m_state->paletteTable);
+    m_thread = std::thread(&State::Run, m_state);  // the frame processing thread
+}
+
+CFramePipeline::~CFramePipeline() {
+    StopThread();
+}
+
+void CFramePipeline::StopThread() {
+    if (!m_thread.joinable()) {
+        return;
+    }
+    m_state->queue.RequestStop();
+    bool ended;
+    {
+        std::unique_lock<std::mutex> lock(m_state->endLock);
+        ended =
+            m_state->endEvent.wait_for(lock, kStopTimeout, [this] { return m_state->threadEnded; });
+    }
+    if (ended) {
+        m_thread.join();
+    } else {
+        // Killing a thread can leave locks held and buffers half-written; the thread owns a
+        // share of the state and ends by itself once its callback returns.
+        m_thread.detach();
+    }
+}
+
+void CFramePipeline::QueueFrame(char modeLetter, int byteCount, const uint8_t* bytes) {
+    QueuedFrame frame;
+    frame.modeLetter = modeLetter;
+    frame.byteCount = byteCount;
+    if (bytes != nullptr && byteCount > 0) {
+        frame.bytes.assign(bytes, bytes + byteCount);
+    } else {
+        frame.byteCount = 0;
+    }
+    m_state->queue.Push(std::move(frame));
+}
+
+int CFramePipeline::ProcessFrameNow(char modeLetter, int byteCount, const uint8_t* bytes) {
+    return m_state->ProcessBlock(m_state->callerWork, modeLetter, byteCount, bytes);
+}
+
+int CFramePipeline::ProcessTextFrame(int offsetsSubtracted, char fileMode, std::string_view text) {
+    const std::optional<FrameData> parsed = ParseTextFrame(text, fileMode);
+    if (!parsed) {
+        return 0;
+    }
+    WorkArea& work = m_state->callerWork;
+    work.frame = *parsed;
+    if (offsetsSubtracted != 0) {
+        AddElOffsets(work.frame.values, work.frame.offsets);
+    }
+    const bool voltage = fileMode == 'V';
+    const char modeLetter = voltage ? 't' : 'k';
+    m_state->ColourAndEnlarge(work, modeLetter);
+    m_state->RenderAndPublish(work, voltage, !voltage);
+    m_state->Deliver(work, modeLetter, nullptr);
+    return 1;
+}
+
+void CFramePipeline::MapRawFrame(const uint16_t values[kPixelCount], uint8_t* smallImage,
+                                 uint8_t* image) const {
+    if (values == nullptr || smallImage == nullptr || image == nullptr) {
+        return;
+    }
+    uint32_t palette[kPaletteSize];
+    {
+        std::lock_guard<std::mutex> lock(m_state->paletteLock);
+        std::memcpy(palette, m_state->paletteTable, sizeof palette);
+    }
+    ::MapRawFrame(values, palette, smallImage, image);
+}
+
+void CFramePipeline::SetCallback(FrameReadyCallback callback, void* owner) {
+    std::lock_guard<std::mutex> lock(m_state->callbackLock);
+    m_state->callback = callback;
+    m_state->callbackOwner = owner;
+}
+
+void CFramePipeline::SelectPalette(int number) {
+    std::lock_guard<std::mutex> lock(m_state->paletteLock);
+    BuildPalette(number, m_state->paletteTable);
+}
+
+void CFramePipeline::SetMirrorMode(int mode) {
+    m_state->mirrorMode = mode;
+}
+int CFramePipeline::GetMirrorMode() const {
+    return m_state->mirrorMode;
+}
+void CFramePipeline::SetUnit(int unit) {
+    m_state->unit = unit;
+}
+int CFramePipeline::GetUnit() const {
+    return m_state->unit;
+}
+void CFramePipeline::SetInterpolation(int flag) {
+    m_state->interpolate = flag != 0 ? 1 : 0;
+}
+int CFramePipeline::IsInterpolation() const {
+    return m_state->interpolate;
+}
+
+void CFramePipeline::SetElOffsetSubtraction(int flag) {
+    m_state->subtractElOffsets = flag != 0 ? 1 : 0;
+}
+
+int CFramePipeline::IsElOffsetSubtraction() const {
+    return m_state->subtractElOffsets;
+}
+void CFramePipeline::SetAutoScaling() {
+    m_state->scalingMode = kScalingAutomatic;
+}
+
+void CFramePipeline::SetManualScaling(float upper, float lower, float centre) {
+    m_state->upperBound = upper;
+    m_state->lowerBound = lower;
+    m_state->centre = centre;
+    m_state->scalingMode = kScalingManual;
+}
+
+int CFramePipeline::GetScalingMode() const {
+    return m_state->scalingMode;
+}
+
+void CFramePipeline::SetStackSizes(int frame, int offset, int thermal) {
+    std::lock_guard<std::mutex> lock(m_state->stackLock);
+    m_state->stacks.Resize(frame, offset, thermal);
+}
+
+void CFramePipeline::GetStackSizes(int& frame, int& offset, int& thermal) const {
+    std::lock_guard<std::mutex> lock(m_state->stackLock);
+    m_state->stacks.GetSizes(frame, offset, thermal);
+}
+
+void CFramePipeline::GetStackCounts(int& frame, int& offset, int& thermal) const {
+    std::lock_guard<std::mutex> lock(m_state->stackLock);
+    m_state->stacks.GetCounts(frame, offset, thermal);
+}
+
+void CFramePipeline::GetMinMaxText(std::string& minimum, std::string& maximum) const {
+    std::lock_guard<std::mutex> lock(m_state->resultLock);
+    minimum = m_state->minText;
+    maximum = m_state->maxText;
+}
+
+uint16_t CFramePipeline::GetVddCode() const {
+    std::lock_guard<std::mutex> lock(m_state->resultLock);
+    return VddCodeFromHeader(m_state->header);
+}
+
+uint16_t CFramePipeline::GetAmbientCode() const {
+    std::lock_guard<std::mutex> lock(m_state->resultLock);
+    return AmbientCodeFromHeader(m_state->header);
+}
+
+void CFramePipeline::SetPixelRange(int first, int count) {
+    m_state->firstPixel = first;
+    m_state->pixelCount = count;
+}
+
+void CFramePipeline::GetPixelRange(int& first, int& count) const {
+    first = m_state->firstPixel;
+    count = m_state->pixelCount;
+}

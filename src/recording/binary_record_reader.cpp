@@ -1,0 +1,20 @@
+#include "recording/binary_record_reader.h"
+
+char ModeLetterOfRecord(const uint8_t header[kBinaryRecordHeaderSize]) {
+    return header[5] == 'T' ? 'K' : 't';
+}
+
+std::vector<BinaryRecordView> SplitBinaryRecords(const uint8_t* bytes, std::size_t size,
+                                                 std::size_t* trailingBytes) {
+    std::vector<BinaryRecordView> records;
+    const std::size_t count = bytes == nullptr ? 0 : size / kBinaryRecordSize;
+    records.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const uint8_t* record = bytes + i * kBinaryRecordSize;
+        records.push_back({ModeLetterOfRecord(record), record + kBinaryRecordHeaderSize});
+    }
+    if (trailingBytes != nullptr) {
+        *trailingBytes = bytes == nullptr ? 0 : size % kBinaryRecordSize;
+    }
+    return records;
+}

@@ -1,0 +1,300 @@
+#include "recording/text_frame.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "processing/conversion.h"
+
+namespace {
+
+// A rendered field: the number and its TAB, padded to 16 bytes so a frame is assembled with
+// fixed-size copies.
+struct Field {
+    char text[15];
+    uint8_t length;  // including the TAB
+};
+
+using FieldTable = std::array<Field, 65536>;
+
+// Formats like printf's "%+.Nf". std::to_chars is exact and, unlike printf, ignores the locale
+// that a GUI may have switched to.
+Field MakeField(double number, int decimals) {
+    Field field{};
+    char* begin = field.text;
+    char* end = field.text + sizeof field.text - 1;
+    if (!std::signbit(number)) {
+        *begin++ = '+';
+    }
+    const std::to_chars_result result =
+        std::to_chars(begin, end, number, std::chars_format::fixed, decimals);
+    *result.ptr = '\t';
+    field.length = static_cast<uint8_t>(result.ptr + 1 - field.text);
+    return field;
+}
+
+template <typename Convert>
+std::unique_ptr<FieldTable> BuildTable(int decimals, Convert convert) {
+    auto table = std::make_unique<FieldTable>();
+    for (int value = 0; value < 65536; ++value) {
+        (*table)[value] = MakeField(convert(static_cast<uint16_t>(value)), decimals);
+    }
+    return table;
+}
+
+const FieldTable& VoltageTable() {
+    static const std::unique_ptr<FieldTable> table =
+        BuildTable(4, [](uint16_t counts) { return VoltsOf(counts); });
+    return *table;
+}
+
+const FieldTable& TemperatureTable(int unit) {
+    auto make = [](int u) {
+        return BuildTable(1, [u](uint16_t value) { return TemperatureForOutput(value, u); });
+    };
+    static const std::unique_ptr<FieldTable> kelvin = make(kUnitKelvin);
+    static const std::unique_ptr<FieldTable> celsius = make(kUnitCelsius);
+    static const std::unique_ptr<FieldTable> fahrenheit = make(kUnitFahrenheit);
+    if (unit == kUnitKelvin) {
+        return *kelvin;
+    }
+    return unit == kUnitCelsius ? *celsius : *fahrenheit;
+}
+
+std::string_view WithoutTab(const Field& field) {
+    return std::string_view(field.text, field.length - 1u);
+}
+
+// Longest possible text: 33 lines of 32 fields of at most 15 characters, and the line ends.
+constexpr std::size_t kMaxTextBytes = 33 * (32 * 15 + 2);
+
+char* Put(char* out, const Field& field) {
+    std::memcpy(out, field.text, sizeof(Field));  // may copy padding; the next field overwrites it
+    return out + field.length;
+}
+
+char* EndLine(char* out) {
+    out[0] = '\r';
+    out[1] = '\n';
+    return out + 2;
+}
+
+void RenderInto(const FrameData& frame, const FieldTable& pixels, const FieldTable& minMax,
+                TextRendering& out) {
+    // sizeof(Field) bytes of slack: the last field's padding is copied past its end.
+    out.text.resize(kMaxTextBytes + sizeof(Field));
+    char* p = out.text.data();
+    uint16_t minimum = 65535;
+    uint16_t maximum = 0;
+    for (int r = 0; r < kFrameRows; ++r) {
+        const uint16_t* row = frame.values + r * kFrameColumns;
+        for (int c = kFrameColumns - 1; c >= 0; --c) {
+            const uint16_t value = row[c];
+            minimum = value < minimum ? value : minimum;
+            maximum = value > maximum ? value : maximum;
+            p = Put(p, pixels[value]);
+        }
+        p = EndLine(p);
+    }
+    const FieldTable& volts = VoltageTable();
+    for (int c = kOffsetCount - 1; c >= 0; --c) {
+        p = Put(p, volts[frame.offsets[c]]);
+    }
+    p = EndLine(p);
+    // Header words 0 to 3 are not written; their places and the rest of the first half hold zeros.
+    for (int i = 0; i < 16; ++i) {
+        p = Put(p, volts[0]);
+    }
+    for (int word = 4; word < kHeaderWordCount; ++word) {
+        p = Put(p, volts[frame.header[word]]);
+        p = Put(p, volts[frame.header[word]]);
+    }
+    p = EndLine(p);
+    out.text.resize(static_cast<std::size_t>(p - out.text.data()));
+    // The conversions are monotonic, so the extreme values give the extreme temperatures and
+    // voltages, and the minimum and maximum are always in kelvin or volts.
+    out.minText.assign(WithoutTab(minMax[minimum]));
+    out.maxText.assign(WithoutTab(minMax[maximum]));
+}
+
+bool IsSpace(char ch) {
+    return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
+}
+
+// A decimal number at the start of `field` as the C library's strtod reads it: leading white
+// space skipped, trailing text ignored, 0 when there is no number. Plain fixed-point fields, the
+// only ones this program writes, take an exact fast path: an integer of at most 15 digits
+// divided by an exact power of ten rounds the same as strtod.
+double ParseNumber(std::string_view field) {
+    std::size_t i = 0;
+    while (i < field.size() && IsSpace(field[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < field.size() && (field[i] == '+' || field[i] == '-')) {
+        negative = field[i] == '-';
+        ++i;
+    }
+    const std::size_t numberStart = i;
+    int64_t mantissa = 0;
+    int digits = 0;
+    int decimals = 0;
+    bool seenPoint = false;
+    for (; i < field.size(); ++i) {
+        const char ch = field[i];
+        if (ch >= '0' && ch <= '9') {
+            if (digits < 18) {
+                mantissa = mantissa * 10 + (ch - '0');
+            }
+            ++digits;
+            decimals += seenPoint ? 1 : 0;
+        } else if (ch == '.' && !seenPoint) {
+            seenPoint = true;
+        } else {
+            break;
+        }
+    }
+    const bool plainEnd = i == field.size() || (field[i] != 'e' && field[i] != 'E');
+    if (digits > 0 && digits <= 15 && plainEnd) {
+        static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        const double magnitude = static_cast<double>(mantissa) / kPowers[decimals];
+        return negative ? -magnitude : magnitude;
+    }
+    double number = 0.0;
+    const char* begin = field.data() + numberStart;
+    const std::from_chars_result result =
+        std::from_chars(begin, field.data() + field.size(), number);
+    if (result.ec != std::errc() && result.ec != std::errc::result_out_of_range) {
+        return 0.0;
+    }
+    return negative ? -number : number;
+}
+
+// Splits one line into exactly 32 fields; text after the last TAB is ignored.
+bool ParseLine(std::string_view line, double fields[32]) {
+    int count = 0;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] != '\t') {
+            continue;
+        }
+        if (count == 32) {
+            return false;
+        }
+        fields[count++] = ParseNumber(line.substr(start, i - start));
+        start = i + 1;
+    }
+    return count == 32;
+}
+
+}  // namespace
+
+std::string_view TemperatureFieldText(uint16_t value, int unit) {
+    return WithoutTab(TemperatureTable(unit)[value]);
+}
+
+std::string_view VoltageFieldText(uint16_t counts) {
+    return WithoutTab(VoltageTable()[counts]);
+}
+
+void RenderTemperatureTextInto(const FrameData& frame, int unit, TextRendering& out) {
+    RenderInto(frame, TemperatureTable(unit), TemperatureTable(kUnitKelvin), out);
+}
+
+void RenderVoltageTextInto(const FrameData& frame, TextRendering& out) {
+    RenderInto(frame, VoltageTable(), VoltageTable(), out);
+}
+
+TextRendering RenderTemperatureText(const FrameData& frame, int unit) {
+    TextRendering out;
+    RenderTemperatureTextInto(frame, unit, out);
+    return out;
+}
+
+TextRendering RenderVoltageText(const FrameData& frame) {
+    TextRendering out;
+    RenderVoltageTextInto(frame, out);
+    return out;
+}
+
+std::optional<FrameData> ParseTextFrame(std::string_view text, char fileMode) {
+    constexpr int kLines = kFrameRows + 2;
+    std::array<std::string_view, kLines> lines;
+    int count = 0;
+    std::size_t start = 0;
+    for (std::size_t cr = text.find('\r'); cr != std::string_view::npos;
+         cr = text.find('\r', start)) {
+        if (count == kLines) {
+            return std::nullopt;
+        }
+        lines[count++] = text.substr(start, cr - start);
+        start = cr + 1;
+    }
+    // A last line without its CR still counts when it is longer than a stray line end.
+    if (text.size() - start > 6) {
+        if (count == kLines) {
+            return std::nullopt;
+        }
+        lines[count++] = text.substr(start);
+    }
+    if (count != kLines) {
+        return std::nullopt;
+    }
+    FrameData frame{};
+    double fields[32];
+    for (int r = 0; r < kFrameRows; ++r) {
+        if (!ParseLine(lines[r], fields)) {
+            return std::nullopt;
+        }
+        for (int c = 0; c < kFrameColumns; ++c) {
+            frame.values[r * kFrameColumns + c] = ValueFromText(fields[31 - c], fileMode);
+        }
+    }
+    if (!ParseLine(lines[kFrameRows], fields)) {
+        return std::nullopt;
+    }
+    for (int c = 0; c < kOffsetCount; ++c) {
+        frame.offsets[c] = CountsFromVolts(fields[31 - c]);
+    }
+    if (!ParseLine(lines[kFrameRows + 1], fields)) {
+        return std::nullopt;
+    }
+    for (int word = 0; word < 4; ++word) {
+        frame.header[word] = CountsFromVolts(fields[word]);
+    }
+    for (int word = 4; word < kHeaderWordCount; ++word) {
+        frame.header[word] = CountsFromVolts(fields[16 + 2 * (word - 4)]);
+    }
+    return frame;
+}
+
+char TextStreamModeChar(char modeLetter, int unit) {
+    if (IsVoltageMode(modeLetter)) {
+        return 'V';
+    }
+    if (unit == kUnitKelvin) {
+        return 'K';
+    }
+    return unit == kUnitCelsius ? 'C' : 'F';
+}
+
+std::string MakeTextStreamRecord(char modeChar, char elOffChar, std::string_view text) {
+    const char header[] = {'M', 'o', 'd', 'e', '=', modeChar,  ' ',  'E',
+                           'l', 'O', 'f', 'f', '=', elOffChar, '\r', '\n'};
+    std::string record;
+    record.reserve(sizeof header + text.size() + text.size() / 8);
+    auto append = [&record](std::string_view part) {
+        for (char ch : part) {
+            if (ch == '\n') {
+                record.push_back('\r');
+            }
+            record.push_back(ch);
+        }
+    };
+    append(std::string_view(header, sizeof header));
+    append(text);
+    return record;
+}
