@@ -3,3 +3,6 @@
 // the process exit status: 0 success, 1 failure during work, 2 bad input or usage.
 
 int RunConvert(int argc, char** argv);
+// The capture form of convert: CAPTURE.raw OUTPUT.bds [--letter K|k|t|c].
+int RunConvertCapture(int argc, char** argv);
+int RunSim(int argc, char** argv);

@@ -15,6 +15,7 @@ struct Subcommand {
 
 constexpr Subcommand kSubcommands[] = {
     {"convert", RunConvert, "convert a recording or capture into other formats"},
+    {"sim", RunSim, "simulate the sensor module on a pseudo-terminal"},
 };
 
 void PrintUsage(FILE* out) {

@@ -1,0 +1,16 @@
+#include "recording/binary_record.h"
+
+#include <cstring>
+
+char RecordModeCharacter(char modeLetter) {
+    return modeLetter == 't' || modeLetter == 'c' ? 'V' : 'T';
+}
+
+BinaryRecord EncodeBinaryRecord(char modeLetter, const uint8_t* block) {
+    BinaryRecord record{};
+    std::memcpy(record.data(), "Mode=", 5);
+    record[5] = static_cast<uint8_t>(RecordModeCharacter(modeLetter));
+    std::memcpy(record.data() + kBinaryRecordHeaderSize, block,
+                kBinaryRecordSize - kBinaryRecordHeaderSize);
+    return record;
+}

@@ -1,0 +1,16 @@
+#pragma once
+// Writing binary stream records (.bds): a 16-byte header, "Mode=" and the mode character (`V`
+// for voltage frames, `T` otherwise) padded with zero bytes, followed by the 2112-byte frame block
+// exactly as the module sent it. Reading them back is binary_record_reader.h. Pure; any thread.
+#include <array>
+#include <cstdint>
+
+#include "recording/binary_record_reader.h"
+
+using BinaryRecord = std::array<uint8_t, kBinaryRecordSize>;
+
+// The mode character of the header for a frame's mode letter: `V` for `t` and `c`, else `T`.
+char RecordModeCharacter(char modeLetter);
+
+// One record of the frame `block` (kBinaryRecordSize - kBinaryRecordHeaderSize bytes).
+BinaryRecord EncodeBinaryRecord(char modeLetter, const uint8_t* block);

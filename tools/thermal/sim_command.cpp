@@ -1,0 +1,140 @@
+// `thermal sim`: runs the simulated module in the foreground on a pseudo-terminal, prints the
+// device path to open, logs every byte it receives, and runs until interrupted (or --duration).
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "commands.h"
+#include "device/module_simulator.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_isInterrupted = 0;
+
+void OnSignal(int) {
+    g_isInterrupted = 1;
+}
+
+void PrintSimUsage(FILE* out) {
+    std::fprintf(out,
+                 "Usage: thermal sim [OPTIONS]\n"
+                 "Simulates the thermopile module on a pseudo-terminal and prints its path.\n\n"
+                 "  --fps RATE              frames per second of a stream (default 5.4)\n"
+                 "  --seed N                seed for scene, noise and faults (default 1)\n"
+                 "  --link PATH             keep a symlink PATH pointing at the device\n"
+                 "  --garbage-rate P        chance per frame of stray bytes before it (0..1)\n"
+                 "  --drop-rate P           chance per frame of losing bytes inside it (0..1)\n"
+                 "  --chunking              write in random sizes\n"
+                 "  --disconnect-after N    drop the line after N frames, once\n"
+                 "  --silent-on LETTERS     never answer these command letters\n"
+                 "  --duration SECONDS      stop after this long (default: until interrupted)\n"
+                 "  --quiet                 do not log received bytes\n");
+}
+
+bool ParseDouble(const char* text, double low, double high, double* value) {
+    char* end = nullptr;
+    const double parsed = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(parsed >= low && parsed <= high)) {
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+}  // namespace
+
+int RunSim(int argc, char** argv) {
+    SimulatorOptions options;
+    double duration = 0;
+    bool isQuiet = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto needValue = [&]() -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "thermal sim: %s needs a value\n", arg.c_str());
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        const char* value = nullptr;
+        double number = 0;
+        if (arg == "--help" || arg == "-h") {
+            PrintSimUsage(stdout);
+            return 0;
+        } else if (arg == "--chunking") {
+            options.chunking = true;
+        } else if (arg == "--quiet") {
+            isQuiet = true;
+        } else if (arg == "--fps" || arg == "--seed" || arg == "--garbage-rate" ||
+                   arg == "--drop-rate" || arg == "--disconnect-after" || arg == "--duration") {
+            if ((value = needValue()) == nullptr) {
+                return 2;
+            }
+            const double high = arg == "--fps"                          ? 100000.0
+                                : arg == "--seed"                       ? 4294967295.0
+                                : arg == "--duration"                   ? 1e7
+                                : arg.find("rate") != std::string::npos ? 1.0
+                                                                        : 1e12;
+            const double low = arg == "--fps" ? 0.001 : 0.0;
+            if (!ParseDouble(value, low, high, &number)) {
+                std::fprintf(stderr, "thermal sim: bad value '%s' for %s\n", value, arg.c_str());
+                return 2;
+            }
+            if (arg == "--fps") {
+                options.fps = number;
+            } else if (arg == "--seed") {
+                options.seed = static_cast<uint32_t>(number);
+            } else if (arg == "--garbage-rate") {
+                options.garbageRate = number;
+            } else if (arg == "--drop-rate") {
+                options.dropRate = number;
+            } else if (arg == "--disconnect-after") {
+                options.disconnectAfter = static_cast<int64_t>(number);
+            } else {
+                duration = number;
+            }
+        } else if (arg == "--silent-on" || arg == "--link") {
+            if ((value = needValue()) == nullptr) {
+                return 2;
+            }
+            (arg == "--link" ? options.linkPath : options.silentOn) = value;
+        } else {
+            std::fprintf(stderr, "thermal sim: unknown option '%s' (see 'thermal sim --help')\n",
+                         arg.c_str());
+            return 2;
+        }
+    }
+
+    CModuleSimulator simulator(options);
+    if (!isQuiet) {
+        simulator.SetByteLogger([](uint8_t byte) {
+            if (byte >= 0x20 && byte < 0x7F) {
+                std::printf("received 0x%02X '%c'\n", byte, byte);
+            } else {
+                std::printf("received 0x%02X\n", byte);
+            }
+            std::fflush(stdout);
+        });
+    }
+    if (const std::string error = simulator.Start(); !error.empty()) {
+        std::fprintf(stderr, "thermal sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%s\n", simulator.SlavePath().c_str());
+    std::fflush(stdout);
+
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(duration);
+    while (!g_isInterrupted && (duration <= 0 || std::chrono::steady_clock::now() < deadline)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    simulator.Stop();
+    std::fprintf(stderr, "thermal sim: %llu frames sent\n",
+                 static_cast<unsigned long long>(simulator.FramesSent()));
+    return 0;
+}
