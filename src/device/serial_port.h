@@ -49,8 +49,8 @@ class CSerialPort {
     uint32_t Configure();
     // Starts the monitor thread; 6 if one runs already.
     uint32_t StartMonitor();
-    // Discards pending input and output, stops the monitor (waits up to about 1.7 s in all:
-    // 100 ms, the stop, and the thread's own 500 ms pause) and closes the device.
+    // Discards pending input and output, waits 100 ms, stops the monitor (about 0.5 s: the
+    // thread's own pause after purging) and closes the device.
     void Close();
     // Asks the monitor to stop and waits for it; `timeoutMs` bounds the wait that is reported.
     uint32_t StopMonitor(uint32_t timeoutMs);

@@ -1,0 +1,264 @@
+// CSerialPort against the simulated module on a real pseudo-terminal, and the port list and
+// /dev watcher on a stand-in directory.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "device/dev_watcher.h"
+#include "device/module_simulator.h"
+#include "device/port_enumerator.h"
+#include "device/reply_list.h"
+#include "device/serial_port.h"
+#include "device/tty_monitor.h"
+
+namespace {
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// What the port's callbacks saw.
+struct Receiver {
+    std::mutex lock;  // guards bytes, batches and errors
+    std::string bytes;
+    int batches = 0;
+    uint32_t errors = 0;
+    std::atomic<int> disconnects{0};
+
+    static void OnReceive(void* context, uint32_t count, uint32_t errors, const uint8_t* data) {
+        auto* self = static_cast<Receiver*>(context);
+        std::lock_guard<std::mutex> guard(self->lock);
+        self->bytes.append(reinterpret_cast<const char*>(data), count);
+        self->batches++;
+        self->errors |= errors;
+    }
+    static void OnDisconnect(void* context) { static_cast<Receiver*>(context)->disconnects++; }
+
+    std::string Bytes() {
+        std::lock_guard<std::mutex> guard(lock);
+        return bytes;
+    }
+};
+
+template <typename Predicate>
+bool WaitFor(Predicate predicate, std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+        if (predicate()) {
+            return true;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return predicate();
+}
+
+double ThreadCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+uint32_t SendByte(CSerialPort& port, char letter) {
+    const auto byte = static_cast<uint8_t>(letter);
+    uint32_t written = 0;
+    const uint32_t result = port.Write(1, &byte, &written);
+    EXPECT_EQ(written, result == 0 ? 1u : written);
+    return result;
+}
+
+TEST(SerialPort, OpensWritesReceivesAndCloses) {
+    CModuleSimulator sim({});
+    ASSERT_EQ(sim.Start(), "");
+    Receiver receiver;
+    CSerialPort port;
+    port.SetCallbackContext(&receiver);
+    port.m_receiveCallback = Receiver::OnReceive;
+
+    EXPECT_EQ(port.Open(sim.SlavePath()), 0u);
+    EXPECT_EQ(port.IsOpen(), 1);
+    EXPECT_EQ(port.Open(sim.SlavePath()), 0u);  // already open: kept as it is
+    EXPECT_EQ(SendByte(port, 'M'), 0u);
+    ASSERT_TRUE(WaitFor([&] { return receiver.Bytes().find("VDM") != std::string::npos; }, 2s));
+    EXPECT_NE(receiver.Bytes().find("8000 kHz"), std::string::npos);
+    EXPECT_EQ(receiver.errors, 0u);  // a pseudo-terminal reports no line errors
+    EXPECT_TRUE(WaitFor([&] { return sim.ReceivedBytes() == "M"; }, 1s));
+
+    const auto start = Clock::now();
+    port.Close();
+    const auto took = Clock::now() - start;
+    EXPECT_EQ(port.IsOpen(), 0);
+    // 100 ms, then the monitor's own 500 ms pause (which overlaps the 100 ms after the stop).
+    EXPECT_GE(took, 590ms);
+    EXPECT_LT(took, 1500ms);
+    EXPECT_EQ(SendByte(port, 'x'), kErrorInvalidHandle);
+}
+
+TEST(SerialPort, CloseWithoutOpenReturnsAtOnceAndBadNamesStayClosed) {
+    CSerialPort port;
+    const auto start = Clock::now();
+    port.Close();
+    EXPECT_LT(Clock::now() - start, 50ms);
+    EXPECT_EQ(port.Open("/dev/does-not-exist-here"), static_cast<uint32_t>(ENOENT));
+    EXPECT_EQ(port.IsOpen(), 0);
+    // A regular file is no serial port.
+    const std::string file = std::filesystem::temp_directory_path() / "not_a_tty";
+    std::ofstream(file) << "x";
+    EXPECT_NE(port.Open(file), 0u);
+    EXPECT_EQ(port.IsOpen(), 0);
+    std::filesystem::remove(file);
+}
+
+TEST(SerialPort, SecondOpenOfTheSameDeviceIsRefused) {
+    CModuleSimulator sim({});
+    ASSERT_EQ(sim.Start(), "");
+    CSerialPort first;
+    CSerialPort second;
+    ASSERT_EQ(first.Open(sim.SlavePath()), 0u);
+    EXPECT_NE(second.Open(sim.SlavePath()), 0u);
+    EXPECT_EQ(second.IsOpen(), 0);
+    EXPECT_FALSE(ProbeComPort(sim.SlavePath()));
+    first.Close();
+    EXPECT_TRUE(ProbeComPort(sim.SlavePath()));
+    EXPECT_EQ(second.Open(sim.SlavePath()), 0u);  // free again once closed
+    second.Close();
+}
+
+TEST(SerialPort, StreamsFramesIntoTheCollector) {
+    SimulatorOptions options;
+    options.fps = 200;
+    options.chunking = true;
+    CModuleSimulator sim(options);
+    ASSERT_EQ(sim.Start(), "");
+    struct Frames {
+        std::atomic<int> count{0};
+        static void OnReply(void* context, CCommandReply*, const std::string&, const uint8_t*,
+                            int n) {
+            if (n == kFrameBytes) {
+                static_cast<Frames*>(context)->count++;
+            }
+        }
+        static void OnReceive(void* context, uint32_t count, uint32_t, const uint8_t* data) {
+            auto* list = static_cast<CReplyList*>(context);
+            for (uint32_t pos = 0; pos < count; pos += 1024) {
+                list->Feed(static_cast<int>(std::min<uint32_t>(1024, count - pos)), data + pos);
+            }
+        }
+    } frames;
+    CReplyList list(&frames);
+    list.SetCallback(Frames::OnReply);
+    CSerialPort port;
+    port.SetCallbackContext(&list);
+    port.m_receiveCallback = Frames::OnReceive;
+    ASSERT_EQ(port.Open(sim.SlavePath()), 0u);
+    list.AddCommand("K", 'K');
+    SendByte(port, 'K');
+    EXPECT_TRUE(WaitFor([&] { return frames.count >= 40; }, 5s)) << frames.count;
+    SendByte(port, 'x');
+    list.AddCommand("x", 'x');
+    std::this_thread::sleep_for(100ms);
+    const uint64_t sent = sim.FramesSent();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(sim.FramesSent(), sent);  // `x` stopped the stream
+    port.Close();
+}
+
+TEST(SerialPort, DisconnectIsReportedOnceAndCostsNoCpu) {
+    SimulatorOptions options;
+    options.fps = 100;
+    options.disconnectAfter = 10;
+    CModuleSimulator sim(options);
+    ASSERT_EQ(sim.Start(), "");
+    const std::string path = sim.SlavePath();
+    Receiver receiver;
+    CSerialPort port;
+    port.SetCallbackContext(&receiver);
+    port.m_receiveCallback = Receiver::OnReceive;
+    port.m_disconnectCallback = Receiver::OnDisconnect;
+    ASSERT_EQ(port.Open(path), 0u);
+    SendByte(port, 'K');
+    ASSERT_TRUE(WaitFor([&] { return receiver.disconnects.load() > 0; }, 3s));
+    EXPECT_TRUE(port.IsDisconnected());
+    EXPECT_EQ(port.IsOpen(), 1);  // stays open until closed
+    const double cpuBefore = ThreadCpuSeconds();
+    std::this_thread::sleep_for(1s);
+    const double cpuUsed = ThreadCpuSeconds() - cpuBefore;
+    EXPECT_LT(cpuUsed, 0.1) << "the monitor must not spin on a vanished device";
+    EXPECT_EQ(receiver.disconnects.load(), 1);
+    EXPECT_EQ(SendByte(port, 'x') == 0, false);  // writing to a vanished line fails
+    port.Close();
+    EXPECT_EQ(port.IsOpen(), 0);
+    // The simulated line comes back on a new terminal; the port opens it cleanly.
+    ASSERT_TRUE(WaitFor([&] { return sim.SlavePath() != path; }, 2s));
+    EXPECT_EQ(port.Open(sim.SlavePath()), 0u);
+    EXPECT_FALSE(port.IsDisconnected());
+    SendByte(port, 'M');
+    EXPECT_TRUE(WaitFor([&] { return receiver.Bytes().find("VDM") != std::string::npos; }, 2s));
+    port.Close();
+}
+
+class TempDevDir : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_dir = std::filesystem::temp_directory_path() /
+                ("devdir_" + std::to_string(::getpid()) + "_" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(m_dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    std::filesystem::path m_dir;
+};
+
+TEST_F(TempDevDir, PortListHoldsTheFreeSerialDevicesOnly) {
+    CModuleSimulator simA({});
+    CModuleSimulator simB({});
+    ASSERT_EQ(simA.Start(), "");
+    ASSERT_EQ(simB.Start(), "");
+    std::filesystem::create_symlink(simA.SlavePath(), m_dir / "ttyUSB0");
+    std::filesystem::create_symlink(simB.SlavePath(), m_dir / "ttyACM1");
+    std::ofstream(m_dir / "ttyUSB9") << "a regular file is no port";
+    std::ofstream(m_dir / "video0") << "";
+    const std::string usb = (m_dir / "ttyUSB0").string();
+    const std::string acm = (m_dir / "ttyACM1").string();
+    EXPECT_EQ(EnumerateComPorts(m_dir.string(), {}), (std::vector<std::string>{acm, usb}));
+    // Named ports join the list; one this program holds open fails the probe.
+    CModuleSimulator simC({});
+    ASSERT_EQ(simC.Start(), "");
+    CSerialPort port;
+    ASSERT_EQ(port.Open(usb), 0u);
+    const auto ports = EnumerateComPorts(m_dir.string(), {simC.SlavePath(), "/dev/nonexistent"});
+    EXPECT_EQ(ports, (std::vector<std::string>{simC.SlavePath(), acm}));
+    port.Close();
+}
+
+TEST_F(TempDevDir, WatcherSeesTtyEntriesComeAndGo) {
+    CDevWatcher watcher(m_dir.string());
+    ASSERT_TRUE(watcher.IsValid());
+    EXPECT_FALSE(watcher.DrainEvents());
+    std::ofstream(m_dir / "notes.txt") << "";
+    EXPECT_FALSE(watcher.DrainEvents());  // not a port name
+    std::ofstream(m_dir / "ttyUSB3") << "";
+    EXPECT_TRUE(watcher.DrainEvents());
+    EXPECT_FALSE(watcher.DrainEvents());  // drained
+    std::filesystem::remove(m_dir / "ttyUSB3");
+    EXPECT_TRUE(watcher.DrainEvents());
+}
+
+TEST(TtyMonitor, OpensWithOrWithoutAUdevDaemon) {
+    CTtyMonitor monitor;
+    if (monitor.IsValid()) {
+        EXPECT_GE(monitor.Fd(), 0);
+        EXPECT_FALSE(monitor.DrainEvents());  // nothing plugged in during the test
+    } else {
+        EXPECT_EQ(monitor.Fd(), -1);
+    }
+}
+
+}  // namespace

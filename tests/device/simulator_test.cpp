@@ -1,0 +1,166 @@
+// The simulated module: what it answers, and that its faults and its byte log behave.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "device/capture_frames.h"
+#include "device/command_reply.h"
+#include "device/mclk.h"
+#include "device/module_simulator.h"
+#include "device/reply_end_rules.h"
+#include "device/simulated_replies.h"
+#include "device/simulated_scene.h"
+
+namespace {
+using namespace std::chrono_literals;
+
+// A raw client of the simulator's terminal.
+class Client {
+  public:
+    explicit Client(const std::string& path) {
+        m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios tio{};
+        ::tcgetattr(m_fd, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(m_fd, TCSANOW, &tio);
+    }
+    ~Client() { ::close(m_fd); }
+    void Send(char letter) { ASSERT_EQ(::write(m_fd, &letter, 1), 1); }
+    // Reads until `enough` bytes or the time is up.
+    std::string Read(size_t enough, std::chrono::milliseconds limit) {
+        std::string bytes;
+        const auto end = std::chrono::steady_clock::now() + limit;
+        char buffer[4096];
+        while (bytes.size() < enough && std::chrono::steady_clock::now() < end) {
+            pollfd pfd{m_fd, POLLIN, 0};
+            if (::poll(&pfd, 1, 20) > 0) {
+                const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+                if (n > 0) {
+                    bytes.append(buffer, n);
+                }
+            }
+        }
+        return bytes;
+    }
+
+  private:
+    int m_fd = -1;
+};
+
+bool Completes(uint8_t letter, const std::string& reply) {
+    const auto* data = reinterpret_cast<const uint8_t*>(reply.data());
+    return letter == 'w' ? IsCalibrationTableComplete(data, reply.size())
+                         : IsTextReplyComplete(letter, data, reply.size());
+}
+
+TEST(SimulatedReplies, EveryTextReplyCompletesByItsLettersRule) {
+    SimulatedModuleState state;
+    EXPECT_TRUE(Completes('M', SimulatedInfoReply(state)));
+    EXPECT_EQ(FindMclk(SimulatedInfoReply(state), MclkMarker::Kilohertz), "8000");
+    state.mclkKHz = 8125;
+    EXPECT_TRUE(Completes('a', SimulatedMclkStepReply(state)));
+    EXPECT_EQ(FindMclk(SimulatedMclkStepReply(state), MclkMarker::LineEnd), "8125");
+    EXPECT_TRUE(Completes('w', SimulatedCalibrationTable()));
+    for (uint8_t letter : {'b', 'f', 'J', 'l', 'm', 'o', 'O', 'V', 'X', 'y', 'Y', 'x', 'T', 'q'}) {
+        for (int twice = 0; twice < 2; ++twice) {  // toggles answer both ways
+            EXPECT_TRUE(Completes(letter, SimulatedTextReply(letter, state))) << letter;
+        }
+    }
+}
+
+TEST(SimulatedReplies, CalibrationTableHasTheHeaderKeywordsAnd992Rows) {
+    const std::string table = SimulatedCalibrationTable();
+    for (const char* keyword : {"PTAT1 ", "ASIC-Register ", "Written ", "PTAT-gradient ",
+                                "Ambient 1: ", "TObj1: ", "TObjcal1: ", "Arraytype ", "Nr.\t"}) {
+        EXPECT_NE(table.find(keyword), std::string::npos) << keyword;
+    }
+    EXPECT_NE(table.find("\r\n0\t"), std::string::npos);
+    EXPECT_NE(table.find("\r\n991\t"), std::string::npos);
+    EXPECT_EQ(table.find("\r\n992\t"), std::string::npos);
+}
+
+TEST(SimulatedScene, FramesAreValidRepeatableAndShowAWarmObject) {
+    std::mt19937 a(3);
+    std::mt19937 b(3);
+    const SimFrameBlock first = BuildSimulatedFrame(10, true, a);
+    EXPECT_EQ(first, BuildSimulatedFrame(10, true, b));
+    EXPECT_TRUE(IsFrameMarkerAt(first.data() + kFrameMarkerOffset));
+    uint16_t low = 0xFFFF;
+    uint16_t high = 0;
+    for (int i = 0; i < 992; ++i) {
+        const uint16_t v = static_cast<uint16_t>(first[2 * i] | first[2 * i + 1] << 8);
+        low = std::min(low, v);
+        high = std::max(high, v);
+    }
+    EXPECT_NEAR(low, 2952, 15);  // room at about 22 C in tenths of a kelvin
+    EXPECT_GT(high, low + 100);  // the warm object
+    std::mt19937 c(3);
+    const SimFrameBlock later = BuildSimulatedFrame(200, true, c);
+    const auto ambient = [](const SimFrameBlock& f) { return f[2052] | f[2053] << 8; };
+    EXPECT_NE(ambient(first), ambient(later));
+}
+
+TEST(ModuleSimulator, AnswersLogsAndStreamsOnItsTerminal) {
+    SimulatorOptions options;
+    options.fps = 100;
+    CModuleSimulator sim(options);
+    ASSERT_EQ(sim.Start(), "");
+    Client client(sim.SlavePath());
+    client.Send('M');
+    EXPECT_NE(client.Read(1000, 300ms).find("8000 kHz"), std::string::npos);
+    client.Send('a');
+    EXPECT_NE(client.Read(1000, 300ms).find("8125"), std::string::npos);
+    client.Send('k');
+    const std::string one = client.Read(kFrameBytes, 1s);
+    ASSERT_EQ(one.size(), static_cast<size_t>(kFrameBytes));
+    client.Send('K');
+    const std::string stream = client.Read(20 * kFrameBytes, 2s);
+    const auto frames =
+        CutCaptureIntoFrames(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(), 'K');
+    EXPECT_EQ(frames.size(), 20u);
+    client.Send('x');
+    std::this_thread::sleep_for(100ms);
+    client.Read(1 << 20, 100ms);
+    EXPECT_TRUE(client.Read(1, 200ms).empty());  // the stream has stopped
+    EXPECT_EQ(sim.ReceivedBytes(), "MakKx");
+}
+
+TEST(ModuleSimulator, SilentLetterGetsNoAnswer) {
+    SimulatorOptions options;
+    options.silentOn = "M";
+    CModuleSimulator sim(options);
+    ASSERT_EQ(sim.Start(), "");
+    Client client(sim.SlavePath());
+    client.Send('M');
+    EXPECT_TRUE(client.Read(1, 300ms).empty());
+    client.Send('b');
+    EXPECT_EQ(client.Read(14, 300ms), "VDD: 3300 mV\r\n");
+}
+
+TEST(ModuleSimulator, GarbageAndDropsCostFramesButTheCollectorRecovers) {
+    SimulatorOptions options;
+    options.fps = 400;
+    options.garbageRate = 0.1;
+    options.dropRate = 0.1;
+    options.chunking = true;
+    options.seed = 11;
+    CModuleSimulator sim(options);
+    ASSERT_EQ(sim.Start(), "");
+    Client client(sim.SlavePath());
+    client.Send('K');
+    const std::string stream = client.Read(300 * kFrameBytes, 3s);
+    const auto frames =
+        CutCaptureIntoFrames(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(), 'K');
+    const double sent = static_cast<double>(stream.size()) / kFrameBytes;
+    EXPECT_LT(frames.size(), sent);        // damage costs frames...
+    EXPECT_GT(frames.size(), sent * 0.5);  // ...but the stream stays usable
+}
+
+}  // namespace

@@ -1,0 +1,139 @@
+// `thermal sim` and the capture form of `thermal convert`, run as the user runs them.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "device/capture_frames.h"
+#include "recording/binary_record_reader.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+const std::string kThermal = std::string(THERMAL_BIN_DIR) + "/thermal";
+
+int RunThermal(const std::string& arguments) {
+    const int status = std::system((kThermal + " " + arguments + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class ThermalTool : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() /
+                ("thermal_tool_" + std::to_string(::getpid()) + "_" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+    fs::path m_dir;
+};
+
+// Captures a few seconds of `thermal sim` output through its link, the way a user would with
+// `cat /dev/ttyUSB0 > capture.raw`, and returns the bytes and the simulator's log.
+std::string CaptureFromSim(const fs::path& link, std::string* log) {
+    FILE* sim = ::popen(
+        (kThermal + " sim --fps 100 --seed 5 --duration 2 --link " + link.string() + " --chunking")
+            .c_str(),
+        "r");
+    EXPECT_NE(sim, nullptr);
+    char line[256];
+    EXPECT_NE(std::fgets(line, sizeof line, sim), nullptr);  // the device path
+    const std::string path = std::string(line).substr(0, std::strlen(line) - 1);
+    EXPECT_EQ(fs::read_symlink(link).string(), path);
+    const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
+    termios tio{};
+    ::tcgetattr(fd, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(fd, TCSANOW, &tio);
+    EXPECT_EQ(::write(fd, "K", 1), 1);
+    std::string bytes;
+    char buffer[8192];
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
+    while (std::chrono::steady_clock::now() < end) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, 50) > 0) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0) {
+                bytes.append(buffer, n);
+            }
+        }
+    }
+    EXPECT_EQ(::write(fd, "x", 1), 1);
+    ::close(fd);
+    while (std::fgets(line, sizeof line, sim) != nullptr) {
+        *log += line;
+    }
+    EXPECT_EQ(::pclose(sim), 0);
+    return bytes;
+}
+
+TEST_F(ThermalTool, SimStreamsAndConvertRescuesTheFramesOfItsCapture) {
+    std::string log;
+    const std::string stream = CaptureFromSim(m_dir / "ttyTHERMAL", &log);
+    EXPECT_EQ(log, "received 0x4B 'K'\nreceived 0x78 'x'\n");
+    EXPECT_FALSE(fs::exists(m_dir / "ttyTHERMAL"));  // the link goes with the simulator
+    // Start the capture mid-frame, as a capture taken at a random moment does.
+    const std::string capture = stream.substr(700);
+    std::ofstream(m_dir / "capture.raw", std::ios::binary) << capture;
+
+    ASSERT_EQ(RunThermal("convert " + (m_dir / "capture.raw").string() + " " +
+                         (m_dir / "out.bds").string()),
+              0);
+    const std::string recording = ReadFile(m_dir / "out.bds");
+    const auto expected =
+        CutCaptureIntoFrames(reinterpret_cast<const uint8_t*>(capture.data()), capture.size(), 'K');
+    ASSERT_GE(expected.size(), 20u);
+    ASSERT_EQ(recording.size(), expected.size() * kBinaryRecordSize);
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const char* record = recording.data() + i * kBinaryRecordSize;
+        EXPECT_EQ(std::string(record, 16), std::string("Mode=T") + std::string(10, '\0'));
+        EXPECT_EQ(std::memcmp(record + 16, expected[i].data(), kFrameBytes), 0);
+    }
+
+    ASSERT_EQ(RunThermal("convert " + (m_dir / "capture.raw").string() + " " +
+                         (m_dir / "volts.BDS").string() + " --letter t"),
+              0);
+    EXPECT_EQ(ReadFile(m_dir / "volts.BDS").substr(0, 6), "Mode=V");
+}
+
+TEST_F(ThermalTool, BadInputIsRefusedWithStatusTwo) {
+    EXPECT_EQ(RunThermal("sim --fps abc"), 2);
+    EXPECT_EQ(RunThermal("sim --garbage-rate 2"), 2);
+    EXPECT_EQ(RunThermal("sim --bogus"), 2);
+    EXPECT_EQ(RunThermal("convert " + (m_dir / "missing.raw").string() + " " +
+                         (m_dir / "out.bds").string()),
+              2);
+    std::ofstream(m_dir / "c.raw") << "abc";
+    EXPECT_EQ(RunThermal("convert " + (m_dir / "c.raw").string() + " " +
+                         (m_dir / "o.bds").string() + " --letter q"),
+              2);
+    EXPECT_FALSE(fs::exists(m_dir / "out.bds"));
+    EXPECT_FALSE(fs::exists(m_dir / "o.bds"));
+}
+
+TEST_F(ThermalTool, UnwritableOutputFailsWithStatusOneAndLeavesNothing) {
+    std::ofstream(m_dir / "c.raw") << "abc";
+    EXPECT_EQ(RunThermal("convert " + (m_dir / "c.raw").string() + " " +
+                         (m_dir / "no-such-dir" / "o.bds").string()),
+              1);
+    EXPECT_FALSE(fs::exists(m_dir / "no-such-dir"));
+}
+
+}  // namespace
