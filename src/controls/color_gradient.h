@@ -1,14 +1,21 @@
 #pragma once
-// CColorGradient: the palette bar (1067). Placeholder until the palette bar lands.
+// CColorGradient: the palette bar (control 1067) under the thermal image. It paints the colour
+// scale of the selected palette from its own column rules, coldest on the left. GUI thread
+// only.
 #include <QWidget>
 
 class CColorGradient : public QWidget {
     Q_OBJECT
-public:
-    explicit CColorGradient(QWidget* parent = nullptr) : QWidget(parent) {}
-    void SetPalette(int number) { m_palette = number; }
+  public:
+    explicit CColorGradient(QWidget* parent = nullptr);
+
+    // Palette numbers 1 to 8 are stored and painted at once; any other number is ignored.
+    void SetPalette(int number);
     int GetPalette() const { return m_palette; }
 
-private:
-    int m_palette = 4;
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    int m_palette = 1;
 };

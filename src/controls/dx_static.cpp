@@ -1,14 +1,141 @@
 #include "controls/dx_static.h"
 
+#include <QFileInfo>
+#include <QImage>
+#include <QMetaObject>
 #include <QPainter>
+#include <QThread>
+#include <algorithm>
+#include <cstring>
+#include <vector>
 
-CDxStatic::CDxStatic(QWidget* parent) : QWidget(parent) {}
+#include "controls/image_utils.h"
+#include "processing/image_scaling.h"
 
-void CDxStatic::InitDisplay(int, int) { update(); }
+int CDxRenderer::Create(QWidget* window, int width, int height) {
+    ReleaseAll();
+    if (window == nullptr || width <= 0 || height <= 0) {
+        return -1;
+    }
+    m_window = window;
+    m_imageRect = QRect(0, 0, width, height);
+    return 0;
+}
 
-void CDxStatic::ShowMainLogo(const std::string&) { update(); }
+void CDxRenderer::Present(int width, int height, const uint8_t* pixels) {
+    if (m_window == nullptr || pixels == nullptr || width != m_imageRect.width() ||
+        height != m_imageRect.height()) {
+        return;
+    }
+    const QImage image(pixels, width, height, width * 4, QImage::Format_RGB32);
+    QPainter painter(m_window);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(m_window->rect(), image, m_imageRect);
+}
+
+void CDxRenderer::ReleaseAll() {
+    m_window = nullptr;
+    m_imageRect = QRect();
+}
+
+CDxStatic::CDxStatic(QWidget* parent) : QWidget(parent) {
+    // The image covers the whole client area: no background erase before a paint.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+}
+
+CDxStatic::~CDxStatic() {
+    m_renderer.ReleaseAll();
+}
+
+void CDxStatic::InitDisplay(int width, int height) {
+    m_renderer.Create(this, width, height);
+    {
+        std::lock_guard lock(m_pixelsLock);
+        m_imageWidth = std::max(width, 0);
+        m_imageHeight = std::max(height, 0);
+        const size_t count = static_cast<size_t>(m_imageWidth) * m_imageHeight;
+        m_pixels = std::make_unique<uint8_t[]>(count * 4);
+        // Mid grey until the first image; the fourth byte stays opaque (see SetImage).
+        for (size_t i = 0; i < count; ++i) {
+            const uint8_t grey[4] = {0x80, 0x80, 0x80, 0xFF};
+            std::memcpy(&m_pixels[4 * i], grey, 4);
+        }
+    }
+    update();
+}
+
+void CDxStatic::SetImage(int width, int height, const uint8_t* rgb) {
+    {
+        std::lock_guard lock(m_pixelsLock);
+        if (!m_pixels || rgb == nullptr || width != m_imageWidth || height != m_imageHeight) {
+            return;
+        }
+        const size_t count = static_cast<size_t>(width) * height;
+        uint8_t* out = m_pixels.get();
+        for (size_t i = 0; i < count; ++i) {
+            out[4 * i] = rgb[3 * i + 2];
+            out[4 * i + 1] = rgb[3 * i + 1];
+            out[4 * i + 2] = rgb[3 * i];
+            // Qt requires the unused byte of a 32-bit RGB image to be 0xFF; with 0 the image
+            // turns transparent when drawn onto a surface that keeps alpha.
+            out[4 * i + 3] = 0xFF;
+        }
+    }
+    if (QThread::currentThread() == thread()) {
+        repaint();
+    } else {
+        QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+    }
+}
+
+void CDxStatic::ShowMainLogo(const std::string& appDir) {
+    if (m_imageWidth <= 0 || m_imageHeight <= 0) {
+        return;
+    }
+    QString path = QString::fromStdString(appDir);
+    if (!path.isEmpty() && !path.endsWith('/')) {
+        path += '/';
+    }
+    path += QStringLiteral("MainLogo.jpg");
+    if (!QFileInfo::exists(path)) {
+        return;
+    }
+    const QImage logo(path);
+    if (logo.isNull()) {
+        return;
+    }
+    const int w = logo.width();
+    const int h = logo.height();
+    std::vector<uint8_t> source(static_cast<size_t>(w) * h * 3);
+    if (BitmapToRgb(logo, source.data(), nullptr) != 0) {
+        return;
+    }
+    const float scale = static_cast<float>(
+        std::min(static_cast<double>(m_imageHeight) / h, static_cast<double>(m_imageWidth) / w));
+    const int scaledWidth = std::min(static_cast<int>(w * scale), m_imageWidth);
+    const int scaledHeight = std::min(static_cast<int>(h * scale), m_imageHeight);
+    if (scaledWidth <= 0 || scaledHeight <= 0) {
+        return;
+    }
+    std::vector<uint8_t> scaled(static_cast<size_t>(scaledWidth) * scaledHeight * 3);
+    ResampleNearest(source.data(), h, w, scaled.data(), scaledHeight, scaledWidth, true);
+
+    std::vector<uint8_t> canvas(static_cast<size_t>(m_imageWidth) * m_imageHeight * 3, 255);
+    const int left = (m_imageWidth - scaledWidth) / 2;
+    const int top = (m_imageHeight - scaledHeight) / 2;
+    for (int y = 0; y < scaledHeight; ++y) {
+        std::memcpy(&canvas[(static_cast<size_t>(top + y) * m_imageWidth + left) * 3],
+                    &scaled[static_cast<size_t>(y) * scaledWidth * 3],
+                    static_cast<size_t>(scaledWidth) * 3);
+    }
+    SetImage(m_imageWidth, m_imageHeight, canvas.data());
+}
 
 void CDxStatic::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.fillRect(rect(), QColor(0x80, 0x80, 0x80));
+    std::lock_guard lock(m_pixelsLock);
+    if (m_pixels) {
+        m_renderer.Present(m_imageWidth, m_imageHeight, m_pixels.get());
+    }
 }

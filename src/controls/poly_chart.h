@@ -1,16 +1,78 @@
 #pragma once
-// CPolyChart: the distribution chart (1066). Placeholder until the chart lands.
+// CPolyChart: the distribution chart (control 1066): a histogram of the frame's raw values, or
+// the profile of its hottest row, with title, axes, dotted grid and axis labels, over the
+// distribution logo if there is one. The frame-ready presentation hands it a new record per
+// frame, possibly from the processing thread; painting runs on the GUI thread and works on the
+// record it took under the lock, so a record is never freed while a paint reads it.
+#include <QImage>
+#include <QString>
 #include <QWidget>
+#include <array>
+#include <memory>
+#include <mutex>
 #include <string>
+
+#include "controls/gauge_label.h"
+#include "processing/chart_data.h"
+
+class QPainter;
 
 class CPolyChart : public QWidget {
     Q_OBJECT
-public:
-    explicit CPolyChart(QWidget* parent = nullptr) : QWidget(parent) {}
-    void SetChartUnit(int unit) { m_unit = unit; }
-    int GetChartUnit() const { return m_unit; }
-    void ShowDistributionLogo(const std::string&) {}
+  public:
+    explicit CPolyChart(QWidget* parent = nullptr);
+    ~CPolyChart() override;
 
-private:
-    int m_unit = 2;
+    // Takes ownership of the record and drops the previous one; does not repaint (the caller
+    // schedules that on the GUI thread). Any thread.
+    void SetChartData(std::unique_ptr<CChartData> data);
+
+    // 1 kelvin, 2 degree Celsius, 3 degree Fahrenheit. Any thread.
+    void SetChartUnit(int unit);
+    int GetChartUnit() const;
+
+    // 1: temperature title; 2: voltage title, and the labels switch to volts. Any thread.
+    void SetChartTitle(int kind);
+    QString GetChartTitle() const;
+
+    // 0 histogram, 1 row profile. Any thread.
+    void SetProfileMode(int mode);
+    int GetProfileMode() const;
+
+    // Draws every later frame over image (GUI thread).
+    void SetBackground(const QImage& image);
+
+    // Uses "DistributionLogo.jpg" from appDir, fitted into the chart and centred on white, as
+    // the background. Leaves the white background if the file is missing or unreadable. GUI
+    // thread, once the chart has its size.
+    void ShowDistributionLogo(const std::string& appDir);
+
+    // The vertical-axis labels as last drawn, top first (GUI thread).
+    const CGaugeLabel& Label(int index) const { return *m_labels[static_cast<size_t>(index)]; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    struct Plot {
+        int left, top, right, bottom;
+    };
+    void DrawLabels(QPainter& painter);
+    void DrawBars(QPainter& painter, const Plot& plot, const CChartData& data, int unit,
+                  bool profile);
+
+    static constexpr int kMargin = 2;
+    static constexpr QRgb kTextColor = 0x0000FF;        // blue
+    static constexpr QRgb kBackgroundColor = 0xFFFFFF;  // white
+    static constexpr QRgb kAxisColor = 0x009600;        // green 150
+
+    mutable std::mutex m_dataLock;  // guards m_pData, m_title, m_unit and m_mode
+    std::shared_ptr<const CChartData> m_pData;
+    QString m_title = QStringLiteral("Temperatures Distribution");
+    int m_unit = kChartCelsius;
+    int m_mode = 0;
+
+    QImage m_background;
+    int m_hasBackground = 0;
+    std::array<std::unique_ptr<CGaugeLabel>, 5> m_labels;
 };

@@ -1,0 +1,250 @@
+#include "controls/poly_chart.h"
+
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QPainter>
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "controls/image_utils.h"
+#include "processing/image_scaling.h"
+
+CPolyChart::CPolyChart(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    const char* texts[] = {"100", "75", "50", "25", "0"};
+    for (size_t i = 0; i < m_labels.size(); ++i) {
+        m_labels[i] = std::make_unique<CGaugeLabel>();
+        m_labels[i]->m_text = QString::fromLatin1(texts[i]);
+    }
+}
+
+CPolyChart::~CPolyChart() = default;
+
+void CPolyChart::SetChartData(std::unique_ptr<CChartData> data) {
+    std::shared_ptr<const CChartData> replaced;
+    std::lock_guard lock(m_dataLock);
+    // The old record is freed after the lock is released, or later by a paint still using it.
+    replaced = std::exchange(m_pData, std::shared_ptr<const CChartData>(std::move(data)));
+}
+
+void CPolyChart::SetChartUnit(int unit) {
+    std::lock_guard lock(m_dataLock);
+    m_unit = unit;
+}
+
+int CPolyChart::GetChartUnit() const {
+    std::lock_guard lock(m_dataLock);
+    return m_unit;
+}
+
+void CPolyChart::SetChartTitle(int kind) {
+    std::lock_guard lock(m_dataLock);
+    if (kind == 1) {
+        m_title = QStringLiteral("Temperature Distribution");
+    } else if (kind == 2) {
+        m_title = QStringLiteral("Voltage Distribution");
+        m_unit = kChartVolt;
+    }
+}
+
+QString CPolyChart::GetChartTitle() const {
+    std::lock_guard lock(m_dataLock);
+    return m_title;
+}
+
+void CPolyChart::SetProfileMode(int mode) {
+    std::lock_guard lock(m_dataLock);
+    m_mode = mode;
+}
+
+int CPolyChart::GetProfileMode() const {
+    std::lock_guard lock(m_dataLock);
+    return m_mode;
+}
+
+void CPolyChart::SetBackground(const QImage& image) {
+    m_background = image;
+    m_hasBackground = image.isNull() ? 0 : 1;
+}
+
+void CPolyChart::ShowDistributionLogo(const std::string& appDir) {
+    const int clientWidth = width();
+    const int clientHeight = height();
+    if (clientWidth <= 0 || clientHeight <= 0) {
+        return;
+    }
+    QString path = QString::fromStdString(appDir);
+    if (!path.isEmpty() && !path.endsWith('/')) {
+        path += '/';
+    }
+    path += QStringLiteral("DistributionLogo.jpg");
+    if (!QFileInfo::exists(path)) {
+        return;
+    }
+    const QImage logo(path);
+    if (logo.isNull()) {
+        return;
+    }
+    const int w = logo.width();
+    const int h = logo.height();
+    std::vector<uint8_t> source(static_cast<size_t>(w) * h * 3);
+    if (BitmapToRgb(logo, source.data(), nullptr) != 0) {
+        return;
+    }
+    const float scale = static_cast<float>(
+        std::min(static_cast<double>(clientHeight) / h, static_cast<double>(clientWidth) / w));
+    const int scaledWidth = std::min(static_cast<int>(w * scale), clientWidth);
+    const int scaledHeight = std::min(static_cast<int>(h * scale), clientHeight);
+    if (scaledWidth <= 0 || scaledHeight <= 0) {
+        return;
+    }
+    std::vector<uint8_t> scaled(static_cast<size_t>(scaledWidth) * scaledHeight * 3);
+    ResampleNearest(source.data(), h, w, scaled.data(), scaledHeight, scaledWidth, true);
+
+    std::vector<uint8_t> canvas(static_cast<size_t>(clientWidth) * clientHeight * 3, 255);
+    const int left = (clientWidth - scaledWidth) / 2;
+    const int top = (clientHeight - scaledHeight) / 2;
+    for (int y = 0; y < scaledHeight; ++y) {
+        std::memcpy(&canvas[(static_cast<size_t>(top + y) * clientWidth + left) * 3],
+                    &scaled[static_cast<size_t>(y) * scaledWidth * 3],
+                    static_cast<size_t>(scaledWidth) * 3);
+    }
+    SetBackground(RgbToBitmap(canvas.data(), clientWidth, clientHeight));
+}
+
+void CPolyChart::DrawLabels(QPainter& painter) {
+    const QFontMetrics metrics = painter.fontMetrics();
+    for (auto& label : m_labels) {
+        const int textWidth = metrics.horizontalAdvance(label->m_text);
+        label->m_y = label->m_lineY - metrics.height() / 2;
+        painter.drawText(QRect(label->m_x, label->m_y, textWidth, metrics.height()),
+                         Qt::AlignLeft | Qt::AlignTop, label->m_text);
+    }
+}
+
+void CPolyChart::paintEvent(QPaintEvent*) {
+    std::shared_ptr<const CChartData> data;
+    QString title;
+    int unit = kChartCelsius;
+    int mode = 0;
+    {
+        std::lock_guard lock(m_dataLock);
+        data = m_pData;
+        title = m_title;
+        unit = m_unit;
+        mode = m_mode;
+    }
+
+    // Everything is drawn off screen and reaches the control in one copy.
+    const QRect client = rect();
+    QImage canvas(client.size(), QImage::Format_RGB32);
+    {
+        QPainter painter(&canvas);
+        painter.setFont(font());
+        canvas.fill(QColor(kBackgroundColor));
+        if (m_hasBackground) {
+            painter.drawImage(0, 0, m_background);
+        }
+        painter.setClipRect(client);
+
+        const QFontMetrics metrics = painter.fontMetrics();
+        const int textHeight = metrics.height();
+        painter.setPen(QColor(kTextColor));
+        painter.drawText(QRect(kMargin, kMargin, metrics.horizontalAdvance(title), textHeight),
+                         Qt::AlignLeft | Qt::AlignTop, title);
+
+        const Plot plot{
+            client.left() + kMargin + metrics.horizontalAdvance(QStringLiteral("000")) + 5,
+            client.top() + kMargin + textHeight + 5,
+            client.right() + 1 - kMargin - 10,
+            client.bottom() + 1 - kMargin - textHeight,
+        };
+
+        painter.setPen(QPen(QColor(kAxisColor), 2, Qt::SolidLine, Qt::FlatCap));
+        painter.drawLine(plot.left, plot.bottom, plot.right, plot.bottom);
+        painter.drawLine(plot.left, plot.top, plot.left, plot.bottom);
+
+        painter.setPen(QPen(QColor(0x808080), 1, Qt::DotLine));
+        const double step = (plot.bottom - plot.top - 10) / 4.0;
+        for (int k = 0; k < 4; ++k) {
+            const int y = static_cast<int>(plot.top + 10 + step * k);
+            painter.drawLine(plot.left, y, plot.right, y);
+            m_labels[static_cast<size_t>(k)]->m_lineY = y;
+        }
+        m_labels[4]->m_lineY = plot.bottom;
+
+        painter.setPen(QColor(kTextColor));
+        if (data && data->pointCount > 0) {
+            DrawBars(painter, plot, *data, unit, mode == 1);
+        } else {
+            for (auto& label : m_labels) {
+                label->m_x = plot.left - metrics.horizontalAdvance(label->m_text) - 5;
+            }
+            DrawLabels(painter);
+        }
+    }
+    QPainter screen(this);
+    screen.drawImage(0, 0, canvas);
+}
+
+void CPolyChart::DrawBars(QPainter& painter, const Plot& plot, const CChartData& data, int unit,
+                          bool profile) {
+    const QFontMetrics metrics = painter.fontMetrics();
+    const ChartGrouping grouping = ComputeGrouping(data, plot.right - plot.left);
+    const std::vector<ChartBar> bars = GroupBars(data, grouping);
+
+    std::array<int, 5> values{};
+    if (profile) {
+        values = ValueLabels(data.maximum, data.minimum, unit);
+    } else {
+        int64_t largest = 0;
+        for (const ChartBar& bar : bars) {
+            largest = std::max(largest, bar.sum);
+        }
+        values = CountLabels(largest);
+    }
+    for (size_t i = 0; i < m_labels.size(); ++i) {
+        CGaugeLabel& label = *m_labels[i];
+        label.m_text = QString::number(values[i]);
+        label.m_x = plot.left - metrics.horizontalAdvance(label.m_text) - 5;
+    }
+    DrawLabels(painter);
+
+    const int topLine = m_labels[0]->m_lineY;
+    const int axisLine = m_labels[4]->m_lineY;
+    const int labelY = m_labels[4]->m_y + metrics.height() / 2 + 1;
+    int lastLabelRight = plot.left;
+    const std::vector<ChartBarSpan> spans =
+        LayoutBars(bars.size(), grouping.barWidth, plot.left, plot.right);
+    for (size_t i = 0; i < spans.size(); ++i) {
+        const ChartBar& bar = bars[i];
+        const ChartBarSpan& span = spans[i];
+
+        const bool keyLabelled = !profile || bar.key % 5 == 0;
+        const QString text = profile ? QString::number(bar.key)
+                                     : QString::fromStdString(HistogramKeyLabel(bar.key, unit));
+        const int textWidth = metrics.horizontalAdvance(text);
+        if (keyLabelled &&
+            HorizontalLabelFits(span.x, textWidth, plot.left, plot.right, lastLabelRight)) {
+            painter.setPen(QColor(kTextColor));
+            painter.drawText(QRect(span.x, labelY, textWidth, metrics.height()),
+                             Qt::AlignLeft | Qt::AlignTop, text);
+            lastLabelRight = span.x + textWidth;
+        }
+
+        if (bar.sum <= 0) {
+            continue;
+        }
+        const int top = profile ? ProfileBarTop(RawToUnit(static_cast<double>(bar.sum), unit),
+                                                values[0], values[4], topLine, axisLine)
+                                : HistogramBarTop(bar.sum, values[0], topLine, axisLine);
+        painter.fillRect(QRect(QPoint(span.x, top), QPoint(span.x1 - 1, axisLine - 1)),
+                         QColor(0, 0, 255));
+        painter.setPen(Qt::black);
+        painter.drawLine(span.x, axisLine, span.x, top);
+        painter.drawLine(span.x, top, span.x1, top);
+        painter.drawLine(span.x1, top, span.x1, axisLine);
+    }
+}
