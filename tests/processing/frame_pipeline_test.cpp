@@ -1,0 +1,234 @@
+#include "processing/frame_pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "recording/text_frame.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<uint8_t> Block(uint16_t pixel, uint16_t offsetEven, uint16_t offsetOdd) {
+    std::vector<uint8_t> block(kFrameBlockSize, 0);
+    auto put = [&](int word, uint16_t value) {
+        block[2 * word] = static_cast<uint8_t>(value);
+        block[2 * word + 1] = static_cast<uint8_t>(value >> 8);
+    };
+    for (int i = 0; i < kPixelCount; ++i) {
+        put(i, pixel);
+    }
+    for (int i = 0; i < 16; ++i) {
+        put(992 + 2 * i, offsetEven);
+        put(993 + 2 * i, offsetOdd);
+    }
+    put(1024, 0x789A);
+    put(1025, 0xBCDE);
+    put(1026, 0x0123);
+    put(1027, 0x0004);
+    return block;
+}
+
+// Records what reaches the callback; thread-safe.
+struct Recorder {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::string> texts;
+    std::vector<char> letters;
+    std::vector<std::vector<uint16_t>> values;
+    std::vector<bool> hadRaw;
+
+    static void OnFrame(void* owner, const char* letter, const std::string& text,
+                        const uint8_t* raw, const uint8_t*, const uint16_t* values) {
+        auto* self = static_cast<Recorder*>(owner);
+        std::lock_guard<std::mutex> guard(self->lock);
+        self->texts.push_back(text);
+        self->letters.push_back(*letter);
+        self->values.emplace_back(values, values + kPixelCount);
+        self->hadRaw.push_back(raw != nullptr);
+        self->changed.notify_all();
+    }
+
+    bool WaitFor(std::size_t count) {
+        std::unique_lock<std::mutex> guard(lock);
+        return changed.wait_for(guard, 5s, [&] { return texts.size() >= count; });
+    }
+};
+
+TEST(FramePipeline, BlocksOfTheWrongLengthProduceNoCallback) {
+    CFramePipeline pipeline;
+    Recorder recorder;
+    pipeline.SetCallback(&Recorder::OnFrame, &recorder);
+    const std::vector<uint8_t> block = Block(3000, 0, 0);
+    std::vector<uint8_t> longer = block;
+    longer.push_back(0);
+    pipeline.QueueFrame('K', 2111, block.data());
+    pipeline.QueueFrame('K', 2113, longer.data());
+    pipeline.QueueFrame('K', -5, nullptr);
+    EXPECT_EQ(pipeline.ProcessFrameNow('K', 2111, block.data()), 0);
+    pipeline.QueueFrame('K', kFrameBlockSize, block.data());  // this one gets through
+    ASSERT_TRUE(recorder.WaitFor(1));
+    pipeline.StopThread();
+    EXPECT_EQ(recorder.texts.size(), 1u);
+    EXPECT_TRUE(recorder.hadRaw[0]);
+}
+
+TEST(FramePipeline, LiveFrameGivesTextMinMaxAndHeaderCodes) {
+    CFramePipeline pipeline;
+    Recorder recorder;
+    pipeline.SetCallback(&Recorder::OnFrame, &recorder);
+    pipeline.SetUnit(2);
+    ASSERT_EQ(pipeline.ProcessFrameNow('K', kFrameBlockSize, Block(2981, 0, 0).data()), 1);
+    ASSERT_EQ(recorder.texts.size(), 1u);
+    EXPECT_EQ(recorder.texts[0].substr(0, 6), "+25.0\t");
+    std::string minimum, maximum;
+    pipeline.GetMinMaxText(minimum, maximum);
+    EXPECT_EQ(minimum, "+298.1");
+    EXPECT_EQ(maximum, "+298.1");
+    EXPECT_EQ(pipeline.GetVddCode(), 0xE89A);
+    EXPECT_EQ(pipeline.GetAmbientCode(), 0x4123);
+    // Letters that are neither temperature nor voltage frames give an empty text.
+    ASSERT_EQ(pipeline.ProcessFrameNow('x', kFrameBlockSize, Block(2981, 0, 0).data()), 1);
+    EXPECT_TRUE(recorder.texts[1].empty());
+}
+
+TEST(FramePipeline, OffsetsAreDeinterleavedAndSubtractedFromVoltageFrames) {
+    CFramePipeline pipeline;
+    Recorder recorder;
+    pipeline.SetCallback(&Recorder::OnFrame, &recorder);
+    pipeline.SetElOffsetSubtraction(1);
+    // Even words carry columns 0 to 15, odd words columns 16 to 31.
+    ASSERT_EQ(pipeline.ProcessFrameNow('t', kFrameBlockSize, Block(1000, 100, 150).data()), 1);
+    EXPECT_EQ(recorder.values[0][1], 900);
+    EXPECT_EQ(recorder.values[0][16], 850);
+    EXPECT_EQ(recorder.values[0][32 + 31], 850);
+    pipeline.SetElOffsetSubtraction(0);
+    ASSERT_EQ(pipeline.ProcessFrameNow('t', kFrameBlockSize, Block(1000, 100, 150).data()), 1);
+    EXPECT_EQ(recorder.values[1][16], 1000);
+}
+
+TEST(FramePipeline, StacksAverageLiveFramesAndResizeSafely) {
+    CFramePipeline pipeline;
+    Recorder recorder;
+    pipeline.SetCallback(&Recorder::OnFrame, &recorder);
+    pipeline.SetStackSizes(2, 0, 1);
+    int frame, offset, thermal;
+    pipeline.GetStackSizes(frame, offset, thermal);
+    EXPECT_EQ(frame, 2);
+    EXPECT_EQ(offset, 1);
+    for (uint16_t v : {10, 10, 11}) {
+        pipeline.ProcessFrameNow('K', kFrameBlockSize, Block(v, 0, 0).data());
+    }
+    EXPECT_EQ(recorder.values[2][0], 11);  // 10.5 rounds up
+    pipeline.GetStackCounts(frame, offset, thermal);
+    EXPECT_EQ(frame, 3);
+    EXPECT_EQ(offset, 2);
+    // Resizing from another thread while frames stream in must be safe (run under a sanitizer).
+    std::atomic<bool> done{false};
+    std::thread resizer([&] {
+        for (int i = 0; !done; ++i) {
+            pipeline.SetStackSizes(1 + i % 5, 1 + i % 3, 1);
+        }
+    });
+    const std::vector<uint8_t> block = Block(500, 0, 0);
+    for (int i = 0; i < 200; ++i) {
+        pipeline.QueueFrame('K', kFrameBlockSize, block.data());
+    }
+    ASSERT_TRUE(recorder.WaitFor(4));
+    done = true;
+    resizer.join();
+}
+
+TEST(FramePipeline, StopReturnsAfterTwoSecondsWhenTheCallbackBlocks) {
+    struct Blocker {
+        std::atomic<bool> entered{false};
+        static void OnFrame(void* owner, const char*, const std::string&, const uint8_t*,
+                            const uint8_t*, const uint16_t* values) {
+            auto* self = static_cast<Blocker*>(owner);
+            self->entered = true;
+            std::this_thread::sleep_for(3s);
+            // Still readable after StopThread gave up and the pipeline was destroyed.
+            volatile uint16_t first = values[0];
+            (void)first;
+        }
+    };
+    // The blocker outlives the pipeline and the thread: a static object.
+    static Blocker blocker;
+    const auto start = std::chrono::steady_clock::now();
+    {
+        CFramePipeline pipeline;
+        pipeline.SetCallback(&Blocker::OnFrame, &blocker);
+        pipeline.QueueFrame('K', kFrameBlockSize, Block(3000, 0, 0).data());
+        while (!blocker.entered) {
+            std::this_thread::sleep_for(1ms);
+        }
+        pipeline.QueueFrame('K', kFrameBlockSize, Block(3000, 0, 0).data());
+        pipeline.StopThread();
+        const auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(waited, 1900ms);
+        EXPECT_LT(waited, 2900ms);
+    }                                     // destroyed while the thread still sleeps in the callback
+    std::this_thread::sleep_for(1500ms);  // let the thread finish; sanitizers watch its accesses
+}
+
+TEST(FramePipeline, TextFramesArePlayedBackThroughTheSameMapping) {
+    CFramePipeline pipeline;
+    Recorder recorder;
+    pipeline.SetCallback(&Recorder::OnFrame, &recorder);
+    pipeline.SetUnit(1);
+    FrameData frame{};
+    for (int i = 0; i < kPixelCount; ++i) {
+        frame.values[i] = static_cast<uint16_t>(2900 + i);
+    }
+    const std::string text = RenderTemperatureText(frame, 1).text;
+    ASSERT_EQ(pipeline.ProcessTextFrame(0, 'K', text), 1);
+    ASSERT_EQ(recorder.texts.size(), 1u);
+    EXPECT_EQ(recorder.texts[0], text);
+    EXPECT_EQ(recorder.letters[0], 'k');
+    EXPECT_FALSE(recorder.hadRaw[0]);
+    EXPECT_EQ(recorder.values[0][5], 2905);
+
+    // Voltage frame whose offsets were subtracted: they are added back and subtracted again.
+    FrameData voltage{};
+    for (int i = 0; i < kPixelCount; ++i) {
+        voltage.values[i] = 800;
+    }
+    for (int c = 0; c < kOffsetCount; ++c) {
+        voltage.offsets[c] = 82;  // 0.1001 V reads back as 81.9..: truncated to 81
+    }
+    pipeline.SetElOffsetSubtraction(1);
+    ASSERT_EQ(pipeline.ProcessTextFrame(1, 'V', RenderVoltageText(voltage).text), 1);
+    EXPECT_EQ(recorder.letters[1], 't');
+    EXPECT_EQ(recorder.values[1][0], 800);  // +0.9768 V reads back as 800, + 81 - 81
+
+    for (const std::string& bad : {std::string(), std::string("Mode=K\r"), text.substr(7)}) {
+        EXPECT_EQ(pipeline.ProcessTextFrame(0, 'K', bad), 0);
+    }
+    EXPECT_EQ(recorder.texts.size(), 2u);
+}
+
+TEST(FramePipeline, SettingsStartAtTheirDefaults) {
+    CFramePipeline pipeline;
+    EXPECT_EQ(pipeline.GetUnit(), 1);
+    EXPECT_EQ(pipeline.GetMirrorMode(), 0);
+    EXPECT_EQ(pipeline.IsInterpolation(), 0);
+    EXPECT_EQ(pipeline.IsElOffsetSubtraction(), 0);
+    EXPECT_EQ(pipeline.GetScalingMode(), 1);
+    pipeline.SetManualScaling(310.0f, 300.0f, 305.0f);
+    EXPECT_EQ(pipeline.GetScalingMode(), 2);
+    int first, count;
+    pipeline.GetPixelRange(first, count);
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(count, 1056);
+    pipeline.StopThread();
+    pipeline.StopThread();  // idempotent
+}
+
+}  // namespace
