@@ -1,0 +1,84 @@
+#include "export/bitmap_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+uint32_t Read32(const std::vector<uint8_t>& b, std::size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+
+uint16_t Read16(const std::vector<uint8_t>& b, std::size_t at) {
+    return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+}
+
+TEST(BitmapFile, ColourSnapshotLayout) {
+    std::vector<uint8_t> image(320 * 310 * 3, 0);
+    image[0] = 255;                        // top-left pixel red
+    image[(309 * 320 + 1) * 3 + 1] = 200;  // bottom row, second pixel green
+    const std::vector<uint8_t> bytes = EncodeBitmapFile(image.data(), 320, 310, true, 0, 0);
+    ASSERT_EQ(bytes.size(), 297654u);
+    EXPECT_EQ(Read16(bytes, 0), 0x4D42);
+    EXPECT_EQ(Read32(bytes, 2), 297654u);
+    EXPECT_EQ(Read32(bytes, 10), 54u);
+    EXPECT_EQ(Read32(bytes, 14), 40u);
+    EXPECT_EQ(Read32(bytes, 18), 320u);
+    EXPECT_EQ(Read32(bytes, 22), 310u);
+    EXPECT_EQ(Read16(bytes, 26), 1);
+    EXPECT_EQ(Read16(bytes, 28), 24);
+    EXPECT_EQ(Read32(bytes, 34), 297600u);
+    EXPECT_EQ(Read32(bytes, 46), 0u);
+    // First stored row is the bottom row; pixels are blue, green, red.
+    EXPECT_EQ(bytes[54 + 3 + 1], 200);
+    const std::size_t topRow = 54 + 309 * 960;
+    EXPECT_EQ(bytes[topRow], 0);
+    EXPECT_EQ(bytes[topRow + 2], 255);
+}
+
+TEST(BitmapFile, GreyImageHasPaletteAndPaddedRows) {
+    std::vector<uint8_t> image(10 * 2);
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<uint8_t>(i + 1);
+    }
+    const std::vector<uint8_t> bytes = EncodeBitmapFile(image.data(), 10, 2, false, 3780, 3780);
+    EXPECT_EQ(Read32(bytes, 10), 1078u);
+    EXPECT_EQ(Read16(bytes, 28), 8);
+    EXPECT_EQ(Read32(bytes, 34), 24u);  // rows padded from 10 to 12 bytes
+    EXPECT_EQ(Read32(bytes, 38), 3780u);
+    EXPECT_EQ(Read32(bytes, 46), 256u);
+    EXPECT_EQ(Read32(bytes, 54 + 4 * 200), 0x00C8C8C8u);  // grey entry 200
+    ASSERT_EQ(bytes.size(), 1078u + 24u);
+    EXPECT_EQ(bytes[1078], 11);  // bottom row first
+    EXPECT_EQ(bytes[1078 + 10], 0);
+    EXPECT_EQ(bytes[1078 + 12], 1);
+}
+
+TEST(BitmapFile, SaveReportsFailuresAndLeavesNoPartialFile) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "bitmap_file_test";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::vector<uint8_t> image(4 * 3 * 3, 9);
+    EXPECT_EQ(SaveBitmapFile(nullptr, 4, 3, 3, (dir / "a.bmp").string(), 0, 0), kBitmapNullBuffer);
+    EXPECT_EQ(SaveBitmapFile(image.data(), 4, 3, 2, (dir / "a.bmp").string(), 0, 0),
+              kBitmapBadChannels);
+    EXPECT_EQ(SaveBitmapFile(image.data(), 4, 3, 3, (dir / "missing" / "a.bmp").string(), 0, 0),
+              kBitmapWriteFailed);
+    ASSERT_EQ(SaveBitmapFile(image.data(), 4, 3, 3, (dir / "a.bmp").string(), 0, 0), kBitmapSaved);
+    std::ifstream in(dir / "a.bmp", std::ios::binary);
+    const std::vector<uint8_t> onDisk((std::istreambuf_iterator<char>(in)),
+                                      std::istreambuf_iterator<char>());
+    EXPECT_EQ(onDisk, EncodeBitmapFile(image.data(), 4, 3, true, 0, 0));
+    // Only the finished file is left behind.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
+                            std::filesystem::directory_iterator()),
+              1);
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
