@@ -1,0 +1,465 @@
+// Start-up, the log box, the key filter, timers and the close sequence of the main dialog.
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QSlider>
+#include <QStatusBar>
+#include <QThread>
+#include <QTimer>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "app/mfc_velk_dlg.h"
+#include "app/program_files.h"
+#include "controls/color_gradient.h"
+#include "controls/color_static.h"
+#include "controls/dx_static.h"
+#include "controls/poly_chart.h"
+#include "controls/spin_button.h"
+#include "dialogs/about_dlg.h"
+#include "res/dialog_builder.h"
+#include "res/resource.h"
+
+namespace {
+
+// Set when the application has been asked to quit, so that waits that pump events stop.
+std::atomic<bool> g_quitRequested{false};
+
+class QuitWatcher : public QObject {
+  public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == qApp && event->type() == QEvent::Quit)
+            g_quitRequested = true;
+        return false;
+    }
+};
+
+QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text);
+}
+
+}  // namespace
+
+CmfcVELKDlg::CmfcVELKDlg(QWidget* parent, ViewerOptions options)
+    : QDialog(parent), m_options(std::move(options)) {
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(QString::fromUtf8(kDialogCaption));
+    m_appDir = m_options.appDir.empty() ? ProgramDirectory() : m_options.appDir;
+    if (m_appDir.back() != '/')
+        m_appDir.push_back('/');
+    LoadIcon();
+    LoadTitle();
+}
+
+CmfcVELKDlg::~CmfcVELKDlg() {
+    if (qApp)
+        qApp->removeEventFilter(this);
+    delete m_hIcon;
+}
+
+void CmfcVELKDlg::LoadIcon() {
+    if (const auto path = FindFileNoCase(m_appDir, "AppIcon.ico")) {
+        // A file that is there but cannot be read leaves the window without an icon.
+        QPixmap pixmap;
+        m_hIcon = new QIcon(pixmap.load(FromUtf8(*path)) ? QIcon(pixmap.scaled(32, 32)) : QIcon());
+    } else {
+        m_hIcon = new QIcon(QStringLiteral(":/res/app_icon.png"));
+    }
+}
+
+void CmfcVELKDlg::LoadTitle() {
+    m_title.clear();
+    const auto path = FindFileNoCase(m_appDir, "Title.txt");
+    if (!path)
+        return;
+    const auto bytes = ReadWholeFile(*path);
+    if (!bytes)
+        return;
+    m_title = QString::fromStdU16String(DecodeTitleFile(*bytes)).toStdString();
+}
+
+bool CmfcVELKDlg::OnInitDialog() {
+    BuildControls();
+    setWindowIcon(*m_hIcon);
+
+    // Status bar with two panes along the bottom of the client area.
+    m_statusBar = new QStatusBar(this);
+    m_statusBar->setSizeGripEnabled(false);
+    for (int pane = 0; pane < 2; ++pane) {
+        m_statusPanes[pane] =
+            new QLabel(QString::fromUtf8(pane == 0 ? kStringStatusMsg1 : kStringStatusMsg2));
+        m_statusPanes[pane]->setObjectName(QStringLiteral("StatusPane%1").arg(pane));
+    }
+    m_statusPanes[0]->setFixedWidth(std::max(0, width() - 200));
+    m_statusBar->addWidget(m_statusPanes[0]);
+    m_statusBar->addWidget(m_statusPanes[1], 1);
+    const int barHeight = m_statusBar->sizeHint().height();
+    m_statusBar->setGeometry(0, height() - barHeight, width(), barHeight);
+
+    InitMainWindow();
+
+    m_statusPanes[0]->setText(QString());
+    m_statusPanes[1]->setText(QString());
+    if (!m_title.empty())
+        setWindowTitle(FromUtf8(m_title + "   Ver1.03 "));
+    return true;
+}
+
+void CmfcVELKDlg::BuildControls() {
+    const CustomControlFactory factory = [this](const DlgControl& control,
+                                                QWidget* parent) -> QWidget* {
+        switch (control.id) {
+            case IDC_PALETTE_BAR:
+                return m_paletteBar = new CColorGradient(parent);
+            case IDC_CHART:
+                return m_chart = new CPolyChart(parent);
+            case IDC_IMAGE:
+                return m_image = new CDxStatic(parent);
+            case IDC_REC_FRAME:
+                return m_recFrame = new CColorStatic(parent);
+            case IDC_PLAY_FRAME:
+                return m_playFrame = new CColorStatic(parent);
+            default:
+                return nullptr;
+        }
+    };
+    m_controls = BuildDialogControls(this, Template102(), factory).byId;
+    qApp->installEventFilter(this);
+    static QuitWatcher* quitWatcher = [] {
+        auto* watcher = new QuitWatcher(qApp);
+        qApp->installEventFilter(watcher);
+        return watcher;
+    }();
+    (void)quitWatcher;
+}
+
+void CmfcVELKDlg::InitMainWindow() {
+    // Palette 4 for the bar and the pipeline.
+    SetCheck(IDC_PALETTE_4, true);
+    ApplyPalette();
+    m_pipeline.SetCallback(&CmfcVELKDlg::OnFrameReady, this);
+    m_pipeline.SelectPalette(4);
+
+    // Module type, converter and offsets.
+    SetCheck(IDC_MODULE_32X31, true);
+    for (int id = IDC_MODULE_1001; id <= IDC_MODULE_80X60; ++id)
+        EnableControl(id, false);
+    SetCheck(IDC_ADC_UC, true);
+    EnableControl(IDC_ADC_UC, false);
+    EnableControl(IDC_ADC_SOFT, false);
+    SetCheck(IDC_OFFSET_ELECTRICAL, true);
+    EnableControl(IDC_OFFSET_ELECTRICAL, true);
+    EnableControl(IDC_OFFSET_THERMAL, false);
+    m_pipeline.SetElOffsetSubtraction(1);
+
+    SetCheck(IDC_SCALING_AUTO, true);
+    for (int id : {IDC_MCLK, IDC_VDD, IDC_AMBIENT, IDC_FPS}) {
+        Edit(id)->setReadOnly(true);
+        Edit(id)->setText(QStringLiteral("???"));
+    }
+    SetCheck(IDC_MODE_T, true);
+
+    Edit(IDC_STARTPIXEL)->setReadOnly(true);
+    Edit(IDC_STARTPIXEL)->setText(QStringLiteral("1"));
+    Edit(IDC_PIXELCOUNT)->setReadOnly(true);
+    Edit(IDC_PIXELCOUNT)->setText(QStringLiteral("1056"));
+    SetCheck(IDC_ALL_PIXEL, true);
+
+    const std::pair<int, int> spins[] = {{IDC_FRAMESTACK_SPIN, IDC_FRAMESTACK},
+                                         {IDC_ELOFFSTACK_SPIN, IDC_ELOFFSTACK},
+                                         {IDC_THERMALSTACK_SPIN, IDC_THERMALSTACK}};
+    for (const auto& [spinId, editId] : spins) {
+        auto* spin = static_cast<CSpinButton*>(GetDlgItem(spinId));
+        spin->SetBuddy(Edit(editId));
+        spin->SetRange(1, 300);
+        spin->SetPos(1);
+    }
+    m_pipeline.SetStackSizes(1, 1, 1);
+
+    EnableControl(IDC_THERMALS_REC, false);
+    SetCheck(IDC_THERMALS_UC, true);
+    EnableControl(IDC_THERMALS_UC, false);
+    EnableControl(IDC_THERMALS_SOFT, false);
+
+    Edit(IDC_PTAT_V)->setText(QStringLiteral("???"));
+    Edit(IDC_PTAT_K)->setText(QStringLiteral("???"));
+    Edit(IDC_PTAT_K)->setReadOnly(true);
+    SetCheck(IDC_PTAT_USE, true);
+    EnableControl(IDC_PTAT_USE, false);
+
+    Edit(IDC_EVERY_FRAME)->setText(QStringLiteral("1"));
+    {
+        std::lock_guard lock(m_copyTextLock);
+        m_copyText.clear();
+    }
+
+    for (const std::string& port : EnumerateComPorts()) {
+        ComboAddString(Combo(IDC_COM_PORTS), FromUtf8(port));
+    }
+    Combo(IDC_COM_PORTS)->setCurrentIndex(-1);
+
+    m_serialPort.SetCallbackContext(this);
+    m_serialPort.m_receiveCallback = &CmfcVELKDlg::OnReceive;
+    m_pReplyList = std::make_unique<CReplyList>(this);
+    m_pReplyList->SetCallback(&CmfcVELKDlg::OnReply);
+
+    m_image->InitDisplay(320, 310);
+
+    m_isRecording = 0;
+    m_pPlayDlg = nullptr;
+    {
+        std::lock_guard lock(m_fpsMeterLock);
+        m_pFpsMeter.reset();
+    }
+    m_isClosing = 0;
+    m_tempUnit = 2;
+    m_chart->SetChartUnit(2);
+    m_interpolate = 0;
+    {
+        std::lock_guard lock(m_lastImageLock);
+        m_pLastImage = std::make_unique<uint8_t[]>(kImageBytes);
+        std::memset(m_pLastImage.get(), 0, kImageBytes);
+    }
+    m_startPixel = 1;
+    m_pixelCount = 1056;
+    m_recordEveryN = 1;
+    m_mirrorMode = 0;
+    m_pipeline.SetPixelRange(1, 1056);
+    m_pipeline.SetUnit(2);
+
+    // The red and blue frames lie behind "Rec" and "Play", 4 pixels wider on every side.
+    m_recFrame->SetColor(255);
+    m_playFrame->SetColor(0xFF0000);
+    const std::pair<CColorStatic*, int> frames[] = {{m_recFrame, IDC_REC}, {m_playFrame, IDC_PLAY}};
+    for (const auto& [frame, buttonId] : frames) {
+        const QRect button = GetDlgItem(buttonId)->geometry();
+        frame->setGeometry(button.adjusted(-4, -4, 4, 4));
+        frame->raise();
+        frame->hide();
+    }
+
+    auto* deltaT = static_cast<QSlider*>(GetDlgItem(IDC_DELTA_T));
+    auto* tCentre = static_cast<QSlider*>(GetDlgItem(IDC_TCENTRE));
+    auto* deltaV = static_cast<QSlider*>(GetDlgItem(IDC_DELTA_V));
+    auto* vCentre = static_cast<QSlider*>(GetDlgItem(IDC_VCENTRE));
+    deltaT->setRange(0, 200);
+    deltaT->setValue(100);
+    tCentre->setRange(200, 1200);
+    tCentre->setValue(300);
+    deltaV->setRange(0, 500);
+    deltaV->setValue(100);
+    vCentre->setRange(0, 500);
+    vCentre->setValue(100);
+    const double span = deltaV->value() / 100.0;
+    const double centre = vCentre->value() / 100.0;
+    Edit(IDC_SPAN_READOUT)->setText(QString::asprintf("%.3f", span));
+    Edit(IDC_CENTRE_READOUT)->setText(QString::asprintf("%.3f", centre));
+    Edit(IDC_MAX_READOUT)->setText(QString::asprintf("%.3f", centre + span / 2));
+    Edit(IDC_MIN_READOUT)->setText(QString::asprintf("%.3f", centre - span / 2));
+
+    m_modeLetter = ' ';
+    m_exportCalibration = 0;
+    m_pBufStatusDlg = nullptr;
+    m_hHandlerIdle.Set();
+    m_hReceiveDone.Set();
+    m_profileMode = 0;
+    m_handshakeState = 0;
+
+    LoadCommandList();
+
+    m_image->ShowMainLogo(m_appDir);
+    m_chart->ShowDistributionLogo(m_appDir);
+
+    m_interpolate = 1;
+    m_pipeline.SetInterpolation(m_interpolate);
+
+    ConnectHandlers();
+}
+
+void CmfcVELKDlg::AppendLog(std::string message) {
+    if (m_isClosing)
+        return;
+    if (QThread::currentThread() != thread()) {
+        PostToGui(
+            [this, message = std::move(message)]() mutable { AppendLog(std::move(message)); });
+        return;
+    }
+    QPlainTextEdit* log = LogBox();
+    // The box shows "\r\n" as one line break; more than five lines and the message starts it
+    // afresh.
+    QString text = FromUtf8(message);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (log->blockCount() > 5) {
+        log->setPlainText(text);
+    } else {
+        log->setPlainText(log->toPlainText() + text);
+    }
+}
+
+void CmfcVELKDlg::PostToGui(std::function<void()> fn) {
+    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+}
+
+int CmfcVELKDlg::PumpPendingMessages() {
+    if (g_quitRequested)
+        return 0;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return g_quitRequested ? 0 : 1;
+}
+
+QWidget* CmfcVELKDlg::GetDlgItem(int id) const {
+    const auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+QLineEdit* CmfcVELKDlg::Edit(int id) const {
+    return qobject_cast<QLineEdit*>(GetDlgItem(id));
+}
+
+QPlainTextEdit* CmfcVELKDlg::LogBox() const {
+    return qobject_cast<QPlainTextEdit*>(GetDlgItem(IDC_LOG));
+}
+
+QComboBox* CmfcVELKDlg::Combo(int id) const {
+    return qobject_cast<QComboBox*>(GetDlgItem(id));
+}
+
+void CmfcVELKDlg::SetCheck(int id, bool checked) {
+    if (auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(id)))
+        button->setChecked(checked);
+}
+
+bool CmfcVELKDlg::IsChecked(int id) const {
+    const auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(id));
+    return button && button->isChecked();
+}
+
+void CmfcVELKDlg::EnableControl(int id, bool enable) {
+    if (QWidget* widget = GetDlgItem(id))
+        widget->setEnabled(enable);
+}
+
+void CmfcVELKDlg::SetTimer(int id, int periodMs) {
+    QTimer*& timer = m_timers[id];
+    if (!timer) {
+        timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [this, id] { OnTimer(id); });
+    }
+    timer->start(periodMs);
+}
+
+void CmfcVELKDlg::KillTimer(int id) {
+    if (const auto it = m_timers.find(id); it != m_timers.end())
+        it->second->stop();
+}
+
+bool CmfcVELKDlg::IsTimerActive(int id) const {
+    const auto it = m_timers.find(id);
+    return it != m_timers.end() && it->second->isActive();
+}
+
+bool CmfcVELKDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Escape and Enter are swallowed for every control of the dialog: neither closes the window
+    // nor presses a button.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        const bool ours = watched == this ||
+                          (watched->isWidgetType() && isAncestorOf(static_cast<QWidget*>(watched)));
+        if (ours && (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter)) {
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CmfcVELKDlg::contextMenuEvent(QContextMenuEvent* event) {
+    // The window menu of the desktop cannot be extended here, so its about item lives in the
+    // dialog's own context menu.
+    QMenu menu(this);
+    QAction* about = menu.addAction(QString::fromUtf8(kStringAboutMenu));
+    if (menu.exec(event->globalPos()) == about)
+        OnSysCommand(IDM_ABOUTBOX);
+}
+
+void CmfcVELKDlg::OnSysCommand(int command) {
+    if ((command & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about(this, *m_hIcon);
+        about.exec();
+    }
+}
+
+void CmfcVELKDlg::reject() {
+    // Escape never gets here (it is filtered); anything else that rejects closes the window.
+    close();
+}
+
+void CmfcVELKDlg::closeEvent(QCloseEvent* event) {
+    if (m_closeSequenceRunning) {
+        event->ignore();
+        return;
+    }
+    RunCloseSequence();
+    event->accept();
+    QDialog::done(QDialog::Rejected);
+}
+
+void CmfcVELKDlg::RunCloseSequence() {
+    if (m_isClosing || m_closeSequenceRunning || m_closeSequenceDone)
+        return;
+    m_closeSequenceRunning = true;
+    setEnabled(false);
+
+    OnTurnOff();
+    CloseBufferStatusDialog();
+
+    for (int round = 0; round < 20; ++round) {
+        if (!PumpPendingMessages())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    m_isClosing = 1;
+    m_pipeline.StopThread();
+    m_pReplyList->Stop();
+
+    if (m_serialPort.IsOpen()) {
+        const uint8_t stop = 'x';
+        uint32_t written = 0;
+        m_serialPort.Write(1, &stop, &written);
+        // Wait for the reply handler to go idle, still serving the GUI thread's queue.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+        while (!(m_hHandlerIdle.IsSet() && m_hReceiveDone.IsSet()) &&
+               std::chrono::steady_clock::now() < deadline) {
+            if (!PumpPendingMessages())
+                break;
+            m_hHandlerIdle.WaitFor(std::chrono::milliseconds(2));
+        }
+        m_serialPort.Close();
+    }
+
+    m_pReplyList.reset();
+    {
+        std::lock_guard lock(m_fpsMeterLock);
+        m_pFpsMeter.reset();
+    }
+    {
+        std::lock_guard lock(m_lastImageLock);
+        m_pLastImage.reset();
+    }
+    for (auto& [id, timer] : m_timers)
+        timer->stop();
+    m_closeSequenceRunning = false;
+    m_closeSequenceDone = true;
+}

@@ -1,0 +1,33 @@
+// thermal-viewer: live view, recording and play-back for the thermopile array module.
+#include <QApplication>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/mfc_velk_app.h"
+
+int main(int argc, char** argv) {
+    // The command line is read before Qt starts, so --help works without a display.
+    const CommandLine commandLine =
+        ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (commandLine.action) {
+        case CommandLine::Action::Help:
+            std::fputs(CommandLineUsage().c_str(), stdout);
+            return 0;
+        case CommandLine::Action::Version:
+            std::printf("thermal-viewer %s\n", THERMAL_VERSION);
+            return 0;
+        case CommandLine::Action::Error:
+            std::fprintf(stderr, "thermal-viewer: %s (see 'thermal-viewer --help')\n",
+                         commandLine.error.c_str());
+            return 2;
+        case CommandLine::Action::Run:
+            break;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("thermal-viewer"));
+    CmfcVELKApp thermalApp(commandLine.options);
+    thermalApp.InitInstance();
+    return 0;
+}

@@ -1,0 +1,202 @@
+#pragma once
+// CmfcVELKDlg: the main window. It owns every long-lived object of the program (serial port,
+// reply list, frame pipeline, recorder, player, display controls), builds its controls from
+// template 102 and takes them apart in the close sequence. Its member functions are spread over
+// the files of app/ by concern: dialog_lifecycle.cpp (start-up, log, close), dialog_handlers.cpp
+// (control handlers), dialog_session.cpp (the device session), dialog_refresh.cpp (per-frame
+// presentation and timers).
+//
+// Threads: everything here runs on the GUI thread except the callbacks named as such. Worker
+// threads (serial monitor, frame processing) never touch widgets and never wait for the GUI
+// thread: they hand work over with PostToGui, which queues it in order.
+#include <QDialog>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/manual_reset_event.h"
+#include "device/fps_meter.h"
+#include "device/reply_list.h"
+#include "device/serial_port.h"
+#include "processing/frame_pipeline.h"
+#include "recording/stream_player.h"
+#include "recording/stream_recorder.h"
+
+class CColorGradient;
+class CColorStatic;
+class CDlgBufStatus;
+class CDxStatic;
+class CPolyChart;
+class QComboBox;
+class QIcon;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QStatusBar;
+class QTimer;
+
+// Start-up choices from the command line.
+struct ViewerOptions {
+    bool demo = false;           // run the simulated module and select its port
+    std::string port;            // add this port to the list and select it
+    bool start = false;          // press START once the dialog is up
+    bool startupReport = false;  // print the start-up figures once shown, then close
+    std::string appDir;          // where the optional files are looked up; empty: the program's
+};
+
+class CmfcVELKDlg : public QDialog {
+    Q_OBJECT
+  public:
+    static constexpr int kImageBytes = 320 * 310 * 3;
+
+    explicit CmfcVELKDlg(QWidget* parent = nullptr, ViewerOptions options = {});
+    ~CmfcVELKDlg() override;
+
+    // Start-up, after construction and before the dialog is shown; returns true.
+    bool OnInitDialog();
+    void InitMainWindow();
+
+    // Shows a message in the log box; callable from any thread (off the GUI thread it is
+    // posted). Dropped once the close sequence has begun.
+    void AppendLog(std::string message);
+
+    // Runs fn on the GUI thread, after everything posted before it. Never blocks.
+    void PostToGui(std::function<void()> fn);
+
+    // Dispatches every pending event of the GUI thread; returns 0 once the application has been
+    // asked to quit, 1 otherwise.
+    int PumpPendingMessages();
+
+    // The widget of a control of template 102, or nullptr.
+    QWidget* GetDlgItem(int id) const;
+
+    // Reads an edit as a decimal integer with an optional sign; text that does not start with a
+    // number reads as 0.
+    int GetDlgItemInt(int id) const;
+    // Sets a control's text; an edit's change handler runs as if the user had typed it.
+    void SetDlgItemText(int id, const QString& text);
+    QString GetDlgItemText(int id) const;
+
+    // Window timers by IDT_ constant, dispatched to OnTimer.
+    void SetTimer(int id, int periodMs);
+    void KillTimer(int id);
+    bool IsTimerActive(int id) const;
+    void OnTimer(int id);
+
+    // The program directory, ending in '/'.
+    const std::string& AppDir() const { return m_appDir; }
+    const std::string& Title() const { return m_title; }
+    bool IsClosing() const { return m_isClosing.load(); }
+    bool IsCloseSequenceRunning() const { return m_closeSequenceRunning; }
+
+    // The about box, as the about item of the window menu does.
+    void OnSysCommand(int command);
+
+    // The close sequence; runs at most once.
+    void RunCloseSequence();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+  private:
+    void BuildControls();
+    void LoadIcon();
+    void LoadTitle();
+
+    // Control handlers (dialog_handlers.cpp).
+    void ConnectHandlers();
+    void ApplyPalette();
+    void OnInterpolate();
+    void OnStackSizeChange(int editId);
+    void ApplyStackSizes();
+    void OnAllPixel();
+    void OnStartPixelChange();
+    void OnPixelCountChange();
+    void OnEveryFrameChange();
+    void OnElectrical();
+    void OnHistMode();
+    void CloseBufferStatusDialog();
+
+    // Device session (dialog_session.cpp, dialog_commands.cpp).
+    void ConnectSessionHandlers();
+    std::vector<std::string> EnumerateComPorts();
+    void LoadCommandList();
+    void OnHandshakeTimeout();
+    void OnTurnOff();
+    static void OnReceive(void* context, uint32_t count, uint32_t errors, const uint8_t* bytes);
+    static void OnReply(void* context, CCommandReply* reply, const std::string& text,
+                        const uint8_t* bytes, int count);
+
+    // Refresh cycle (dialog_refresh.cpp).
+    static void OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
+                             const uint8_t* raw, const uint8_t* image, const uint16_t* values);
+
+    // Typed access to the controls.
+    QLineEdit* Edit(int id) const;
+    QPlainTextEdit* LogBox() const;
+    QComboBox* Combo(int id) const;
+    void SetCheck(int id, bool checked);
+    bool IsChecked(int id) const;
+    void EnableControl(int id, bool enable);
+
+    // State members, in the order of the data model.
+    QIcon* m_hIcon = nullptr;
+    std::string m_title;
+    QStatusBar* m_statusBar = nullptr;
+    std::string m_comPortName;
+    CSerialPort m_serialPort;
+    std::unique_ptr<CReplyList> m_pReplyList;
+    CFramePipeline m_pipeline;
+    CStreamRecorder m_recorder;
+    CStreamPlayer m_player;
+    std::atomic<int> m_isRecording{0};
+    QDialog* m_pPlayDlg = nullptr;
+    // Replaced on the GUI thread at each continuous-stream command, ticked on the serial
+    // monitor thread.
+    std::unique_ptr<CFpsMeter> m_pFpsMeter;
+    std::mutex m_fpsMeterLock;  // guards m_pFpsMeter
+    std::string m_appDir;
+    std::atomic<int> m_profileMode{0};
+    std::atomic<int> m_isClosing{0};
+    std::atomic<int> m_mirrorMode{0};
+    std::atomic<int> m_tempUnit{2};
+    int m_interpolate = 1;
+    std::unique_ptr<uint8_t[]> m_pLastImage;
+    std::mutex m_lastImageLock;  // guards the bytes of m_pLastImage
+    int m_startPixel = 1;
+    int m_pixelCount = 1056;
+    int m_recordEveryN = 1;
+    std::string m_copyText;
+    std::mutex m_copyTextLock;  // guards m_copyText
+    std::atomic<char> m_modeLetter{' '};
+    std::atomic<int> m_exportCalibration{0};
+    CDlgBufStatus* m_pBufStatusDlg = nullptr;
+    CManualResetEvent m_hHandlerIdle{true};
+    CManualResetEvent m_hReceiveDone{true};
+    std::atomic<int> m_handshakeState{0};
+    // Re-entrant: the handshake steps call each other while holding it.
+    std::recursive_mutex m_handshakeLock;
+
+    // Controls bound by ID.
+    CColorGradient* m_paletteBar = nullptr;
+    CPolyChart* m_chart = nullptr;
+    CDxStatic* m_image = nullptr;
+    CColorStatic* m_recFrame = nullptr;
+    CColorStatic* m_playFrame = nullptr;
+    std::map<int, QWidget*> m_controls;
+    std::map<int, QTimer*> m_timers;
+    QLabel* m_statusPanes[2] = {nullptr, nullptr};
+
+    ViewerOptions m_options;
+    bool m_closeSequenceRunning = false;
+    bool m_closeSequenceDone = false;
+};

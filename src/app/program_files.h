@@ -1,0 +1,20 @@
+#pragma once
+// The program directory and the optional files users put beside the program ("Title.txt",
+// "AppIcon.ico", "CmdList.TXT", the logos). Plain C++, no Qt.
+#include <optional>
+#include <string>
+
+// Directory of the running executable, ending in '/'; "./" if it cannot be found.
+std::string ProgramDirectory();
+
+// The path of the file in dir whose name equals name without regard to case, preferring an
+// exact match; nullopt if there is none. dir ends in '/'.
+std::optional<std::string> FindFileNoCase(const std::string& dir, const std::string& name);
+
+// The whole file, or nullopt if it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// The caption text of a "Title.txt": UTF-16 little-endian after a two-byte byte-order mark, up
+// to the first zero character. A file of two bytes or fewer gives the empty text; a file
+// without a mark loses its first two bytes all the same, as the file is always read that way.
+std::u16string DecodeTitleFile(const std::string& bytes);
