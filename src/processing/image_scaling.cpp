@@ -81,16 +81,23 @@ void ResampleNearest(const uint8_t* src, int srcHeight, int srcWidth, uint8_t* d
         for (const Run& run : runs) {
             if (colour) {
                 const uint8_t* pixel = in + run.srcOffset;
-                const uint8_t four[12] = {pixel[0], pixel[1], pixel[2], pixel[0],
-                                          pixel[1], pixel[2], pixel[0], pixel[1],
-                                          pixel[2], pixel[0], pixel[1], pixel[2]};
+                // Four pixels as one 8-byte and one 4-byte word built in registers; writing
+                // them byte by byte and copying would stall on store forwarding.
+                const uint64_t rgb = pixel[0] | (pixel[1] << 8) | (pixel[2] << 16);
+                const uint64_t low = rgb | (rgb << 24) | (rgb << 48);
+                const uint32_t high = static_cast<uint32_t>((rgb >> 16) | (rgb << 8));
                 int left = run.length;
                 for (; left >= 4; left -= 4) {
-                    std::memcpy(out, four, 12);
+                    std::memcpy(out, &low, 8);
+                    std::memcpy(out + 8, &high, 4);
                     out += 12;
                 }
-                std::memcpy(out, four, 3 * static_cast<std::size_t>(left));
-                out += 3 * left;
+                for (; left > 0; --left) {
+                    out[0] = pixel[0];
+                    out[1] = pixel[1];
+                    out[2] = pixel[2];
+                    out += 3;
+                }
             } else {
                 std::memset(out, in[run.srcOffset], static_cast<std::size_t>(run.length));
                 out += run.length;
