@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetricsF>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -15,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "controls/group_frame.h"
 #include "controls/spin_button.h"
 
 namespace {
@@ -31,12 +31,7 @@ QWidget* CreateStandardControl(const DlgControl& control, QWidget* parent) {
             return label;
         }
         case DlgClass::Group: {
-            auto* group = new QGroupBox(caption, parent);
-            // The caption sits on the frame's top line, as in the classic group box.
-            group->setStyleSheet(QStringLiteral(
-                "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: "
-                "0.6em; } QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 "
-                "2px; }"));
+            auto* group = new CGroupFrame(caption, parent);
             // Group boxes only frame the controls drawn over them; clicks go through.
             group->setAttribute(Qt::WA_TransparentForMouseEvents);
             return group;
