@@ -16,6 +16,23 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             result.options.startupReport = true;
             continue;
         }
+        if (arg == "--demo") {
+            result.options.demo = true;
+            continue;
+        }
+        if (arg == "--start") {
+            result.options.start = true;
+            continue;
+        }
+        if (arg == "--port") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                result.action = CommandLine::Action::Error;
+                result.error = "--port needs a device name";
+                return result;
+            }
+            result.options.port = args[++i];
+            continue;
+        }
         result.action = CommandLine::Action::Error;
         result.error = arg.starts_with("-") ? "unknown option '" + arg + "'"
                                             : "unexpected argument '" + arg + "'";
@@ -32,6 +49,11 @@ std::string CommandLineUsage() {
            "Options:\n"
            "  -h, --help     show this help and exit\n"
            "      --version  show the version and exit\n"
+           "      --port NAME\n"
+           "                 add the serial device NAME (e.g. /dev/ttyUSB0) to the port\n"
+           "                 list and select it\n"
+           "      --demo     run a simulated module and select its port\n"
+           "      --start    press START once the window is up\n"
            "      --startup-report\n"
            "                 print when the window was shown and the memory in use, then\n"
            "                 close (for start-up measurements)\n";

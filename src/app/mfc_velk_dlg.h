@@ -21,9 +21,13 @@
 #include <vector>
 
 #include "app/manual_reset_event.h"
+#include "device/dev_watcher.h"
 #include "device/fps_meter.h"
+#include "device/handshake.h"
+#include "device/module_simulator.h"
 #include "device/reply_list.h"
 #include "device/serial_port.h"
+#include "device/tty_monitor.h"
 #include "processing/frame_pipeline.h"
 #include "recording/stream_player.h"
 #include "recording/stream_recorder.h"
@@ -101,6 +105,20 @@ class CmfcVELKDlg : public QDialog {
     // The close sequence; runs at most once.
     void RunCloseSequence();
 
+    // Device session (dialog_session.cpp, dialog_commands.cpp).
+    // "START": opens the port chosen in the list, runs the handshake and starts the stream.
+    void OnStart();
+    // Refills the port list (after a device came or went) and logs that it did.
+    void ReloadComPorts();
+    // Puts text into the command field and sends it, then keeps the window responsive for a
+    // moment. Does nothing while no port is open.
+    void SendCommandText(const std::string& text);
+    // Sends the first character of the command field ("Send").
+    void SendCommand();
+    int HandshakeState() const { return m_handshakeState.load(); }
+    // The simulated module of --demo, or nullptr.
+    CModuleSimulator* DemoModule() const { return m_pDemoModule.get(); }
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
@@ -129,12 +147,30 @@ class CmfcVELKDlg : public QDialog {
     // Device session (dialog_session.cpp, dialog_commands.cpp).
     void ConnectSessionHandlers();
     std::vector<std::string> EnumerateComPorts();
+    void FillComPortList();
+    void WatchDeviceChanges();
+    void OpenSession(const std::string& name);
+    void SetHandshakeState(int state);
+    void ShowMclk(const std::string& text, bool isStepReply);
     void LoadCommandList();
     void OnHandshakeTimeout();
     void OnTurnOff();
+    void OnCalibrationConstants();
+    void OnToggleBuffer();
+    void OnToggleAmpl();
+    void OnMclkDeltaPos(int pos, int delta);
+    // Line-error recovery: stop, purge, resend the last command. Serial monitor thread.
+    void RecoverStream();
+    // Puts a letter into the command field and sends it (no pumping).
+    void SendLetter(char letter);
+    // Writes one command byte and registers its reply collector; any thread.
+    void IssueCommand(uint8_t letter);
+    // What sending a command changes in the controls; GUI thread.
+    void ApplyCommandToControls(uint8_t letter);
     static void OnReceive(void* context, uint32_t count, uint32_t errors, const uint8_t* bytes);
     static void OnReply(void* context, CCommandReply* reply, const std::string& text,
                         const uint8_t* bytes, int count);
+    static void OnDeviceGone(void* context);
 
     // Refresh cycle (dialog_refresh.cpp).
     static void OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
@@ -182,9 +218,13 @@ class CmfcVELKDlg : public QDialog {
     CDlgBufStatus* m_pBufStatusDlg = nullptr;
     CManualResetEvent m_hHandlerIdle{true};
     CManualResetEvent m_hReceiveDone{true};
+    // Mirror of the handshake's state for readers; the handshake itself runs on the GUI thread
+    // (the monitor thread posts the arrival of the module's answer).
     std::atomic<int> m_handshakeState{0};
-    // Re-entrant: the handshake steps call each other while holding it.
-    std::recursive_mutex m_handshakeLock;
+    std::unique_ptr<CHandshake> m_pHandshake;
+    std::string m_fpsText;  // the newest rate text, guarded by m_fpsMeterLock
+    std::atomic<bool> m_isFpsPostPending{false};  // one FPS update queued at a time
+
 
     // Controls bound by ID.
     CColorGradient* m_paletteBar = nullptr;
@@ -199,4 +239,15 @@ class CmfcVELKDlg : public QDialog {
     ViewerOptions m_options;
     bool m_closeSequenceRunning = false;
     bool m_closeSequenceDone = false;
+
+    // Hot-plug: /dev through inotify and udev's tty announcements, read on the GUI thread.
+    std::unique_ptr<CDevWatcher> m_pDevWatcher;
+    std::unique_ptr<CTtyMonitor> m_pTtyMonitor;
+    std::unique_ptr<CModuleSimulator> m_pDemoModule;
+    // Declared last, so destroyed first: the monitor thread is stopped before anything it calls
+    // into (reply list, pipeline, simulated module) goes away, even without a close sequence.
+    struct PortCloser {
+        CSerialPort& port;
+        ~PortCloser() { port.Close(); }
+    } m_portCloser{m_serialPort};
 };

@@ -1,0 +1,286 @@
+// The live session of the main dialog against the simulated module on a real pseudo-terminal:
+// START, the handshake, frames and the rate readout, TURN OFF, the time-out, a vanishing device,
+// closing while streaming, the port list and --demo --start.
+#include <sys/resource.h>
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+
+#include "device/module_simulator.h"
+#include "gui/gui_test_support.h"
+#include "res/resource.h"
+
+namespace {
+
+// Everything the log box has shown, since it replaces its content after five lines.
+class LogHistory {
+  public:
+    explicit LogHistory(CmfcVELKDlg& dlg) {
+        auto* box = static_cast<QPlainTextEdit*>(dlg.GetDlgItem(IDC_LOG));
+        QObject::connect(box, &QPlainTextEdit::textChanged, box,
+                         [this, box] { m_seen += box->toPlainText() + QStringLiteral("\n--\n"); });
+    }
+    bool Contains(const QString& text) const { return m_seen.contains(text); }
+    // Occurrences of a whole log line: counted where it was first appended.
+    int Count(const QString& line) const { return m_seen.count(line + QStringLiteral("\n\n--")); }
+    const QString& All() const { return m_seen; }
+
+  private:
+    QString m_seen;
+};
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void Click(CmfcVELKDlg& dlg, int id) {
+    static_cast<QAbstractButton*>(dlg.GetDlgItem(id))->click();
+}
+
+QString Text(const CmfcVELKDlg& dlg, int id) {
+    return dlg.GetDlgItemText(id);
+}
+
+SimulatorOptions Streaming(double fps) {
+    SimulatorOptions options;
+    options.fps = fps;
+    return options;
+}
+
+}  // namespace
+
+class SessionTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void startOpensHandshakesAndStreams();
+    void turnOffStopsTheStream();
+    void silentModuleGivesTheTimeOutLine();
+    void vanishedDeviceIsLoggedOnceAndStartReopens();
+    void closingWhileStreamingSendsStopAndEnds();
+    void startWithoutPortAndSendWithoutPortLogSelectInterface();
+    void reloadListsFreePortsAndLogs();
+    void commandFieldSendsFirstCharacterAndStepsMclk();
+    void demoStartStreamsAtOnce();
+};
+
+void SessionTest::startOpensHandshakesAndStreams() {
+    CModuleSimulator sim(Streaming(20));
+    QCOMPARE(QString::fromStdString(sim.Start()), QString());
+    const QString port = QString::fromStdString(sim.SlavePath());
+    QTemporaryDir dir;
+    ViewerOptions options;
+    options.port = sim.SlavePath();
+    auto dlg = MakeDialog(dir, options);
+    LogHistory log(*dlg);
+    QCOMPARE(static_cast<QComboBox*>(dlg->GetDlgItem(IDC_COM_PORTS))->currentText(), port);
+
+    Click(*dlg, IDC_START);
+    QVERIFY(log.Contains(QStringLiteral("[%1] Open OK!").arg(port)));
+    QTRY_VERIFY_WITH_TIMEOUT(log.Contains(QStringLiteral("Firmware VDM1.3")), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(Text(*dlg, IDC_MCLK), QStringLiteral("8000"), 3000);
+    QTRY_COMPARE(dlg->HandshakeState(), 6);
+    // Frames reach the pipeline and the frame-ready presentation; the rate box fills.
+    QTRY_VERIFY_WITH_TIMEOUT(Text(*dlg, IDC_FPS) != QStringLiteral("???"), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(Text(*dlg, IDC_FPS).toDouble() > 5.0, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(Text(*dlg, IDC_MAX_TEXT).startsWith(QStringLiteral("Max:")) &&
+                                 Text(*dlg, IDC_MAX_TEXT) != QStringLiteral("Max: ??? "),
+                             3000);
+    QCOMPARE(QString::fromStdString(sim.ReceivedBytes()), QStringLiteral("xMK"));
+    QVERIFY(!log.Contains(QStringLiteral("Timeout")));
+
+    // START again closes and reopens the port.
+    Click(*dlg, IDC_START);
+    QCOMPARE(log.Count(QStringLiteral("[%1] Open OK!").arg(port)), 2);
+    dlg->close();
+}
+
+void SessionTest::turnOffStopsTheStream() {
+    CModuleSimulator sim(Streaming(50));
+    QVERIFY(sim.Start().empty());
+    QTemporaryDir dir;
+    ViewerOptions options;
+    options.port = sim.SlavePath();
+    auto dlg = MakeDialog(dir, options);
+    Click(*dlg, IDC_START);
+    QTRY_VERIFY(sim.FramesSent() > 10);
+    Click(*dlg, IDC_TURN_OFF);
+    QVERIFY(QString::fromStdString(sim.ReceivedBytes()).endsWith(QStringLiteral("Tx")));
+    QCOMPARE(dlg->HandshakeState(), 0);
+    const uint64_t sent = sim.FramesSent();
+    QTest::qWait(300);
+    QCOMPARE(sim.FramesSent(), sent);
+    dlg->close();
+}
+
+void SessionTest::silentModuleGivesTheTimeOutLine() {
+    SimulatorOptions simOptions = Streaming(5);
+    simOptions.silentOn = "M";
+    CModuleSimulator sim(simOptions);
+    QVERIFY(sim.Start().empty());
+    QTemporaryDir dir;
+    ViewerOptions options;
+    options.port = sim.SlavePath();
+    auto dlg = MakeDialog(dir, options);
+    LogHistory log(*dlg);
+    Click(*dlg, IDC_START);
+    const QString line = QStringLiteral("[%1]Timeout to Receive M Message.")
+                             .arg(QString::fromStdString(sim.SlavePath()));
+    QTRY_VERIFY_WITH_TIMEOUT(log.Contains(line), 2500);
+    QCOMPARE(dlg->HandshakeState(), 5);
+    QCOMPARE(Text(*dlg, IDC_MCLK), QStringLiteral("???"));
+    // The time-out is only reported: the stream goes on.
+    QTRY_VERIFY_WITH_TIMEOUT(Text(*dlg, IDC_FPS) != QStringLiteral("???"), 3000);
+    dlg->close();
+}
+
+void SessionTest::vanishedDeviceIsLoggedOnceAndStartReopens() {
+    QTemporaryDir dir;
+    SimulatorOptions simOptions = Streaming(50);
+    simOptions.disconnectAfter = 25;
+    simOptions.linkPath = dir.filePath(QStringLiteral("ttyTHERMAL")).toStdString();
+    CModuleSimulator sim(simOptions);
+    QVERIFY(sim.Start().empty());
+    const QString port = QString::fromStdString(simOptions.linkPath);
+    const std::string firstTerminal = sim.SlavePath();
+    ViewerOptions options;
+    options.port = simOptions.linkPath;
+    auto dlg = MakeDialog(dir, options);
+    LogHistory log(*dlg);
+    Click(*dlg, IDC_START);
+    const QString gone = QStringLiteral("[%1] Device disconnected.").arg(port);
+    QTRY_VERIFY_WITH_TIMEOUT(log.Contains(gone), 5000);
+    const double cpuBefore = ProcessCpuSeconds();
+    QTest::qWait(1000);
+    const double cpu = ProcessCpuSeconds() - cpuBefore;
+    QVERIFY2(cpu < 0.15, qPrintable(QString::number(cpu)));
+    QCOMPARE(log.Count(gone), 1);
+
+    // The module is back on a fresh terminal behind the same name: START reopens it.
+    QTRY_VERIFY_WITH_TIMEOUT(sim.SlavePath() != firstTerminal, 2000);
+    Click(*dlg, IDC_START);
+    QCOMPARE(log.Count(QStringLiteral("[%1] Open OK!").arg(port)), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(sim.FramesSent() > 30, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(Text(*dlg, IDC_MCLK), QStringLiteral("8000"), 3000);
+    dlg->close();
+}
+
+void SessionTest::closingWhileStreamingSendsStopAndEnds() {
+    CModuleSimulator sim(Streaming(50));
+    QVERIFY(sim.Start().empty());
+    QTemporaryDir dir;
+    ViewerOptions options;
+    options.port = sim.SlavePath();
+    auto dlg = MakeDialog(dir, options);
+    dlg->show();
+    Click(*dlg, IDC_START);
+    QTRY_VERIFY(sim.FramesSent() > 10);
+    QElapsedTimer timer;
+    timer.start();
+    dlg->close();
+    const qint64 took = timer.elapsed();
+    QVERIFY(!dlg->isVisible());
+    // TURN OFF ("T", bare "x", about a second of pumping), then the stop byte and the port's
+    // own close (about 0.6 s).
+    QVERIFY2(took < 2200, qPrintable(QString::number(took)));
+    QTRY_VERIFY(QString::fromStdString(sim.ReceivedBytes()).endsWith(QStringLiteral("Txx")));
+    qInfo("close while streaming took %lld ms", static_cast<long long>(took));
+}
+
+void SessionTest::startWithoutPortAndSendWithoutPortLogSelectInterface() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    LogHistory log(*dlg);
+    static_cast<QComboBox*>(dlg->GetDlgItem(IDC_COM_PORTS))->setCurrentIndex(-1);
+    Click(*dlg, IDC_START);
+    QCOMPARE(log.Count(QStringLiteral("[COM?] Select a Interface.")), 1);
+    static_cast<QComboBox*>(dlg->GetDlgItem(IDC_COMMANDS))->setEditText(QStringLiteral("M"));
+    Click(*dlg, IDC_SEND);
+    QCOMPARE(log.Count(QStringLiteral("[COM?] Select a Interface.")), 2);
+    // A port that does not exist cannot be opened.
+    ViewerOptions options;
+    options.port = "/dev/ttyUSB-not-there";
+    auto other = MakeDialog(dir, options);
+    static_cast<QComboBox*>(other->GetDlgItem(IDC_COM_PORTS))
+        ->addItem(QStringLiteral("/dev/ttyUSB-not-there"));
+    static_cast<QComboBox*>(other->GetDlgItem(IDC_COM_PORTS))->setCurrentIndex(0);
+    LogHistory otherLog(*other);
+    Click(*other, IDC_START);
+    QVERIFY(otherLog.Contains(QStringLiteral("[/dev/ttyUSB-not-there] Unable to open!")));
+    other->close();
+    dlg->close();
+}
+
+void SessionTest::reloadListsFreePortsAndLogs() {
+    CModuleSimulator sim(Streaming(5));
+    QVERIFY(sim.Start().empty());
+    QTemporaryDir dir;
+    ViewerOptions options;
+    options.port = sim.SlavePath();
+    auto dlg = MakeDialog(dir, options);
+    LogHistory log(*dlg);
+    auto* ports = static_cast<QComboBox*>(dlg->GetDlgItem(IDC_COM_PORTS));
+    const QString port = QString::fromStdString(sim.SlavePath());
+    dlg->ReloadComPorts();
+    QVERIFY(log.Contains(QStringLiteral("[COM?]Detect Device Change. Reload COM Port device.")));
+    QVERIFY(ports->findText(port) >= 0);
+    QCOMPARE(ports->currentIndex(), -1);
+    // The port this program holds open fails the probe and leaves the list.
+    ports->setCurrentIndex(ports->findText(port));
+    Click(*dlg, IDC_START);
+    dlg->ReloadComPorts();
+    QCOMPARE(ports->findText(port), -1);
+    dlg->close();
+}
+
+void SessionTest::commandFieldSendsFirstCharacterAndStepsMclk() {
+    CModuleSimulator sim(Streaming(5));
+    QVERIFY(sim.Start().empty());
+    QTemporaryDir dir;
+    {
+        std::ofstream(dir.filePath(QStringLiteral("CmdList.TXT")).toStdString())
+            << "  b VDD\r\n\r\nJ toggle\r\n";
+    }
+    ViewerOptions options;
+    options.port = sim.SlavePath();
+    auto dlg = MakeDialog(dir, options);
+    LogHistory log(*dlg);
+    auto* commands = static_cast<QComboBox*>(dlg->GetDlgItem(IDC_COMMANDS));
+    QCOMPARE(commands->count(), 2);
+    QCOMPARE(commands->itemText(0), QStringLiteral("b VDD"));
+    Click(*dlg, IDC_START);
+    Click(*dlg, IDC_TURN_OFF);
+    commands->setEditText(QStringLiteral("  b (VDD)"));
+    Click(*dlg, IDC_SEND);
+    QTRY_VERIFY_WITH_TIMEOUT(log.Contains(QStringLiteral("VDD: 3300 mV")), 2000);
+    dlg->SendCommandText("a");
+    QTRY_COMPARE_WITH_TIMEOUT(Text(*dlg, IDC_MCLK), QStringLiteral("8125"), 2000);
+    const std::string sent = sim.ReceivedBytes();
+    QCOMPARE(QString::fromStdString(sent.substr(sent.size() - 2)), QStringLiteral("ba"));
+    dlg->close();
+}
+
+void SessionTest::demoStartStreamsAtOnce() {
+    QTemporaryDir dir;
+    ViewerOptions options;
+    options.demo = true;
+    options.start = true;
+    auto dlg = MakeDialog(dir, options);
+    QVERIFY(dlg->DemoModule() != nullptr);
+    LogHistory log(*dlg);
+    QTRY_VERIFY_WITH_TIMEOUT(log.Contains(QStringLiteral("Open OK!")), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg->DemoModule()->FramesSent() >= 3, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(Text(*dlg, IDC_FPS) != QStringLiteral("???"), 3000);
+    dlg->close();
+}
+
+QTEST_MAIN(SessionTest)
+#include "session_test.moc"
