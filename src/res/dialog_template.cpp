@@ -1,7 +1,9 @@
 #include "res/dialog_template.h"
 
+#include "res/aux_dialog_templates.h"
+
 const DlgTemplate* FindDialogTemplate(int id) {
-    for (const DlgTemplate* t : {&Template100(), &Template102()}) {
+    for (const DlgTemplate* t : {&Template100(), &Template102(), &Template129(), &Template131()}) {
         if (t->id == id)
             return t;
     }
