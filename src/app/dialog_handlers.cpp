@@ -9,6 +9,7 @@
 #include "app/mfc_velk_dlg.h"
 #include "controls/color_gradient.h"
 #include "controls/poly_chart.h"
+#include "dialogs/dlg_options.h"
 #include "res/resource.h"
 
 namespace {
@@ -77,6 +78,8 @@ void CmfcVELKDlg::ConnectHandlers() {
     onTextChange(IDC_EVERY_FRAME, [this] { OnEveryFrameChange(); });
     onClick(IDC_OFFSET_ELECTRICAL, &CmfcVELKDlg::OnElectrical);
     onClick(IDC_HIST_MODE, &CmfcVELKDlg::OnHistMode);
+    onClick(IDC_OPTIONS, &CmfcVELKDlg::OnOptions);
+    ConnectScalingHandlers();
     ConnectSessionHandlers();
 }
 
@@ -121,8 +124,6 @@ void CmfcVELKDlg::OnAllPixel() {
     }
     Edit(IDC_STARTPIXEL)->setReadOnly(all);
     Edit(IDC_PIXELCOUNT)->setReadOnly(all);
-    m_startPixel = 1;
-    m_pixelCount = kMaxPixels;
     m_pipeline.SetPixelRange(1, kMaxPixels);
 }
 
@@ -137,9 +138,7 @@ void CmfcVELKDlg::OnStartPixelChange() {
     }
     // The range always reaches the last value.
     SetDlgItemText(IDC_PIXELCOUNT, QString::number(kMaxPixels + 1 - start));
-    m_startPixel = start;
-    m_pixelCount = kMaxPixels + 1 - start;
-    m_pipeline.SetPixelRange(start, m_pixelCount);
+    m_pipeline.SetPixelRange(start, kMaxPixels + 1 - start);
 }
 
 void CmfcVELKDlg::OnPixelCountChange() {
@@ -154,8 +153,6 @@ void CmfcVELKDlg::OnPixelCountChange() {
         count = 1;
         SetDlgItemText(IDC_PIXELCOUNT, QStringLiteral("1"));
     }
-    m_startPixel = start;
-    m_pixelCount = count;
     m_pipeline.SetPixelRange(start, count);
 }
 
@@ -171,6 +168,21 @@ void CmfcVELKDlg::OnElectrical() {
 void CmfcVELKDlg::OnHistMode() {
     m_profileMode = !m_profileMode;
     m_chart->SetProfileMode(m_profileMode);
+}
+
+void CmfcVELKDlg::OnOptions() {
+    int mirrorMode = m_mirrorMode;
+    int tempUnit = m_tempUnit;
+    if (CDlgOptions::EditOptions(nullptr, mirrorMode, tempUnit))
+        ApplyOptions(mirrorMode, tempUnit);
+}
+
+void CmfcVELKDlg::ApplyOptions(int mirrorMode, int tempUnit) {
+    m_mirrorMode = mirrorMode;
+    m_pipeline.SetMirrorMode(mirrorMode);
+    m_tempUnit = tempUnit;
+    m_chart->SetChartUnit(tempUnit);
+    m_pipeline.SetUnit(tempUnit);
 }
 
 void CmfcVELKDlg::CloseBufferStatusDialog() {

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <thread>
 
+#include "app/frame_presentation.h"
 #include "app/mfc_velk_dlg.h"
 #include "app/program_files.h"
 #include "controls/color_gradient.h"
@@ -64,6 +65,10 @@ CmfcVELKDlg::CmfcVELKDlg(QWidget* parent, ViewerOptions options)
 }
 
 CmfcVELKDlg::~CmfcVELKDlg() {
+    // Without a close sequence (a window that was never shown, a test) the worker threads may
+    // still call into members that are about to go: stop them first.
+    m_serialPort.Close();
+    m_pipeline.StopThread();
     if (qApp)
         qApp->removeEventFilter(this);
     delete m_hIcon;

@@ -1,17 +1,97 @@
 // Per-frame presentation and the window timers of the main dialog.
+//
+// The processing thread prepares everything a frame needs (image copy, chart record, the
+// selected text, readouts) and leaves it in a one-frame mailbox; the GUI thread shows the newest
+// frame when it gets to it. Frames that arrive faster than the screen can show them are still
+// processed, recorded and kept for copying; only their presentation is skipped.
+#include <QLabel>
 #include <cstring>
 
+#include "app/frame_presentation.h"
 #include "app/mfc_velk_dlg.h"
+#include "controls/dx_static.h"
+#include "controls/poly_chart.h"
+#include "export/selected_pixels.h"
+#include "processing/chart_data.h"
 #include "res/resource.h"
 
-void CmfcVELKDlg::OnFrameReady(void* owner, const char*, const std::string&, const uint8_t*,
-                               const uint8_t* image, const uint16_t*) {
+std::string CmfcVELKDlg::ShowSelectedPixels(const std::string& text) {
+    int first = 1;
+    int count = 1056;
+    m_pipeline.GetPixelRange(first, count);
+    PixelRange lastValid{m_startPixel, m_pixelCount};
+    std::string selected = SelectPixels(text, PixelRange{first, count}, lastValid);
+    m_startPixel = lastValid.start;
+    m_pixelCount = lastValid.count;
+    std::lock_guard lock(m_copyTextLock);
+    m_copyText = selected;
+    return selected;
+}
+
+void CmfcVELKDlg::OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
+                               const uint8_t*, const uint8_t* image, const uint16_t* values) {
     auto* dlg = static_cast<CmfcVELKDlg*>(owner);
     if (dlg->m_isClosing)
         return;
-    std::lock_guard lock(dlg->m_lastImageLock);
-    if (dlg->m_pLastImage)
-        std::memcpy(dlg->m_pLastImage.get(), image, kImageBytes);
+    const char letter = *modeLetter;
+
+    auto frame = std::make_unique<FramePresentation>();
+    std::memcpy(frame->image.get(), image, kImageBytes);
+    {
+        std::lock_guard lock(dlg->m_lastImageLock);
+        if (dlg->m_pLastImage)
+            std::memcpy(dlg->m_pLastImage.get(), image, kImageBytes);
+    }
+    frame->chart = std::make_unique<CChartData>();
+    if (dlg->m_profileMode == 0) {
+        frame->chart->BuildHistogram(992, values);
+    } else {
+        frame->chart->BuildProfile(dlg->m_mirrorMode, 32, 31, values);
+    }
+    frame->isTemperature = letter == 'k' || letter == 'K';
+    frame->isVoltage = letter == 't' || letter == 'c';
+    frame->selectedText = dlg->ShowSelectedPixels(text);
+    dlg->m_pipeline.GetMinMaxText(frame->minText, frame->maxText);
+    frame->vddCode = dlg->m_pipeline.GetVddCode();
+    frame->ambientCode = dlg->m_pipeline.GetAmbientCode();
+
+    {
+        std::lock_guard lock(dlg->m_presentationLock);
+        if (dlg->m_pPendingPresentation)
+            ++dlg->m_skippedPresentations;
+        dlg->m_pPendingPresentation = std::move(frame);
+    }
+    if (!dlg->m_isPresentationPosted.exchange(true)) {
+        dlg->PostToGui([dlg] { dlg->PresentFrame(); });
+    }
+}
+
+void CmfcVELKDlg::PresentFrame() {
+    std::unique_ptr<FramePresentation> frame;
+    {
+        std::lock_guard lock(m_presentationLock);
+        frame = std::move(m_pPendingPresentation);
+        m_isPresentationPosted = false;
+    }
+    if (!frame || m_isClosing)
+        return;
+
+    m_image->SetImage(320, 310, frame->image.get());
+    if (frame->isTemperature) {
+        m_chart->SetChartUnit(m_tempUnit);
+        m_chart->SetChartTitle(1);
+    } else {
+        m_chart->SetChartTitle(2);
+    }
+    m_chart->SetChartData(std::move(frame->chart));
+    m_chart->update();
+    AppendLog(frame->selectedText);
+    SetDlgItemText(IDC_MIN_TEXT, QString::fromStdString("Min:" + frame->minText));
+    // Voltage frames say V, everything else T.
+    SetDlgItemText(IDC_MAX_TEXT, QString::fromStdString("Max:" + frame->maxText +
+                                                        (frame->isVoltage ? " [V]" : " [T]")));
+    SetDlgItemText(IDC_VDD, QString::asprintf("%i", frame->vddCode));
+    SetDlgItemText(IDC_AMBIENT, QString::asprintf("%i", frame->ambientCode));
 }
 
 void CmfcVELKDlg::OnTimer(int id) {

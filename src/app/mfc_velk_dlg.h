@@ -35,6 +35,7 @@
 class CColorGradient;
 class CColorStatic;
 class CDlgBufStatus;
+struct FramePresentation;
 class CDxStatic;
 class CPolyChart;
 class QComboBox;
@@ -42,6 +43,7 @@ class QIcon;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QSlider;
 class QStatusBar;
 class QTimer;
 
@@ -105,6 +107,31 @@ class CmfcVELKDlg : public QDialog {
     // The close sequence; runs at most once.
     void RunCloseSequence();
 
+    // Manual colour scale (dialog_scaling.cpp).
+    // Relabels the scale readouts for temperature (1) or voltage (2); 1 if it changed them.
+    int UpdateScaleLabels(int kind);
+    // With "Manual" checked, gives the pipeline the readouts' bounds in its own units.
+    void ApplyManualScaling();
+    // The data-mode switch of a data command or an opened recording: labels and trackbars for
+    // temperature (1) or voltage (2) data.
+    void ApplyDataMode(int kind);
+
+    // The options dialog's OK: mirroring and temperature unit for the pipeline and the chart.
+    void ApplyOptions(int mirrorMode, int tempUnit);
+    int MirrorMode() const { return m_mirrorMode; }
+    int TempUnit() const { return m_tempUnit; }
+
+    // The frame pipeline, for play-back and for tests that feed frames.
+    CFramePipeline& Pipeline() { return m_pipeline; }
+    // The text "Copy Data" copies: the selected part of the last frame's text.
+    std::string CopyText() {
+        std::lock_guard lock(m_copyTextLock);
+        return m_copyText;
+    }
+
+    // Presentations skipped because a newer frame arrived before the GUI thread got to them.
+    uint64_t SkippedPresentations() const { return m_skippedPresentations.load(); }
+
     // Device session (dialog_session.cpp, dialog_commands.cpp).
     // "START": opens the port chosen in the list, runs the handshake and starts the stream.
     void OnStart();
@@ -142,6 +169,7 @@ class CmfcVELKDlg : public QDialog {
     void OnEveryFrameChange();
     void OnElectrical();
     void OnHistMode();
+    void OnOptions();
     void CloseBufferStatusDialog();
 
     // Device session (dialog_session.cpp, dialog_commands.cpp).
@@ -172,7 +200,18 @@ class CmfcVELKDlg : public QDialog {
                         const uint8_t* bytes, int count);
     static void OnDeviceGone(void* context);
 
+    // Manual colour scale (dialog_scaling.cpp).
+    QSlider* Trackbar(int id) const;
+    void ConnectScalingHandlers();
+    void OnHScroll(int id);
+    void WriteTemperatureReadouts();
+    void WriteVoltageReadouts();
+
     // Refresh cycle (dialog_refresh.cpp).
+    // Shows the newest posted frame on the GUI thread; older ones not yet shown are skipped.
+    void PresentFrame();
+    // Cuts the frame text to the selected pixels and keeps the result in m_copyText.
+    std::string ShowSelectedPixels(const std::string& text);
     static void OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
                              const uint8_t* raw, const uint8_t* image, const uint16_t* values);
 
@@ -208,8 +247,10 @@ class CmfcVELKDlg : public QDialog {
     int m_interpolate = 1;
     std::unique_ptr<uint8_t[]> m_pLastImage;
     std::mutex m_lastImageLock;  // guards the bytes of m_pLastImage
-    int m_startPixel = 1;
-    int m_pixelCount = 1056;
+    // The last valid pixel range of the log and "Copy Data"; used by the frame-ready callback,
+    // one frame at a time.
+    std::atomic<int> m_startPixel{1};
+    std::atomic<int> m_pixelCount{1056};
     int m_recordEveryN = 1;
     std::string m_copyText;
     std::mutex m_copyTextLock;  // guards m_copyText
@@ -222,9 +263,8 @@ class CmfcVELKDlg : public QDialog {
     // (the monitor thread posts the arrival of the module's answer).
     std::atomic<int> m_handshakeState{0};
     std::unique_ptr<CHandshake> m_pHandshake;
-    std::string m_fpsText;  // the newest rate text, guarded by m_fpsMeterLock
+    std::string m_fpsText;                        // the newest rate text, guarded by m_fpsMeterLock
     std::atomic<bool> m_isFpsPostPending{false};  // one FPS update queued at a time
-
 
     // Controls bound by ID.
     CColorGradient* m_paletteBar = nullptr;
@@ -235,6 +275,12 @@ class CmfcVELKDlg : public QDialog {
     std::map<int, QWidget*> m_controls;
     std::map<int, QTimer*> m_timers;
     QLabel* m_statusPanes[2] = {nullptr, nullptr};
+
+    // The newest frame waiting for the GUI thread, handed over by the processing thread.
+    std::unique_ptr<FramePresentation> m_pPendingPresentation;
+    std::mutex m_presentationLock;                    // guards m_pPendingPresentation
+    std::atomic<bool> m_isPresentationPosted{false};  // one PresentFrame queued at a time
+    std::atomic<uint64_t> m_skippedPresentations{0};
 
     ViewerOptions m_options;
     bool m_closeSequenceRunning = false;

@@ -289,6 +289,12 @@ int CFramePipeline::GetScalingMode() const {
     return m_state->scalingMode;
 }
 
+void CFramePipeline::GetManualScaling(float& upper, float& lower, float& centre) const {
+    upper = m_state->upperBound;
+    lower = m_state->lowerBound;
+    centre = m_state->centre;
+}
+
 void CFramePipeline::SetStackSizes(int frame, int offset, int thermal) {
     std::lock_guard<std::mutex> lock(m_state->stackLock);
     m_state->stacks.Resize(frame, offset, thermal);

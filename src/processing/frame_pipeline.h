@@ -75,6 +75,7 @@ class CFramePipeline {
     // kept for the dialog and not used by the mapping.
     void SetManualScaling(float upper, float lower, float centre);
     int GetScalingMode() const;
+    void GetManualScaling(float& upper, float& lower, float& centre) const;
     // Frame, offset and thermal stack sizes, each limited to 1 to 300. A stack whose size
     // changes is emptied. Serialised with the processing of a frame.
     void SetStackSizes(int frame, int offset, int thermal);

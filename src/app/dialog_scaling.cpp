@@ -1,0 +1,161 @@
+// The manual colour scale: trackbars for span and centre of temperature and voltage, their
+// readouts and labels, and the conversion of the readouts into the pipeline's units.
+#include <QAbstractButton>
+#include <QLabel>
+#include <QSlider>
+#include <charconv>
+
+#include "app/mfc_velk_dlg.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr float kVoltsPerCount = 0.001221f;
+
+// The number a text starts with, as the C library reads it but independent of the locale the
+// desktop sets; 0 when the text does not start with a number.
+float ReadLeadingFloat(const QString& text) {
+    const QByteArray bytes = text.trimmed().toUtf8();
+    const char* first = bytes.constData();
+    const char* last = first + bytes.size();
+    if (first != last && *first == '+')
+        ++first;
+    float value = 0.0f;
+    const auto result = std::from_chars(first, last, value);
+    return result.ec == std::errc() ? value : 0.0f;
+}
+
+QChar UnitLetter(int tempUnit) {
+    switch (tempUnit) {
+        case 1:
+            return QLatin1Char('K');
+        case 2:
+            return QLatin1Char('C');
+        default:
+            return QLatin1Char('F');
+    }
+}
+
+}  // namespace
+
+QSlider* CmfcVELKDlg::Trackbar(int id) const {
+    return static_cast<QSlider*>(GetDlgItem(id));
+}
+
+void CmfcVELKDlg::ConnectScalingHandlers() {
+    for (int id : {IDC_DELTA_T, IDC_TCENTRE, IDC_DELTA_V, IDC_VCENTRE}) {
+        connect(Trackbar(id), &QSlider::valueChanged, this, [this, id] { OnHScroll(id); });
+    }
+    connect(static_cast<QAbstractButton*>(GetDlgItem(IDC_SCALING_AUTO)), &QAbstractButton::clicked,
+            this, [this] {
+                if (IsChecked(IDC_SCALING_AUTO))
+                    m_pipeline.SetAutoScaling();
+            });
+    connect(static_cast<QAbstractButton*>(GetDlgItem(IDC_SCALING_MANUAL)),
+            &QAbstractButton::clicked, this, [this] { ApplyManualScaling(); });
+}
+
+void CmfcVELKDlg::WriteTemperatureReadouts() {
+    const int p = Trackbar(IDC_TCENTRE)->value();
+    float centre = static_cast<float>(p);
+    QString centreText = QString::asprintf("%d", p);
+    if (m_tempUnit == 2) {
+        centre = static_cast<float>(p) - 273.2f;
+        centreText = QString::asprintf("%.1f", centre);
+    } else if (m_tempUnit != 1) {
+        centre = (static_cast<float>(p) - 273.15f) * 1.8f + 32.0f;
+        centreText = QString::asprintf("%.1f", centre);
+    }
+    const int span = Trackbar(IDC_DELTA_T)->value();
+    const float halfSpan = static_cast<float>(span) / 2.0f;
+    SetDlgItemText(IDC_SPAN_READOUT, QString::asprintf("%d", span));
+    SetDlgItemText(IDC_CENTRE_READOUT, centreText);
+    SetDlgItemText(IDC_MAX_READOUT, QString::asprintf("%.1f", centre + halfSpan));
+    SetDlgItemText(IDC_MIN_READOUT, QString::asprintf("%.1f", centre - halfSpan));
+}
+
+void CmfcVELKDlg::WriteVoltageReadouts() {
+    const float span = static_cast<float>(Trackbar(IDC_DELTA_V)->value()) / 100.0f;
+    const float centre = static_cast<float>(Trackbar(IDC_VCENTRE)->value()) / 100.0f;
+    SetDlgItemText(IDC_SPAN_READOUT, QString::asprintf("%.3f", span));
+    SetDlgItemText(IDC_CENTRE_READOUT, QString::asprintf("%.3f", centre));
+    SetDlgItemText(IDC_MAX_READOUT, QString::asprintf("%.3f", centre + span / 2.0f));
+    SetDlgItemText(IDC_MIN_READOUT, QString::asprintf("%.3f", centre - span / 2.0f));
+}
+
+void CmfcVELKDlg::OnHScroll(int id) {
+    switch (id) {
+        case IDC_DELTA_T:
+        case IDC_TCENTRE:
+            UpdateScaleLabels(1);
+            WriteTemperatureReadouts();
+            break;
+        case IDC_DELTA_V:
+        case IDC_VCENTRE:
+            UpdateScaleLabels(2);
+            WriteVoltageReadouts();
+            break;
+        default:
+            break;
+    }
+    ApplyManualScaling();
+}
+
+int CmfcVELKDlg::UpdateScaleLabels(int kind) {
+    const QString span = GetDlgItemText(IDC_SPAN_LABEL);
+    const QString centre = GetDlgItemText(IDC_CENTRE_LABEL);
+    const auto charAt = [](const QString& text, int index) {
+        return index < text.size() ? text.at(index).toUpper() : QChar();
+    };
+    if (kind == 1) {
+        const QChar unit = UnitLetter(m_tempUnit);
+        if (charAt(span, 1) == QLatin1Char('T') && charAt(centre, 8) == unit)
+            return 0;
+        SetDlgItemText(IDC_SPAN_LABEL, QStringLiteral("ΔT[%1]").arg(unit));
+        SetDlgItemText(IDC_CENTRE_LABEL, QStringLiteral("Tcentre[%1]").arg(unit));
+        SetDlgItemText(IDC_MIN_LABEL, QStringLiteral("Tmin[%1]").arg(unit));
+        SetDlgItemText(IDC_MAX_LABEL, QStringLiteral("Tmax[%1]").arg(unit));
+        return 1;
+    }
+    if (charAt(span, 1) == QLatin1Char('V'))
+        return 0;
+    SetDlgItemText(IDC_SPAN_LABEL, QStringLiteral("ΔV"));
+    SetDlgItemText(IDC_CENTRE_LABEL, QStringLiteral("Vcentre[V]"));
+    SetDlgItemText(IDC_MIN_LABEL, QStringLiteral("Vmin[V]"));
+    SetDlgItemText(IDC_MAX_LABEL, QStringLiteral("Vmax[V]"));
+    return 1;
+}
+
+void CmfcVELKDlg::ApplyManualScaling() {
+    if (!IsChecked(IDC_SCALING_MANUAL))
+        return;
+    const QString label = GetDlgItemText(IDC_CENTRE_LABEL);
+    float centre = ReadLeadingFloat(GetDlgItemText(IDC_CENTRE_READOUT));
+    float upper = ReadLeadingFloat(GetDlgItemText(IDC_MAX_READOUT));
+    float lower = ReadLeadingFloat(GetDlgItemText(IDC_MIN_READOUT));
+    const auto convert = [&](auto toPipelineUnits) {
+        centre = toPipelineUnits(centre);
+        upper = toPipelineUnits(upper);
+        lower = toPipelineUnits(lower);
+    };
+    if (label.isEmpty() || label.at(0).toUpper() != QLatin1Char('T')) {
+        convert([](float volts) { return volts / kVoltsPerCount; });
+    } else {
+        const QChar unit = label.size() > 8 ? label.at(8).toUpper() : QChar();
+        if (unit == QLatin1Char('C')) {
+            convert([](float celsius) { return celsius + 273.2f; });
+        } else if (unit == QLatin1Char('F')) {
+            convert([](float fahrenheit) { return (fahrenheit - 32.0f) / 1.8f + 273.15f; });
+        }
+    }
+    m_pipeline.SetManualScaling(upper, lower, centre);
+}
+
+void CmfcVELKDlg::ApplyDataMode(int kind) {
+    UpdateScaleLabels(kind);
+    const bool temperature = kind == 1;
+    EnableControl(IDC_DELTA_T, temperature);
+    EnableControl(IDC_TCENTRE, temperature);
+    EnableControl(IDC_DELTA_V, !temperature);
+    EnableControl(IDC_VCENTRE, !temperature);
+}

@@ -1,0 +1,22 @@
+#pragma once
+// FramePresentation: what the GUI thread needs to show one processed frame, prepared on the
+// processing thread and handed over whole.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "processing/chart_data.h"
+
+struct FramePresentation {
+    static constexpr int kImageBytes = 320 * 310 * 3;
+
+    std::unique_ptr<uint8_t[]> image = std::make_unique<uint8_t[]>(kImageBytes);
+    std::unique_ptr<CChartData> chart;
+    bool isTemperature = true;  // 'k' or 'K': the chart shows temperatures
+    bool isVoltage = false;     // 't' or 'c': the readouts say V
+    std::string selectedText;
+    std::string minText;
+    std::string maxText;
+    uint16_t vddCode = 0;
+    uint16_t ambientCode = 0;
+};

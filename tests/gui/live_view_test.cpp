@@ -1,0 +1,206 @@
+// Frames fed into the main dialog's pipeline: what the window shows for them, and the manual
+// colour scale's readouts and labels.
+#include <QAbstractButton>
+#include <QSlider>
+#include <QtTest>
+#include <vector>
+
+#include "controls/poly_chart.h"
+#include "gui/gui_test_support.h"
+#include "res/resource.h"
+
+namespace {
+
+// A frame block of the given letter's kind: values rising across the frame from base, the
+// marker in place, ambient and supply codes in the header.
+std::vector<uint8_t> MakeBlock(uint16_t base) {
+    std::vector<uint8_t> block(2112, 0);
+    const auto put = [&](int word, uint16_t value) {
+        block[2 * word] = static_cast<uint8_t>(value & 0xFF);
+        block[2 * word + 1] = static_cast<uint8_t>(value >> 8);
+    };
+    for (int i = 0; i < 992; ++i)
+        put(i, static_cast<uint16_t>(base + i % 97));
+    put(1024, 0x789A);
+    put(1025, 0xBCDE);
+    return block;
+}
+
+void SetSlider(CmfcVELKDlg& dlg, int id, int value) {
+    auto* slider = static_cast<QSlider*>(dlg.GetDlgItem(id));
+    // The handler runs on every change, like the scroll messages of a moved trackbar.
+    slider->setValue(value == slider->minimum() ? value + 1 : value - 1);
+    slider->setValue(value);
+}
+
+}  // namespace
+
+class LiveViewTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void temperatureFrameFillsReadoutsAndLog();
+    void voltageFrameSaysV();
+    void selectedPixelsCutTheLoggedText();
+    void scaleReadoutsInEveryUnit();
+    void voltageReadoutsAndManualBounds();
+    void updateScaleLabelsReportsChanges();
+    void trackbarWithAutoScalingLeavesPipelineAlone();
+    void burstOfFramesShowsTheNewest();
+};
+
+void LiveViewTest::temperatureFrameFillsReadoutsAndLog() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    const std::vector<uint8_t> block = MakeBlock(2930);
+    dlg->Pipeline().QueueFrame('K', 2112, block.data());
+    QTRY_VERIFY(dlg->GetDlgItemText(IDC_MIN_TEXT) != QStringLiteral("Min: ???"));
+    std::string minText, maxText;
+    dlg->Pipeline().GetMinMaxText(minText, maxText);
+    QCOMPARE(dlg->GetDlgItemText(IDC_MIN_TEXT), QString::fromStdString("Min:" + minText));
+    QCOMPARE(dlg->GetDlgItemText(IDC_MAX_TEXT), QString::fromStdString("Max:" + maxText + " [T]"));
+    QVERIFY(dlg->GetDlgItemText(IDC_VDD) != QStringLiteral("???"));
+    QVERIFY(dlg->GetDlgItemText(IDC_AMBIENT) != QStringLiteral("???"));
+    // Full range selected: the log holds the whole frame text, and "Copy Data" has it too.
+    const std::string copy = dlg->CopyText();
+    QVERIFY(!copy.empty());
+    QString shown = QString::fromStdString(copy);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QCOMPARE(dlg->GetDlgItemText(IDC_LOG), shown);
+    auto* chart = static_cast<CPolyChart*>(dlg->GetDlgItem(IDC_CHART));
+    QCOMPARE(chart->GetChartUnit(), 2);
+}
+
+void LiveViewTest::voltageFrameSaysV() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    const std::vector<uint8_t> block = MakeBlock(1500);
+    dlg->Pipeline().QueueFrame('t', 2112, block.data());
+    QTRY_VERIFY(dlg->GetDlgItemText(IDC_MAX_TEXT).endsWith(QStringLiteral(" [V]")));
+}
+
+void LiveViewTest::selectedPixelsCutTheLoggedText() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    static_cast<QAbstractButton*>(dlg->GetDlgItem(IDC_ALL_PIXEL))->click();
+    dlg->SetDlgItemText(IDC_STARTPIXEL, QStringLiteral("2"));
+    dlg->SetDlgItemText(IDC_PIXELCOUNT, QStringLiteral("3"));
+    const std::vector<uint8_t> block = MakeBlock(2930);
+    dlg->Pipeline().QueueFrame('K', 2112, block.data());
+    QTRY_VERIFY(!dlg->CopyText().empty());
+    const QString copy = QString::fromStdString(dlg->CopyText());
+    QCOMPARE(copy.count(QLatin1Char('\t')), 3);
+    QVERIFY(copy.endsWith(QLatin1Char('\t')));
+    QTRY_COMPARE(dlg->GetDlgItemText(IDC_LOG), copy);
+}
+
+void LiveViewTest::scaleReadoutsInEveryUnit() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    const struct {
+        int unit;
+        const char *centre, *minimum, *maximum, *letter;
+    } cases[] = {{2, "26.8", "-23.2", "76.8", "C"},
+                 {1, "300", "250.0", "350.0", "K"},
+                 {3, "80.3", "30.3", "130.3", "F"}};
+    for (const auto& c : cases) {
+        dlg->ApplyOptions(0, c.unit);
+        SetSlider(*dlg, IDC_TCENTRE, 300);
+        SetSlider(*dlg, IDC_DELTA_T, 100);
+        QCOMPARE(dlg->GetDlgItemText(IDC_CENTRE_READOUT), QString::fromUtf8(c.centre));
+        QCOMPARE(dlg->GetDlgItemText(IDC_MIN_READOUT), QString::fromUtf8(c.minimum));
+        QCOMPARE(dlg->GetDlgItemText(IDC_MAX_READOUT), QString::fromUtf8(c.maximum));
+        QCOMPARE(dlg->GetDlgItemText(IDC_SPAN_READOUT), QStringLiteral("100"));
+        const QString u = QString::fromUtf8(c.letter);
+        QCOMPARE(dlg->GetDlgItemText(IDC_SPAN_LABEL), QStringLiteral("ΔT[%1]").arg(u));
+        QCOMPARE(dlg->GetDlgItemText(IDC_CENTRE_LABEL), QStringLiteral("Tcentre[%1]").arg(u));
+        QCOMPARE(dlg->GetDlgItemText(IDC_MIN_LABEL), QStringLiteral("Tmin[%1]").arg(u));
+        QCOMPARE(dlg->GetDlgItemText(IDC_MAX_LABEL), QStringLiteral("Tmax[%1]").arg(u));
+    }
+}
+
+void LiveViewTest::voltageReadoutsAndManualBounds() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    static_cast<QAbstractButton*>(dlg->GetDlgItem(IDC_SCALING_MANUAL))->click();
+    SetSlider(*dlg, IDC_VCENTRE, 250);
+    SetSlider(*dlg, IDC_DELTA_V, 100);
+    QCOMPARE(dlg->GetDlgItemText(IDC_CENTRE_READOUT), QStringLiteral("2.500"));
+    QCOMPARE(dlg->GetDlgItemText(IDC_MIN_READOUT), QStringLiteral("2.000"));
+    QCOMPARE(dlg->GetDlgItemText(IDC_MAX_READOUT), QStringLiteral("3.000"));
+    // The template's voltage labels are already right, so they stay as they are.
+    QCOMPARE(dlg->GetDlgItemText(IDC_SPAN_LABEL), QStringLiteral("ΔV[V]"));
+    QCOMPARE(dlg->GetDlgItemText(IDC_CENTRE_LABEL), QStringLiteral("Vcentre[V]"));
+    QCOMPARE(dlg->Pipeline().GetScalingMode(), 2);
+    float upper = 0, lower = 0, centre = 0;
+    dlg->Pipeline().GetManualScaling(upper, lower, centre);
+    QVERIFY(qAbs(upper - 2457.0f) < 0.5f);
+    QVERIFY(qAbs(lower - 1638.0f) < 0.5f);
+    QVERIFY(qAbs(centre - 2047.5f) < 0.5f);
+
+    // Temperature labels convert degrees Celsius to kelvin.
+    SetSlider(*dlg, IDC_TCENTRE, 300);
+    dlg->Pipeline().GetManualScaling(upper, lower, centre);
+    QVERIFY(qAbs(centre - 300.0f) < 0.01f);
+    QVERIFY(qAbs(lower - 250.0f) < 0.01f);
+    QVERIFY(qAbs(upper - 350.0f) < 0.01f);
+
+    static_cast<QAbstractButton*>(dlg->GetDlgItem(IDC_SCALING_AUTO))->click();
+    QCOMPARE(dlg->Pipeline().GetScalingMode(), 1);
+}
+
+void LiveViewTest::updateScaleLabelsReportsChanges() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    QCOMPARE(dlg->UpdateScaleLabels(1), 1);
+    QCOMPARE(dlg->UpdateScaleLabels(1), 0);
+    dlg->ApplyOptions(0, 1);
+    QCOMPARE(dlg->UpdateScaleLabels(1), 1);
+    QCOMPARE(dlg->GetDlgItemText(IDC_CENTRE_LABEL), QStringLiteral("Tcentre[K]"));
+    QCOMPARE(dlg->UpdateScaleLabels(2), 1);
+    QCOMPARE(dlg->GetDlgItemText(IDC_SPAN_LABEL), QStringLiteral("ΔV"));
+    QCOMPARE(dlg->UpdateScaleLabels(2), 0);
+    dlg->ApplyDataMode(1);
+    QVERIFY(dlg->GetDlgItem(IDC_DELTA_T)->isEnabled());
+    QVERIFY(!dlg->GetDlgItem(IDC_VCENTRE)->isEnabled());
+    dlg->ApplyDataMode(2);
+    QVERIFY(!dlg->GetDlgItem(IDC_TCENTRE)->isEnabled());
+    QVERIFY(dlg->GetDlgItem(IDC_DELTA_V)->isEnabled());
+}
+
+void LiveViewTest::trackbarWithAutoScalingLeavesPipelineAlone() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    SetSlider(*dlg, IDC_TCENTRE, 500);
+    SetSlider(*dlg, IDC_DELTA_V, 300);
+    QCOMPARE(dlg->Pipeline().GetScalingMode(), 1);
+}
+
+void LiveViewTest::burstOfFramesShowsTheNewest() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    std::vector<uint8_t> last;
+    for (uint16_t i = 0; i < 40; ++i) {
+        last = MakeBlock(static_cast<uint16_t>(2900 + i));
+        dlg->Pipeline().QueueFrame('K', 2112, last.data());
+    }
+    // The newest frame's text ends up in the log, whatever was skipped on the way.
+    CFramePipeline reference;
+    reference.SetUnit(2);
+    std::string expected;
+    struct Sink {
+        std::string* text;
+    } sink{&expected};
+    reference.SetCallback(
+        [](void* owner, const char*, const std::string& text, const uint8_t*, const uint8_t*,
+           const uint16_t*) { *static_cast<Sink*>(owner)->text = text; },
+        &sink);
+    reference.SetElOffsetSubtraction(1);
+    reference.ProcessFrameNow('K', 2112, last.data());
+    QString shown = QString::fromStdString(expected);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QTRY_COMPARE(dlg->GetDlgItemText(IDC_LOG), shown);
+}
+
+QTEST_MAIN(LiveViewTest)
+#include "live_view_test.moc"
