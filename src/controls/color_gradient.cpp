@@ -17,9 +17,15 @@ void CColorGradient::SetPalette(int number) {
 void CColorGradient::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect client = rect();
-    for (const GradientColumn& column : GradientColumns(client.width(), m_palette)) {
+    DrawGradient(painter, client.left(), client.top(), client.right() + 1, client.bottom() + 1,
+                 m_palette);
+}
+
+void CColorGradient::DrawGradient(QPainter& painter, int left, int top, int right, int bottom,
+                                  int palette) {
+    for (const GradientColumn& column : GradientColumns(right - left, palette)) {
         const QColor color(column.color & 0xFF, (column.color >> 8) & 0xFF,
                            (column.color >> 16) & 0xFF);
-        painter.fillRect(QRect(client.left() + column.x, client.top(), 1, client.height()), color);
+        painter.fillRect(QRect(left + column.x, top, 1, bottom - top), color);
     }
 }

@@ -4,6 +4,8 @@
 // only.
 #include <QWidget>
 
+class QPainter;
+
 class CColorGradient : public QWidget {
     Q_OBJECT
   public:
@@ -12,6 +14,11 @@ class CColorGradient : public QWidget {
     // Palette numbers 1 to 8 are stored and painted at once; any other number is ignored.
     void SetPalette(int number);
     int GetPalette() const { return m_palette; }
+
+    // Paints the ramps of palette into the rectangle, one solid column at a time; a palette
+    // number outside 1 to 8 paints nothing.
+    static void DrawGradient(QPainter& painter, int left, int top, int right, int bottom,
+                             int palette);
 
   protected:
     void paintEvent(QPaintEvent* event) override;

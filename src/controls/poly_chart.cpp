@@ -114,10 +114,13 @@ void CPolyChart::ShowDistributionLogo(const std::string& appDir) {
     SetBackground(RgbToBitmap(canvas.data(), clientWidth, clientHeight));
 }
 
-void CPolyChart::DrawLabels(QPainter& painter) {
+void CPolyChart::DrawLabels(QPainter& painter, const Plot& plot) {
+    // Right-aligned five pixels left of the plot, centred on their grid lines.
     const QFontMetrics metrics = painter.fontMetrics();
+    painter.setPen(QColor(kTextColor));
     for (auto& label : m_labels) {
         const int textWidth = metrics.horizontalAdvance(label->m_text);
+        label->m_x = plot.left - textWidth - 5;
         label->m_y = label->m_lineY - metrics.height() / 2;
         painter.drawText(QRect(label->m_x, label->m_y, textWidth, metrics.height()),
                          Qt::AlignLeft | Qt::AlignTop, label->m_text);
@@ -177,40 +180,58 @@ void CPolyChart::paintEvent(QPaintEvent*) {
 
         painter.setPen(QColor(kTextColor));
         if (data && data->pointCount > 0) {
-            DrawBars(painter, plot, *data, unit, mode == 1);
-        } else {
-            for (auto& label : m_labels) {
-                label->m_x = plot.left - metrics.horizontalAdvance(label->m_text) - 5;
+            if (mode == 1) {
+                DrawProfile(painter, plot, *data, unit);
+            } else {
+                DrawHistogram(painter, plot, *data, unit);
             }
-            DrawLabels(painter);
+        } else {
+            DrawLabels(painter, plot);
         }
     }
     QPainter screen(this);
     screen.drawImage(0, 0, canvas);
 }
 
-void CPolyChart::DrawBars(QPainter& painter, const Plot& plot, const CChartData& data, int unit,
-                          bool profile) {
-    const QFontMetrics metrics = painter.fontMetrics();
+void CPolyChart::SetCountLabels(int64_t largestSum) {
+    const std::array<int, 5> values = CountLabels(largestSum);
+    for (size_t i = 0; i < m_labels.size(); ++i) {
+        m_labels[i]->m_text = QString::number(values[i]);
+    }
+}
+
+void CPolyChart::SetValueLabels(const CChartData& data, int unit) {
+    const std::array<int, 5> values = ValueLabels(data.maximum, data.minimum, unit);
+    for (size_t i = 0; i < m_labels.size(); ++i) {
+        m_labels[i]->m_text = QString::number(values[i]);
+    }
+}
+
+void CPolyChart::DrawHistogram(QPainter& painter, const Plot& plot, const CChartData& data,
+                               int unit) {
     const ChartGrouping grouping = ComputeGrouping(data, plot.right - plot.left);
     const std::vector<ChartBar> bars = GroupBars(data, grouping);
+    int64_t largest = 0;
+    for (const ChartBar& bar : bars) {
+        largest = std::max(largest, bar.sum);
+    }
+    SetCountLabels(largest);
+    DrawBars(painter, plot, grouping, bars, unit, false);
+}
 
-    std::array<int, 5> values{};
-    if (profile) {
-        values = ValueLabels(data.maximum, data.minimum, unit);
-    } else {
-        int64_t largest = 0;
-        for (const ChartBar& bar : bars) {
-            largest = std::max(largest, bar.sum);
-        }
-        values = CountLabels(largest);
-    }
-    for (size_t i = 0; i < m_labels.size(); ++i) {
-        CGaugeLabel& label = *m_labels[i];
-        label.m_text = QString::number(values[i]);
-        label.m_x = plot.left - metrics.horizontalAdvance(label.m_text) - 5;
-    }
-    DrawLabels(painter);
+void CPolyChart::DrawProfile(QPainter& painter, const Plot& plot, const CChartData& data,
+                             int unit) {
+    SetValueLabels(data, unit);
+    const ChartGrouping grouping = ComputeGrouping(data, plot.right - plot.left);
+    DrawBars(painter, plot, grouping, GroupBars(data, grouping), unit, true);
+}
+
+void CPolyChart::DrawBars(QPainter& painter, const Plot& plot, const ChartGrouping& grouping,
+                          const std::vector<ChartBar>& bars, int unit, bool profile) {
+    const QFontMetrics metrics = painter.fontMetrics();
+    DrawLabels(painter, plot);
+    const int topValue = m_labels[0]->m_text.toInt();
+    const int bottomValue = m_labels[4]->m_text.toInt();
 
     const int topLine = m_labels[0]->m_lineY;
     const int axisLine = m_labels[4]->m_lineY;
@@ -238,8 +259,8 @@ void CPolyChart::DrawBars(QPainter& painter, const Plot& plot, const CChartData&
             continue;
         }
         const int top = profile ? ProfileBarTop(RawToUnit(static_cast<double>(bar.sum), unit),
-                                                values[0], values[4], topLine, axisLine)
-                                : HistogramBarTop(bar.sum, values[0], topLine, axisLine);
+                                                topValue, bottomValue, topLine, axisLine)
+                                : HistogramBarTop(bar.sum, topValue, topLine, axisLine);
         painter.fillRect(QRect(QPoint(span.x, top), QPoint(span.x1 - 1, axisLine - 1)),
                          QColor(0, 0, 255));
         painter.setPen(Qt::black);

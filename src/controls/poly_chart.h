@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "controls/gauge_label.h"
 #include "processing/chart_data.h"
@@ -57,9 +58,14 @@ class CPolyChart : public QWidget {
     struct Plot {
         int left, top, right, bottom;
     };
-    void DrawLabels(QPainter& painter);
-    void DrawBars(QPainter& painter, const Plot& plot, const CChartData& data, int unit,
-                  bool profile);
+    void DrawLabels(QPainter& painter, const Plot& plot);
+    void SetCountLabels(int64_t largestSum);
+    void SetValueLabels(const CChartData& data, int unit);
+    void DrawHistogram(QPainter& painter, const Plot& plot, const CChartData& data, int unit);
+    void DrawProfile(QPainter& painter, const Plot& plot, const CChartData& data, int unit);
+    // The second pass of both views: horizontal labels and bars under the vertical labels set.
+    void DrawBars(QPainter& painter, const Plot& plot, const ChartGrouping& grouping,
+                  const std::vector<ChartBar>& bars, int unit, bool profile);
 
     static constexpr int kMargin = 2;
     static constexpr QRgb kTextColor = 0x0000FF;        // blue
