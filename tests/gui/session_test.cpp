@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/command_line.h"
 #include "device/module_simulator.h"
 #include "gui/gui_test_support.h"
 #include "res/resource.h"
@@ -70,6 +71,7 @@ class SessionTest : public QObject {
     void reloadListsFreePortsAndLogs();
     void commandFieldSendsFirstCharacterAndStepsMclk();
     void demoStartStreamsAtOnce();
+    void commandLineTakesPortDemoAndStart();
 };
 
 void SessionTest::startOpensHandshakesAndStreams() {
@@ -280,6 +282,18 @@ void SessionTest::demoStartStreamsAtOnce() {
     QTRY_VERIFY_WITH_TIMEOUT(dlg->DemoModule()->FramesSent() >= 3, 3000);
     QTRY_VERIFY_WITH_TIMEOUT(Text(*dlg, IDC_FPS) != QStringLiteral("???"), 3000);
     dlg->close();
+}
+
+void SessionTest::commandLineTakesPortDemoAndStart() {
+    const CommandLine line = ParseCommandLine({"--port", "/dev/ttyUSB0", "--demo", "--start"});
+    QCOMPARE(static_cast<int>(line.action), static_cast<int>(CommandLine::Action::Run));
+    QCOMPARE(QString::fromStdString(line.options.port), QStringLiteral("/dev/ttyUSB0"));
+    QVERIFY(line.options.demo);
+    QVERIFY(line.options.start);
+    const CommandLine missing = ParseCommandLine({"--port"});
+    QCOMPARE(static_cast<int>(missing.action), static_cast<int>(CommandLine::Action::Error));
+    QVERIFY(!missing.error.empty());
+    QVERIFY(!ParseCommandLine({}).options.demo);
 }
 
 QTEST_MAIN(SessionTest)
