@@ -50,7 +50,7 @@ void CChartData::BuildProfile(int mirrorMode, int columns, int rows, const uint1
 ChartGrouping ComputeGrouping(const CChartData& data, int plotWidth) {
     ChartGrouping grouping;
     const int n = data.pointCount;
-    if (n <= 0 || plotWidth <= 0) {
+    if (n <= 0 || plotWidth <= 0 || data.lastKey < data.firstKey) {
         grouping.groupSize = 0;
         return grouping;
     }

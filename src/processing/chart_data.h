@@ -48,8 +48,8 @@ struct ChartBar {
     int64_t sum = 0;  // the entries of the collected keys that lie within the data
 };
 
-// Chooses the group size so that bars stay wider than 10 pixels. An empty record or a plot
-// without width (a chart squeezed too small) gives groupSize 0: no bars.
+// Chooses the group size so that bars stay wider than 10 pixels. An empty or inconsistent
+// record, or a plot without width (a chart squeezed too small), gives groupSize 0: no bars.
 ChartGrouping ComputeGrouping(const CChartData& data, int plotWidth);
 
 // Walks the keys of the grouping and sums the record's entries into bars.

@@ -53,6 +53,10 @@ TEST(ChartData, HistogramOfNoPixelsIsEmptyAndGivesNoBars) {
     EXPECT_TRUE(data.values.empty());
     EXPECT_EQ(ComputeGrouping(data, 480).groupSize, 0);
     EXPECT_TRUE(GroupBars(data, ComputeGrouping(data, 480)).empty());
+    // A record whose keys run backwards gives no bars either.
+    CChartData backwards = WithKeys(3000, 5);
+    backwards.lastKey = 2990;
+    EXPECT_EQ(ComputeGrouping(backwards, 480).groupSize, 0);
 }
 
 TEST(ChartData, GroupsSpreadFrameInFivesWithFirstKeyAlone) {
