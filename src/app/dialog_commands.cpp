@@ -62,8 +62,9 @@ void CmfcVELKDlg::ApplyCommandToControls(uint8_t letter) {
     }
     m_modeLetter = static_cast<char>(letter);
     const bool isTemperature = letter == 'K' || letter == 'k';
-    EnableControl(isTemperature ? IDC_DELTA_V : IDC_DELTA_T, false);
-    EnableControl(isTemperature ? IDC_VCENTRE : IDC_TCENTRE, false);
+    ApplyDataMode(isTemperature ? 1 : 2);
+    ShowBufferStatus();
+    ApplyManualScaling();
 }
 
 void CmfcVELKDlg::SendCommandText(const std::string& text) {

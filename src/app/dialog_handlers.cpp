@@ -9,6 +9,7 @@
 #include "app/mfc_velk_dlg.h"
 #include "controls/color_gradient.h"
 #include "controls/poly_chart.h"
+#include "dialogs/dlg_buf_status.h"
 #include "dialogs/dlg_options.h"
 #include "res/resource.h"
 
@@ -185,6 +186,34 @@ void CmfcVELKDlg::ApplyOptions(int mirrorMode, int tempUnit) {
     m_pipeline.SetUnit(tempUnit);
 }
 
+namespace {
+
+StackFill ReadStackFill(const CFramePipeline& pipeline) {
+    StackFill fill;
+    int thermal = 0;
+    pipeline.GetStackSizes(fill.frameSize, fill.offsetSize, thermal);
+    pipeline.GetStackCounts(fill.frameCount, fill.offsetCount, thermal);
+    return fill;
+}
+
+}  // namespace
+
+void CmfcVELKDlg::ShowBufferStatus() {
+    CDlgBufStatus::ShowBufferStatus(this, m_pBufStatusDlg, m_bufStatusLock,
+                                    ReadStackFill(m_pipeline));
+}
+
+void CmfcVELKDlg::UpdateBufferStatus() {
+    CDlgBufStatus::UpdateBufferStatus(m_pBufStatusDlg, m_bufStatusLock, ReadStackFill(m_pipeline));
+}
+
 void CmfcVELKDlg::CloseBufferStatusDialog() {
-    // The buffer status dialog arrives with the stacks; nothing is open before that.
+    CDlgBufStatus* dlg = nullptr;
+    {
+        std::lock_guard lock(m_bufStatusLock);
+        dlg = m_pBufStatusDlg;
+    }
+    // Cancelling clears m_pBufStatusDlg under the lock and deletes the window.
+    if (dlg)
+        dlg->reject();
 }

@@ -92,6 +92,7 @@ void CmfcVELKDlg::PresentFrame() {
                                                         (frame->isVoltage ? " [V]" : " [T]")));
     SetDlgItemText(IDC_VDD, QString::asprintf("%i", frame->vddCode));
     SetDlgItemText(IDC_AMBIENT, QString::asprintf("%i", frame->ambientCode));
+    UpdateBufferStatus();
 }
 
 void CmfcVELKDlg::OnTimer(int id) {

@@ -171,6 +171,9 @@ class CmfcVELKDlg : public QDialog {
     void OnHistMode();
     void OnOptions();
     void CloseBufferStatusDialog();
+    // The buffer status window after a data command, and its update after every frame.
+    void ShowBufferStatus();
+    void UpdateBufferStatus();
 
     // Device session (dialog_session.cpp, dialog_commands.cpp).
     void ConnectSessionHandlers();
@@ -257,6 +260,7 @@ class CmfcVELKDlg : public QDialog {
     std::atomic<char> m_modeLetter{' '};
     std::atomic<int> m_exportCalibration{0};
     CDlgBufStatus* m_pBufStatusDlg = nullptr;
+    std::mutex m_bufStatusLock;  // guards m_pBufStatusDlg and keeps the dialog alive in use
     CManualResetEvent m_hHandlerIdle{true};
     CManualResetEvent m_hReceiveDone{true};
     // Mirror of the handshake's state for readers; the handshake itself runs on the GUI thread

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "controls/poly_chart.h"
+#include "dialogs/dlg_buf_status.h"
 #include "gui/gui_test_support.h"
 #include "res/resource.h"
 
@@ -47,6 +48,7 @@ class LiveViewTest : public QObject {
     void updateScaleLabelsReportsChanges();
     void trackbarWithAutoScalingLeavesPipelineAlone();
     void burstOfFramesShowsTheNewest();
+    void bufferStatusFollowsStackFillAndSurvivesEscape();
 };
 
 void LiveViewTest::temperatureFrameFillsReadoutsAndLog() {
@@ -200,6 +202,46 @@ void LiveViewTest::burstOfFramesShowsTheNewest() {
     QString shown = QString::fromStdString(expected);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QTRY_COMPARE(dlg->GetDlgItemText(IDC_LOG), shown);
+}
+
+namespace {
+
+CDlgBufStatus* FindBufferStatus() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dlg = qobject_cast<CDlgBufStatus*>(widget))
+            return dlg;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void LiveViewTest::bufferStatusFollowsStackFillAndSurvivesEscape() {
+    QTemporaryDir dir;
+    ViewerOptions options;
+    options.demo = true;
+    auto dlg = MakeDialog(dir, options);
+    dlg->OnStart();
+    QTRY_COMPARE_WITH_TIMEOUT(dlg->HandshakeState(), 6, 5000);
+    // No stacking: a data command brings up no buffer status window.
+    dlg->SendCommandText("K");
+    QVERIFY(!FindBufferStatus());
+
+    dlg->SetDlgItemText(IDC_FRAMESTACK, QStringLiteral("20"));
+    dlg->SendCommandText("K");
+    CDlgBufStatus* status = FindBufferStatus();
+    QVERIFY(status);
+    QVERIFY(status->isVisible());
+    QCOMPARE(status->StackNameText(), QStringLiteral("Filling Frame Stack"));
+    QTRY_VERIFY_WITH_TIMEOUT(status->PercentText() != QStringLiteral("Buffer filled to 0 %"), 5000);
+
+    // Escape closes it while frames keep arriving; the next data command makes a new one.
+    QTest::keyClick(status, Qt::Key_Escape);
+    QTRY_VERIFY(!FindBufferStatus());
+    QTest::qWait(500);
+    dlg->SendCommandText("K");
+    QTRY_VERIFY(FindBufferStatus());
+    dlg->close();
 }
 
 QTEST_MAIN(LiveViewTest)
