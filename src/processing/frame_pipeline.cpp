@@ -25,7 +25,6 @@ constexpr std::chrono::milliseconds kStopTimeout{2000};
 struct WorkArea {
     FrameData frame{};
     uint8_t small[kSmallImageBytes] = {};
-    std::vector<uint8_t> smooth = std::vector<uint8_t>(kSmoothWidth * kSmoothHeight * 3);
     std::vector<uint8_t> image = std::vector<uint8_t>(kImageBytes);
     MarkerCell minCell;
     MarkerCell maxCell;
@@ -91,7 +90,7 @@ void CFramePipeline::State::ColourAndEnlarge(WorkArea& work, char modeLetter) {
     MapFrameColours(modeLetter, work.frame.values, work.frame.offsets,
                     subtractElOffsets.load() != 0, scale, work.palette, mirrorMode.load(),
                     work.small, work.minCell, work.maxCell);
-    BuildDisplayImage(work.small, interpolate.load() != 0, work.smooth.data(), work.image.data());
+    BuildDisplayImage(work.small, interpolate.load() != 0, work.image.data());
 }
 
 void CFramePipeline::State::RenderAndPublish(WorkArea& work, bool voltage, bool temperature) {

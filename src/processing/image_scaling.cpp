@@ -1,5 +1,6 @@
 #include "processing/image_scaling.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -158,13 +159,125 @@ void BilinearEnlarge(const uint8_t* src, int srcRows, int srcColumns, uint8_t* d
     }
 }
 
-void BuildDisplayImage(const uint8_t small[kSmallImageBytes], bool interpolate, uint8_t* smooth,
+namespace {
+
+constexpr int kSmallRowBytes = kFrameColumns * 3;
+constexpr int kImageRowBytes = kImageWidth * 3;
+// Every smoothed pixel is 5 display pixels wide and high, every small pixel 10.
+constexpr int kBlockPixels = kImageWidth / kSmoothWidth;
+constexpr int kBlockBytes = kBlockPixels * 3;
+// Rows are assembled with 8-byte words; the last word of a row and the last pixel read reach up
+// to this many bytes past their ends.
+constexpr int kSlack = 8;
+static_assert(std::endian::native == std::endian::little, "pixels are read as little-endian words");
+static_assert(kBlockPixels * kSmoothWidth == kImageWidth &&
+              kBlockPixels * kSmoothHeight == kImageHeight);
+
+uint64_t Load64(const uint8_t* bytes) {
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
+void Store64(uint8_t* bytes, uint64_t word) {
+    std::memcpy(bytes, &word, sizeof word);
+}
+
+// Bytewise (a + b) >> 1 of eight bytes at once: the truncated mean of the bilinear step with a
+// fraction of one half, without a carry crossing into the neighbouring byte.
+uint64_t HalfSum(uint64_t a, uint64_t b) {
+    return (a & b) + (((a ^ b) & 0xFEFEFEFEFEFEFEFEull) >> 1);
+}
+
+// Writes `times` runs of five copies of the pixel `rgb` (red in the low byte) and returns the
+// end. Each run is 15 bytes written as two 8-byte words; the second word spills one byte into
+// the next run, which overwrites it.
+uint8_t* PutRuns(uint8_t* out, uint64_t rgb, int times) {
+    const uint64_t first = rgb * 0x0001000001000001ull;  // r g b r g b r g
+    const uint64_t shifted = first >> 16;                // b r g b r g
+    const uint64_t second = shifted | (shifted << 48);   // b r g b r g b r
+    for (int i = 0; i < times; ++i) {
+        Store64(out, first);
+        Store64(out + 8, second);
+        out += kBlockBytes;
+    }
+    return out;
+}
+
+// One display row of a small-image row without smoothing: every pixel ten times.
+void ExpandPlainRow(const uint8_t* row, uint8_t* out) {
+    for (int c = 0; c < kFrameColumns; ++c) {
+        out = PutRuns(out, Load64(row + 3 * c) & 0xFFFFFF, 2);
+    }
+}
+
+// One display row of a small-image row smoothed along x: pixel c, then the truncated mean of
+// pixels c and c + 1 (the last pixel is its own neighbour), each five times.
+void ExpandSmoothedRow(const uint8_t* row, uint8_t* out) {
+    for (int c = 0; c < kFrameColumns; ++c) {
+        const uint64_t pixel = Load64(row + 3 * c);
+        const uint64_t right = c + 1 < kFrameColumns ? pixel >> 24 : pixel;
+        out = PutRuns(out, pixel & 0xFFFFFF, 1);
+        out = PutRuns(out, HalfSum(pixel, right) & 0xFFFFFF, 1);
+    }
+}
+
+void FillRows(uint8_t* image, int firstRow, int count, const uint8_t* row) {
+    for (int i = 0; i < count; ++i) {
+        std::memcpy(image + static_cast<std::size_t>(firstRow + i) * kImageRowBytes, row,
+                    kImageRowBytes);
+    }
+}
+
+// Interpolation off: the ResampleNearest result for 32 x 31 -> 320 x 310.
+void EnlargePlain(const uint8_t* small, uint8_t* image) {
+    alignas(16) uint8_t source[kSmallRowBytes + kSlack] = {};
+    alignas(16) uint8_t rows[2][kImageRowBytes + kSlack];
+    std::memcpy(source, small, kSmallRowBytes);
+    ExpandPlainRow(source, rows[0]);
+    for (int r = 0; r < kFrameRows; ++r) {
+        // The next row is assembled before this one is copied, so the copies read bytes whose
+        // stores have long completed rather than stalling on them.
+        if (r + 1 < kFrameRows) {
+            std::memcpy(source, small + (r + 1) * kSmallRowBytes, kSmallRowBytes);
+            ExpandPlainRow(source, rows[(r + 1) & 1]);
+        }
+        FillRows(image, 2 * kBlockPixels * r, 2 * kBlockPixels, rows[r & 1]);
+    }
+}
+
+// Interpolation on. Smoothed row 2r is small row r smoothed along x; smoothed row 2r + 1 is the
+// truncated mean of smoothed rows 2r and 2r + 2 (the last row is its own neighbour). Enlarging
+// only repeats bytes, so that mean can be taken over the enlarged rows directly.
+void EnlargeSmoothed(const uint8_t* small, uint8_t* image) {
+    alignas(16) uint8_t source[kSmallRowBytes + kSlack] = {};
+    alignas(16) uint8_t rows[2][kImageRowBytes + kSlack];
+    alignas(16) uint8_t between[kImageRowBytes];
+    std::memcpy(source, small, kSmallRowBytes);
+    ExpandSmoothedRow(source, rows[0]);
+    for (int r = 0; r < kFrameRows; ++r) {
+        const uint8_t* current = rows[r & 1];
+        const uint8_t* next = current;
+        if (r + 1 < kFrameRows) {
+            std::memcpy(source, small + (r + 1) * kSmallRowBytes, kSmallRowBytes);
+            ExpandSmoothedRow(source, rows[(r + 1) & 1]);
+            next = rows[(r + 1) & 1];
+        }
+        for (int i = 0; i < kImageRowBytes; i += 8) {
+            Store64(between + i, HalfSum(Load64(current + i), Load64(next + i)));
+        }
+        FillRows(image, 2 * kBlockPixels * r, kBlockPixels, current);
+        FillRows(image, 2 * kBlockPixels * r + kBlockPixels, kBlockPixels, between);
+    }
+}
+
+}  // namespace
+
+void BuildDisplayImage(const uint8_t small[kSmallImageBytes], bool interpolate,
                        uint8_t image[kImageBytes]) {
     if (interpolate) {
-        BilinearEnlarge(small, kFrameRows, kFrameColumns, smooth, kSmoothHeight, kSmoothWidth);
-        ResampleNearest(smooth, kSmoothHeight, kSmoothWidth, image, kImageHeight, kImageWidth,
-                        true);
+        EnlargeSmoothed(small, image);
     } else {
-        ResampleNearest(small, kFrameRows, kFrameColumns, image, kImageHeight, kImageWidth, true);
+        EnlargePlain(small, image);
     }
 }

@@ -26,7 +26,9 @@ void ResampleNearest(const uint8_t* src, int srcHeight, int srcWidth, uint8_t* d
 void BilinearEnlarge(const uint8_t* src, int srcRows, int srcColumns, uint8_t* dst, int dstRows,
                      int dstColumns);
 
-// The display image from the 32 x 31 image: straight nearest-neighbour, or with `interpolate`
-// bilinear to 64 x 62 first (into `smooth`, kSmoothWidth x kSmoothHeight x 3 bytes).
-void BuildDisplayImage(const uint8_t small[kSmallImageBytes], bool interpolate, uint8_t* smooth,
+// The display image from the 32 x 31 image in one pass. Without `interpolate` each small pixel
+// becomes a 10 x 10 block, as ResampleNearest from 32 x 31 gives; with it the result is byte for
+// byte that of BilinearEnlarge to 64 x 62 followed by ResampleNearest to 320 x 310 (each smoothed
+// pixel a 5 x 5 block), without building the 64 x 62 image.
+void BuildDisplayImage(const uint8_t small[kSmallImageBytes], bool interpolate,
                        uint8_t image[kImageBytes]);

@@ -206,7 +206,7 @@ TEST(Enlargement, NearestNeighbourMakesTenByTenBlocks) {
         small[i] = static_cast<uint8_t>(i * 31 + 7);
     }
     std::vector<uint8_t> image(kImageBytes);
-    BuildDisplayImage(small.data(), false, nullptr, image.data());
+    BuildDisplayImage(small.data(), false, image.data());
     for (int y = 0; y < kImageHeight; ++y) {
         for (int x = 0; x < kImageWidth; ++x) {
             ASSERT_EQ(ImagePixel(image, x, y), SmallPixel(small.data(), x / 10, y / 10))
