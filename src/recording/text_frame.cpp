@@ -173,21 +173,127 @@ double ParseNumber(std::string_view field) {
     return negative ? -number : number;
 }
 
-// Splits one line into exactly 32 fields; text after the last TAB is ignored.
-bool ParseLine(std::string_view line, double fields[32]) {
-    int count = 0;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        if (line[i] != '\t') {
-            continue;
+// One field read from a text frame: the number as strtod reads it and, when the field is plain
+// fixed point (a sign, at most kFixedDigits digits with an optional point, directly followed by
+// its TAB, which is every field this program writes), the same number as an integer mantissa and
+// its count of decimals.
+struct FieldNumber {
+    double number;
+    int64_t mantissa;
+    int decimals;
+    bool fixed;
+};
+
+constexpr int kFixedDigits = 8;
+constexpr int64_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+
+// Reads a plain fixed-point field starting at `p`; returns its TAB, or null when the field has
+// another form (white space, exponent, more digits, text) or no TAB follows.
+const char* ReadFixed(const char* p, const char* end, FieldNumber& field) {
+    bool negative = false;
+    if (p != end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
+    }
+    int64_t mantissa = 0;
+    int digits = 0;
+    int decimals = 0;
+    // Digits past the limit are only counted: the field is then left to ParseNumber.
+    for (; p != end && *p >= '0' && *p <= '9'; ++p, ++digits) {
+        mantissa = digits < kFixedDigits ? mantissa * 10 + (*p - '0') : mantissa;
+    }
+    if (p != end && *p == '.') {
+        for (++p; p != end && *p >= '0' && *p <= '9'; ++p, ++digits, ++decimals) {
+            mantissa = digits < kFixedDigits ? mantissa * 10 + (*p - '0') : mantissa;
         }
-        if (count == 32) {
+    }
+    if (p == end || *p != '\t' || digits == 0 || digits > kFixedDigits) {
+        return nullptr;
+    }
+    // The same division ParseNumber makes for such a field, so the double is identical.
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+    const double magnitude = static_cast<double>(mantissa) / kPowers[decimals];
+    field.number = negative ? -magnitude : magnitude;
+    field.mantissa = negative ? -mantissa : mantissa;
+    field.decimals = decimals;
+    field.fixed = true;
+    return p;
+}
+
+// Counts of a field in volts. For a fixed-point field m / 10^d the exact quotient x / 0.001221 is
+// m * 10^(6 - d) / 1221. Unless that is a whole number it lies at least 1/1221 away from one,
+// while the two double divisions err by less than 1e-4 for mantissas of at most eight digits, so
+// the integer division truncates to the same count. Whole quotients, where the doubles may land
+// just below, take the double arithmetic.
+uint16_t CountsOfField(const FieldNumber& field) {
+    if (field.fixed && field.decimals <= 6) {
+        const int64_t magnitude = field.mantissa < 0 ? -field.mantissa : field.mantissa;
+        const int64_t scaled = magnitude * kPowersOfTen[6 - field.decimals];
+        if (scaled % 1221 != 0) {
+            const int64_t counts = scaled / 1221;
+            return static_cast<uint16_t>(field.mantissa < 0 ? -counts : counts);
+        }
+    }
+    return CountsFromVolts(field.number);
+}
+
+// Deci-kelvin of a Celsius field. For m tenths, (x + 273.15) * 10 is m + 2731.5 give or take far
+// less than the half, so truncated toward zero it is m + 2731 above zero and m + 2732 below.
+uint16_t DeciKelvinOfCelsiusField(const FieldNumber& field) {
+    if (field.fixed && field.decimals <= 1) {
+        const int64_t tenths = field.mantissa * (field.decimals == 0 ? 10 : 1);
+        return static_cast<uint16_t>(tenths >= -2731 ? tenths + 2731 : tenths + 2732);
+    }
+    return ValueFromText(field.number, 'C');
+}
+
+// Splits one line into exactly 32 fields and converts each; text after the last TAB is ignored.
+template <typename Convert>
+bool ParseLine(std::string_view line, uint16_t values[32], Convert convert) {
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    for (int count = 0; count < 32; ++count) {
+        FieldNumber field;
+        const char* tab = ReadFixed(p, end, field);
+        if (tab == nullptr) {
+            tab = static_cast<const char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
+            if (tab == nullptr) {
+                return false;
+            }
+            field = {ParseNumber(std::string_view(p, static_cast<std::size_t>(tab - p))), 0, 0,
+                     false};
+        }
+        values[count] = convert(field);
+        p = tab + 1;
+    }
+    return std::memchr(p, '\t', static_cast<std::size_t>(end - p)) == nullptr;
+}
+
+template <typename Convert>
+bool ParseRows(const std::string_view* lines, FrameData& frame, Convert convert) {
+    uint16_t fields[32];
+    for (int r = 0; r < kFrameRows; ++r) {
+        if (!ParseLine(lines[r], fields, convert)) {
             return false;
         }
-        fields[count++] = ParseNumber(line.substr(start, i - start));
-        start = i + 1;
+        for (int c = 0; c < kFrameColumns; ++c) {
+            frame.values[r * kFrameColumns + c] = fields[31 - c];
+        }
     }
-    return count == 32;
+    return true;
+}
+
+bool ParsePixelRows(const std::string_view* lines, char fileMode, FrameData& frame) {
+    switch (fileMode) {
+        case 'V':
+            return ParseRows(lines, frame, CountsOfField);
+        case 'C':
+            return ParseRows(lines, frame, DeciKelvinOfCelsiusField);
+        default:
+            return ParseRows(lines, frame, [fileMode](const FieldNumber& field) {
+                return ValueFromText(field.number, fileMode);
+            });
+    }
 }
 
 }  // namespace
@@ -244,29 +350,24 @@ std::optional<FrameData> ParseTextFrame(std::string_view text, char fileMode) {
         return std::nullopt;
     }
     FrameData frame{};
-    double fields[32];
-    for (int r = 0; r < kFrameRows; ++r) {
-        if (!ParseLine(lines[r], fields)) {
-            return std::nullopt;
-        }
-        for (int c = 0; c < kFrameColumns; ++c) {
-            frame.values[r * kFrameColumns + c] = ValueFromText(fields[31 - c], fileMode);
-        }
+    if (!ParsePixelRows(lines.data(), fileMode, frame)) {
+        return std::nullopt;
     }
-    if (!ParseLine(lines[kFrameRows], fields)) {
+    uint16_t fields[32];
+    if (!ParseLine(lines[kFrameRows], fields, CountsOfField)) {
         return std::nullopt;
     }
     for (int c = 0; c < kOffsetCount; ++c) {
-        frame.offsets[c] = CountsFromVolts(fields[31 - c]);
+        frame.offsets[c] = fields[31 - c];
     }
-    if (!ParseLine(lines[kFrameRows + 1], fields)) {
+    if (!ParseLine(lines[kFrameRows + 1], fields, CountsOfField)) {
         return std::nullopt;
     }
     for (int word = 0; word < 4; ++word) {
-        frame.header[word] = CountsFromVolts(fields[word]);
+        frame.header[word] = fields[word];
     }
     for (int word = 4; word < kHeaderWordCount; ++word) {
-        frame.header[word] = CountsFromVolts(fields[16 + 2 * (word - 4)]);
+        frame.header[word] = fields[16 + 2 * (word - 4)];
     }
     return frame;
 }

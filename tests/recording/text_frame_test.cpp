@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <random>
 #include <string>
 
 #include "processing/conversion.h"
@@ -199,6 +201,89 @@ TEST(TextFrame, FieldsAreReadLikeStrtod) {
     EXPECT_EQ(frame->values[0], 125);   // field 31 is column 0
     EXPECT_EQ(frame->values[1], 1000);  // field 30 is column 1
     EXPECT_EQ(frame->values[2], 0);     // empty field reads as 0
+}
+
+// Every field the renderer can write, in every unit, and fixed-point fields of every shape
+// around the reader's shortcuts (whole quotients of the volt conversion, the Celsius zero, digit
+// limits, signs), plus forms only strtod reads, parsed in every file mode against strtod and the
+// inverse conversions.
+TEST(TextFrame, ParsedValuesEqualStrtodWithTheInverseConversions) {
+    std::vector<std::string> pool;
+    for (int v = 0; v < 65536; ++v) {
+        const auto value = static_cast<uint16_t>(v);
+        for (const int unit : {kUnitKelvin, kUnitCelsius, kUnitFahrenheit}) {
+            pool.emplace_back(TemperatureFieldText(value, unit));
+        }
+        pool.emplace_back(VoltageFieldText(value));
+    }
+    std::mt19937 random(5);
+    for (int i = 0; i < 40000; ++i) {
+        std::string field = i % 3 == 0 ? "" : (i % 3 == 1 ? "+" : "-");
+        const int whole = static_cast<int>(random() % 10);
+        const int decimals = static_cast<int>(random() % 8);
+        for (int d = 0; d < whole; ++d) {
+            field += static_cast<char>('0' + random() % 10);
+        }
+        if (decimals > 0 || random() % 2 == 0) {
+            field += '.';
+        }
+        for (int d = 0; d < decimals; ++d) {
+            field += static_cast<char>('0' + random() % 10);
+        }
+        pool.push_back(field);
+    }
+    for (int k = -3000; k <= 3000; ++k) {
+        pool.push_back(Printf("%+.4f", k * 0.1221));  // quotients that are whole counts
+        pool.push_back(Printf("%+.0f", k * 1221.0));
+        pool.push_back(Printf("%+.2f", k * 12.21));
+        pool.push_back(Printf("%+.1f", k / 10.0 - 273.15));  // around the Celsius zero
+        pool.push_back(Printf("%+.0f", k - 273.0));
+    }
+    for (const char* odd :
+         {"",          ".",          "+",           "-",          "-0.0",
+          "-0.0000",   " +1.5",      "\v2.5",       "1e2",        "-1.5E-1",
+          "+.5",       "5.",         "+12.5xyz",    "abc",        "99999999",
+          "999999999", "12345678.9", "0.000000001", "-99999.999", "00000000000000000001.5"}) {
+        pool.emplace_back(odd);
+    }
+
+    for (const char mode : {'V', 'K', 'C', 'F', 'X'}) {
+        for (std::size_t first = 0; first < pool.size(); first += 33 * 32) {
+            auto fieldAt = [&](int line, int index) -> const std::string& {
+                return pool[(first + line * 32 + index) % pool.size()];
+            };
+            auto read = [](const std::string& field) {
+                return std::strtod(field.c_str(), nullptr);
+            };
+            std::string text;
+            for (int line = 0; line < 33; ++line) {
+                for (int index = 0; index < 32; ++index) {
+                    text += fieldAt(line, index) + "\t";
+                }
+                text += "\r\n";
+            }
+            const std::optional<FrameData> parsed = ParseTextFrame(text, mode);
+            ASSERT_TRUE(parsed) << mode << " " << first;
+            for (int r = 0; r < kFrameRows; ++r) {
+                for (int c = 0; c < kFrameColumns; ++c) {
+                    const std::string& field = fieldAt(r, 31 - c);
+                    ASSERT_EQ(parsed->values[r * kFrameColumns + c],
+                              ValueFromText(read(field), mode))
+                        << mode << " \"" << field << "\"";
+                }
+            }
+            for (int c = 0; c < kOffsetCount; ++c) {
+                const std::string& field = fieldAt(31, 31 - c);
+                ASSERT_EQ(parsed->offsets[c], CountsFromVolts(read(field)))
+                    << "\"" << field << "\"";
+            }
+            for (int word = 0; word < kHeaderWordCount; ++word) {
+                const std::string& field = fieldAt(32, word < 4 ? word : 16 + 2 * (word - 4));
+                ASSERT_EQ(parsed->header[word], CountsFromVolts(read(field)))
+                    << "\"" << field << "\"";
+            }
+        }
+    }
 }
 
 TEST(TextFrame, TextStreamRecordEndsEveryLineInCrCrLf) {
