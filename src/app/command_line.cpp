@@ -16,6 +16,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             result.options.startupReport = true;
             continue;
         }
+        if (arg == "--stats") {
+            result.options.stats = true;
+            continue;
+        }
         if (arg == "--demo") {
             result.options.demo = true;
             continue;
@@ -54,6 +58,8 @@ std::string CommandLineUsage() {
            "                 list and select it\n"
            "      --demo     run a simulated module and select its port\n"
            "      --start    press START once the window is up\n"
+           "      --stats    print each frame's latency from its last byte to its image on\n"
+           "                 the screen, and a summary when the window closes\n"
            "      --startup-report\n"
            "                 print when the window was shown and the memory in use, then\n"
            "                 close (for start-up measurements)\n";

@@ -62,6 +62,8 @@ CmfcVELKDlg::CmfcVELKDlg(QWidget* parent, ViewerOptions options)
         m_appDir.push_back('/');
     LoadIcon();
     LoadTitle();
+    if (m_options.stats)
+        m_pStats = std::make_unique<CLatencyStats>(stdout);
 }
 
 CmfcVELKDlg::~CmfcVELKDlg() {
@@ -289,6 +291,16 @@ void CmfcVELKDlg::InitMainWindow() {
 
     m_interpolate = 1;
     m_pipeline.SetInterpolation(m_interpolate);
+
+    // The frame text replaces the log at every frame: digits, signs and tabs need no complex
+    // shaping, and skipping it saves most of the cost of laying the text out.
+    m_frameTextTimer = new QTimer(this);
+    m_frameTextTimer->setSingleShot(true);
+    connect(m_frameTextTimer, &QTimer::timeout, this, &CmfcVELKDlg::ShowPendingFrameText);
+
+    QFont logFont = LogBox()->font();
+    logFont.setStyleStrategy(QFont::PreferNoShaping);
+    LogBox()->setFont(logFont);
 
     ConnectHandlers();
 }

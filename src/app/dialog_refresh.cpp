@@ -5,6 +5,7 @@
 // frame when it gets to it. Frames that arrive faster than the screen can show them are still
 // processed, recorded and kept for copying; only their presentation is skipped.
 #include <QLabel>
+#include <QTimer>
 #include <cstring>
 
 #include "app/frame_presentation.h"
@@ -29,7 +30,7 @@ std::string CmfcVELKDlg::ShowSelectedPixels(const std::string& text) {
 }
 
 void CmfcVELKDlg::OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
-                               const uint8_t*, const uint8_t* image, const uint16_t* values) {
+                               const uint8_t* raw, const uint8_t* image, const uint16_t* values) {
     auto* dlg = static_cast<CmfcVELKDlg*>(owner);
     if (dlg->m_isClosing)
         return;
@@ -54,6 +55,8 @@ void CmfcVELKDlg::OnFrameReady(void* owner, const char* modeLetter, const std::s
     dlg->m_pipeline.GetMinMaxText(frame->minText, frame->maxText);
     frame->vddCode = dlg->m_pipeline.GetVddCode();
     frame->ambientCode = dlg->m_pipeline.GetAmbientCode();
+    if (dlg->m_pStats && raw)
+        frame->arrival = dlg->m_pStats->ArrivalOf(raw, 2112);
 
     {
         std::lock_guard lock(dlg->m_presentationLock);
@@ -77,6 +80,8 @@ void CmfcVELKDlg::PresentFrame() {
         return;
 
     m_image->SetImage(320, 310, frame->image.get());
+    if (m_pStats && frame->arrival)
+        m_pStats->FramePainted(*frame->arrival);
     if (frame->isTemperature) {
         m_chart->SetChartUnit(m_tempUnit);
         m_chart->SetChartTitle(1);
@@ -85,7 +90,7 @@ void CmfcVELKDlg::PresentFrame() {
     }
     m_chart->SetChartData(std::move(frame->chart));
     m_chart->update();
-    AppendLog(frame->selectedText);
+    ShowFrameText(std::move(frame->selectedText));
     SetDlgItemText(IDC_MIN_TEXT, QString::fromStdString("Min:" + frame->minText));
     // Voltage frames say V, everything else T.
     SetDlgItemText(IDC_MAX_TEXT, QString::fromStdString("Max:" + frame->maxText +
@@ -93,6 +98,30 @@ void CmfcVELKDlg::PresentFrame() {
     SetDlgItemText(IDC_VDD, QString::asprintf("%i", frame->vddCode));
     SetDlgItemText(IDC_AMBIENT, QString::asprintf("%i", frame->ambientCode));
     UpdateBufferStatus();
+}
+
+void CmfcVELKDlg::ShowFrameText(std::string text) {
+    // Laying out a whole frame text costs more than all the rest of a frame's presentation, and
+    // nobody reads it at a hundred frames a second: the log takes the newest text at most every
+    // kFrameTextIntervalMs, and always ends with the last frame's text.
+    using namespace std::chrono;
+    const auto now = steady_clock::now();
+    const auto due = m_lastFrameTextTime + milliseconds(kFrameTextIntervalMs);
+    if (now >= due && !m_frameTextTimer->isActive()) {
+        m_lastFrameTextTime = now;
+        AppendLog(std::move(text));
+        return;
+    }
+    m_pendingFrameText = std::move(text);
+    if (!m_frameTextTimer->isActive()) {
+        m_frameTextTimer->start(static_cast<int>(duration_cast<milliseconds>(due - now).count()));
+    }
+}
+
+void CmfcVELKDlg::ShowPendingFrameText() {
+    m_lastFrameTextTime = std::chrono::steady_clock::now();
+    AppendLog(std::move(m_pendingFrameText));
+    m_pendingFrameText.clear();
 }
 
 void CmfcVELKDlg::OnTimer(int id) {

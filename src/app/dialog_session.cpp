@@ -214,6 +214,8 @@ void CmfcVELKDlg::OnReply(void* context, CCommandReply* reply, const std::string
     dlg->m_hHandlerIdle.Reset();
     const std::string& command = reply->CommandText();
     if (command == "k" || command == "K" || command == "c" || command == "t") {
+        if (dlg->m_pStats)
+            dlg->m_pStats->FrameArrived(bytes, count);
         dlg->m_pipeline.QueueFrame(command[0], count, bytes);
         if (command == "K" || command == "t") {
             bool isTicked = false;

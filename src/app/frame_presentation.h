@@ -1,8 +1,10 @@
 #pragma once
 // FramePresentation: what the GUI thread needs to show one processed frame, prepared on the
 // processing thread and handed over whole.
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "processing/chart_data.h"
@@ -19,4 +21,6 @@ struct FramePresentation {
     std::string maxText;
     uint16_t vddCode = 0;
     uint16_t ambientCode = 0;
+    // When the frame's last byte arrived, for --stats.
+    std::optional<std::chrono::steady_clock::time_point> arrival;
 };

@@ -12,6 +12,7 @@
 #include <QDialog>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "app/latency_stats.h"
 #include "app/manual_reset_event.h"
 #include "device/dev_watcher.h"
 #include "device/fps_meter.h"
@@ -52,6 +54,7 @@ struct ViewerOptions {
     bool demo = false;           // run the simulated module and select its port
     std::string port;            // add this port to the list and select it
     bool start = false;          // press START once the dialog is up
+    bool stats = false;          // print per-frame latency figures (diagnostics)
     bool startupReport = false;  // print the start-up figures once shown, then close
     std::string appDir;          // where the optional files are looked up; empty: the program's
 };
@@ -213,6 +216,9 @@ class CmfcVELKDlg : public QDialog {
     // Refresh cycle (dialog_refresh.cpp).
     // Shows the newest posted frame on the GUI thread; older ones not yet shown are skipped.
     void PresentFrame();
+    // Shows a frame's text in the log, at most every kFrameTextIntervalMs.
+    void ShowFrameText(std::string text);
+    void ShowPendingFrameText();
     // Cuts the frame text to the selected pixels and keeps the result in m_copyText.
     std::string ShowSelectedPixels(const std::string& text);
     static void OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
@@ -279,6 +285,15 @@ class CmfcVELKDlg : public QDialog {
     std::map<int, QWidget*> m_controls;
     std::map<int, QTimer*> m_timers;
     QLabel* m_statusPanes[2] = {nullptr, nullptr};
+
+    // Frame texts for the log, paced on the GUI thread.
+    static constexpr int kFrameTextIntervalMs = 100;
+    QTimer* m_frameTextTimer = nullptr;
+    std::chrono::steady_clock::time_point m_lastFrameTextTime{};
+    std::string m_pendingFrameText;
+
+    // Latency figures of --stats, or null.
+    std::unique_ptr<CLatencyStats> m_pStats;
 
     // The newest frame waiting for the GUI thread, handed over by the processing thread.
     std::unique_ptr<FramePresentation> m_pPendingPresentation;

@@ -222,7 +222,8 @@ void LiveViewTest::bufferStatusFollowsStackFillAndSurvivesEscape() {
     options.demo = true;
     auto dlg = MakeDialog(dir, options);
     dlg->OnStart();
-    QTRY_COMPARE_WITH_TIMEOUT(dlg->HandshakeState(), 6, 5000);
+    // The handshake ends either way (answered, or timed out on a loaded machine).
+    QTRY_VERIFY_WITH_TIMEOUT(dlg->HandshakeState() >= 5, 5000);
     // No stacking: a data command brings up no buffer status window.
     dlg->SendCommandText("K");
     QVERIFY(!FindBufferStatus());

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Live view benchmark: CPU use and resident memory of thermal-viewer while it streams, and the
+# latency from a frame's last byte arriving to its image on the screen (from --stats).
+#   1. the built-in simulated module at its natural 5.4 frames/s (--demo --start);
+#   2. a separate `thermal sim --fps 100` on a pseudo-terminal (--port ... --start).
+# Each run streams for SECONDS (default 20). CPU is taken from /proc/<pid>/stat over the run
+# after a 3 s start-up, memory as VmRSS at 3 s (the start-up figure) and at the end.
+# Usage: bench/live_view.sh [BUILD_DIR]
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build}
+seconds=${SECONDS_PER_RUN:-20}
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+ticks=$(getconf CLK_TCK)
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+rss_kb() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
+
+run() {  # name, then the viewer's arguments
+  local name=$1
+  shift
+  "$build/bin/thermal-viewer" "$@" --stats >"$work/$name.out" 2>/dev/null &
+  local pid=$!
+  sleep 3
+  local rss0 t0 c0
+  rss0=$(rss_kb "$pid")
+  t0=$(date +%s%N)
+  c0=$(cpu_ticks "$pid")
+  sleep "$seconds"
+  local c1 t1 rss1
+  c1=$(cpu_ticks "$pid")
+  t1=$(date +%s%N)
+  rss1=$(rss_kb "$pid")
+  kill -TERM "$pid"
+  wait "$pid" || true
+  local cpu
+  cpu=$(echo "($c1 - $c0) / $ticks / (($t1 - $t0) / 1000000000) * 100" | bc -l)
+  # Latency over the last 1000 painted frames (all of them if fewer).
+  grep '^frame_latency_us=' "$work/$name.out" | tail -n 1000 | cut -d= -f2 | sort -n >"$work/$name.lat"
+  local n median p99
+  n=$(wc -l <"$work/$name.lat")
+  median=$(awk -v n="$n" 'NR == int(n * 0.5) + 1 {print $1 / 1000}' "$work/$name.lat")
+  p99=$(awk -v n="$n" 'NR == int(n * 0.99) + 1 {print $1 / 1000}' "$work/$name.lat")
+  printf '%-8s cpu %5.1f %%  rss start %6d KiB  end %6d KiB  ratio %.2f  frames %5d  latency median %6.1f ms  p99 %6.1f ms\n' \
+    "$name" "$cpu" "$rss0" "$rss1" "$(echo "$rss1 / $rss0" | bc -l)" "$n" "${median:-0}" "${p99:-0}"
+}
+
+run demo5 --demo --start
+
+"$build/bin/thermal" sim --fps 100 --quiet --link "$work/tty" >/dev/null 2>&1 &
+sleep 1
+run sim100 --port "$work/tty" --start
