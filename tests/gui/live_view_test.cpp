@@ -49,6 +49,7 @@ class LiveViewTest : public QObject {
     void trackbarWithAutoScalingLeavesPipelineAlone();
     void burstOfFramesShowsTheNewest();
     void bufferStatusFollowsStackFillAndSurvivesEscape();
+    void imageControlShowsThePipelineImageStretched();
 };
 
 void LiveViewTest::temperatureFrameFillsReadoutsAndLog() {
@@ -243,6 +244,48 @@ void LiveViewTest::bufferStatusFollowsStackFillAndSurvivesEscape() {
     dlg->SendCommandText("K");
     QTRY_VERIFY(FindBufferStatus());
     dlg->close();
+}
+
+void LiveViewTest::imageControlShowsThePipelineImageStretched() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    const std::vector<uint8_t> block = MakeBlock(2900);
+    dlg->Pipeline().QueueFrame('K', 2112, block.data());
+    QTRY_VERIFY(!dlg->CopyText().empty());
+    QTest::qWait(50);
+
+    // The same frame through a pipeline with the dialog's start-up settings.
+    CFramePipeline reference;
+    reference.SetUnit(2);
+    reference.SetElOffsetSubtraction(1);
+    reference.SetInterpolation(1);
+    std::vector<uint8_t> expected;
+    reference.SetCallback(
+        [](void* owner, const char*, const std::string&, const uint8_t*, const uint8_t* image,
+           const uint16_t*) {
+            static_cast<std::vector<uint8_t>*>(owner)->assign(image, image + 320 * 310 * 3);
+        },
+        &expected);
+    reference.ProcessFrameNow('K', 2112, block.data());
+    QCOMPARE(expected.size(), size_t(320 * 310 * 3));
+
+    // Sample the middle of every 10 x 10 block: stretching without smoothing maps it to the
+    // same source pixel whatever the control's size.
+    const QImage shown = dlg->GetDlgItem(IDC_IMAGE)->grab().toImage();
+    int compared = 0;
+    for (int y = 5; y < 310; y += 10) {
+        for (int x = 5; x < 320; x += 10) {
+            const int sx = (x * shown.width() + shown.width() / 2) / 320;
+            const int sy = (y * shown.height() + shown.height() / 2) / 310;
+            const uint8_t* rgb = &expected[(static_cast<size_t>(y) * 320 + x) * 3];
+            const QColor pixel = shown.pixelColor(sx, sy);
+            QCOMPARE(pixel, QColor(rgb[0], rgb[1], rgb[2]));
+            ++compared;
+        }
+    }
+    QCOMPARE(compared, 32 * 31);
 }
 
 QTEST_MAIN(LiveViewTest)
