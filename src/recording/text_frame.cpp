@@ -173,50 +173,75 @@ double ParseNumber(std::string_view field) {
     return negative ? -number : number;
 }
 
-// One field read from a text frame: the number as strtod reads it and, when the field is plain
-// fixed point (a sign, at most kFixedDigits digits with an optional point, directly followed by
-// its TAB, which is every field this program writes), the same number as an integer mantissa and
-// its count of decimals.
+// One field read from a text frame. A plain fixed-point field (white space, a sign, at most
+// kFixedDigits digits with an optional point, directly followed by its TAB: every field this
+// program writes) is kept as its integer mantissa and count of decimals; any other field as the
+// number ParseNumber reads from it.
 struct FieldNumber {
-    double number;
-    int64_t mantissa;
-    int decimals;
     bool fixed;
+    bool negative;
+    int decimals;
+    int64_t mantissa;  // signed
+    double number;     // fields that are not fixed point
 };
 
 constexpr int kFixedDigits = 8;
-constexpr int64_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+constexpr int64_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// The number strtod reads from the field: for fixed point the same division ParseNumber makes.
+double NumberOf(const FieldNumber& field) {
+    if (!field.fixed) {
+        return field.number;
+    }
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+    const double magnitude =
+        static_cast<double>(field.negative ? -field.mantissa : field.mantissa) /
+        kPowers[field.decimals];
+    return field.negative ? -magnitude : magnitude;
+}
+
+uint64_t DigitsAt(const char*& p, const char* end, int& count) {
+    uint64_t value = 0;  // wraps harmlessly for overlong digit strings, which are rejected
+    for (; p != end; ++p, ++count) {
+        const unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
+        if (digit > 9) {
+            break;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
 
 // Reads a plain fixed-point field starting at `p`; returns its TAB, or null when the field has
-// another form (white space, exponent, more digits, text) or no TAB follows.
-const char* ReadFixed(const char* p, const char* end, FieldNumber& field) {
+// another form (exponent, more digits, text) or no TAB follows.
+inline const char* ReadFixed(const char* p, const char* end, FieldNumber& field) {
+    // White space other than the TAB, such as the line feed left at the start of a line.
+    while (p != end && (*p == ' ' || static_cast<unsigned char>(*p - '\n') <= '\r' - '\n')) {
+        ++p;
+    }
     bool negative = false;
     if (p != end && (*p == '+' || *p == '-')) {
         negative = *p == '-';
         ++p;
     }
-    int64_t mantissa = 0;
     int digits = 0;
+    uint64_t mantissa = DigitsAt(p, end, digits);
     int decimals = 0;
-    // Digits past the limit are only counted: the field is then left to ParseNumber.
-    for (; p != end && *p >= '0' && *p <= '9'; ++p, ++digits) {
-        mantissa = digits < kFixedDigits ? mantissa * 10 + (*p - '0') : mantissa;
-    }
     if (p != end && *p == '.') {
-        for (++p; p != end && *p >= '0' && *p <= '9'; ++p, ++digits, ++decimals) {
-            mantissa = digits < kFixedDigits ? mantissa * 10 + (*p - '0') : mantissa;
+        ++p;
+        const uint64_t fraction = DigitsAt(p, end, decimals);
+        digits += decimals;
+        if (digits <= kFixedDigits) {
+            mantissa = mantissa * static_cast<uint64_t>(kPowersOfTen[decimals]) + fraction;
         }
     }
     if (p == end || *p != '\t' || digits == 0 || digits > kFixedDigits) {
         return nullptr;
     }
-    // The same division ParseNumber makes for such a field, so the double is identical.
-    static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
-    const double magnitude = static_cast<double>(mantissa) / kPowers[decimals];
-    field.number = negative ? -magnitude : magnitude;
-    field.mantissa = negative ? -mantissa : mantissa;
-    field.decimals = decimals;
     field.fixed = true;
+    field.negative = negative;
+    field.decimals = decimals;
+    field.mantissa = negative ? -static_cast<int64_t>(mantissa) : static_cast<int64_t>(mantissa);
     return p;
 }
 
@@ -229,12 +254,15 @@ uint16_t CountsOfField(const FieldNumber& field) {
     if (field.fixed && field.decimals <= 6) {
         const int64_t magnitude = field.mantissa < 0 ? -field.mantissa : field.mantissa;
         const int64_t scaled = magnitude * kPowersOfTen[6 - field.decimals];
+        if (scaled == 0) {
+            return 0;
+        }
         if (scaled % 1221 != 0) {
             const int64_t counts = scaled / 1221;
             return static_cast<uint16_t>(field.mantissa < 0 ? -counts : counts);
         }
     }
-    return CountsFromVolts(field.number);
+    return CountsFromVolts(NumberOf(field));
 }
 
 // Deci-kelvin of a Celsius field. For m tenths, (x + 273.15) * 10 is m + 2731.5 give or take far
@@ -244,7 +272,7 @@ uint16_t DeciKelvinOfCelsiusField(const FieldNumber& field) {
         const int64_t tenths = field.mantissa * (field.decimals == 0 ? 10 : 1);
         return static_cast<uint16_t>(tenths >= -2731 ? tenths + 2731 : tenths + 2732);
     }
-    return ValueFromText(field.number, 'C');
+    return ValueFromText(NumberOf(field), 'C');
 }
 
 // Splits one line into exactly 32 fields and converts each; text after the last TAB is ignored.
@@ -260,8 +288,8 @@ bool ParseLine(std::string_view line, uint16_t values[32], Convert convert) {
             if (tab == nullptr) {
                 return false;
             }
-            field = {ParseNumber(std::string_view(p, static_cast<std::size_t>(tab - p))), 0, 0,
-                     false};
+            field = {false, false, 0, 0,
+                     ParseNumber(std::string_view(p, static_cast<std::size_t>(tab - p)))};
         }
         values[count] = convert(field);
         p = tab + 1;
@@ -286,12 +314,15 @@ bool ParseRows(const std::string_view* lines, FrameData& frame, Convert convert)
 bool ParsePixelRows(const std::string_view* lines, char fileMode, FrameData& frame) {
     switch (fileMode) {
         case 'V':
-            return ParseRows(lines, frame, CountsOfField);
+            return ParseRows(lines, frame,
+                             [](const FieldNumber& field) { return CountsOfField(field); });
         case 'C':
-            return ParseRows(lines, frame, DeciKelvinOfCelsiusField);
+            return ParseRows(lines, frame, [](const FieldNumber& field) {
+                return DeciKelvinOfCelsiusField(field);
+            });
         default:
             return ParseRows(lines, frame, [fileMode](const FieldNumber& field) {
-                return ValueFromText(field.number, fileMode);
+                return ValueFromText(NumberOf(field), fileMode);
             });
     }
 }
