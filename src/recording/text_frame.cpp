@@ -281,7 +281,7 @@ bool ParseLine(std::string_view line, uint16_t values[32], Convert convert) {
     const char* p = line.data();
     const char* const end = p + line.size();
     for (int count = 0; count < 32; ++count) {
-        FieldNumber field;
+        FieldNumber field{};
         const char* tab = ReadFixed(p, end, field);
         if (tab == nullptr) {
             tab = static_cast<const char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
