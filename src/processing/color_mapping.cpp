@@ -54,6 +54,17 @@ ExtremeIndices AutomaticIndices(const uint16_t values[kPixelCount], uint8_t indi
         return extremes;
     }
     const double span = maximum - minimum;
+    if (maximum - minimum < kPixelCount) {
+        // Fewer distinct differences than pixels: divide once per difference, not per pixel.
+        uint8_t byDifference[kPixelCount];
+        for (int d = 0; d <= maximum - minimum; ++d) {
+            byDifference[d] = ClampIndex(static_cast<float>(d * 256.0 / span));
+        }
+        for (int i = 0; i < kPixelCount; ++i) {
+            indices[i] = byDifference[values[i] - minimum];
+        }
+        return extremes;
+    }
     for (int i = 0; i < kPixelCount; ++i) {
         indices[i] = ClampIndex(static_cast<float>((values[i] - minimum) * 256.0 / span));
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <random>
 #include <vector>
 
 #include "processing/image_scaling.h"
@@ -48,6 +49,28 @@ TEST(ColourMapping, AutomaticScaleEdgeCases) {
     EXPECT_EQ(flat.minIndex, 0);
     for (uint8_t index : indices) {
         ASSERT_EQ(index, 5);
+    }
+}
+
+// Narrow spans are mapped through a table of differences, wide ones pixel by pixel; both must
+// give the index of the formula for every pixel.
+TEST(ColourMapping, AutomaticIndicesFollowTheFormulaForNarrowAndWideSpans) {
+    std::mt19937 random(3);
+    for (const int span : {1, 2, 7, 255, 300, 990, 991, 992, 993, 5000, 65535}) {
+        Values values;
+        for (uint16_t& v : values) {
+            v = static_cast<uint16_t>(random() % (span + 1));
+        }
+        values[17] = 0;
+        values[400] = static_cast<uint16_t>(span);
+        uint8_t indices[kPixelCount];
+        AutomaticIndices(values.data(), indices);
+        for (int i = 0; i < kPixelCount; ++i) {
+            const double position = static_cast<float>(values[i] * 256.0 / span) + 0.5;
+            const int expected =
+                position < 5 ? 5 : (position > 250 ? 250 : static_cast<int>(position));
+            ASSERT_EQ(indices[i], expected) << "span " << span << " value " << values[i];
+        }
     }
 }
 
