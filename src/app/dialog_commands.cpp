@@ -43,10 +43,13 @@ void CmfcVELKDlg::SendCommand() {
 }
 
 void CmfcVELKDlg::IssueCommand(uint8_t letter) {
-    // A failed write is not reported: the reply simply never completes.
+    // The collector is registered before the byte goes out: a module (or a pseudo-terminal)
+    // can answer within microseconds, and an answer that beat the registration would be fed to
+    // the previous command's collector and lost. A failed write is not reported: the reply
+    // simply never completes.
+    m_pReplyList->AddCommand(std::string(1, static_cast<char>(letter)), letter);
     uint32_t written = 0;
     m_serialPort.Write(1, &letter, &written);
-    m_pReplyList->AddCommand(std::string(1, static_cast<char>(letter)), letter);
     if (IsContinuousStream(letter)) {
         std::lock_guard lock(m_fpsMeterLock);
         m_pFpsMeter = std::make_unique<CFpsMeter>();

@@ -128,7 +128,9 @@ void CSerialPort::Close() {
     if (!m_isOpen) {
         return;
     }
-    ::tcflush(m_hComm, TCIOFLUSH);
+    // Only what came in is dropped: Write has already drained every byte it wrote, and on a
+    // pseudo-terminal a transmit flush would discard the stop byte before the other end read it.
+    ::tcflush(m_hComm, TCIFLUSH);
     std::this_thread::sleep_for(100ms);
     if (m_hThread) {
         StopMonitor(1000);
@@ -280,7 +282,7 @@ void CSerialPort::MonitorThread() {
             }
         }
     }
-    ::tcflush(m_hComm, TCIOFLUSH);
+    ::tcflush(m_hComm, TCIFLUSH);
     std::this_thread::sleep_for(500ms);
     {
         std::lock_guard<std::mutex> lock(m_exitLock);

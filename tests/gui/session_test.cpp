@@ -193,7 +193,8 @@ void SessionTest::closingWhileStreamingSendsStopAndEnds() {
     // TURN OFF ("T", bare "x", about a second of pumping), then the stop byte and the port's
     // own close (about 0.6 s).
     QVERIFY2(took < 2200, qPrintable(QString::number(took)));
-    QTRY_VERIFY(QString::fromStdString(sim.ReceivedBytes()).endsWith(QStringLiteral("Txx")));
+    QTRY_VERIFY2(QString::fromStdString(sim.ReceivedBytes()).endsWith(QStringLiteral("Txx")),
+                 sim.ReceivedBytes().c_str());
     qInfo("close while streaming took %lld ms", static_cast<long long>(took));
 }
 
