@@ -282,8 +282,9 @@ void CSerialPort::MonitorThread() {
             }
         }
     }
+    // No settling pause after the purge: the tty layer has nothing in flight once the
+    // descriptor is no longer read, and closing the window should not wait half a second.
     ::tcflush(m_hComm, TCIFLUSH);
-    std::this_thread::sleep_for(500ms);
     {
         std::lock_guard<std::mutex> lock(m_exitLock);
         m_isMonitorDone = true;

@@ -191,8 +191,8 @@ void SessionTest::closingWhileStreamingSendsStopAndEnds() {
     const qint64 took = timer.elapsed();
     QVERIFY(!dlg->isVisible());
     // TURN OFF ("T", bare "x", about a second of pumping), then the stop byte and the port's
-    // own close (about 0.6 s).
-    QVERIFY2(took < 2200, qPrintable(QString::number(took)));
+    // own close (about 0.2 s): about 1.2 s in all, with room for a busy machine.
+    QVERIFY2(took < 1700, qPrintable(QString::number(took)));
     QTRY_VERIFY2(QString::fromStdString(sim.ReceivedBytes()).endsWith(QStringLiteral("Txx")),
                  sim.ReceivedBytes().c_str());
     qInfo("close while streaming took %lld ms", static_cast<long long>(took));
