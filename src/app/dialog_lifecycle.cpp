@@ -21,7 +21,7 @@
 
 #include "app/frame_presentation.h"
 #include "app/mfc_velk_dlg.h"
-#include "app/program_files.h"
+#include "res/program_files.h"
 #include "controls/color_gradient.h"
 #include "controls/color_static.h"
 #include "controls/dx_static.h"

@@ -1,6 +1,5 @@
 #include "controls/dx_static.h"
 
-#include <QFileInfo>
 #include <QImage>
 #include <QMetaObject>
 #include <QPainter>
@@ -10,7 +9,6 @@
 #include <vector>
 
 #include "controls/image_utils.h"
-#include "processing/image_scaling.h"
 
 int CDxRenderer::Create(QWidget* window, int width, int height) {
     ReleaseAll();
@@ -91,46 +89,11 @@ void CDxStatic::SetImage(int width, int height, const uint8_t* rgb) {
 }
 
 void CDxStatic::ShowMainLogo(const std::string& appDir) {
-    if (m_imageWidth <= 0 || m_imageHeight <= 0) {
-        return;
+    const std::vector<uint8_t> canvas =
+        LoadFittedLogo(appDir, "MainLogo.jpg", m_imageWidth, m_imageHeight);
+    if (!canvas.empty()) {
+        SetImage(m_imageWidth, m_imageHeight, canvas.data());
     }
-    QString path = QString::fromStdString(appDir);
-    if (!path.isEmpty() && !path.endsWith('/')) {
-        path += '/';
-    }
-    path += QStringLiteral("MainLogo.jpg");
-    if (!QFileInfo::exists(path)) {
-        return;
-    }
-    const QImage logo(path);
-    if (logo.isNull()) {
-        return;
-    }
-    const int w = logo.width();
-    const int h = logo.height();
-    std::vector<uint8_t> source(static_cast<size_t>(w) * h * 3);
-    if (BitmapToRgb(logo, source.data(), nullptr) != 0) {
-        return;
-    }
-    const float scale = static_cast<float>(
-        std::min(static_cast<double>(m_imageHeight) / h, static_cast<double>(m_imageWidth) / w));
-    const int scaledWidth = std::min(static_cast<int>(w * scale), m_imageWidth);
-    const int scaledHeight = std::min(static_cast<int>(h * scale), m_imageHeight);
-    if (scaledWidth <= 0 || scaledHeight <= 0) {
-        return;
-    }
-    std::vector<uint8_t> scaled(static_cast<size_t>(scaledWidth) * scaledHeight * 3);
-    ResampleNearest(source.data(), h, w, scaled.data(), scaledHeight, scaledWidth, true);
-
-    std::vector<uint8_t> canvas(static_cast<size_t>(m_imageWidth) * m_imageHeight * 3, 255);
-    const int left = (m_imageWidth - scaledWidth) / 2;
-    const int top = (m_imageHeight - scaledHeight) / 2;
-    for (int y = 0; y < scaledHeight; ++y) {
-        std::memcpy(&canvas[(static_cast<size_t>(top + y) * m_imageWidth + left) * 3],
-                    &scaled[static_cast<size_t>(y) * scaledWidth * 3],
-                    static_cast<size_t>(scaledWidth) * 3);
-    }
-    SetImage(m_imageWidth, m_imageHeight, canvas.data());
 }
 
 void CDxStatic::paintEvent(QPaintEvent*) {

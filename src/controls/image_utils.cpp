@@ -1,6 +1,10 @@
 #include "controls/image_utils.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "processing/image_scaling.h"
+#include "res/program_files.h"
 
 int BitmapToRgb(const QImage& image, uint8_t* rgb, uint8_t* grey) {
     if (image.isNull() || rgb == nullptr) {
@@ -33,4 +37,44 @@ QImage RgbToBitmap(const uint8_t* rgb, int width, int height) {
                     static_cast<size_t>(width) * 3);
     }
     return image;
+}
+
+std::vector<uint8_t> LoadFittedLogo(const std::string& appDir, const char* fileName, int width,
+                                    int height) {
+    if (width <= 0 || height <= 0) {
+        return {};
+    }
+    const auto path = FindFileNoCase(appDir, fileName);
+    if (!path) {
+        return {};
+    }
+    const QImage logo(QString::fromStdString(*path));
+    if (logo.isNull()) {
+        return {};
+    }
+    const int w = logo.width();
+    const int h = logo.height();
+    std::vector<uint8_t> source(static_cast<size_t>(w) * h * 3);
+    if (BitmapToRgb(logo, source.data(), nullptr) != 0) {
+        return {};
+    }
+    const float scale = static_cast<float>(
+        std::min(static_cast<double>(height) / h, static_cast<double>(width) / w));
+    const int scaledWidth = std::min(static_cast<int>(w * scale), width);
+    const int scaledHeight = std::min(static_cast<int>(h * scale), height);
+    if (scaledWidth <= 0 || scaledHeight <= 0) {
+        return {};
+    }
+    std::vector<uint8_t> scaled(static_cast<size_t>(scaledWidth) * scaledHeight * 3);
+    ResampleNearest(source.data(), h, w, scaled.data(), scaledHeight, scaledWidth, true);
+
+    std::vector<uint8_t> canvas(static_cast<size_t>(width) * height * 3, 255);
+    const int left = (width - scaledWidth) / 2;
+    const int top = (height - scaledHeight) / 2;
+    for (int y = 0; y < scaledHeight; ++y) {
+        std::memcpy(&canvas[(static_cast<size_t>(top + y) * width + left) * 3],
+                    &scaled[static_cast<size_t>(y) * scaledWidth * 3],
+                    static_cast<size_t>(scaledWidth) * 3);
+    }
+    return canvas;
 }

@@ -1,15 +1,12 @@
 #include "controls/poly_chart.h"
 
-#include <QFileInfo>
 #include <QFontMetrics>
 #include <QPainter>
 #include <algorithm>
-#include <cstring>
 #include <utility>
 #include <vector>
 
 #include "controls/image_utils.h"
-#include "processing/image_scaling.h"
 
 CPolyChart::CPolyChart(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -70,48 +67,11 @@ void CPolyChart::SetBackground(const QImage& image) {
 }
 
 void CPolyChart::ShowDistributionLogo(const std::string& appDir) {
-    const int clientWidth = width();
-    const int clientHeight = height();
-    if (clientWidth <= 0 || clientHeight <= 0) {
-        return;
+    const std::vector<uint8_t> canvas =
+        LoadFittedLogo(appDir, "DistributionLogo.jpg", width(), height());
+    if (!canvas.empty()) {
+        SetBackground(RgbToBitmap(canvas.data(), width(), height()));
     }
-    QString path = QString::fromStdString(appDir);
-    if (!path.isEmpty() && !path.endsWith('/')) {
-        path += '/';
-    }
-    path += QStringLiteral("DistributionLogo.jpg");
-    if (!QFileInfo::exists(path)) {
-        return;
-    }
-    const QImage logo(path);
-    if (logo.isNull()) {
-        return;
-    }
-    const int w = logo.width();
-    const int h = logo.height();
-    std::vector<uint8_t> source(static_cast<size_t>(w) * h * 3);
-    if (BitmapToRgb(logo, source.data(), nullptr) != 0) {
-        return;
-    }
-    const float scale = static_cast<float>(
-        std::min(static_cast<double>(clientHeight) / h, static_cast<double>(clientWidth) / w));
-    const int scaledWidth = std::min(static_cast<int>(w * scale), clientWidth);
-    const int scaledHeight = std::min(static_cast<int>(h * scale), clientHeight);
-    if (scaledWidth <= 0 || scaledHeight <= 0) {
-        return;
-    }
-    std::vector<uint8_t> scaled(static_cast<size_t>(scaledWidth) * scaledHeight * 3);
-    ResampleNearest(source.data(), h, w, scaled.data(), scaledHeight, scaledWidth, true);
-
-    std::vector<uint8_t> canvas(static_cast<size_t>(clientWidth) * clientHeight * 3, 255);
-    const int left = (clientWidth - scaledWidth) / 2;
-    const int top = (clientHeight - scaledHeight) / 2;
-    for (int y = 0; y < scaledHeight; ++y) {
-        std::memcpy(&canvas[(static_cast<size_t>(top + y) * clientWidth + left) * 3],
-                    &scaled[static_cast<size_t>(y) * scaledWidth * 3],
-                    static_cast<size_t>(scaledWidth) * 3);
-    }
-    SetBackground(RgbToBitmap(canvas.data(), clientWidth, clientHeight));
 }
 
 void CPolyChart::DrawLabels(QPainter& painter, const Plot& plot) {

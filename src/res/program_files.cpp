@@ -1,4 +1,4 @@
-#include "app/program_files.h"
+#include "res/program_files.h"
 
 #include <dirent.h>
 #include <strings.h>
