@@ -7,6 +7,7 @@
 
 #include "app/mfc_velk_dlg.h"
 #include "device/command_list.h"
+#include "res/program_files.h"
 #include "res/resource.h"
 
 namespace {
@@ -22,7 +23,9 @@ bool IsDataMode(uint8_t letter) {
 
 void CmfcVELKDlg::LoadCommandList() {
     QComboBox* commands = Combo(IDC_COMMANDS);
-    for (const std::string& entry : LoadCommandListFile(m_appDir + "CmdList.TXT")) {
+    const std::string path =
+        FindFileNoCase(m_appDir, "CmdList.TXT").value_or(m_appDir + "CmdList.TXT");
+    for (const std::string& entry : LoadCommandListFile(path)) {
         commands->addItem(QString::fromStdString(entry));
     }
     commands->setCurrentIndex(-1);

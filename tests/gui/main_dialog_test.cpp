@@ -63,6 +63,7 @@ class MainDialogTest : public QObject {
     void stackEditIsLimitedTo300();
     void pixelRangeEditsCorrectEachOther();
     void paletteRadioSelectsBarPalette();
+    void commandListFromFileInAnyCase();
 };
 
 void MainDialogTest::everyTemplateControlExistsWithItsStyle() {
@@ -362,6 +363,20 @@ void MainDialogTest::paletteRadioSelectsBarPalette() {
     QCOMPARE(bar->GetPalette(), 7);
     static_cast<QAbstractButton*>(dlg->GetDlgItem(IDC_PALETTE_1))->click();
     QCOMPARE(bar->GetPalette(), 1);
+}
+
+void MainDialogTest::commandListFromFileInAnyCase() {
+    QTemporaryDir withoutFile;
+    auto defaults = MakeDialog(withoutFile);
+    QCOMPARE(static_cast<QComboBox*>(defaults->GetDlgItem(IDC_COMMANDS))->count(), 4);
+
+    QTemporaryDir dir;
+    WriteFile(dir, QStringLiteral("cmdlist.txt"), QByteArray("  K start\r\n\r\nx stop \r\n"));
+    auto dlg = MakeDialog(dir);
+    auto* commands = static_cast<QComboBox*>(dlg->GetDlgItem(IDC_COMMANDS));
+    QCOMPARE(commands->count(), 2);
+    QCOMPARE(commands->itemText(0), QStringLiteral("K start"));
+    QCOMPARE(commands->itemText(1), QStringLiteral("x stop"));
 }
 
 QTEST_MAIN(MainDialogTest)
