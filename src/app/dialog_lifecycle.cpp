@@ -21,7 +21,6 @@
 
 #include "app/frame_presentation.h"
 #include "app/mfc_velk_dlg.h"
-#include "res/program_files.h"
 #include "controls/color_gradient.h"
 #include "controls/color_static.h"
 #include "controls/dx_static.h"
@@ -29,6 +28,7 @@
 #include "controls/spin_button.h"
 #include "dialogs/about_dlg.h"
 #include "res/dialog_builder.h"
+#include "res/program_files.h"
 #include "res/resource.h"
 
 namespace {
