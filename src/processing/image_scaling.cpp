@@ -222,10 +222,30 @@ void ExpandSmoothedRow(const uint8_t* row, uint8_t* out) {
     }
 }
 
-void FillRows(uint8_t* image, int firstRow, int count, const uint8_t* row) {
-    for (int i = 0; i < count; ++i) {
-        std::memcpy(image + static_cast<std::size_t>(firstRow + i) * kImageRowBytes, row,
-                    kImageRowBytes);
+// Sixteen bytes of a display row, held in one vector register while they are stored to every
+// display row that repeats them.
+using Chunk = uint64_t __attribute__((vector_size(16)));
+static_assert(kImageRowBytes % sizeof(Chunk) == 0);
+
+Chunk LoadChunk(const uint8_t* bytes) {
+    Chunk chunk;
+    std::memcpy(&chunk, bytes, sizeof chunk);
+    return chunk;
+}
+
+void StoreChunk(uint8_t* bytes, Chunk chunk) {
+    std::memcpy(bytes, &chunk, sizeof chunk);
+}
+
+// Writes `row` to the kCount display rows from `out` on. Each chunk is loaded once and stored
+// kCount times: copying a finished row again and again reads as many bytes as it writes.
+template <int kCount>
+void SpreadRow(const uint8_t* row, uint8_t* out) {
+    for (int i = 0; i < kImageRowBytes; i += static_cast<int>(sizeof(Chunk))) {
+        const Chunk chunk = LoadChunk(row + i);
+        for (int k = 0; k < kCount; ++k) {
+            StoreChunk(out + k * kImageRowBytes + i, chunk);
+        }
     }
 }
 
@@ -242,7 +262,7 @@ void EnlargePlain(const uint8_t* small, uint8_t* image) {
             std::memcpy(source, small + (r + 1) * kSmallRowBytes, kSmallRowBytes);
             ExpandPlainRow(source, rows[(r + 1) & 1]);
         }
-        FillRows(image, 2 * kBlockPixels * r, 2 * kBlockPixels, rows[r & 1]);
+        SpreadRow<2 * kBlockPixels>(rows[r & 1], image + 2 * kBlockPixels * r * kImageRowBytes);
     }
 }
 
@@ -252,9 +272,9 @@ void EnlargePlain(const uint8_t* small, uint8_t* image) {
 void EnlargeSmoothed(const uint8_t* small, uint8_t* image) {
     alignas(16) uint8_t source[kSmallRowBytes + kSlack] = {};
     alignas(16) uint8_t rows[2][kImageRowBytes + kSlack];
-    alignas(16) uint8_t between[kImageRowBytes];
     std::memcpy(source, small, kSmallRowBytes);
     ExpandSmoothedRow(source, rows[0]);
+    const Chunk halfMask = {0xFEFEFEFEFEFEFEFEull, 0xFEFEFEFEFEFEFEFEull};
     for (int r = 0; r < kFrameRows; ++r) {
         const uint8_t* current = rows[r & 1];
         const uint8_t* next = current;
@@ -263,11 +283,20 @@ void EnlargeSmoothed(const uint8_t* small, uint8_t* image) {
             ExpandSmoothedRow(source, rows[(r + 1) & 1]);
             next = rows[(r + 1) & 1];
         }
-        for (int i = 0; i < kImageRowBytes; i += 8) {
-            Store64(between + i, HalfSum(Load64(current + i), Load64(next + i)));
+        // Five copies of the smoothed row, then five of its mean with the next one, taken in
+        // registers chunk by chunk (HalfSum on two words at once).
+        uint8_t* out = image + static_cast<std::size_t>(2 * kBlockPixels * r) * kImageRowBytes;
+        for (int i = 0; i < kImageRowBytes; i += static_cast<int>(sizeof(Chunk))) {
+            const Chunk a = LoadChunk(current + i);
+            const Chunk b = LoadChunk(next + i);
+            const Chunk mean = (a & b) + (((a ^ b) & halfMask) >> 1);
+            for (int k = 0; k < kBlockPixels; ++k) {
+                StoreChunk(out + k * kImageRowBytes + i, a);
+            }
+            for (int k = kBlockPixels; k < 2 * kBlockPixels; ++k) {
+                StoreChunk(out + k * kImageRowBytes + i, mean);
+            }
         }
-        FillRows(image, 2 * kBlockPixels * r, kBlockPixels, current);
-        FillRows(image, 2 * kBlockPixels * r + kBlockPixels, kBlockPixels, between);
     }
 }
 
