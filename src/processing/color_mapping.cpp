@@ -34,21 +34,24 @@ void Colour(const uint8_t indices[kPixelCount], const uint32_t palette[kPaletteS
 }  // namespace
 
 ExtremeIndices AutomaticIndices(const uint16_t values[kPixelCount], uint8_t indices[kPixelCount]) {
-    // Strict comparisons from these start values: the first pixel with the extreme value wins,
-    // and an all-zero frame keeps the maximum on pixel 0.
-    int maximum = 0;
-    int minimum = 2147483647;
-    ExtremeIndices extremes;
+    // The first pixel with the extreme value gets the marker, and an all-zero frame keeps the
+    // maximum on pixel 0. The extremes are found first without remembering where (a loop the
+    // compiler runs on whole vectors), then the first pixel holding each.
+    uint16_t high = 0;
+    uint16_t low = 65535;
     for (int i = 0; i < kPixelCount; ++i) {
-        if (values[i] > maximum) {
-            maximum = values[i];
-            extremes.maxIndex = i;
-        }
-        if (values[i] < minimum) {
-            minimum = values[i];
-            extremes.minIndex = i;
-        }
+        high = values[i] > high ? values[i] : high;
+        low = values[i] < low ? values[i] : low;
     }
+    ExtremeIndices extremes;
+    while (values[extremes.maxIndex] != high) {
+        ++extremes.maxIndex;
+    }
+    while (values[extremes.minIndex] != low) {
+        ++extremes.minIndex;
+    }
+    const int maximum = high;
+    const int minimum = low;
     if (maximum <= minimum) {
         std::memset(indices, kFirstUsedEntry, kPixelCount);
         return extremes;

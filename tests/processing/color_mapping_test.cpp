@@ -74,6 +74,32 @@ TEST(ColourMapping, AutomaticIndicesFollowTheFormulaForNarrowAndWideSpans) {
     }
 }
 
+// The marker cells against a plain search in pixel order, on frames with many ties and with
+// values above 32767, where a signed comparison would go wrong.
+TEST(ColourMapping, AutomaticMarkersGoToTheFirstPixelWithEachExtreme) {
+    std::mt19937 random(5);
+    for (const int base : {0, 3000, 32760, 65530}) {
+        for (int trial = 0; trial < 20; ++trial) {
+            Values values;
+            for (uint16_t& v : values) {
+                v = static_cast<uint16_t>(base + random() % 6);
+            }
+            int maxIndex = 0;
+            int minIndex = 0;
+            for (int i = 1; i < kPixelCount; ++i) {
+                maxIndex = values[i] > values[maxIndex] ? i : maxIndex;
+                minIndex = values[i] < values[minIndex] ? i : minIndex;
+            }
+            uint8_t indices[kPixelCount];
+            const ExtremeIndices extremes = AutomaticIndices(values.data(), indices);
+            ASSERT_EQ(extremes.maxIndex, maxIndex) << "base " << base << " trial " << trial;
+            ASSERT_EQ(extremes.minIndex, minIndex) << "base " << base << " trial " << trial;
+            EXPECT_EQ(indices[maxIndex], 250);
+            EXPECT_EQ(indices[minIndex], 5);
+        }
+    }
+}
+
 TEST(ColourMapping, ManualScaleOnATemperatureFrame) {
     Values values = Flat(3050);
     values[33] = 2990;
