@@ -36,7 +36,8 @@ std::vector<uint8_t> Block(uint16_t pixel, uint16_t offsetEven, uint16_t offsetO
     return block;
 }
 
-// Records what reaches the callback; thread-safe.
+// Records what reaches the callback; thread-safe. Declared before the pipeline, so it outlives
+// the processing thread, which may still be delivering queued frames until the pipeline ends.
 struct Recorder {
     std::mutex lock;
     std::condition_variable changed;
@@ -63,8 +64,8 @@ struct Recorder {
 };
 
 TEST(FramePipeline, BlocksOfTheWrongLengthProduceNoCallback) {
-    CFramePipeline pipeline;
     Recorder recorder;
+    CFramePipeline pipeline;
     pipeline.SetCallback(&Recorder::OnFrame, &recorder);
     const std::vector<uint8_t> block = Block(3000, 0, 0);
     std::vector<uint8_t> longer = block;
@@ -81,8 +82,8 @@ TEST(FramePipeline, BlocksOfTheWrongLengthProduceNoCallback) {
 }
 
 TEST(FramePipeline, LiveFrameGivesTextMinMaxAndHeaderCodes) {
-    CFramePipeline pipeline;
     Recorder recorder;
+    CFramePipeline pipeline;
     pipeline.SetCallback(&Recorder::OnFrame, &recorder);
     pipeline.SetUnit(2);
     ASSERT_EQ(pipeline.ProcessFrameNow('K', kFrameBlockSize, Block(2981, 0, 0).data()), 1);
@@ -100,8 +101,8 @@ TEST(FramePipeline, LiveFrameGivesTextMinMaxAndHeaderCodes) {
 }
 
 TEST(FramePipeline, OffsetsAreDeinterleavedAndSubtractedFromVoltageFrames) {
-    CFramePipeline pipeline;
     Recorder recorder;
+    CFramePipeline pipeline;
     pipeline.SetCallback(&Recorder::OnFrame, &recorder);
     pipeline.SetElOffsetSubtraction(1);
     // Even words carry columns 0 to 15, odd words columns 16 to 31.
@@ -115,8 +116,8 @@ TEST(FramePipeline, OffsetsAreDeinterleavedAndSubtractedFromVoltageFrames) {
 }
 
 TEST(FramePipeline, StacksAverageLiveFramesAndResizeSafely) {
-    CFramePipeline pipeline;
     Recorder recorder;
+    CFramePipeline pipeline;
     pipeline.SetCallback(&Recorder::OnFrame, &recorder);
     pipeline.SetStackSizes(2, 0, 1);
     int frame, offset, thermal;
@@ -179,8 +180,8 @@ TEST(FramePipeline, StopReturnsAfterTwoSecondsWhenTheCallbackBlocks) {
 }
 
 TEST(FramePipeline, TextFramesArePlayedBackThroughTheSameMapping) {
-    CFramePipeline pipeline;
     Recorder recorder;
+    CFramePipeline pipeline;
     pipeline.SetCallback(&Recorder::OnFrame, &recorder);
     pipeline.SetUnit(1);
     FrameData frame{};
