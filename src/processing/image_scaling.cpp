@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -246,15 +247,19 @@ Chunk Opaque(Chunk chunk) {
     return chunk;
 }
 
+// Stores `chunk` at the same place of display rows 0, 1, ... from `out`, spelled out so that
+// every optimisation level keeps one store per row without a loop around it.
+template <int... kRows>
+void StoreToRows(uint8_t* out, Chunk chunk, std::integer_sequence<int, kRows...>) {
+    (StoreChunk(out + kRows * kImageRowBytes, chunk), ...);
+}
+
 // Writes `row` to the kCount display rows from `out` on. Each chunk is loaded once and stored
 // kCount times: copying a finished row again and again reads as many bytes as it writes.
 template <int kCount>
 void SpreadRow(const uint8_t* row, uint8_t* out) {
     for (int i = 0; i < kImageRowBytes; i += static_cast<int>(sizeof(Chunk))) {
-        const Chunk chunk = Opaque(LoadChunk(row + i));
-        for (int k = 0; k < kCount; ++k) {
-            StoreChunk(out + k * kImageRowBytes + i, chunk);
-        }
+        StoreToRows(out + i, Opaque(LoadChunk(row + i)), std::make_integer_sequence<int, kCount>{});
     }
 }
 
@@ -299,12 +304,9 @@ void EnlargeSmoothed(const uint8_t* small, uint8_t* image) {
             const Chunk a = Opaque(LoadChunk(current + i));
             const Chunk b = LoadChunk(next + i);
             const Chunk mean = (a & b) + (((a ^ b) & halfMask) >> 1);
-            for (int k = 0; k < kBlockPixels; ++k) {
-                StoreChunk(out + k * kImageRowBytes + i, a);
-            }
-            for (int k = kBlockPixels; k < 2 * kBlockPixels; ++k) {
-                StoreChunk(out + k * kImageRowBytes + i, mean);
-            }
+            StoreToRows(out + i, a, std::make_integer_sequence<int, kBlockPixels>{});
+            StoreToRows(out + kBlockPixels * kImageRowBytes + i, mean,
+                        std::make_integer_sequence<int, kBlockPixels>{});
         }
     }
 }
