@@ -285,18 +285,22 @@ void EnlargePlain(const uint8_t* small, uint8_t* image) {
 // only repeats bytes, so that mean can be taken over the enlarged rows directly.
 void EnlargeSmoothed(const uint8_t* small, uint8_t* image) {
     alignas(16) uint8_t source[kSmallRowBytes + kSlack] = {};
-    alignas(16) uint8_t rows[2][kImageRowBytes + kSlack];
-    std::memcpy(source, small, kSmallRowBytes);
-    ExpandSmoothedRow(source, rows[0]);
+    // Rows are assembled two ahead of their use: the 16-byte loads below would stall on the
+    // 8-byte stores of a row assembled just before.
+    alignas(16) uint8_t rows[3][kImageRowBytes + kSlack];
+    auto expand = [&source, &rows, small](int r) {
+        std::memcpy(source, small + r * kSmallRowBytes, kSmallRowBytes);
+        ExpandSmoothedRow(source, rows[r % 3]);
+    };
+    expand(0);
+    expand(1);
     const Chunk halfMask = {0xFEFEFEFEFEFEFEFEull, 0xFEFEFEFEFEFEFEFEull};
     for (int r = 0; r < kFrameRows; ++r) {
-        const uint8_t* current = rows[r & 1];
-        const uint8_t* next = current;
-        if (r + 1 < kFrameRows) {
-            std::memcpy(source, small + (r + 1) * kSmallRowBytes, kSmallRowBytes);
-            ExpandSmoothedRow(source, rows[(r + 1) & 1]);
-            next = rows[(r + 1) & 1];
+        if (r + 2 < kFrameRows) {
+            expand(r + 2);
         }
+        const uint8_t* current = rows[r % 3];
+        const uint8_t* next = r + 1 < kFrameRows ? rows[(r + 1) % 3] : current;
         // Five copies of the smoothed row, then five of its mean with the next one, taken in
         // registers chunk by chunk (HalfSum on two words at once).
         uint8_t* out = image + static_cast<std::size_t>(2 * kBlockPixels * r) * kImageRowBytes;
