@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "median_ratio_reporter.h"
 #include "processing/chart_data.h"
 
 namespace {
@@ -78,49 +79,7 @@ BENCHMARK(BM_Histogram_RoomScene)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_Histogram_FullRange)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_Profile)->Repetitions(9)->ReportAggregatesOnly(true);
 
-namespace {
-
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.aggregate_name == "median") {
-                m_medians.emplace_back(run.run_name.function_name, run.GetAdjustedCPUTime());
-            }
-        }
-    }
-
-    void PrintRatios() const {
-        double baseline = 0.0;
-        for (const auto& [name, time] : m_medians) {
-            if (name == "BM_Baseline_MemcpyDisplayImage") {
-                baseline = time;
-            }
-        }
-        if (baseline <= 0.0) {
-            return;
-        }
-        std::printf("\nMedian per frame as a multiple of the memcpy baseline (%.0f ns):\n",
-                    baseline);
-        for (const auto& [name, time] : m_medians) {
-            if (name != "BM_Baseline_MemcpyDisplayImage") {
-                std::printf("  %-30s %6.2fx\n", name.c_str(), time / baseline);
-            }
-        }
-    }
-
-  private:
-    std::vector<std::pair<std::string, double>> m_medians;
-};
-
-}  // namespace
-
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
-    benchmark::Shutdown();
-    return 0;
+    MedianRatioReporter reporter("BM_Baseline_MemcpyDisplayImage", {});
+    return RunWithMedianRatios(argc, argv, reporter);
 }

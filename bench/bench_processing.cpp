@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "median_ratio_reporter.h"
 #include "processing/frame_pipeline.h"
 #include "recording/text_frame.h"
 
@@ -92,63 +93,12 @@ BENCHMARK(BM_LivePath_Stack300)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_TextRendering)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_ProcessTextFrame)->Repetitions(9)->ReportAggregatesOnly(true);
 
-namespace {
-
-// Collects the medians and prints each as a multiple of the baseline's median with its target.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.aggregate_name == "median") {
-                m_medians.emplace_back(run.run_name.function_name, run.GetAdjustedCPUTime());
-            }
-        }
-    }
-
-    void PrintRatios() const {
-        double baseline = 0.0;
-        for (const auto& [name, time] : m_medians) {
-            if (name == "BM_Baseline_MemcpyDisplayImage") {
-                baseline = time;
-            }
-        }
-        if (baseline <= 0.0) {
-            return;
-        }
-        struct Target {
-            const char* name;
-            double limit;
-        };
-        const Target targets[] = {{"BM_LivePath_Interpolated", 4.0},
+int main(int argc, char** argv) {
+    MedianRatioReporter reporter("BM_Baseline_MemcpyDisplayImage",
+                                 {{"BM_LivePath_Interpolated", 4.0},
                                   {"BM_LivePath_NotInterpolated", 4.0},
                                   {"BM_LivePath_Stack300", 8.0},
                                   {"BM_TextRendering", 2.0},
-                                  {"BM_ProcessTextFrame", 3.0}};
-        std::printf("\nMedian per frame as a multiple of the memcpy baseline (%.0f ns):\n",
-                    baseline);
-        for (const auto& [name, time] : m_medians) {
-            for (const Target& target : targets) {
-                if (name == target.name) {
-                    const double ratio = time / baseline;
-                    std::printf("  %-30s %6.2fx  (target <= %.0fx) %s\n", target.name, ratio,
-                                target.limit, ratio <= target.limit ? "ok" : "MISSED");
-                }
-            }
-        }
-    }
-
-  private:
-    std::vector<std::pair<std::string, double>> m_medians;
-};
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
-    benchmark::Shutdown();
-    return 0;
+                                  {"BM_ProcessTextFrame", 3.0}});
+    return RunWithMedianRatios(argc, argv, reporter);
 }
