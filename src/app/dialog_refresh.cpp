@@ -60,8 +60,8 @@ void CmfcVELKDlg::OnFrameReady(void* owner, const char* modeLetter, const std::s
 
     {
         std::lock_guard lock(dlg->m_presentationLock);
-        if (dlg->m_pPendingPresentation)
-            ++dlg->m_skippedPresentations;
+        if (dlg->m_pPendingPresentation && dlg->m_pStats)
+            dlg->m_pStats->PresentationSkipped();
         dlg->m_pPendingPresentation = std::move(frame);
     }
     if (!dlg->m_isPresentationPosted.exchange(true)) {

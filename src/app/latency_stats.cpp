@@ -38,6 +38,11 @@ void CLatencyStats::FramePainted(Clock::time_point arrival) {
     std::fflush(m_out);
 }
 
+void CLatencyStats::PresentationSkipped() {
+    std::lock_guard lock(m_lock);
+    ++m_skipped;
+}
+
 void CLatencyStats::PrintSummary() {
     std::lock_guard lock(m_lock);
     if (m_summaryPrinted || m_latenciesUs.empty())
@@ -48,7 +53,8 @@ void CLatencyStats::PrintSummary() {
     const auto at = [&](double q) {
         return sorted[std::min(sorted.size() - 1, static_cast<size_t>(q * sorted.size()))];
     };
-    std::fprintf(m_out, "latency_summary frames=%zu median_us=%lld p99_us=%lld\n", sorted.size(),
+    std::fprintf(m_out, "latency_summary frames=%zu skipped=%llu median_us=%lld p99_us=%lld\n",
+                 sorted.size(), static_cast<unsigned long long>(m_skipped),
                  static_cast<long long>(at(0.5)), static_cast<long long>(at(0.99)));
     std::fflush(m_out);
 }

@@ -25,6 +25,8 @@ class CLatencyStats {
     std::optional<Clock::time_point> ArrivalOf(const uint8_t* block, int count);
     // The frame that arrived at arrival is on the screen now.
     void FramePainted(Clock::time_point arrival);
+    // A processed frame was not shown because a newer one replaced it first.
+    void PresentationSkipped();
     void PrintSummary();
 
   private:
@@ -39,5 +41,6 @@ class CLatencyStats {
     std::array<Arrival, 256> m_arrivals{};  // ring of the newest arrivals
     size_t m_next = 0;
     std::vector<int64_t> m_latenciesUs;
+    uint64_t m_skipped = 0;
     bool m_summaryPrinted = false;
 };

@@ -132,9 +132,6 @@ class CmfcVELKDlg : public QDialog {
         return m_copyText;
     }
 
-    // Presentations skipped because a newer frame arrived before the GUI thread got to them.
-    uint64_t SkippedPresentations() const { return m_skippedPresentations.load(); }
-
     // Device session (dialog_session.cpp, dialog_commands.cpp).
     // "START": opens the port chosen in the list, runs the handshake and starts the stream.
     void OnStart();
@@ -299,7 +296,6 @@ class CmfcVELKDlg : public QDialog {
     std::unique_ptr<FramePresentation> m_pPendingPresentation;
     std::mutex m_presentationLock;                    // guards m_pPendingPresentation
     std::atomic<bool> m_isPresentationPosted{false};  // one PresentFrame queued at a time
-    std::atomic<uint64_t> m_skippedPresentations{0};
 
     ViewerOptions m_options;
     bool m_closeSequenceRunning = false;
