@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
+#include "frame/text_frame.h"
 #include "median_ratio_reporter.h"
 #include "processing/frame_pipeline.h"
-#include "recording/text_frame.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "app/mfc_velk_dlg.h"
 #include "device/command_list.h"
-#include "res/program_files.h"
+#include "platform/program_files.h"
 #include "res/resource.h"
 
 namespace {

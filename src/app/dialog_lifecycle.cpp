@@ -27,8 +27,8 @@
 #include "controls/poly_chart.h"
 #include "controls/spin_button.h"
 #include "dialogs/about_dlg.h"
+#include "platform/program_files.h"
 #include "res/dialog_builder.h"
-#include "res/program_files.h"
 #include "res/resource.h"
 
 namespace {

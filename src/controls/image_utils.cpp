@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/program_files.h"
 #include "processing/image_scaling.h"
-#include "res/program_files.h"
 
 int BitmapToRgb(const QImage& image, uint8_t* rgb, uint8_t* grey) {
     if (image.isNull() || rgb == nullptr) {

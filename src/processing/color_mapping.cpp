@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "processing/conversion.h"
+#include "frame/conversion.h"
 
 namespace {
 

@@ -7,13 +7,13 @@
 #include <mutex>
 #include <vector>
 
+#include "frame/conversion.h"
+#include "frame/text_frame.h"
 #include "processing/color_mapping.h"
-#include "processing/conversion.h"
 #include "processing/frame_queue.h"
 #include "processing/frame_stack.h"
 #include "processing/markers.h"
 #include "processing/palette.h"
-#include "recording/text_frame.h"
 
 namespace {
 

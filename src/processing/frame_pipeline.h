@@ -12,7 +12,7 @@
 #include <string_view>
 #include <thread>
 
-#include "processing/frame_block.h"
+#include "frame/frame_block.h"
 #include "processing/image_scaling.h"
 
 class CFramePipeline {

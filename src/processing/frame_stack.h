@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "processing/frame_block.h"
+#include "frame/frame_block.h"
 
 inline constexpr int kMaxStackSize = 300;
 

@@ -5,7 +5,7 @@
 // thread; the frame pipeline calls them on its processing thread.
 #include <cstdint>
 
-#include "processing/frame_block.h"
+#include "frame/frame_block.h"
 
 inline constexpr int kSmallImageBytes = kPixelCount * 3;  // 32 x 31 x 3
 inline constexpr int kImageWidth = 320;

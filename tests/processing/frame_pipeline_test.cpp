@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "recording/text_frame.h"
+#include "frame/text_frame.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "device/capture_frames.h"
-#include "recording/binary_record_reader.h"
+#include "frame/binary_record_reader.h"
 
 namespace {
 namespace fs = std::filesystem;

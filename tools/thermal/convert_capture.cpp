@@ -9,7 +9,7 @@
 
 #include "commands.h"
 #include "device/capture_frames.h"
-#include "recording/binary_record.h"
+#include "frame/binary_record.h"
 
 int RunConvertCapture(int argc, char** argv) {
     std::vector<std::string> paths;

@@ -17,10 +17,10 @@
 #include "commands.h"
 #include "export/atomic_file.h"
 #include "export/bitmap_file.h"
-#include "processing/conversion.h"
+#include "frame/binary_record_reader.h"
+#include "frame/conversion.h"
+#include "frame/text_frame.h"
 #include "processing/frame_pipeline.h"
-#include "recording/binary_record_reader.h"
-#include "recording/text_frame.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "res/program_files.h"
+#include "platform/program_files.h"
 
 #include <dirent.h>
 #include <strings.h>

@@ -1,4 +1,4 @@
-#include "processing/frame_block.h"
+#include "frame/frame_block.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // for reading recorded text frames back. Pure functions, any thread.
 #include <cstdint>
 
-#include "processing/frame_block.h"
+#include "frame/frame_block.h"
 
 inline constexpr double kVoltsPerCount = 0.001221;
 inline constexpr double kCelsiusOffset = 273.15;

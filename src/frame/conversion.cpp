@@ -1,4 +1,4 @@
-#include "processing/conversion.h"
+#include "frame/conversion.h"
 
 #include <cmath>
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "recording/binary_record_reader.h"
+#include "frame/binary_record_reader.h"
 
 using BinaryRecord = std::array<uint8_t, kBinaryRecordSize>;
 

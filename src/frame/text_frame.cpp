@@ -1,4 +1,4 @@
-#include "recording/text_frame.h"
+#include "frame/text_frame.h"
 
 #include <array>
 #include <charconv>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "processing/conversion.h"
+#include "frame/conversion.h"
 
 namespace {
 

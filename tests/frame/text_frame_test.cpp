@@ -1,4 +1,4 @@
-#include "recording/text_frame.h"
+#include "frame/text_frame.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "processing/conversion.h"
+#include "frame/conversion.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "recording/binary_record.h"
+#include "frame/binary_record.h"
 
 #include <cstring>
 

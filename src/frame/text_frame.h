@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "processing/frame_block.h"
+#include "frame/frame_block.h"
 
 // One frame rendered as text, with the texts of its smallest and largest pixel (in kelvin for
 // temperature frames whatever the unit, in volts for voltage frames).

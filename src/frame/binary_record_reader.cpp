@@ -1,4 +1,4 @@
-#include "recording/binary_record_reader.h"
+#include "frame/binary_record_reader.h"
 
 char ModeLetterOfRecord(const uint8_t header[kBinaryRecordHeaderSize]) {
     return header[5] == 'T' ? 'K' : 't';
