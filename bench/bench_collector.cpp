@@ -27,7 +27,7 @@ constexpr int kChunk = 1024;
 std::vector<uint8_t> FrameStream(int strayBytesPerFrame) {
     std::vector<uint8_t> stream;
     for (int i = 0; i < kFrames; ++i) {
-        std::vector<uint8_t> frame(kFrameBytes, static_cast<uint8_t>(i));
+        std::vector<uint8_t> frame(kFrameBlockSize, static_cast<uint8_t>(i));
         std::memcpy(frame.data() + kFrameMarkerOffset, kFrameMarker, 4);
         stream.insert(stream.end(), frame.begin(), frame.end());
         stream.insert(stream.end(), strayBytesPerFrame, 0x55);
@@ -41,12 +41,12 @@ void CountFrame(void* context, CCommandReply*, const std::string&, const uint8_t
 
 void BM_Memcpy(benchmark::State& state) {
     const auto stream = FrameStream(0);
-    std::vector<uint8_t> target(kFrameBytes + 1);
+    std::vector<uint8_t> target(kFrameBlockSize + 1);
     for (auto _ : state) {
         // The same chunking as the collector sees, copied into one frame-sized buffer.
         for (size_t pos = 0; pos < stream.size(); pos += kChunk) {
             const size_t n = std::min<size_t>(kChunk, stream.size() - pos);
-            std::memcpy(target.data() + (pos % kFrameBytes) / 2, stream.data() + pos, n);
+            std::memcpy(target.data() + (pos % kFrameBlockSize) / 2, stream.data() + pos, n);
         }
         benchmark::DoNotOptimize(target.data());
         benchmark::ClobberMemory();
@@ -99,7 +99,7 @@ void BM_PtyIngest2000fps(benchmark::State& state) {
         sink.list = &list;
         list.SetCallback(
             [](void* context, CCommandReply*, const std::string&, const uint8_t*, int count) {
-                if (count == kFrameBytes) {
+                if (count == kFrameBlockSize) {
                     static_cast<Sink*>(context)->frames++;
                 }
             });

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "frame/conversion.h"
 #include "frame/text_frame.h"
 #include "median_ratio_reporter.h"
 #include "processing/frame_pipeline.h"
@@ -36,7 +37,7 @@ void BM_Baseline_MemcpyDisplayImage(benchmark::State& state) {
 
 void LivePath(benchmark::State& state, int interpolate, int stack) {
     CFramePipeline pipeline;
-    pipeline.SetUnit(2);
+    pipeline.SetUnit(kUnitCelsius);
     pipeline.SetInterpolation(interpolate);
     pipeline.SetStackSizes(stack, 1, 1);
     std::vector<std::vector<uint8_t>> blocks;
@@ -67,7 +68,7 @@ void BM_TextRendering(benchmark::State& state) {
     DecodeFrameBlock(MakeBlock(1).data(), frame);
     TextRendering out;
     for (auto _ : state) {
-        RenderTemperatureTextInto(frame, 2, out);
+        RenderTemperatureTextInto(frame, kUnitCelsius, out);
         benchmark::DoNotOptimize(out.text.data());
     }
 }
@@ -75,9 +76,9 @@ void BM_TextRendering(benchmark::State& state) {
 void BM_ProcessTextFrame(benchmark::State& state) {
     FrameData frame{};
     DecodeFrameBlock(MakeBlock(2).data(), frame);
-    const std::string text = RenderTemperatureText(frame, 2).text;
+    const std::string text = RenderTemperatureText(frame, kUnitCelsius).text;
     CFramePipeline pipeline;
-    pipeline.SetUnit(2);
+    pipeline.SetUnit(kUnitCelsius);
     pipeline.SetInterpolation(1);
     for (auto _ : state) {
         benchmark::DoNotOptimize(pipeline.ProcessTextFrame(0, 'C', text));

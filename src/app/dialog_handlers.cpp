@@ -11,12 +11,12 @@
 #include "controls/poly_chart.h"
 #include "dialogs/dlg_buf_status.h"
 #include "dialogs/dlg_options.h"
+#include "frame/text_frame.h"
 #include "res/resource.h"
 
 namespace {
 
 constexpr int kMaxStackSize = 300;
-constexpr int kMaxPixels = 1056;
 
 }  // namespace
 
@@ -121,33 +121,33 @@ void CmfcVELKDlg::OnAllPixel() {
     const bool all = IsChecked(IDC_ALL_PIXEL);
     if (all) {
         SetDlgItemText(IDC_STARTPIXEL, QStringLiteral("1"));
-        SetDlgItemText(IDC_PIXELCOUNT, QString::number(kMaxPixels));
+        SetDlgItemText(IDC_PIXELCOUNT, QString::number(kTextFieldCount));
     }
     Edit(IDC_STARTPIXEL)->setReadOnly(all);
     Edit(IDC_PIXELCOUNT)->setReadOnly(all);
-    m_pipeline.SetPixelRange(1, kMaxPixels);
+    m_pipeline.SetPixelRange(1, kTextFieldCount);
 }
 
 void CmfcVELKDlg::OnStartPixelChange() {
     int start = GetDlgItemInt(IDC_STARTPIXEL);
-    if (start > kMaxPixels) {
-        start = kMaxPixels;
+    if (start > kTextFieldCount) {
+        start = kTextFieldCount;
         SetDlgItemText(IDC_STARTPIXEL, QString::number(start));
     } else if (start <= 0) {
         start = 1;
         SetDlgItemText(IDC_STARTPIXEL, QStringLiteral("1"));
     }
     // The range always reaches the last value.
-    SetDlgItemText(IDC_PIXELCOUNT, QString::number(kMaxPixels + 1 - start));
-    m_pipeline.SetPixelRange(start, kMaxPixels + 1 - start);
+    SetDlgItemText(IDC_PIXELCOUNT, QString::number(kTextFieldCount + 1 - start));
+    m_pipeline.SetPixelRange(start, kTextFieldCount + 1 - start);
 }
 
 void CmfcVELKDlg::OnPixelCountChange() {
     const int start = GetDlgItemInt(IDC_STARTPIXEL);
     int count = GetDlgItemInt(IDC_PIXELCOUNT);
     if (count > 0) {
-        if (count > kMaxPixels + 1 - start) {
-            count = kMaxPixels + 1 - start;
+        if (count > kTextFieldCount + 1 - start) {
+            count = kTextFieldCount + 1 - start;
             SetDlgItemText(IDC_PIXELCOUNT, QString::number(count));
         }
     } else {

@@ -27,6 +27,8 @@
 #include "controls/poly_chart.h"
 #include "controls/spin_button.h"
 #include "dialogs/about_dlg.h"
+#include "frame/conversion.h"
+#include "frame/text_frame.h"
 #include "platform/program_files.h"
 #include "res/dialog_builder.h"
 #include "res/resource.h"
@@ -181,7 +183,7 @@ void CmfcVELKDlg::InitMainWindow() {
     Edit(IDC_STARTPIXEL)->setReadOnly(true);
     Edit(IDC_STARTPIXEL)->setText(QStringLiteral("1"));
     Edit(IDC_PIXELCOUNT)->setReadOnly(true);
-    Edit(IDC_PIXELCOUNT)->setText(QStringLiteral("1056"));
+    Edit(IDC_PIXELCOUNT)->setText(QString::number(kTextFieldCount));
     SetCheck(IDC_ALL_PIXEL, true);
 
     const std::pair<int, int> spins[] = {{IDC_FRAMESTACK_SPIN, IDC_FRAMESTACK},
@@ -222,7 +224,7 @@ void CmfcVELKDlg::InitMainWindow() {
     m_pReplyList = std::make_unique<CReplyList>(this);
     m_pReplyList->SetCallback(&CmfcVELKDlg::OnReply);
 
-    m_image->InitDisplay(320, 310);
+    m_image->InitDisplay(kImageWidth, kImageHeight);
 
     m_isRecording = 0;
     m_pPlayDlg = nullptr;
@@ -231,8 +233,8 @@ void CmfcVELKDlg::InitMainWindow() {
         m_pFpsMeter.reset();
     }
     m_isClosing = 0;
-    m_tempUnit = 2;
-    m_chart->SetChartUnit(2);
+    m_tempUnit = kUnitCelsius;
+    m_chart->SetChartUnit(kChartCelsius);
     m_interpolate = 0;
     {
         std::lock_guard lock(m_lastImageLock);
@@ -240,11 +242,11 @@ void CmfcVELKDlg::InitMainWindow() {
         std::memset(m_pLastImage.get(), 0, kImageBytes);
     }
     m_startPixel = 1;
-    m_pixelCount = 1056;
+    m_pixelCount = kTextFieldCount;
     m_recordEveryN = 1;
     m_mirrorMode = 0;
-    m_pipeline.SetPixelRange(1, 1056);
-    m_pipeline.SetUnit(2);
+    m_pipeline.SetPixelRange(1, kTextFieldCount);
+    m_pipeline.SetUnit(kUnitCelsius);
 
     // The red and blue frames lie behind "Rec" and "Play", 4 pixels wider on every side.
     m_recFrame->SetColor(255);

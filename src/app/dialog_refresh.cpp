@@ -13,12 +13,14 @@
 #include "controls/dx_static.h"
 #include "controls/poly_chart.h"
 #include "export/selected_pixels.h"
+#include "frame/frame_block.h"
+#include "frame/text_frame.h"
 #include "processing/chart_data.h"
 #include "res/resource.h"
 
 std::string CmfcVELKDlg::ShowSelectedPixels(const std::string& text) {
     int first = 1;
-    int count = 1056;
+    int count = kTextFieldCount;
     m_pipeline.GetPixelRange(first, count);
     PixelRange lastValid{m_startPixel, m_pixelCount};
     std::string selected = SelectPixels(text, PixelRange{first, count}, lastValid);
@@ -45,18 +47,18 @@ void CmfcVELKDlg::OnFrameReady(void* owner, const char* modeLetter, const std::s
     }
     frame->chart = std::make_unique<CChartData>();
     if (dlg->m_profileMode == 0) {
-        frame->chart->BuildHistogram(992, values);
+        frame->chart->BuildHistogram(kPixelCount, values);
     } else {
-        frame->chart->BuildProfile(dlg->m_mirrorMode, 32, 31, values);
+        frame->chart->BuildProfile(dlg->m_mirrorMode, kFrameColumns, kFrameRows, values);
     }
-    frame->isTemperature = letter == 'k' || letter == 'K';
-    frame->isVoltage = letter == 't' || letter == 'c';
+    frame->isTemperature = IsTemperatureMode(letter);
+    frame->isVoltage = IsVoltageMode(letter);
     frame->selectedText = dlg->ShowSelectedPixels(text);
     dlg->m_pipeline.GetMinMaxText(frame->minText, frame->maxText);
     frame->vddCode = dlg->m_pipeline.GetVddCode();
     frame->ambientCode = dlg->m_pipeline.GetAmbientCode();
     if (dlg->m_pStats && raw)
-        frame->arrival = dlg->m_pStats->ArrivalOf(raw, 2112);
+        frame->arrival = dlg->m_pStats->ArrivalOf(raw, kFrameBlockSize);
 
     {
         std::lock_guard lock(dlg->m_presentationLock);
@@ -79,7 +81,7 @@ void CmfcVELKDlg::PresentFrame() {
     if (!frame || m_isClosing)
         return;
 
-    m_image->SetImage(320, 310, frame->image.get());
+    m_image->SetImage(kImageWidth, kImageHeight, frame->image.get());
     if (m_pStats && frame->arrival)
         m_pStats->FramePainted(*frame->arrival);
     if (frame->isTemperature) {

@@ -6,11 +6,10 @@
 #include <charconv>
 
 #include "app/mfc_velk_dlg.h"
+#include "frame/conversion.h"
 #include "res/resource.h"
 
 namespace {
-
-constexpr float kVoltsPerCount = 0.001221f;
 
 // The number a text starts with, as the C library reads it but independent of the locale the
 // desktop sets; 0 when the text does not start with a number.
@@ -27,9 +26,9 @@ float ReadLeadingFloat(const QString& text) {
 
 QChar UnitLetter(int tempUnit) {
     switch (tempUnit) {
-        case 1:
+        case kUnitKelvin:
             return QLatin1Char('K');
-        case 2:
+        case kUnitCelsius:
             return QLatin1Char('C');
         default:
             return QLatin1Char('F');
@@ -57,15 +56,10 @@ void CmfcVELKDlg::ConnectScalingHandlers() {
 
 void CmfcVELKDlg::WriteTemperatureReadouts() {
     const int p = Trackbar(IDC_TCENTRE)->value();
-    float centre = static_cast<float>(p);
-    QString centreText = QString::asprintf("%d", p);
-    if (m_tempUnit == 2) {
-        centre = static_cast<float>(p) - 273.2f;
-        centreText = QString::asprintf("%.1f", centre);
-    } else if (m_tempUnit != 1) {
-        centre = (static_cast<float>(p) - 273.15f) * 1.8f + 32.0f;
-        centreText = QString::asprintf("%.1f", centre);
-    }
+    const int unit = m_tempUnit;
+    const float centre = ReadoutOfKelvin(static_cast<float>(p), unit);
+    const QString centreText =
+        unit == kUnitKelvin ? QString::asprintf("%d", p) : QString::asprintf("%.1f", centre);
     const int span = Trackbar(IDC_DELTA_T)->value();
     const float halfSpan = static_cast<float>(span) / 2.0f;
     SetDlgItemText(IDC_SPAN_READOUT, QString::asprintf("%d", span));
@@ -139,14 +133,14 @@ void CmfcVELKDlg::ApplyManualScaling() {
         lower = toPipelineUnits(lower);
     };
     if (label.isEmpty() || label.at(0).toUpper() != QLatin1Char('T')) {
-        convert([](float volts) { return volts / kVoltsPerCount; });
+        convert(CountsOfVoltReadout);
     } else {
-        const QChar unit = label.size() > 8 ? label.at(8).toUpper() : QChar();
-        if (unit == QLatin1Char('C')) {
-            convert([](float celsius) { return celsius + 273.2f; });
-        } else if (unit == QLatin1Char('F')) {
-            convert([](float fahrenheit) { return (fahrenheit - 32.0f) / 1.8f + 273.15f; });
-        }
+        // The unit the readouts are in is the one their label names.
+        const QChar letter = label.size() > 8 ? label.at(8).toUpper() : QChar();
+        const int unit = letter == QLatin1Char('C')   ? kUnitCelsius
+                         : letter == QLatin1Char('F') ? kUnitFahrenheit
+                                                      : kUnitKelvin;
+        convert([unit](float readout) { return KelvinOfReadout(readout, unit); });
     }
     m_pipeline.SetManualScaling(upper, lower, centre);
 }

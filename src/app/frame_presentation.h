@@ -8,10 +8,9 @@
 #include <string>
 
 #include "processing/chart_data.h"
+#include "processing/image_scaling.h"
 
 struct FramePresentation {
-    static constexpr int kImageBytes = 320 * 310 * 3;
-
     std::unique_ptr<uint8_t[]> image = std::make_unique<uint8_t[]>(kImageBytes);
     std::unique_ptr<CChartData> chart;
     bool isTemperature = true;  // 'k' or 'K': the chart shows temperatures

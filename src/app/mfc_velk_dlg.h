@@ -30,6 +30,7 @@
 #include "device/reply_list.h"
 #include "device/serial_port.h"
 #include "device/tty_monitor.h"
+#include "frame/text_frame.h"
 #include "processing/frame_pipeline.h"
 #include "recording/stream_player.h"
 #include "recording/stream_recorder.h"
@@ -62,8 +63,6 @@ struct ViewerOptions {
 class CmfcVELKDlg : public QDialog {
     Q_OBJECT
   public:
-    static constexpr int kImageBytes = 320 * 310 * 3;
-
     explicit CmfcVELKDlg(QWidget* parent = nullptr, ViewerOptions options = {});
     ~CmfcVELKDlg() override;
 
@@ -256,7 +255,7 @@ class CmfcVELKDlg : public QDialog {
     // The last valid pixel range of the log and "Copy Data"; used by the frame-ready callback,
     // one frame at a time.
     std::atomic<int> m_startPixel{1};
-    std::atomic<int> m_pixelCount{1056};
+    std::atomic<int> m_pixelCount{kTextFieldCount};
     int m_recordEveryN = 1;
     std::string m_copyText;
     std::mutex m_copyTextLock;  // guards m_copyText

@@ -8,12 +8,12 @@
 
 namespace {
 void KeepFrame(void* context, CCommandReply*, const std::string&, const uint8_t* bytes, int count) {
-    if (count != kFrameBytes) {
+    if (count != kFrameBlockSize) {
         return;
     }
     auto* frames = static_cast<std::vector<CapturedFrame>*>(context);
     CapturedFrame& frame = frames->emplace_back();
-    std::memcpy(frame.data(), bytes, kFrameBytes);
+    std::memcpy(frame.data(), bytes, kFrameBlockSize);
 }
 }  // namespace
 

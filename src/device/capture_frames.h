@@ -10,7 +10,7 @@
 
 #include "device/frame_sync.h"
 
-using CapturedFrame = std::array<uint8_t, kFrameBytes>;
+using CapturedFrame = std::array<uint8_t, kFrameBlockSize>;
 
 // Every frame the collector reports, in order. `letter` must be a frame letter (K, k, t, c, C).
 std::vector<CapturedFrame> CutCaptureIntoFrames(const uint8_t* bytes, size_t size, uint8_t letter);

@@ -8,7 +8,7 @@
 
 namespace {
 constexpr int kMaxChunk = 2048;  // chunks this size or larger are ignored whole
-constexpr int kKeptWindowBytes = kResyncWindowBytes - kFrameBytes;  // 4224: two blocks
+constexpr int kKeptWindowBytes = kResyncWindowBytes - kFrameBlockSize;  // 4224: two blocks
 }  // namespace
 
 CCommandReply::CCommandReply(std::string commandText, uint8_t letter, ReplyCallback callback,
@@ -32,17 +32,17 @@ void CCommandReply::Collect(int count, const uint8_t* bytes) {
 
 void CCommandReply::CollectFrameBytes(int count, const uint8_t* bytes) {
     if (m_buffer.empty()) {
-        m_buffer.assign(kFrameBytes + 1, 0);
+        m_buffer.assign(kFrameBlockSize + 1, 0);
     }
     while (count > 0) {
-        const size_t room = kFrameBytes - m_length;
+        const size_t room = kFrameBlockSize - m_length;
         if (static_cast<size_t>(count) < room) {
             std::memcpy(m_buffer.data() + m_length, bytes, count);
             m_length += count;
             return;
         }
         std::memcpy(m_buffer.data() + m_length, bytes, room);
-        m_length = kFrameBytes;
+        m_length = kFrameBlockSize;
         ProcessBlock();
         bytes += room;
         count -= static_cast<int>(room);
@@ -55,14 +55,14 @@ void CCommandReply::ProcessBlock() {
         if (IsFrameMarkerAt(block + kFrameMarkerOffset)) {
             Complete();
         } else {
-            std::memcpy(m_window.data(), block, kFrameBytes);
-            m_windowFill = kFrameBytes;
+            std::memcpy(m_window.data(), block, kFrameBlockSize);
+            m_windowFill = kFrameBlockSize;
         }
         m_length = 0;
         return;
     }
-    std::memcpy(m_window.data() + m_windowFill, block, kFrameBytes);
-    m_windowFill += kFrameBytes;
+    std::memcpy(m_window.data() + m_windowFill, block, kFrameBlockSize);
+    m_windowFill += kFrameBlockSize;
     m_length = 0;
     if (m_windowFill < kResyncWindowBytes) {
         return;
@@ -70,16 +70,16 @@ void CCommandReply::ProcessBlock() {
     const std::optional<int> start = FindFrameStartInWindow(m_window.data());
     if (!start) {
         // Keep the last two blocks: a frame may still end in the next one.
-        std::memmove(m_window.data(), m_window.data() + kFrameBytes, kKeptWindowBytes);
+        std::memmove(m_window.data(), m_window.data() + kFrameBlockSize, kKeptWindowBytes);
         m_windowFill = kKeptWindowBytes;
         return;
     }
-    std::memcpy(block, m_window.data() + *start, kFrameBytes);
-    m_length = kFrameBytes;
+    std::memcpy(block, m_window.data() + *start, kFrameBlockSize);
+    m_length = kFrameBlockSize;
     Complete();
     m_length = 0;
-    const int next = *start + kFrameBytes;
-    if (next + kFrameBytes > kResyncWindowBytes) {
+    const int next = *start + kFrameBlockSize;
+    if (next + kFrameBlockSize > kResyncWindowBytes) {
         // The window's tail is the beginning of the next frame.
         const int tail = kResyncWindowBytes - next;
         std::memcpy(block, m_window.data() + next, tail);

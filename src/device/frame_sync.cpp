@@ -25,7 +25,7 @@ std::optional<int> FindFrameStartInWindow(const uint8_t* window) {
     for (int i = foundCount - 1; i >= 0; --i) {
         const int marker = found[i];
         const int start = marker - kFrameMarkerOffset;
-        if (start >= 0 && marker + (kFrameBytes - kFrameMarkerOffset) <= kResyncWindowBytes) {
+        if (start >= 0 && marker + (kFrameBlockSize - kFrameMarkerOffset) <= kResyncWindowBytes) {
             return start;
         }
     }

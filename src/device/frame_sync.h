@@ -1,14 +1,14 @@
 #pragma once
-// Frame geometry on the wire and the marker search the frame collector uses to regain step.
+// The marker search the frame collector uses to regain step.
 // Pure functions; called on whichever thread parses (the serial monitor thread in the viewer).
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 
-constexpr int kFrameBytes = 2112;         // one frame block as the module sends it
-constexpr int kFrameMarkerOffset = 2048;  // where the marker sits inside a block
-constexpr int kResyncWindowBytes = 6336;  // three blocks: the re-synchronisation window
-constexpr uint8_t kFrameMarker[4] = {0x9A, 0x78, 0xDE, 0xBC};
+#include "frame/frame_block.h"
+
+// Three blocks: the window the collector searches for the marker to regain step.
+constexpr int kResyncWindowBytes = 3 * kFrameBlockSize;
 
 // True when the four bytes at `bytes` are the frame marker.
 bool IsFrameMarkerAt(const uint8_t* bytes);

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <random>
 
-#include "device/frame_sync.h"
+#include "frame/frame_block.h"
 
-using SimFrameBlock = std::array<uint8_t, kFrameBytes>;
+using SimFrameBlock = std::array<uint8_t, kFrameBlockSize>;
 
 // Frame number `index` of a stream. Temperature frames carry tenths of a kelvin, voltage frames
 // converter counts. The ambient reading in header words 2 and 3 changes slowly from frame to frame.

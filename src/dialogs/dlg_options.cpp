@@ -37,11 +37,11 @@ bool CDlgOptions::OnInitDialog() {
     m_mirrorX->setChecked(m_mirrorMode == 1);
     m_mirrorY->setChecked(m_mirrorMode == 2);
     m_mirrorBoth->setChecked(m_mirrorMode == 3);
-    if (m_tempUnit == 1) {
+    if (m_tempUnit == kUnitKelvin) {
         m_kelvin->setChecked(true);
-    } else if (m_tempUnit == 2) {
+    } else if (m_tempUnit == kUnitCelsius) {
         m_celsius->setChecked(true);
-    } else if (m_tempUnit == 3) {
+    } else if (m_tempUnit == kUnitFahrenheit) {
         m_fahrenheit->setChecked(true);
     }
     return true;
@@ -85,6 +85,8 @@ void CDlgOptions::accept() {
                    : m_mirrorY->isChecked()    ? 2
                    : m_mirrorBoth->isChecked() ? 3
                                                : 0;
-    m_tempUnit = m_kelvin->isChecked() ? 1 : m_celsius->isChecked() ? 2 : 3;
+    m_tempUnit = m_kelvin->isChecked()    ? kUnitKelvin
+                 : m_celsius->isChecked() ? kUnitCelsius
+                                          : kUnitFahrenheit;
     QDialog::accept();
 }

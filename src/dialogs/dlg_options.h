@@ -4,6 +4,8 @@
 // and reads them back after OK; Cancel, Esc and the close box leave them as set. GUI thread.
 #include <QDialog>
 
+#include "frame/conversion.h"
+
 class QAbstractButton;
 class QCheckBox;
 class QRadioButton;
@@ -15,7 +17,7 @@ class CDlgOptions : public QDialog {
 
     void SetMirrorMode(int mode) { m_mirrorMode = mode; }  // 0 none, 1 X, 2 Y, 3 both
     int GetMirrorMode() const { return m_mirrorMode; }
-    void SetTempUnit(int unit) { m_tempUnit = unit; }  // 1 kelvin, 2 Celsius, 3 fahrenheit
+    void SetTempUnit(int unit) { m_tempUnit = unit; }  // kUnitKelvin, kUnitCelsius, ...
     int GetTempUnit() const { return m_tempUnit; }
 
     // Sets the check marks from the values; DoModal runs it before the dialog shows.
@@ -34,7 +36,7 @@ class CDlgOptions : public QDialog {
     void OnMirrorClicked(int clicked);  // 1 X-Axis, 2 Y-Axis, 3 Both
 
     int m_mirrorMode = 0;
-    int m_tempUnit = 2;
+    int m_tempUnit = kUnitCelsius;
     QCheckBox* m_multithreading = nullptr;
     QCheckBox* m_direct2D = nullptr;
     QCheckBox* m_mirrorX = nullptr;

@@ -1,14 +1,8 @@
 #include "export/selected_pixels.h"
 
-namespace {
-
-constexpr int kMaxFields = 1056;
-
-}  // namespace
-
 bool IsValidPixelRange(const PixelRange& range) {
-    return range.start >= 1 && range.start <= kMaxFields && range.count >= 1 &&
-           static_cast<long>(range.start) + range.count - 1 <= kMaxFields;
+    return range.start >= 1 && range.start <= kTextFieldCount && range.count >= 1 &&
+           static_cast<long>(range.start) + range.count - 1 <= kTextFieldCount;
 }
 
 std::string SelectPixels(std::string_view text, const PixelRange& requested,
@@ -19,7 +13,7 @@ std::string SelectPixels(std::string_view text, const PixelRange& requested,
         lastValid = PixelRange{};
     }
     const PixelRange range = lastValid;
-    if (range.start == 1 && range.count == kMaxFields)
+    if (range.start == 1 && range.count == kTextFieldCount)
         return std::string(text);
 
     // Field n ends at tab n; the range runs from just after tab start - 1 through tab

@@ -3,14 +3,13 @@
 #include <cstring>
 
 char RecordModeCharacter(char modeLetter) {
-    return modeLetter == 't' || modeLetter == 'c' ? 'V' : 'T';
+    return IsVoltageMode(modeLetter) ? 'V' : 'T';
 }
 
 BinaryRecord EncodeBinaryRecord(char modeLetter, const uint8_t* block) {
     BinaryRecord record{};
     std::memcpy(record.data(), "Mode=", 5);
     record[5] = static_cast<uint8_t>(RecordModeCharacter(modeLetter));
-    std::memcpy(record.data() + kBinaryRecordHeaderSize, block,
-                kBinaryRecordSize - kBinaryRecordHeaderSize);
+    std::memcpy(record.data() + kBinaryRecordHeaderSize, block, kFrameBlockSize);
     return record;
 }

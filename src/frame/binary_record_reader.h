@@ -6,14 +6,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "frame/frame_block.h"
+
 inline constexpr std::size_t kBinaryRecordHeaderSize = 16;
-inline constexpr std::size_t kBinaryRecordSize = 2128;
+inline constexpr std::size_t kBinaryRecordSize = kBinaryRecordHeaderSize + kFrameBlockSize;  // 2128
 
 // One record of a recording: where its frame block starts, and the mode letter the frame is
-// processed with (`K` for a "Mode=T" record, `t` for any other, as play-back has always done).
+// processed with: `K` for a "Mode=T" record, `t` for every other header.
 struct BinaryRecordView {
     char modeLetter;
-    const uint8_t* block;  // kBinaryRecordSize - kBinaryRecordHeaderSize bytes
+    const uint8_t* block;  // kFrameBlockSize bytes
 };
 
 // The mode letter for a record header.

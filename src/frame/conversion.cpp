@@ -45,3 +45,29 @@ uint16_t ValueFromText(double number, char fileMode) {
             return TruncateToWord(number * 10.0);
     }
 }
+
+float ReadoutOfKelvin(float kelvin, int unit) {
+    if (unit == kUnitKelvin) {
+        return kelvin;
+    }
+    if (unit == kUnitCelsius) {
+        return kelvin - kReadoutCelsiusOffset;
+    }
+    return (kelvin - static_cast<float>(kCelsiusOffset)) * kFahrenheitFactor +
+           static_cast<float>(kFahrenheitOffset);
+}
+
+float KelvinOfReadout(float readout, int unit) {
+    if (unit == kUnitKelvin) {
+        return readout;
+    }
+    if (unit == kUnitCelsius) {
+        return readout + kReadoutCelsiusOffset;
+    }
+    return (readout - static_cast<float>(kFahrenheitOffset)) / kFahrenheitFactor +
+           static_cast<float>(kCelsiusOffset);
+}
+
+float CountsOfVoltReadout(float volts) {
+    return volts / static_cast<float>(kVoltsPerCount);
+}

@@ -1,18 +1,21 @@
 #pragma once
 // What the 16-bit values of a frame mean and how they become the numbers the viewer writes:
 // deci-kelvin for temperature frames, converter counts for voltages, and the inverse conversions
-// for reading recorded text frames back. Pure functions, any thread.
+// for reading recorded text frames back, and the readouts of the manual colour scale. Pure
+// functions, any thread.
 #include <cstdint>
 
 #include "frame/frame_block.h"
 
 inline constexpr double kVoltsPerCount = 0.001221;
 inline constexpr double kCelsiusOffset = 273.15;
-// Held as a float by the original text format, so Fahrenheit values carry its rounding.
+// Held as a float: Fahrenheit texts carry its rounding, which keeps them identical to those of
+// recordings already made.
 inline constexpr float kFahrenheitFactor = 1.8f;
 inline constexpr double kFahrenheitOffset = 32.0;
 
-// Temperature units of the text rendering; any other number is treated as Fahrenheit.
+// Temperature units of the text rendering, the options and the manual scale; any other number
+// is treated as Fahrenheit.
 inline constexpr int kUnitKelvin = 1;
 inline constexpr int kUnitCelsius = 2;
 inline constexpr int kUnitFahrenheit = 3;
@@ -30,8 +33,8 @@ inline double VoltsOf(uint16_t counts) {
     return counts * kVoltsPerCount;
 }
 
-// value(r, c) - offset(c) on 16 bits: a pixel below its offset wraps to a large value, as the
-// module's own software does, so recordings stay comparable.
+// value(r, c) - offset(c) on 16 bits: a pixel below its offset wraps to a large value rather
+// than being clamped, so that files stay comparable with existing recordings.
 void SubtractElOffsets(uint16_t values[kPixelCount], const uint16_t offsets[kOffsetCount]);
 // The inverse, used when a text frame says its offsets were already subtracted.
 void AddElOffsets(uint16_t values[kPixelCount], const uint16_t offsets[kOffsetCount]);
@@ -47,3 +50,19 @@ uint16_t ValueFromText(double number, char fileMode);
 inline uint16_t CountsFromVolts(double volts) {
     return TruncateToWord(volts / kVoltsPerCount);
 }
+
+// The manual colour scale. Its temperature trackbars move in whole kelvin; the readouts beside
+// them show the temperature in the display unit, and the bounds typed or shown there are turned
+// back into kelvin (or converter counts for voltages) for the colour mapping. All in float, as
+// the readouts are.
+//
+// Celsius readouts count from 273.2 K, which prints a whole-kelvin position with one decimal
+// that turns back into the very same kelvin.
+inline constexpr float kReadoutCelsiusOffset = 273.2f;
+
+// The readout of `kelvin` in `unit`.
+float ReadoutOfKelvin(float kelvin, int unit);
+// The kelvin of a temperature readout in `unit`; the inverse of ReadoutOfKelvin.
+float KelvinOfReadout(float readout, int unit);
+// The converter counts of a voltage readout in volts.
+float CountsOfVoltReadout(float volts);

@@ -1,14 +1,35 @@
 #include "frame/frame_block.h"
 
+#include <cstring>
+
 namespace {
+
+constexpr int kOffsetWord = 992;
+constexpr int kFirstHeaderWord = 1024;
+constexpr int kSparseHeaderWord = 1040;  // header words 4 to 11 sit on every second word
+
+static_assert(kFrameMarkerOffset == 2 * kFirstHeaderWord);
+static_assert(kSparseHeaderWord + 2 * (kHeaderWordCount - 4) <= kFrameBlockSize / 2);
 
 uint16_t Word(const uint8_t* block, int index) {
     return static_cast<uint16_t>(block[2 * index] | (block[2 * index + 1] << 8));
 }
 
-constexpr int kOffsetWord = 992;
-constexpr int kFirstHeaderWord = 1024;
-constexpr int kSparseHeaderWord = 1040;  // header words 4 to 11 sit on every second word
+void PutWord(uint8_t* block, int index, uint16_t value) {
+    block[2 * index] = static_cast<uint8_t>(value & 0xFF);
+    block[2 * index + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+// Where offset `column` lies: the module interleaves the two halves of the offset row, even
+// words carry columns 0 to 15, odd words columns 16 to 31.
+int OffsetWord(int column) {
+    return column < kOffsetCount / 2 ? kOffsetWord + 2 * column
+                                     : kOffsetWord + 2 * (column - kOffsetCount / 2) + 1;
+}
+
+int HeaderWord(int index) {
+    return index < 4 ? kFirstHeaderWord + index : kSparseHeaderWord + 2 * (index - 4);
+}
 
 }  // namespace
 
@@ -16,18 +37,29 @@ void DecodeFrameBlock(const uint8_t* block, FrameData& frame) {
     for (int i = 0; i < kPixelCount; ++i) {
         frame.values[i] = Word(block, i);
     }
-    // The module interleaves the two halves of the offset row: even words carry columns 0 to 15,
-    // odd words columns 16 to 31.
-    for (int i = 0; i < kOffsetCount / 2; ++i) {
-        frame.offsets[i] = Word(block, kOffsetWord + 2 * i);
-        frame.offsets[i + kOffsetCount / 2] = Word(block, kOffsetWord + 2 * i + 1);
+    for (int i = 0; i < kOffsetCount; ++i) {
+        frame.offsets[i] = Word(block, OffsetWord(i));
     }
-    for (int i = 0; i < 4; ++i) {
-        frame.header[i] = Word(block, kFirstHeaderWord + i);
+    for (int i = 0; i < kHeaderWordCount; ++i) {
+        frame.header[i] = Word(block, HeaderWord(i));
     }
-    for (int i = 4; i < kHeaderWordCount; ++i) {
-        frame.header[i] = Word(block, kSparseHeaderWord + 2 * (i - 4));
+}
+
+void EncodeFrameBlock(const FrameData& frame, uint8_t* block) {
+    std::memset(block, 0, kFrameBlockSize);
+    for (int i = 0; i < kPixelCount; ++i) {
+        PutWord(block, i, frame.values[i]);
     }
+    for (int i = 0; i < kOffsetCount; ++i) {
+        PutWord(block, OffsetWord(i), frame.offsets[i]);
+    }
+    for (int i = 0; i < kHeaderWordCount; ++i) {
+        PutWord(block, HeaderWord(i), frame.header[i]);
+    }
+}
+
+void PutFrameMarker(uint8_t* block) {
+    std::memcpy(block + kFrameMarkerOffset, kFrameMarker, sizeof kFrameMarker);
 }
 
 uint16_t VddCodeFromHeader(const uint16_t header[kHeaderWordCount]) {

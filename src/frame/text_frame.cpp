@@ -68,7 +68,7 @@ std::string_view WithoutTab(const Field& field) {
 }
 
 // Longest possible text: 33 lines of 32 fields of at most 15 characters, and the line ends.
-constexpr std::size_t kMaxTextBytes = 33 * (32 * 15 + 2);
+constexpr std::size_t kMaxTextBytes = kTextLineCount * (kFrameColumns * 15 + 2);
 
 char* Put(char* out, const Field& field) {
     std::memcpy(out, field.text, sizeof(Field));  // may copy padding; the next field overwrites it
@@ -358,13 +358,12 @@ TextRendering RenderVoltageText(const FrameData& frame) {
 }
 
 std::optional<FrameData> ParseTextFrame(std::string_view text, char fileMode) {
-    constexpr int kLines = kFrameRows + 2;
-    std::array<std::string_view, kLines> lines;
+    std::array<std::string_view, kTextLineCount> lines;
     int count = 0;
     std::size_t start = 0;
     for (std::size_t cr = text.find('\r'); cr != std::string_view::npos;
          cr = text.find('\r', start)) {
-        if (count == kLines) {
+        if (count == kTextLineCount) {
             return std::nullopt;
         }
         lines[count++] = text.substr(start, cr - start);
@@ -372,12 +371,12 @@ std::optional<FrameData> ParseTextFrame(std::string_view text, char fileMode) {
     }
     // A last line without its CR still counts when it is longer than a stray line end.
     if (text.size() - start > 6) {
-        if (count == kLines) {
+        if (count == kTextLineCount) {
             return std::nullopt;
         }
         lines[count++] = text.substr(start);
     }
-    if (count != kLines) {
+    if (count != kTextLineCount) {
         return std::nullopt;
     }
     FrameData frame{};

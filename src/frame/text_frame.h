@@ -11,6 +11,11 @@
 
 #include "frame/frame_block.h"
 
+// Lines of a text frame (31 pixel rows, the offset line, the header line) and the fields they
+// hold together: the numbering users choose their selected pixels from.
+inline constexpr int kTextLineCount = kFrameRows + 2;                   // 33
+inline constexpr int kTextFieldCount = kTextLineCount * kFrameColumns;  // 1056
+
 // One frame rendered as text, with the texts of its smallest and largest pixel (in kelvin for
 // temperature frames whatever the unit, in volts for voltage frames).
 struct TextRendering {

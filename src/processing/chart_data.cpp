@@ -140,8 +140,8 @@ std::array<int, 5> ValueLabels(int32_t maximum, int32_t minimum, int unit) {
             bottom = (minimum - 2730) / 10 - 1;
             break;
         case kChartVolt:
-            top = static_cast<int>(maximum * 0.001221 + 1);
-            bottom = static_cast<int>(minimum * 0.001221 - 1);
+            top = static_cast<int>(maximum * kVoltsPerCount + 1);
+            bottom = static_cast<int>(minimum * kVoltsPerCount - 1);
             break;
         default:
             top = static_cast<int>((maximum - 2730) / 10.0 * 1.8 + 32) + 1;
@@ -159,7 +159,7 @@ double RawToUnit(double raw, int unit) {
         case kChartCelsius:
             return (raw - 2730) / 10;
         case kChartVolt:
-            return raw * 0.001221;
+            return raw * kVoltsPerCount;
         default:
             return (raw - 2730) / 10 * 1.8 + 32;
     }

@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "frame/conversion.h"
+
 // Units of the chart's labels: the temperature units of the main dialog plus volts.
 enum ChartUnit : int {
-    kChartKelvin = 1,
-    kChartCelsius = 2,
-    kChartFahrenheit = 3,
+    kChartKelvin = kUnitKelvin,
+    kChartCelsius = kUnitCelsius,
+    kChartFahrenheit = kUnitFahrenheit,
     kChartVolt = 4,
 };
 

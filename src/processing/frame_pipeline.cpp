@@ -45,7 +45,7 @@ struct CFramePipeline::State {
     std::atomic<int> interpolate{0};
     std::atomic<int> subtractElOffsets{0};
     std::atomic<int> firstPixel{1};
-    std::atomic<int> pixelCount{1056};
+    std::atomic<int> pixelCount{kTextFieldCount};
 
     mutable std::mutex paletteLock;  // guards paletteTable
     uint32_t paletteTable[kPaletteSize] = {};

@@ -57,10 +57,10 @@ TEST(FrameCollector, ReportsEveryFrameAtItsLastByteForAnyChunkSize) {
         ASSERT_EQ(Tags(recorder), (std::vector<uint16_t>{1, 2, 3})) << "chunk " << size;
         for (size_t i = 0; i < 3; ++i) {
             // Reported in the chunk that held the frame's last byte.
-            EXPECT_GE(reportedAt[i], (i + 1) * kFrameBytes) << "chunk " << size;
-            EXPECT_LT(reportedAt[i], (i + 1) * kFrameBytes + size) << "chunk " << size;
+            EXPECT_GE(reportedAt[i], (i + 1) * kFrameBlockSize) << "chunk " << size;
+            EXPECT_LT(reportedAt[i], (i + 1) * kFrameBlockSize + size) << "chunk " << size;
             EXPECT_EQ(recorder.texts[i], "Frame data...");
-            EXPECT_EQ(recorder.bytes[i].size(), static_cast<size_t>(kFrameBytes));
+            EXPECT_EQ(recorder.bytes[i].size(), static_cast<size_t>(kFrameBlockSize));
         }
     }
 }
@@ -97,7 +97,7 @@ TEST(FrameCollector, ResyncsAfterHundredByteOffset) {
     // once the third block is complete; from then on every frame is back in step.
     EXPECT_EQ(Tags(recorder), (std::vector<uint16_t>{3, 4, 5, 6, 7, 8}));
     ASSERT_FALSE(reportedAt.empty());
-    EXPECT_GE(reportedAt[0], 3u * kFrameBytes);
+    EXPECT_GE(reportedAt[0], 3u * kFrameBlockSize);
     EXPECT_FALSE(reply.IsResynchronising());
     for (const auto& frame : recorder.bytes) {
         EXPECT_TRUE(IsFrameMarkerAt(frame.data() + kFrameMarkerOffset));

@@ -141,7 +141,7 @@ TEST(SerialPort, StreamsFramesIntoTheCollector) {
         std::atomic<int> count{0};
         static void OnReply(void* context, CCommandReply*, const std::string&, const uint8_t*,
                             int n) {
-            if (n == kFrameBytes) {
+            if (n == kFrameBlockSize) {
                 static_cast<Frames*>(context)->count++;
             }
         }

@@ -63,7 +63,7 @@ TEST(ReplyList, AddCommandIsSafeAgainstAConcurrentFeed) {
         std::atomic<int> frames{0};
         static void Callback(void* context, CCommandReply*, const std::string&, const uint8_t* data,
                              int count) {
-            if (count == kFrameBytes && IsFrameMarkerAt(data + kFrameMarkerOffset)) {
+            if (count == kFrameBlockSize && IsFrameMarkerAt(data + kFrameMarkerOffset)) {
                 static_cast<Counter*>(context)->frames++;
             }
         }

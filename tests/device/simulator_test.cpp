@@ -118,10 +118,10 @@ TEST(ModuleSimulator, AnswersLogsAndStreamsOnItsTerminal) {
     client.Send('a');
     EXPECT_NE(client.Read(1000, 300ms).find("8125"), std::string::npos);
     client.Send('k');
-    const std::string one = client.Read(kFrameBytes, 1s);
-    ASSERT_EQ(one.size(), static_cast<size_t>(kFrameBytes));
+    const std::string one = client.Read(kFrameBlockSize, 1s);
+    ASSERT_EQ(one.size(), static_cast<size_t>(kFrameBlockSize));
     client.Send('K');
-    const std::string stream = client.Read(20 * kFrameBytes, 2s);
+    const std::string stream = client.Read(20 * kFrameBlockSize, 2s);
     const auto frames =
         CutCaptureIntoFrames(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(), 'K');
     EXPECT_EQ(frames.size(), 20u);
@@ -155,10 +155,10 @@ TEST(ModuleSimulator, GarbageAndDropsCostFramesButTheCollectorRecovers) {
     ASSERT_EQ(sim.Start(), "");
     Client client(sim.SlavePath());
     client.Send('K');
-    const std::string stream = client.Read(300 * kFrameBytes, 3s);
+    const std::string stream = client.Read(300 * kFrameBlockSize, 3s);
     const auto frames =
         CutCaptureIntoFrames(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(), 'K');
-    const double sent = static_cast<double>(stream.size()) / kFrameBytes;
+    const double sent = static_cast<double>(stream.size()) / kFrameBlockSize;
     EXPECT_LT(frames.size(), sent);        // damage costs frames...
     EXPECT_GT(frames.size(), sent * 0.5);  // ...but the stream stays usable
 }

@@ -10,7 +10,7 @@
 
 // A frame block whose pixel words all hold `tag`, with the marker in place.
 inline std::vector<uint8_t> TaggedFrame(uint16_t tag) {
-    std::vector<uint8_t> block(kFrameBytes);
+    std::vector<uint8_t> block(kFrameBlockSize);
     for (int i = 0; i < kFrameMarkerOffset / 2; ++i) {
         block[2 * i] = static_cast<uint8_t>(tag & 0xFF);
         block[2 * i + 1] = static_cast<uint8_t>(tag >> 8);

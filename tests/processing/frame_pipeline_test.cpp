@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "frame/frame_block.h"
 #include "frame/text_frame.h"
 
 namespace {
@@ -17,22 +19,17 @@ namespace {
 using namespace std::chrono_literals;
 
 std::vector<uint8_t> Block(uint16_t pixel, uint16_t offsetEven, uint16_t offsetOdd) {
-    std::vector<uint8_t> block(kFrameBlockSize, 0);
-    auto put = [&](int word, uint16_t value) {
-        block[2 * word] = static_cast<uint8_t>(value);
-        block[2 * word + 1] = static_cast<uint8_t>(value >> 8);
-    };
-    for (int i = 0; i < kPixelCount; ++i) {
-        put(i, pixel);
+    FrameData frame{};
+    std::fill(std::begin(frame.values), std::end(frame.values), pixel);
+    for (int i = 0; i < kOffsetCount / 2; ++i) {
+        frame.offsets[i] = offsetEven;
+        frame.offsets[kOffsetCount / 2 + i] = offsetOdd;
     }
-    for (int i = 0; i < 16; ++i) {
-        put(992 + 2 * i, offsetEven);
-        put(993 + 2 * i, offsetOdd);
-    }
-    put(1024, 0x789A);
-    put(1025, 0xBCDE);
-    put(1026, 0x0123);
-    put(1027, 0x0004);
+    frame.header[2] = 0x0123;
+    frame.header[3] = 0x0004;
+    std::vector<uint8_t> block(kFrameBlockSize);
+    EncodeFrameBlock(frame, block.data());
+    PutFrameMarker(block.data());
     return block;
 }
 

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "frame/frame_block.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -46,20 +48,12 @@ void AppendRecord(std::vector<uint8_t>& file, char mode, uint16_t pixel, uint16_
                   uint16_t headerWord) {
     const char header[16] = {'M', 'o', 'd', 'e', '=', mode};
     file.insert(file.end(), header, header + 16);
-    std::vector<uint8_t> block(2112, 0);
-    auto put = [&](int word, uint16_t value) {
-        block[2 * word] = static_cast<uint8_t>(value);
-        block[2 * word + 1] = static_cast<uint8_t>(value >> 8);
-    };
-    for (int i = 0; i < 992; ++i) {
-        put(i, pixel);
-    }
-    for (int i = 992; i < 1024; ++i) {
-        put(i, offset);
-    }
-    for (int i = 1040; i < 1056; i += 2) {
-        put(i, headerWord);
-    }
+    FrameData frame{};
+    std::fill(std::begin(frame.values), std::end(frame.values), pixel);
+    std::fill(std::begin(frame.offsets), std::end(frame.offsets), offset);
+    std::fill(std::begin(frame.header) + 4, std::end(frame.header), headerWord);
+    std::vector<uint8_t> block(kFrameBlockSize);
+    EncodeFrameBlock(frame, block.data());
     file.insert(file.end(), block.begin(), block.end());
 }
 

@@ -104,7 +104,7 @@ TEST_F(ThermalTool, SimStreamsAndConvertRescuesTheFramesOfItsCapture) {
     for (size_t i = 0; i < expected.size(); ++i) {
         const char* record = recording.data() + i * kBinaryRecordSize;
         EXPECT_EQ(std::string(record, 16), std::string("Mode=T") + std::string(10, '\0'));
-        EXPECT_EQ(std::memcmp(record + 16, expected[i].data(), kFrameBytes), 0);
+        EXPECT_EQ(std::memcmp(record + 16, expected[i].data(), kFrameBlockSize), 0);
     }
 
     ASSERT_EQ(RunThermal("convert " + (m_dir / "capture.raw").string() + " " +
