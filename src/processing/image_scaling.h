@@ -21,8 +21,8 @@ void ResampleNearest(const uint8_t* src, int srcHeight, int srcWidth, uint8_t* d
                      int dstWidth, bool colour);
 
 // Bilinear enlargement of a 3-byte image. Each channel is interpolated along the row, truncated
-// to a byte, then between the two rows and truncated again; this double truncation is what the
-// display has always shown.
+// to a byte, then between the two rows and truncated again. The double truncation is part of the
+// display image's definition, so that images stay comparable with snapshots already saved.
 void BilinearEnlarge(const uint8_t* src, int srcRows, int srcColumns, uint8_t* dst, int dstRows,
                      int dstColumns);
 

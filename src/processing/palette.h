@@ -18,6 +18,6 @@ constexpr uint32_t PaletteEntry(int red, int green, int blue) {
 }
 
 // Rebuilds `table` with palette `number` (1 to 8) and returns true. Entries the palette does not
-// write (255, and 254 for palette 7) keep what the previous palette left there, as the viewer has
-// always done. Any other number leaves the table untouched and returns false.
+// write (255, and 254 for palette 7) keep what the previous palette left there: the table is
+// never cleared between palettes. Any other number leaves the table untouched and returns false.
 bool BuildPalette(int number, uint32_t table[kPaletteSize]);
