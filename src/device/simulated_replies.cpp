@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "frame/frame_block.h"
+
 std::string SimulatedInfoReply(const SimulatedModuleState& state) {
     char text[160];
     std::snprintf(text, sizeof text,
@@ -29,9 +31,9 @@ std::string SimulatedCalibrationTable() {
         "Arraytype 32x31 HTPA\r\n"
         "Nr.\tRow\tCol\tPixC\tThGrad\tThOffs\tElOffs\tVddComp\tGain\tFlags\r\n";
     char line[128];
-    for (int pixel = 0; pixel < 992; ++pixel) {
+    for (int pixel = 0; pixel < kPixelCount; ++pixel) {
         std::snprintf(line, sizeof line, "%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%.4f\t0\r\n", pixel,
-                      pixel / 32, pixel % 32, 120000 + (pixel * 37) % 5000,
+                      pixel / kFrameColumns, pixel % kFrameColumns, 120000 + (pixel * 37) % 5000,
                       (pixel * 13) % 200 - 100, (pixel * 7) % 60 - 30, 1200 + pixel % 32 * 4,
                       50 + pixel % 17, 1.0 + (pixel % 11) * 0.001);
         table += line;
