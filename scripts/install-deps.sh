@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libudev-dev libxvidcore-dev libfmt-dev
-  xvfb xauth x11-utils imagemagick bc
+  xvfb xauth x11-utils imagemagick bc ffmpeg
   fonts-liberation2 fonts-noto-cjk
 )
 
