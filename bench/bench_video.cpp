@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/simulated_scene.h"
@@ -105,8 +106,9 @@ void BM_VideoPath_EncodeAndAppend(benchmark::State& state) {
     VideoPath(state, true);
 }
 
-// The ratio table, then the video path's median as a share of its frame budget. The share is
-// taken from wall-clock time, since waiting for the disk counts against the budget too.
+// The ratio table, then the video path's median as a share of its frame budget, in processor
+// time and in wall-clock time. Waiting for the disk counts against the budget too, but on a busy
+// machine the wall-clock figure also holds the time spent waiting for a processor.
 class VideoReporter : public MedianRatioReporter {
   public:
     using MedianRatioReporter::MedianRatioReporter;
@@ -114,23 +116,27 @@ class VideoReporter : public MedianRatioReporter {
         MedianRatioReporter::ReportRuns(runs);
         for (const Run& run : runs) {
             if (run.aggregate_name == "median" &&
-                run.run_name.function_name == "BM_VideoPath_EncodeAndAppend")
-                m_videoPathNs = run.GetAdjustedRealTime();
+                run.run_name.function_name == "BM_VideoPath_EncodeAndAppend") {
+                m_cpuNs = run.GetAdjustedCPUTime();
+                m_wallNs = run.GetAdjustedRealTime();
+            }
         }
     }
     void PrintBudgetShare() const {
-        if (m_videoPathNs <= 0.0)
-            return;
-        const double share = m_videoPathNs / kFrameBudgetNs;
-        std::printf(
-            "\nVideo path per frame: %.3f ms = %.2f %% of the 50 ms frame budget "
-            "(target <= %.0f %%) %s\n",
-            m_videoPathNs / 1e6, 100.0 * share, 100.0 * kBudgetShareTarget,
-            share <= kBudgetShareTarget ? "ok" : "MISSED");
+        for (const auto& [clock, ns] :
+             {std::pair{"processor", m_cpuNs}, {"wall-clock", m_wallNs}}) {
+            const double share = ns / kFrameBudgetNs;
+            std::printf(
+                "Video path per frame, %s time: %.3f ms = %.2f %% of the 50 ms frame "
+                "budget (target <= %.0f %%) %s\n",
+                clock, ns / 1e6, 100.0 * share, 100.0 * kBudgetShareTarget,
+                share <= kBudgetShareTarget ? "ok" : "MISSED");
+        }
     }
 
   private:
-    double m_videoPathNs = 0.0;
+    double m_cpuNs = 0.0;
+    double m_wallNs = 0.0;
 };
 
 }  // namespace
@@ -144,6 +150,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintRatios();
+    std::printf("\n");
     reporter.PrintBudgetShare();
     benchmark::Shutdown();
     return 0;
