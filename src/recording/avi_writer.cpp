@@ -130,9 +130,11 @@ int32_t CAviWriter::CreateMovie(int width, int height) {
     m_format.compression = kFourCcXvidCompression;
     m_format.sizeImage = h * 6 * w;
 
-    // Provisional sizes describe an empty movie; CloseMovie writes the final ones.
-    const std::vector<uint8_t> header =
+    // Until CloseMovie writes the final sizes, the headers describe an empty movie.
+    std::vector<uint8_t> header =
         BuildAviHeaderBlock(m_mainHeader, m_streamHeader, m_format, kStreamName, 0, 4);
+    const auto riff = ChunkHeader(kFourCcRiff, static_cast<uint32_t>(header.size() - 8));
+    std::copy(riff.begin(), riff.end(), header.begin());
     if (!WriteAllAt(m_fd, header, 0)) {
         // Not even the headers fit: leave no broken file behind.
         Fail(kCreateStreamFailed, "write()");
