@@ -15,6 +15,7 @@ struct Subcommand {
 
 constexpr Subcommand kSubcommands[] = {
     {"convert", RunConvert, "convert a recording or capture into other formats"},
+    {"info", RunInfo, "show what recordings hold and the problems found in them"},
     {"sim", RunSim, "simulate the sensor module on a pseudo-terminal"},
 };
 

@@ -1,0 +1,296 @@
+// Runs the built `thermal info` on clean, cut and damaged recordings of each type made with the
+// core's encoders, and checks its status and the lines it prints.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "frame/frame_block.h"
+#include "recording/recording_files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kThermal = fs::path(THERMAL_BIN_DIR) / "thermal";
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string errors;
+};
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+ToolRun RunThermal(const std::string& arguments, const fs::path& dir) {
+    const fs::path out = dir / "stdout.txt";
+    const fs::path errors = dir / "stderr.txt";
+    const std::string command =
+        kThermal.string() + " " + arguments + " > " + out.string() + " 2> " + errors.string();
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(errors)};
+}
+
+std::string Times(const std::string& text, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i) {
+        out += text;
+    }
+    return out;
+}
+
+// Temperatures from 280.0 K to 310.0 K, voltages from 0.1221 V to 4.8840 V.
+const FrameData kWarm = SpreadFrame(2981, 2800, 3100);
+const FrameData kVolts = SpreadFrame(1000, 100, 4000);
+
+class InfoTest : public ::testing::Test {
+  protected:
+    ScratchDirectory m_dir{std::string("info_test_") +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name()};
+
+    std::string Write(const std::string& name, const std::string& bytes) {
+        WriteFileBytes(m_dir.path() / name, bytes);
+        return (m_dir.path() / name).string();
+    }
+    ToolRun Info(const std::string& arguments) {
+        return RunThermal("info " + arguments, m_dir.path());
+    }
+};
+
+struct Case {
+    const char* name;
+    std::string bytes;
+    int status;
+    std::vector<std::string> lines;  // each must appear in the report
+};
+
+void ExpectReport(const ToolRun& run, const Case& c) {
+    EXPECT_EQ(run.status, c.status) << c.name << "\n" << run.out << run.errors;
+    EXPECT_EQ(run.errors, "") << c.name;
+    for (const std::string& line : c.lines) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << c.name << ": no \"" << line << "\" in\n"
+                                                         << run.out;
+    }
+}
+
+TEST_F(InfoTest, BinaryStreams) {
+    const std::string warm = BinaryStreamRecord('K', kWarm);
+    const std::string volts = BinaryStreamRecord('t', kVolts);
+    std::string modeX = warm;
+    modeX[5] = 'X';
+    std::string noMarker = warm;
+    noMarker[16 + kFrameMarkerOffset] = 0;
+    const Case cases[] = {
+        {"clean.bds",
+         Times(warm, 3),
+         0,
+         {"  type: binary stream recording (.bds)\n", "  frames: 3\n",
+          "  data mode: temperature (Mode=T)\n",
+          "  offsets subtracted: no (frame blocks as the module sent them)\n",
+          "  minimum: +280.0 K\n", "  maximum: +310.0 K\n",
+          "  duration: not recorded in the file; 0.2 s when played at the default speed (53 ms a "
+          "frame)\n",
+          "  problems: none\n"}},
+        {"volts.bds",
+         volts,
+         0,
+         {"  data mode: voltage (Mode=V)\n", "  minimum: +0.1221 V\n", "  maximum: +4.8840 V\n"}},
+        {"cut.bds",
+         Times(warm, 3) + warm.substr(0, 1000),
+         1,
+         {"  frames: 3\n", "  problems: 1\n",
+          "    byte 6384, frame 4: short last record, 1000 of 2128 bytes: the viewer stops "
+          "before it\n"}},
+        {"modex.bds",
+         warm + modeX + volts,
+         1,
+         {"  data mode: mixed: 1 frames temperature (Mode=T), 2 frames voltage (Mode=V)\n",
+          "  minimum: +280.0 K in temperature (Mode=T), +0.1221 V in voltage (Mode=V)\n",
+          "    byte 2128, frame 2: the record header reads 'Mode=X', not Mode=T or Mode=V: the "
+          "viewer plays it as a voltage frame\n"}},
+        {"firstx.bds",
+         modeX + warm,
+         1,
+         {"    byte 0, frame 1: the record header reads 'Mode=X', not Mode=T or Mode=V: the "
+          "viewer does not play this file\n"}},
+        {"nomarker.bds",
+         warm + noMarker,
+         1,
+         {"    byte 4192, frame 2: no frame marker in the frame block: the record is damaged or "
+          "out of step\n"}},
+        {"empty.bds", "", 1, {"  frames: 0\n", "    byte 0: the file is empty"}},
+    };
+    for (const Case& c : cases) {
+        ExpectReport(Info(Write(c.name, c.bytes)), c);
+    }
+}
+
+TEST_F(InfoTest, TextStreams) {
+    const std::string celsius = TextStreamRecord(kWarm, 'C');
+    const std::string volts = TextStreamRecord(kVolts, 'V', 'T');
+    // Pixel row 4 (the frame's fifth line, after the header line) with its last field and TAB
+    // dropped: 31 fields.
+    std::string shortRow = celsius;
+    std::size_t line = 0;
+    for (int i = 0; i < 5; ++i) {
+        line = shortRow.find('\n', line) + 1;
+    }
+    const std::size_t lineEnd = shortRow.find("\t\r\r\n", line);
+    const std::size_t lastField = shortRow.rfind('\t', lineEnd - 1) + 1;
+    shortRow.erase(lastField, lineEnd + 1 - lastField);
+    std::string modeX = celsius;
+    modeX[5] = 'X';
+    const std::string edited = Replaced(celsius, "\r\r\n", "\r\n");
+    const std::size_t frameBytes = celsius.size();
+    const Case cases[] = {
+        {"clean.txt",
+         celsius + celsius,
+         0,
+         {"  type: text stream recording (.txt)\n", "  frames: 2\n",
+          "  data mode: temperature in °C (Mode=C)\n", "  offsets subtracted: no (ElOff=F)\n",
+          "  minimum: +6.9 °C\n", "  maximum: +36.9 °C\n", "  problems: none\n"}},
+        {"volts.txt",
+         volts,
+         0,
+         {"  data mode: voltage (Mode=V)\n", "  offsets subtracted: yes (ElOff=T)\n",
+          "  minimum: +0.1221 V\n", "  maximum: +4.8840 V\n"}},
+        {"cut.txt",
+         // Cut half-way, in the 18th line: the header line (17 bytes) and 16 pixel rows of about
+         // 195 bytes come before it. The part line counts as a line read.
+         celsius + celsius.substr(0, frameBytes / 2),
+         1,
+         {"  frames: 1\n", "    byte " + std::to_string(frameBytes) +
+                               ", frame 2: short last frame, 18 of 34 lines: the viewer stops "
+                               "before it\n"}},
+        {"row.txt",
+         celsius + shortRow + celsius,
+         1,
+         {"  frames: 3 (2 readable by the viewer)\n",
+          "    byte " + std::to_string(frameBytes) +
+              ", frame 2: the frame does not parse: its line 5 holds 31 fields instead of 32\n"}},
+        {"modex.txt",
+         celsius + modeX,
+         1,
+         {"    byte " + std::to_string(frameBytes) +
+          ", frame 2: the header line reads 'Mode=X ElOff=F', not Mode=<V|K|C|F> ElOff=<T|F>: "
+          "the viewer reads the frame as kelvin\n"}},
+        {"edited.txt",
+         edited + edited,
+         1,
+         {"  frames: 2 (0 readable by the viewer)\n", "  problems: 1\n",
+          "    byte 0, frame 1: lines end in a single CR LF: the viewer reads no frame from this "
+          "file\n"}},
+        {"mixed.txt",
+         celsius + edited + volts,
+         1,
+         {"  frames: 3 (2 readable by the viewer)\n",
+          "  offsets subtracted: in 1 of 2 frames (ElOff=T)\n",
+          "    byte " + std::to_string(frameBytes) +
+              ", frame 2: 34 lines end in a single CR LF, the first here: the viewer skips the "
+              "frames holding them\n"}},
+        {"unix.txt",
+         Replaced(celsius, "\r\r\n", "\n"),
+         1,
+         {"    byte 0, frame 1: lines end in a line feed without CR: the viewer reads no frame "
+          "from this file\n"}},
+        {"empty.txt", "", 1, {"  frames: 0\n", "    byte 0: the file is empty"}},
+    };
+    for (const Case& c : cases) {
+        ExpectReport(Info(Write(c.name, c.bytes)), c);
+    }
+}
+
+TEST_F(InfoTest, RawFrameFiles) {
+    const std::string frame = RawFrameBytes(SpreadFrame(1000, 0x0102, 4000));
+    const Case cases[] = {
+        {"clean.bin",
+         frame + frame,
+         0,
+         {"  type: raw frame file (.bin), played as voltages\n", "  frames: 2\n",
+          "  minimum: +0.3150 V (raw value 258)\n", "  maximum: +4.8840 V (raw value 4000)\n",
+          "  problems: none\n"}},
+        {"3000.bin",
+         frame + frame.substr(0, 1016),
+         1,
+         {"  frames: 1\n",
+          "    byte 1984, frame 2: the file size 3000 is not a multiple of 1984: a short last "
+          "frame of 1016 bytes, where the viewer stops\n"}},
+        {"empty.bin", "", 1, {"    byte 0: the file is empty"}},
+    };
+    for (const Case& c : cases) {
+        ExpectReport(Info(Write(c.name, c.bytes)), c);
+    }
+}
+
+TEST_F(InfoTest, FilesThatCannotBeReadGiveOneLineAndStatusTwo) {
+    const std::string good = Write("good.bds", BinaryStreamRecord('K', kWarm));
+    fs::create_directory(m_dir.path() / "folder.bds");
+    const struct {
+        std::string arguments;
+        const char* error;
+    } cases[] = {
+        {(m_dir.path() / "missing.bds").string(), "No such file or directory"},
+        {(m_dir.path() / "folder.bds").string(), "it is a directory"},
+        {Write("rec.dat", "x"), "unknown file type (expected .bds, .txt or .bin)"},
+        {Write("movie.avi", "RIFF"), "video files (.avi) are not inspected"},
+        {"", "missing FILE"},
+        {"--bogus " + good, "unknown option '--bogus'"},
+        {"--max-problems 0 " + good, "--max-problems takes a number"},
+        {"--max-problems", "--max-problems takes a number"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = Info(c.arguments);
+        EXPECT_EQ(run.status, 2) << c.arguments;
+        EXPECT_EQ(run.out, "") << c.arguments;
+        EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+        EXPECT_NE(run.errors.find(c.error), std::string::npos) << run.errors;
+    }
+}
+
+TEST_F(InfoTest, SeveralFilesGiveTheWorstStatusAndEveryReport) {
+    const std::string warm = BinaryStreamRecord('K', kWarm);
+    const std::string clean = Write("a.bds", warm);
+    const std::string cut = Write("b.BDS", warm + "Mode=T");
+    const std::string missing = (m_dir.path() / "c.txt").string();
+
+    const ToolRun problems = Info(clean + " " + cut);
+    EXPECT_EQ(problems.status, 1);
+    EXPECT_NE(problems.out.find(clean + "\n"), std::string::npos);
+    EXPECT_NE(problems.out.find("\n\n" + cut + "\n"), std::string::npos);
+
+    const ToolRun unreadable = Info(missing + " " + clean);
+    EXPECT_EQ(unreadable.status, 2);
+    EXPECT_EQ(unreadable.out.rfind(clean + "\n", 0), 0u) << unreadable.out;
+    EXPECT_NE(unreadable.errors.find(missing), std::string::npos);
+}
+
+TEST_F(InfoTest, ProblemsBeyondTheLimitAreCounted) {
+    std::string bad = BinaryStreamRecord('K', kWarm);
+    bad[5] = '?';
+    const ToolRun run = Info("--max-problems 2 " + Write("bad.bds", Times(bad, 5)));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("  problems: 5\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("byte 2128, frame 2: "), std::string::npos);
+    EXPECT_EQ(run.out.find("byte 4256, frame 3: "), std::string::npos);
+    EXPECT_NE(run.out.find("    ... and 3 more bad record headers\n"), std::string::npos);
+}
+
+TEST_F(InfoTest, HelpListsTheCommandAndItsOptions) {
+    const ToolRun top = RunThermal("--help", m_dir.path());
+    EXPECT_EQ(top.status, 0);
+    EXPECT_NE(top.out.find("\n  info "), std::string::npos) << top.out;
+    const ToolRun help = Info("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--max-problems N"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("(default\n                     10)"), std::string::npos);
+}
+
+}  // namespace
