@@ -412,20 +412,34 @@ char TextStreamModeChar(char modeLetter, int unit) {
     return unit == kUnitCelsius ? 'C' : 'F';
 }
 
-std::string MakeTextStreamRecord(char modeChar, char elOffChar, std::string_view text) {
+char TextStreamElOffChar(char modeLetter, bool subtractingOffsets) {
+    return IsVoltageMode(modeLetter) && subtractingOffsets ? 'T' : 'F';
+}
+
+void AppendTextModeBytes(std::string_view text, std::string& out) {
+    for (std::size_t from = 0; from < text.size();) {
+        const std::size_t lineFeed = text.find('\n', from);
+        if (lineFeed == std::string_view::npos) {
+            out.append(text.substr(from));
+            break;
+        }
+        out.append(text.substr(from, lineFeed - from));
+        out.append("\r\n");
+        from = lineFeed + 1;
+    }
+}
+
+void AppendTextStreamRecord(char modeChar, char elOffChar, std::string_view text,
+                            std::string& out) {
     const char header[] = {'M', 'o', 'd', 'e', '=', modeChar,  ' ',  'E',
                            'l', 'O', 'f', 'f', '=', elOffChar, '\r', '\n'};
+    AppendTextModeBytes(std::string_view(header, sizeof header), out);
+    AppendTextModeBytes(text, out);
+}
+
+std::string MakeTextStreamRecord(char modeChar, char elOffChar, std::string_view text) {
     std::string record;
-    record.reserve(sizeof header + text.size() + text.size() / 8);
-    auto append = [&record](std::string_view part) {
-        for (char ch : part) {
-            if (ch == '\n') {
-                record.push_back('\r');
-            }
-            record.push_back(ch);
-        }
-    };
-    append(std::string_view(header, sizeof header));
-    append(text);
+    record.reserve(32 + text.size() + text.size() / 16);
+    AppendTextStreamRecord(modeChar, elOffChar, text, record);
     return record;
 }

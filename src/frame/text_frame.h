@@ -48,6 +48,17 @@ std::optional<FrameData> ParseTextFrame(std::string_view text, char fileMode);
 // Mode character of a text recording: `V` for voltage frames, else `K`, `C` or `F` by unit.
 char TextStreamModeChar(char modeLetter, int unit);
 
+// Offset character of a text recording: `T` when the electrical offsets were subtracted from a
+// voltage frame, else `F`.
+char TextStreamElOffChar(char modeLetter, bool subtractingOffsets);
+
+// Text recordings are stored as a Windows text-mode stream stores text: every line feed written
+// becomes CR LF on disk. Appends `text` to `out` in that form. The recorder and `thermal convert`
+// both write through it, so their files agree byte for byte.
+void AppendTextModeBytes(std::string_view text, std::string& out);
+
 // One record of a text stream file as it lies on disk: the line "Mode=%c ElOff=%c" and the
-// frame text, every line feed stored as CR LF, so each line ends in CR CR LF.
+// frame text, every line feed stored as CR LF, so each line ends in CR CR LF. Appended to `out`,
+// or returned.
+void AppendTextStreamRecord(char modeChar, char elOffChar, std::string_view text, std::string& out);
 std::string MakeTextStreamRecord(char modeChar, char elOffChar, std::string_view text);

@@ -1,7 +1,144 @@
 #pragma once
-// CStreamRecorder: writes binary, text and video recordings. Placeholder until recording lands.
+// CStreamRecorder: the open recording of the viewer (and of `thermal record`), of one of three
+// types: 1 a binary stream (.bds: 2128-byte records, the frame blocks as received), 2 a text
+// stream (.txt: header line and text frame per frame, stored as a Windows text-mode stream stores
+// them), 3 a video (.avi, through an IVideoSink). Every 1024 writes of a type it checks the free
+// space of the recording's disk and the size of the file, continues a long recording in a new
+// file (rec.bds, rec_001.bds, rec_001_001.bds, ...) and stops writing when the disk runs low or
+// a write fails. A write that fails leaves the file ending in its last whole record or frame.
+//
+// Threads: binary and text frames are written on the frame processing thread; OpenFile,
+// CloseFile and video frames come from the GUI thread. One lock keeps them apart; any operation
+// may wait for one file operation on the other thread (an open, a write, a close that completes a
+// video). RecordFrame never waits while a video is open.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "recording/video_sink.h"
+#include "recording/write_counters.h"
+
+inline constexpr int kRecordingBinary = 1;
+inline constexpr int kRecordingText = 2;
+inline constexpr int kRecordingVideo = 3;
+
+// Below this much free space (MiB) on the recording's disk a check stops the recording.
+inline constexpr uint64_t kMinFreeSpaceMiB = 256;
+
+// Free space of the file system holding `directory` ("" is the working directory) in MiB,
+// counting the blocks kept for the superuser too; nothing when it cannot be asked.
+using FreeSpaceQuery = std::function<std::optional<uint64_t>(const std::string& directory)>;
+std::optional<uint64_t> QueryFreeSpaceMiB(const std::string& directory);
+
+// What a recorder relies on besides its file; tests replace parts of it.
+struct RecorderEnvironment {
+    CWriteCounters* pWriteCounters = &CWriteCounters::Process();
+    FreeSpaceQuery freeSpaceMiB = QueryFreeSpaceMiB;
+    // A file splits when its size in whole MiB is above these: binary and text, and the encoded
+    // bytes of a video.
+    uint64_t streamSplitMiB = 16;
+    uint64_t videoSplitMiB = 48;
+    // Makes the encoder and movie of a video recording; without one, video cannot be recorded.
+    VideoSinkFactory videoSinkFactory;
+};
+
+// One processed frame as the frame pipeline hands it to the recording step.
+struct RecordableFrame {
+    char modeLetter;          // `K`, `k` temperature, `t`, `c` voltage
+    std::string_view text;    // the text frame, lines ending in CR LF
+    const uint8_t* block;     // the 2112-byte frame block as received, or null (text play-back)
+    int unit;                 // unit of the text: 1 kelvin, 2 Celsius, other Fahrenheit
+    bool subtractingOffsets;  // electrical offsets subtracted from voltage frames
+};
+
+enum class RecordOutcome {
+    kNotRecorded,  // no binary or text file open, or a binary recording and no frame block
+    kSkipped,      // left out by "Every Frame"
+    kWritten,
+    kStopped,  // disk low or write failed: turn the device off and tell the user
+};
 
 class CStreamRecorder {
-public:
-    void Close() {}
+  public:
+    explicit CStreamRecorder(RecorderEnvironment environment = {});
+    // Closes any open file.
+    ~CStreamRecorder();
+    CStreamRecorder(const CStreamRecorder&) = delete;
+    CStreamRecorder& operator=(const CStreamRecorder&) = delete;
+
+    // Closes any open file, then creates `path` (truncating an existing file) for recording of
+    // `type`; a video also gets its encoder, and its file is created by the first frame. Returns
+    // 1, or 0 (recorder closed, GetLastError says why).
+    int OpenFile(int type, const std::string& path);
+    // Closes the file; a video's file is completed. Nothing happens when none is open.
+    void CloseFile();
+
+    // The write operations return 0 when no file of their type is open, when the check due at
+    // this write finds the disk low, and when the file cannot be written (also every later
+    // write of that file; GetLastError says why). Otherwise 1.
+    // `byteCount` bytes as one record of a binary stream.
+    int WriteRecord(int byteCount, const uint8_t* bytes);
+    // Text (lines ending in CR LF) into a text stream, each line feed stored as CR LF.
+    int WriteText(std::string_view text);
+    // One 320 x 310 image, 3 bytes per pixel blue, green, red, as the next frame of a video.
+    int WriteVideoFrame(int width, int height, const uint8_t* bgrImage);
+
+    // The recording step for a frame the pipeline finished: writes every `everyN`-th frame into
+    // an open binary or text stream. Frames of a video come from its timer instead. The count
+    // behind "Every Frame" is the recorder's, kept across files and types.
+    RecordOutcome RecordFrame(const RecordableFrame& frame, int everyN);
+
+    // 1 when the recording's disk has at least kMinFreeSpaceMiB free, else 0.
+    int CheckDiskSpace();
+    // 1 when the open file has grown past its limit.
+    int NeedsSplit();
+    // Closes the file and goes on in the next part: the name with "_001" added before the
+    // extension. Returns what OpenFile returns.
+    int ContinueInNewFile();
+
+    int IsFileOpen() const;
+    // 1 binary, 2 text, 3 video: the type of the last OpenFile (1 before any).
+    int GetType() const;
+    // The path of the last OpenFile.
+    std::string GetPath() const;
+    // Why the last open or write failed or stopped, naming the call and the file.
+    std::string GetLastError() const;
+
+  private:
+    int OpenFileLocked(int type, const std::string& path);
+    void CloseFileLocked();
+    int WriteBytesLocked(int type, const void* bytes, std::size_t size);
+    bool AppendWholeLocked(const void* bytes, std::size_t size);
+    // Marks the file failed and cuts it back to its last whole record.
+    void FailLocked(std::string message);
+    int AfterWriteLocked();
+    int CheckDiskSpaceLocked();
+    int NeedsSplitLocked() const;
+    int ContinueInNewFileLocked();
+
+    const RecorderEnvironment m_env;
+
+    mutable std::mutex m_lock;  // guards every member below; the two atomics are written under
+                                // it and may be read without it
+    std::atomic<int> m_type{kRecordingBinary};
+    std::atomic<int> m_isOpen{0};
+    std::string m_path;
+    std::string m_directoryPart;  // with its trailing '/', or empty
+    std::string m_namePart;
+    std::string m_extensionPart;  // with its dot, or empty
+    int m_partCounter = 0;
+    int m_fd = -1;                             // binary and text
+    uint64_t m_wholeBytes = 0;                 // binary and text: the file's length, whole records
+    bool m_hasWriteFailed = false;             // the open file takes no more writes
+    std::unique_ptr<IVideoSink> m_pVideoSink;  // video
+    std::unique_ptr<uint8_t[]> m_pEncodeBuffer;  // video: one encoded frame
+    uint64_t m_encodedByteTotal = 0;             // video
+    int m_decimationCount = 0;  // "Every Frame": frames seen since the last one written
+    std::string m_textBuffer;   // a text record as it goes to disk, reused
+    std::string m_lastError;
 };

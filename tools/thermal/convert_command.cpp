@@ -206,10 +206,9 @@ struct FrameSink {
             return;
         }
         if (text != nullptr) {
-            const bool voltage = IsVoltageMode(modeLetter);
-            const char elOff = voltage && options->subtractElOffsets ? 'T' : 'F';
             const std::string record = MakeTextStreamRecord(
-                TextStreamModeChar(modeLetter, options->unit), elOff, frameText);
+                TextStreamModeChar(modeLetter, options->unit),
+                TextStreamElOffChar(modeLetter, options->subtractElOffsets), frameText);
             if (std::fwrite(record.data(), 1, record.size(), text) != record.size()) {
                 error = "cannot write '" + options->textOutput + "': " + std::strerror(errno);
                 return;

@@ -1,0 +1,452 @@
+#include "recording/stream_recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "frame/conversion.h"
+#include "processing/frame_pipeline.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kThermal = (fs::path(THERMAL_BIN_DIR) / "thermal").string();
+
+// A frame block with every pixel `pixel` and every electrical offset `offset`.
+std::string FlatBlock(uint16_t pixel, uint16_t offset = 0) {
+    std::string block(kFrameBlockSize, '\0');
+    for (int word = 0; word < kPixelCount + kOffsetCount; ++word) {
+        const uint16_t value = word < kPixelCount ? pixel : offset;
+        block[2 * word] = static_cast<char>(value & 0xFF);
+        block[2 * word + 1] = static_cast<char>(value >> 8);
+    }
+    return block;
+}
+
+// A binary stream record written out from the file format: "Mode=", the character, ten zeros.
+std::string HandRecord(char modeChar, const std::string& block) {
+    return std::string("Mode=") + modeChar + std::string(10, '\0') + block;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+const uint8_t* Bytes(const std::string& text) {
+    return reinterpret_cast<const uint8_t*>(text.data());
+}
+
+// Stands in for the encoder and the movie: every frame encodes to `length` bytes and adds one
+// byte to the file at the sink's path, until it has taken `appendsBeforeFailure` frames.
+class FakeVideoSink : public IVideoSink {
+  public:
+    FakeVideoSink(const std::string& path, int length, int appendsBeforeFailure)
+        : m_file(std::fopen(path.c_str(), "wb")),
+          m_length(length),
+          m_appendsLeft(appendsBeforeFailure) {}
+    ~FakeVideoSink() override { std::fclose(m_file); }
+    int EncodeFrame(const uint8_t*, uint8_t*, int* outLength, int* isKeyFrame) override {
+        *outLength = m_length;
+        *isKeyFrame = 1;
+        return 1;
+    }
+    int32_t AppendFrame(int, int, const uint8_t*) override {
+        if (m_appendsLeft-- == 0) {
+            return -1;
+        }
+        std::fputc('f', m_file);
+        return 0;
+    }
+
+  private:
+    std::FILE* m_file;
+    int m_length;
+    int m_appendsLeft;
+};
+
+class StreamRecorderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() /
+                ("stream_recorder_test_" + std::to_string(::getpid()) + "_" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    RecorderEnvironment Environment(CWriteCounters* counters = nullptr) {
+        RecorderEnvironment environment;
+        environment.pWriteCounters = counters != nullptr ? counters : &m_counters;
+        environment.freeSpaceMiB = [this](const std::string& directory) {
+            ++m_freeSpaceQueries;
+            m_queriedDirectory = directory;
+            return m_freeMiB;
+        };
+        environment.videoSinkFactory = [this](const std::string& path) {
+            return std::make_unique<FakeVideoSink>(path, m_encodedLength, m_appendsBeforeFailure);
+        };
+        return environment;
+    }
+    std::string Path(const std::string& name) const { return (m_dir / name).string(); }
+
+    // One write of `type` through its own operation: a record, a 1024-byte text, a video frame.
+    static int WriteOne(CStreamRecorder& recorder, int type) {
+        static const std::string record = HandRecord('T', FlatBlock(2981));
+        static const std::string text(1024, 'x');
+        static const std::vector<uint8_t> image(kImageBytes, 9);
+        if (type == kRecordingBinary) {
+            return recorder.WriteRecord(static_cast<int>(record.size()), Bytes(record));
+        }
+        if (type == kRecordingText) {
+            return recorder.WriteText(text);
+        }
+        return recorder.WriteVideoFrame(kImageWidth, kImageHeight, image.data());
+    }
+
+    fs::path m_dir;
+    CWriteCounters m_counters;
+    std::optional<uint64_t> m_freeMiB = 100000;
+    int m_freeSpaceQueries = 0;
+    std::string m_queriedDirectory;
+    int m_encodedLength = 1000;
+    int m_appendsBeforeFailure = -1;  // never fails
+};
+
+TEST_F(StreamRecorderTest, RecordingsEqualTheBlocksReceivedAndThermalConvertText) {
+    // Five frames as the module sent them, in a binary stream recording written by hand.
+    const struct {
+        char letter;
+        uint16_t pixel;
+        uint16_t offset;
+    } frames[] = {{'K', 2981, 0}, {'t', 1000, 100}, {'k', 3000, 5}, {'c', 700, 20}, {'K', 2500, 0}};
+    std::string source;
+    for (const auto& frame : frames) {
+        const bool voltage = frame.letter == 't' || frame.letter == 'c';
+        source += HandRecord(voltage ? 'V' : 'T', FlatBlock(frame.pixel, frame.offset));
+    }
+    ASSERT_EQ(source.size(), 10640u);
+    std::ofstream(Path("in.bds"), std::ios::binary) << source;
+    const std::string command =
+        kThermal + " convert " + Path("in.bds") + " " + Path("convert.txt") + " 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+
+    // The same frames through the frame path and the recording step, as the viewer records them
+    // with the settings `thermal convert` starts with.
+    struct Sink {
+        CStreamRecorder binary;
+        CStreamRecorder text;
+        static void OnFrameReady(void* owner, const char* letter, const std::string& text,
+                                 const uint8_t* raw, const uint8_t*, const uint16_t*) {
+            auto* self = static_cast<Sink*>(owner);
+            const RecordableFrame frame{*letter, text, raw, kUnitCelsius, true};
+            EXPECT_EQ(self->binary.RecordFrame(frame, 1), RecordOutcome::kWritten);
+            EXPECT_EQ(self->text.RecordFrame(frame, 1), RecordOutcome::kWritten);
+        }
+    } sink{CStreamRecorder(Environment()), CStreamRecorder(Environment())};
+    ASSERT_EQ(sink.binary.OpenFile(kRecordingBinary, Path("rec.bds")), 1);
+    ASSERT_EQ(sink.text.OpenFile(kRecordingText, Path("rec.txt")), 1);
+    CFramePipeline pipeline;
+    pipeline.SetUnit(kUnitCelsius);
+    pipeline.SetElOffsetSubtraction(1);
+    pipeline.SetCallback(&Sink::OnFrameReady, &sink);
+    for (const auto& frame : frames) {
+        const std::string block = FlatBlock(frame.pixel, frame.offset);
+        pipeline.ProcessFrameNow(frame.letter, kFrameBlockSize, Bytes(block));
+    }
+    pipeline.StopThread();
+    sink.binary.CloseFile();
+    sink.text.CloseFile();
+
+    EXPECT_EQ(ReadFile(Path("rec.bds")), source);
+    const std::string text = ReadFile(Path("rec.txt"));
+    EXPECT_EQ(text, ReadFile(Path("convert.txt")));
+    EXPECT_EQ(text.substr(0, 17), "Mode=C ElOff=F\r\r\n");
+    std::size_t lineEnds = 0;
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+        ASSERT_EQ(text.compare(at - 2, 3, "\r\r\n"), 0) << at;
+        ++lineEnds;
+    }
+    EXPECT_EQ(lineEnds, 5u * 34u);
+}
+
+TEST_F(StreamRecorderTest, EveryNthFrameIsWrittenAndPlayBackOnlyIntoText) {
+    struct Case {
+        int everyN;
+        int type;
+        const char* frames;  // frame 1, 2, ...: L live, P text play-back (no frame block)
+        std::vector<int> written;
+    } cases[] = {
+        {1, kRecordingBinary, "LLLL", {1, 2, 3, 4}},
+        {3, kRecordingBinary, "LLLLLLLLL", {1, 4, 7}},
+        {4, kRecordingBinary, "LLLLLLLLL", {1, 5, 9}},
+        {3, kRecordingText, "LLLLLLLLL", {1, 4, 7}},
+        {3, kRecordingBinary, "LPLPLLL", {1, 6}},
+        {3, kRecordingText, "LPLPLLL", {1, 4, 7}},
+        {0, kRecordingBinary, "LL", {1, 2}},
+    };
+    for (const Case& c : cases) {
+        CStreamRecorder recorder(Environment());
+        ASSERT_EQ(recorder.OpenFile(c.type, Path("every")), 1);
+        for (int n = 1; c.frames[n - 1] != '\0'; ++n) {
+            const std::string block = FlatBlock(static_cast<uint16_t>(n));
+            const std::string text = std::to_string(n) + "\r\n";
+            const bool live = c.frames[n - 1] == 'L';
+            recorder.RecordFrame({'K', text, live ? Bytes(block) : nullptr, kUnitKelvin, false},
+                                 c.everyN);
+        }
+        recorder.CloseFile();
+        std::string expected;
+        for (int n : c.written) {
+            expected += c.type == kRecordingBinary
+                            ? HandRecord('T', FlatBlock(static_cast<uint16_t>(n)))
+                            : "Mode=K ElOff=F\r\r\n" + std::to_string(n) + "\r\r\n";
+        }
+        EXPECT_EQ(ReadFile(Path("every")), expected) << c.everyN << " " << c.frames;
+    }
+
+    // The count runs on when the recording moves to a file of the other type.
+    CStreamRecorder recorder(Environment());
+    const std::string block = FlatBlock(1);
+    const RecordableFrame frame{'K', "1\r\n", Bytes(block), kUnitKelvin, false};
+    ASSERT_EQ(recorder.OpenFile(kRecordingBinary, Path("a.bds")), 1);
+    EXPECT_EQ(recorder.RecordFrame(frame, 3), RecordOutcome::kWritten);
+    EXPECT_EQ(recorder.RecordFrame(frame, 3), RecordOutcome::kSkipped);
+    ASSERT_EQ(recorder.OpenFile(kRecordingText, Path("b.txt")), 1);
+    EXPECT_EQ(recorder.RecordFrame(frame, 3), RecordOutcome::kSkipped);
+    EXPECT_EQ(recorder.RecordFrame(frame, 3), RecordOutcome::kWritten);
+}
+
+TEST_F(StreamRecorderTest, TextHeaderLineNamesModeAndOffsets) {
+    const struct {
+        char letter;
+        int unit;
+        bool subtracting;
+        const char* header;
+    } cases[] = {
+        {'t', kUnitCelsius, true, "Mode=V ElOff=T"},    {'c', kUnitKelvin, false, "Mode=V ElOff=F"},
+        {'K', kUnitFahrenheit, true, "Mode=F ElOff=F"}, {'k', kUnitKelvin, true, "Mode=K ElOff=F"},
+        {'K', kUnitCelsius, false, "Mode=C ElOff=F"},   {'K', 7, false, "Mode=F ElOff=F"}};
+    CStreamRecorder recorder(Environment());
+    ASSERT_EQ(recorder.OpenFile(kRecordingText, Path("h.txt")), 1);
+    std::string expected;
+    for (const auto& c : cases) {
+        EXPECT_EQ(recorder.RecordFrame({c.letter, "a\tb\t\r\n", nullptr, c.unit, c.subtracting}, 1),
+                  RecordOutcome::kWritten);
+        expected += std::string(c.header) + "\r\r\na\tb\t\r\r\n";
+    }
+    recorder.CloseFile();
+    EXPECT_EQ(ReadFile(Path("h.txt")), expected);
+}
+
+TEST_F(StreamRecorderTest, LongRecordingsContinueInNumberedParts) {
+    constexpr uint64_t kRecord = 2128;
+    const struct Case {
+        int type;
+        uint64_t streamSplitMiB;
+        int encodedLength;  // video
+        int writes;
+        std::vector<std::pair<std::string, uint64_t>> files;  // name and size (frames for video)
+    } cases[] = {
+        // 8 x 1024 records are 16.6 MiB, 9 x 1024 are 18.7 MiB.
+        {kRecordingBinary, 16, 0, 9 * 1024 + 1, {{"rec", 9216 * kRecord}, {"rec_001", kRecord}}},
+        {kRecordingBinary,
+         0,
+         0,
+         2 * 1024 + 1,
+         {{"rec", 1024 * kRecord}, {"rec_001", 1024 * kRecord}, {"rec_001_001", kRecord}}},
+        // 1024 texts of 1 KiB are 1 MiB, not above 1.
+        {kRecordingText, 1, 0, 2 * 1024 + 1, {{"rec", 2048 * 1024}, {"rec_001", 1024}}},
+        // Encoded video counts against 48 MiB: 1024 x 50176 bytes are 49 MiB, one byte less
+        // per frame stays below.
+        {kRecordingVideo, 16, 50176, 1024 + 1, {{"rec", 1024}, {"rec_001", 1}}},
+        {kRecordingVideo, 16, 50175, 2048 + 1, {{"rec", 2048}, {"rec_001", 1}}},
+    };
+    const char* extensions[] = {"", ".bds", ".txt", ".avi"};
+    for (std::size_t row = 0; row < std::size(cases); ++row) {
+        const Case& c = cases[row];
+        const fs::path dir = m_dir / std::to_string(row);
+        fs::create_directories(dir);
+        CWriteCounters counters;
+        RecorderEnvironment environment = Environment(&counters);
+        environment.streamSplitMiB = c.streamSplitMiB;
+        m_encodedLength = c.encodedLength;
+        CStreamRecorder recorder(environment);
+        ASSERT_EQ(recorder.OpenFile(c.type, (dir / "rec").string() + extensions[c.type]), 1);
+        for (int i = 0; i < c.writes; ++i) {
+            ASSERT_EQ(WriteOne(recorder, c.type), 1) << row << " " << i;
+        }
+        recorder.CloseFile();
+        for (const auto& [name, size] : c.files) {
+            EXPECT_EQ(fs::file_size(dir / (name + extensions[c.type])), size) << row << name;
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
+                  static_cast<long>(c.files.size()))
+            << row;
+    }
+}
+
+TEST_F(StreamRecorderTest, ContinuationAddsThePartNumberBeforeTheExtension) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"rec.bds", "rec_001.bds"}, {"a.b/rec", "a.b/rec_001"}, {"rec.tar.bds", "rec.tar_001.bds"}};
+    fs::create_directories(m_dir / "a.b");
+    for (const auto& [from, to] : cases) {
+        CStreamRecorder recorder(Environment());
+        ASSERT_EQ(recorder.OpenFile(kRecordingBinary, Path(from)), 1);
+        EXPECT_EQ(recorder.ContinueInNewFile(), 1);
+        EXPECT_EQ(recorder.GetPath(), Path(to));
+        EXPECT_TRUE(fs::exists(Path(to)));
+    }
+}
+
+TEST_F(StreamRecorderTest, DiskIsCheckedAtEvery1024thWriteOfAType) {
+    const std::optional<uint64_t> freeSpaces[] = {255, 256, std::nullopt};
+    for (const std::optional<uint64_t>& freeMiB : freeSpaces) {
+        CWriteCounters counters;
+        CStreamRecorder recorder(Environment(&counters));
+        m_freeMiB = freeMiB;
+        m_freeSpaceQueries = 0;
+        ASSERT_EQ(recorder.OpenFile(kRecordingBinary, Path("disk.bds")), 1);
+        for (int i = 1; i < 1024; ++i) {
+            ASSERT_EQ(WriteOne(recorder, kRecordingBinary), 1);
+        }
+        EXPECT_EQ(m_freeSpaceQueries, 0);
+        // The stop is reported once; the file stays open and takes later frames.
+        EXPECT_EQ(WriteOne(recorder, kRecordingBinary), freeMiB.value_or(0) >= 256 ? 1 : 0);
+        EXPECT_EQ(m_freeSpaceQueries, 1);
+        EXPECT_EQ(m_queriedDirectory, m_dir.string() + "/");
+        EXPECT_EQ(WriteOne(recorder, kRecordingBinary), 1);
+        recorder.CloseFile();
+        EXPECT_EQ(fs::file_size(Path("disk.bds")), 1025u * 2128u);
+    }
+
+    // The counts belong to the program: they run on across files, and each type has its own.
+    CStreamRecorder first(Environment());
+    CStreamRecorder second(Environment());
+    m_freeSpaceQueries = 0;
+    ASSERT_EQ(first.OpenFile(kRecordingBinary, Path("a.bds")), 1);
+    ASSERT_EQ(second.OpenFile(kRecordingText, Path("b.txt")), 1);
+    for (int i = 0; i < 1000; ++i) {
+        WriteOne(first, kRecordingBinary);
+        WriteOne(second, kRecordingText);
+    }
+    ASSERT_EQ(first.OpenFile(kRecordingBinary, Path("c.bds")), 1);
+    for (int i = 0; i < 24; ++i) {
+        EXPECT_EQ(m_freeSpaceQueries, 0);
+        WriteOne(first, kRecordingBinary);
+    }
+    EXPECT_EQ(m_freeSpaceQueries, 1);
+}
+
+TEST_F(StreamRecorderTest, FailedWritesStopAndLeaveOnlyWholeRecordsAndFrames) {
+    std::string frameText;
+    for (int line = 0; line < 33; ++line) {
+        frameText += std::string(100, '1') + "\r\n";  // 103 bytes on disk
+    }
+    const std::string record = HandRecord('T', FlatBlock(2981));
+    constexpr std::size_t kLimit = 10000;
+    const struct {
+        int type;
+        std::size_t bytesOnDisk;
+    } cases[] = {{kRecordingBinary, 2128}, {kRecordingText, 33 * 103}};
+    for (const auto& c : cases) {
+        // A full disk, for real: a file size limit in a child process, where a write past it
+        // ends short and the next fails with EFBIG (SIGXFSZ ignored).
+        const std::string path = Path("full" + std::to_string(c.type));
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const rlimit limit{kLimit, kLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            std::signal(SIGXFSZ, SIG_IGN);
+            CStreamRecorder recorder(Environment());
+            int written = 0;
+            int writtenAfterStop = 0;
+            bool stopped = recorder.OpenFile(c.type, path) != 1;
+            for (int i = 0; i < 8; ++i) {
+                const int result = c.type == kRecordingBinary
+                                       ? recorder.WriteRecord(2128, Bytes(record))
+                                       : recorder.WriteText(frameText);
+                (stopped ? writtenAfterStop : written) += result;
+                stopped = stopped || result == 0;
+            }
+            const bool named = recorder.GetLastError().find("File too large") != std::string::npos;
+            ::_exit(stopped && named && writtenAfterStop == 0 ? written : 100);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        const std::size_t whole = kLimit / c.bytesOnDisk;
+        EXPECT_EQ(static_cast<std::size_t>(WEXITSTATUS(status)), whole) << c.type;
+        EXPECT_EQ(fs::file_size(path), whole * c.bytesOnDisk) << c.type;
+    }
+
+    // The directory removed under a recording.
+    for (int type : {kRecordingBinary, kRecordingText}) {
+        fs::create_directories(m_dir / "gone");
+        CStreamRecorder recorder(Environment());
+        ASSERT_EQ(recorder.OpenFile(type, Path("gone/rec")), 1);
+        EXPECT_EQ(WriteOne(recorder, type), 1);
+        fs::remove_all(m_dir / "gone");
+        EXPECT_EQ(WriteOne(recorder, type), 0);
+        EXPECT_EQ(WriteOne(recorder, type), 0);
+        EXPECT_NE(recorder.GetLastError().find("removed"), std::string::npos);
+    }
+
+    // A movie that refuses frames stops the recording too; nothing more reaches it.
+    m_appendsBeforeFailure = 2;
+    CStreamRecorder video(Environment());
+    ASSERT_EQ(video.OpenFile(kRecordingVideo, Path("v.avi")), 1);
+    const int results[] = {WriteOne(video, kRecordingVideo), WriteOne(video, kRecordingVideo),
+                           WriteOne(video, kRecordingVideo), WriteOne(video, kRecordingVideo)};
+    EXPECT_EQ(std::vector<int>(std::begin(results), std::end(results)),
+              (std::vector<int>{1, 1, 0, 0}));
+    video.CloseFile();  // completes the movie
+    EXPECT_EQ(fs::file_size(Path("v.avi")), 2u);
+}
+
+TEST_F(StreamRecorderTest, OpenFailsWithAReasonAndLeavesTheRecorderClosed) {
+    const struct {
+        int type;
+        const char* path;
+        bool hasVideoFactory;
+        const char* reason;
+    } cases[] = {{kRecordingBinary, "missing/rec.bds", true, "No such file or directory"},
+                 {kRecordingText, "", true, "cannot create"},
+                 {kRecordingVideo, "v.avi", false, "no video encoder"},
+                 {4, "x.bin", true, "unknown recording type"}};
+    for (const auto& c : cases) {
+        RecorderEnvironment environment = Environment();
+        if (!c.hasVideoFactory) {
+            environment.videoSinkFactory = nullptr;
+        }
+        CStreamRecorder recorder(environment);
+        ASSERT_EQ(recorder.OpenFile(kRecordingBinary, Path("open.bds")), 1);
+        EXPECT_EQ(recorder.OpenFile(c.type, Path(c.path)), 0) << c.path;
+        EXPECT_EQ(recorder.IsFileOpen(), 0);
+        EXPECT_NE(recorder.GetLastError().find(c.reason), std::string::npos)
+            << recorder.GetLastError();
+        EXPECT_EQ(WriteOne(recorder, kRecordingBinary), 0);
+    }
+    // Each write goes only into a file of its own type.
+    CStreamRecorder recorder(Environment());
+    ASSERT_EQ(recorder.OpenFile(kRecordingBinary, Path("open.bds")), 1);
+    EXPECT_EQ(WriteOne(recorder, kRecordingText), 0);
+    EXPECT_EQ(WriteOne(recorder, kRecordingVideo), 0);
+    EXPECT_EQ(fs::file_size(Path("open.bds")), 0u);
+}
+
+}  // namespace
