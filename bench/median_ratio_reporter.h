@@ -1,6 +1,7 @@
 #pragma once
 // A Google Benchmark reporter that prints the usual table, then each benchmark's median as a
-// multiple of a baseline benchmark's median from the same run, with its target where it has one.
+// multiple of a baseline benchmark's median from the same run (the reporter's, or the one its
+// target names), with its target where it has one.
 // Ratios against a baseline measured alongside hold when the machine's speed drifts.
 #include <benchmark/benchmark.h>
 
@@ -11,7 +12,8 @@
 
 struct RatioTarget {
     const char* name;
-    double limit;  // the largest acceptable ratio
+    double limit;                    // the largest acceptable ratio; 0 for none
+    const char* baseline = nullptr;  // compared with this benchmark instead of the reporter's
 };
 
 class MedianRatioReporter : public benchmark::ConsoleReporter {
@@ -29,26 +31,27 @@ class MedianRatioReporter : public benchmark::ConsoleReporter {
     }
 
     void PrintRatios() const {
-        double baseline = 0.0;
-        for (const auto& [name, time] : m_medians) {
-            if (name == m_baseline)
-                baseline = time;
-        }
+        const double baseline = MedianOf(m_baseline);
         if (baseline <= 0.0)
             return;
         std::printf("\nMedian per frame as a multiple of %s (%.0f ns):\n", m_baseline.c_str(),
                     baseline);
         for (const auto& [name, time] : m_medians) {
-            if (name == m_baseline)
+            if (IsBaseline(name))
                 continue;
-            const double ratio = time / baseline;
+            const RatioTarget* target = TargetOf(name);
+            const std::string own =
+                target != nullptr && target->baseline != nullptr ? target->baseline : m_baseline;
+            const double base = MedianOf(own);
+            if (base <= 0.0)
+                continue;
+            const double ratio = time / base;
             std::printf("  %-30s %6.2fx", name.c_str(), ratio);
-            for (const RatioTarget& target : m_targets) {
-                if (name == target.name) {
-                    std::printf("  (target <= %.0fx) %s", target.limit,
-                                ratio <= target.limit ? "ok" : "MISSED");
-                }
-            }
+            if (own != m_baseline)
+                std::printf(" of %s", own.c_str());
+            if (target != nullptr && target->limit > 0.0)
+                std::printf("  (target <= %gx) %s", target->limit,
+                            ratio <= target->limit ? "ok" : "MISSED");
             std::printf("\n");
         }
     }
@@ -57,6 +60,30 @@ class MedianRatioReporter : public benchmark::ConsoleReporter {
     std::string m_baseline;
     std::vector<RatioTarget> m_targets;
     std::vector<std::pair<std::string, double>> m_medians;
+
+    double MedianOf(const std::string& name) const {
+        for (const auto& [run, time] : m_medians) {
+            if (run == name)
+                return time;
+        }
+        return 0.0;
+    }
+    const RatioTarget* TargetOf(const std::string& name) const {
+        for (const RatioTarget& target : m_targets) {
+            if (name == target.name)
+                return &target;
+        }
+        return nullptr;
+    }
+    bool IsBaseline(const std::string& name) const {
+        if (name == m_baseline)
+            return true;
+        for (const RatioTarget& target : m_targets) {
+            if (target.baseline != nullptr && name == target.baseline)
+                return true;
+        }
+        return false;
+    }
 };
 
 // Runs the benchmarks given on the command line and prints the ratios.

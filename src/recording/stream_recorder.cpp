@@ -17,6 +17,8 @@
 namespace {
 
 constexpr uint64_t kMiB = 1048576;
+// Writes of a binary or text file between two checks that the file still has a name.
+constexpr uint64_t kWritesPerRemovalCheck = 16;
 
 std::string Quoted(const std::string& path) {
     return "'" + path + "'";
@@ -55,6 +57,7 @@ int CStreamRecorder::OpenFileLocked(int type, const std::string& path) {
     m_extensionPart = dot == std::string::npos ? std::string() : fileName.substr(dot);
     CloseFileLocked();
     m_wholeBytes = 0;
+    m_writesToFile = 0;
     m_encodedByteTotal = 0;
     m_hasWriteFailed = false;
     m_lastError.clear();
@@ -186,15 +189,18 @@ int CStreamRecorder::WriteBytesLocked(int type, const void* bytes, std::size_t s
 }
 
 bool CStreamRecorder::AppendWholeLocked(const void* bytes, std::size_t size) {
-    // A file whose last name is gone (its directory removed) would swallow the recording.
-    struct stat info {};
-    if (::fstat(m_fd, &info) != 0) {
-        FailLocked("fstat() failed on " + Quoted(m_path) + ": " + std::strerror(errno));
-        return false;
-    }
-    if (info.st_nlink == 0) {
-        FailLocked(Quoted(m_path) + " was removed while recording");
-        return false;
+    // A file whose last name is gone (its directory removed) would swallow the recording
+    // silently. Asking costs about as much as the write, so it is asked every few writes.
+    if (m_writesToFile++ % kWritesPerRemovalCheck == 0) {
+        struct stat info {};
+        if (::fstat(m_fd, &info) != 0) {
+            FailLocked("fstat() failed on " + Quoted(m_path) + ": " + std::strerror(errno));
+            return false;
+        }
+        if (info.st_nlink == 0) {
+            FailLocked(Quoted(m_path) + " was removed while recording");
+            return false;
+        }
     }
     const auto* next = static_cast<const uint8_t*>(bytes);
     std::size_t left = size;

@@ -60,7 +60,7 @@ enum class RecordOutcome {
     kNotRecorded,  // no binary or text file open, or a binary recording and no frame block
     kSkipped,      // left out by "Every Frame"
     kWritten,
-    kStopped,  // disk low or write failed: turn the device off and tell the user
+    kStopped,  // disk low, write failed or no next part: turn the device off, tell the user
 };
 
 class CStreamRecorder {
@@ -134,6 +134,7 @@ class CStreamRecorder {
     int m_partCounter = 0;
     int m_fd = -1;                             // binary and text
     uint64_t m_wholeBytes = 0;                 // binary and text: the file's length, whole records
+    uint64_t m_writesToFile = 0;               // binary and text
     bool m_hasWriteFailed = false;             // the open file takes no more writes
     std::unique_ptr<IVideoSink> m_pVideoSink;  // video
     std::unique_ptr<uint8_t[]> m_pEncodeBuffer;  // video: one encoded frame
