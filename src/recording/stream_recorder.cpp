@@ -65,7 +65,8 @@ int CStreamRecorder::OpenFileLocked(int type, const std::string& path) {
     if (type == kRecordingBinary || type == kRecordingText) {
         m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (m_fd < 0) {
-            m_lastError = "cannot create " + Quoted(path) + ": " + std::strerror(errno);
+            const int error = errno;
+            m_lastError = "cannot create " + Quoted(path) + ": " + std::strerror(error);
             return 0;
         }
     } else if (type == kRecordingVideo) {
@@ -194,7 +195,8 @@ bool CStreamRecorder::AppendWholeLocked(const void* bytes, std::size_t size) {
     if (m_writesToFile++ % kWritesPerRemovalCheck == 0) {
         struct stat info {};
         if (::fstat(m_fd, &info) != 0) {
-            FailLocked("fstat() failed on " + Quoted(m_path) + ": " + std::strerror(errno));
+            const int error = errno;
+            FailLocked("fstat() failed on " + Quoted(m_path) + ": " + std::strerror(error));
             return false;
         }
         if (info.st_nlink == 0) {
@@ -210,8 +212,8 @@ bool CStreamRecorder::AppendWholeLocked(const void* bytes, std::size_t size) {
             continue;
         }
         if (done <= 0) {
-            FailLocked("cannot write " + Quoted(m_path) + ": " +
-                       std::strerror(done < 0 ? errno : EIO));
+            const int error = done < 0 ? errno : EIO;
+            FailLocked("cannot write " + Quoted(m_path) + ": " + std::strerror(error));
             return false;
         }
         next += done;
@@ -227,7 +229,8 @@ void CStreamRecorder::FailLocked(std::string message) {
     // Readers take the file record by record (frame by frame for text): cut off what a short
     // write left of the failed one.
     if (::ftruncate(m_fd, static_cast<off_t>(m_wholeBytes)) != 0) {
-        m_lastError += "; ftruncate() failed too: " + std::string(std::strerror(errno));
+        const int error = errno;
+        m_lastError += "; ftruncate() failed too: " + std::string(std::strerror(error));
     }
 }
 
