@@ -1,10 +1,12 @@
 // Per-frame cost of recording, measured in one run: the binary and text record writes (the
-// recording step of a processed frame) against a memcpy of the same bytes, and the frame path
-// with a binary or a text recording on against the same path with none. The files lie in the
+// recording step of a processed frame) and a bare write() of their bytes against a memcpy of the
+// same bytes, and the frame path with a binary or a text recording on against the same path with
+// none. The files lie in the
 // temporary directory and are reopened every 1024 writes, outside the timing, so they stay small.
 // Run: build/bin/bench_recording
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -120,6 +122,36 @@ void BM_WriteTextRecord(benchmark::State& state) {
     }
 }
 
+// The bare write() of the same bytes to a file reopened alike: what the kernel alone costs.
+void BareWrite(benchmark::State& state, const std::string& bytes, const char* extension) {
+    const std::string path = RecordingPath(extension);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    long writes = 0;
+    for (auto _ : state) {
+        if (::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+            state.SkipWithError("the write failed");
+            break;
+        }
+        if (++writes % CWriteCounters::kWritesPerCheck == 0) {
+            state.PauseTiming();
+            ::close(fd);
+            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            state.ResumeTiming();
+        }
+    }
+    ::close(fd);
+    std::filesystem::remove(path);
+}
+
+void BM_BareWriteBinaryRecord(benchmark::State& state) {
+    const BinaryRecord record = EncodeBinaryRecord('K', MakeBlock(1).data());
+    BareWrite(state, std::string(record.begin(), record.end()), ".raw.bds");
+}
+
+void BM_BareWriteTextRecord(benchmark::State& state) {
+    BareWrite(state, MakeTextStreamRecord('C', 'F', RenderedText()), ".raw.txt");
+}
+
 // The processing thread's work for one frame, including the recording step of the frame-ready
 // callback into `recording` (none: a recorder with no file open).
 void FramePath(benchmark::State& state, int type, const char* extension) {
@@ -161,17 +193,22 @@ void BM_FramePath_TextRecording(benchmark::State& state) {
 
 BENCHMARK(BM_Baseline_MemcpyBinaryRecord)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_WriteBinaryRecord)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BM_BareWriteBinaryRecord)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_Baseline_MemcpyTextRecord)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_WriteTextRecord)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BM_BareWriteTextRecord)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_Baseline_FramePathNotRecording)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_FramePath_BinaryRecording)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_FramePath_TextRecording)->Repetitions(9)->ReportAggregatesOnly(true);
 
 int main(int argc, char** argv) {
-    MedianRatioReporter reporter("BM_Baseline_FramePathNotRecording",
-                                 {{"BM_WriteBinaryRecord", 0.0, "BM_Baseline_MemcpyBinaryRecord"},
-                                  {"BM_WriteTextRecord", 0.0, "BM_Baseline_MemcpyTextRecord"},
-                                  {"BM_FramePath_BinaryRecording", 1.2},
-                                  {"BM_FramePath_TextRecording", 1.2}});
+    MedianRatioReporter reporter(
+        "BM_Baseline_FramePathNotRecording",
+        {{"BM_WriteBinaryRecord", 0.0, "BM_Baseline_MemcpyBinaryRecord"},
+         {"BM_BareWriteBinaryRecord", 0.0, "BM_Baseline_MemcpyBinaryRecord"},
+         {"BM_WriteTextRecord", 0.0, "BM_Baseline_MemcpyTextRecord"},
+         {"BM_BareWriteTextRecord", 0.0, "BM_Baseline_MemcpyTextRecord"},
+         {"BM_FramePath_BinaryRecording", 1.2},
+         {"BM_FramePath_TextRecording", 1.2}});
     return RunWithMedianRatios(argc, argv, reporter);
 }
