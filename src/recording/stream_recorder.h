@@ -22,6 +22,7 @@
 
 #include "recording/video_sink.h"
 #include "recording/write_counters.h"
+#include "recording/xvid_avi_sink.h"
 
 inline constexpr int kRecordingBinary = 1;
 inline constexpr int kRecordingText = 2;
@@ -44,7 +45,7 @@ struct RecorderEnvironment {
     uint64_t streamSplitMiB = 16;
     uint64_t videoSplitMiB = 48;
     // Makes the encoder and movie of a video recording; without one, video cannot be recorded.
-    VideoSinkFactory videoSinkFactory;
+    VideoSinkFactory videoSinkFactory = CreateXvidAviSink;
 };
 
 // One processed frame as the frame pipeline hands it to the recording step.
