@@ -1,6 +1,5 @@
-// Commands to the module: the command list, sending a command, and the fixed sequences behind
-// the device buttons. Everything here runs on the GUI thread except RecoverStream, which the
-// serial monitor thread runs on a line error and which only posts to the controls.
+// Commands to the module: the command list, sending a command through the session, and the fixed
+// sequences behind the device buttons. GUI thread.
 #include <QComboBox>
 #include <chrono>
 #include <thread>
@@ -13,9 +12,6 @@
 namespace {
 using namespace std::chrono_literals;
 
-bool IsContinuousStream(uint8_t letter) {
-    return letter == 'K' || letter == 't';
-}
 bool IsDataMode(uint8_t letter) {
     return letter == 'K' || letter == 'k' || letter == 'c' || letter == 't';
 }
@@ -33,29 +29,9 @@ void CmfcVELKDlg::LoadCommandList() {
 }
 
 void CmfcVELKDlg::SendCommand() {
-    if (!m_serialPort.IsOpen()) {
-        AppendLog("[COM?] Select a Interface.\r\n");
-        return;
-    }
-    const auto letter = CommandByteFromText(Combo(IDC_COMMANDS)->currentText().toStdString());
-    if (!letter) {
-        return;
-    }
-    IssueCommand(*letter);
-    ApplyCommandToControls(*letter);
-}
-
-void CmfcVELKDlg::IssueCommand(uint8_t letter) {
-    // The collector is registered before the byte goes out: a module (or a pseudo-terminal)
-    // can answer within microseconds, and an answer that beat the registration would be fed to
-    // the previous command's collector and lost. A failed write is not reported: the reply
-    // simply never completes.
-    m_pReplyList->AddCommand(std::string(1, static_cast<char>(letter)), letter);
-    uint32_t written = 0;
-    m_serialPort.Write(1, &letter, &written);
-    if (IsContinuousStream(letter)) {
-        std::lock_guard lock(m_fpsMeterLock);
-        m_pFpsMeter = std::make_unique<CFpsMeter>();
+    if (const auto letter =
+            m_session.SendCommand(Combo(IDC_COMMANDS)->currentText().toStdString())) {
+        ApplyCommandToControls(*letter);
     }
 }
 
@@ -74,7 +50,7 @@ void CmfcVELKDlg::ApplyCommandToControls(uint8_t letter) {
 }
 
 void CmfcVELKDlg::SendCommandText(const std::string& text) {
-    if (!m_serialPort.IsOpen()) {
+    if (!m_session.IsOpen()) {
         return;
     }
     Combo(IDC_COMMANDS)->setEditText(QString::fromStdString(text));
@@ -93,7 +69,7 @@ void CmfcVELKDlg::SendLetter(char letter) {
 }
 
 void CmfcVELKDlg::OnCalibrationConstants() {
-    if (!m_serialPort.IsOpen()) {
+    if (!m_session.IsOpen()) {
         return;
     }
     SendLetter('x');
@@ -108,7 +84,7 @@ void CmfcVELKDlg::OnCalibrationConstants() {
 }
 
 void CmfcVELKDlg::OnToggleBuffer() {
-    if (!m_serialPort.IsOpen()) {
+    if (!m_session.IsOpen()) {
         return;
     }
     SendLetter('x');
@@ -117,13 +93,13 @@ void CmfcVELKDlg::OnToggleBuffer() {
 }
 
 void CmfcVELKDlg::OnToggleAmpl() {
-    if (m_serialPort.IsOpen()) {
+    if (m_session.IsOpen()) {
         SendLetter('J');
     }
 }
 
 void CmfcVELKDlg::OnMclkDeltaPos(int, int delta) {
-    if (!m_serialPort.IsOpen()) {
+    if (!m_session.IsOpen()) {
         return;
     }
     if (delta == 1) {
@@ -131,26 +107,4 @@ void CmfcVELKDlg::OnMclkDeltaPos(int, int delta) {
     } else if (delta == -1) {
         SendLetter('A');
     }
-}
-
-void CmfcVELKDlg::RecoverStream() {
-    // Runs on the serial monitor thread: the bytes go out from here, the command field and the
-    // other controls follow on the GUI thread.
-    const std::string last = m_pReplyList->LastCommandText();
-    const auto send = [this](uint8_t letter) {
-        IssueCommand(letter);
-        PostToGui([this, letter] {
-            Combo(IDC_COMMANDS)->setEditText(QString(QChar::fromLatin1(static_cast<char>(letter))));
-            ApplyCommandToControls(letter);
-        });
-    };
-    send('x');
-    for (int i = 0; i < 5; ++i) {
-        std::this_thread::sleep_for(20ms);
-    }
-    m_serialPort.Purge(1, 1);
-    for (int i = 0; i < 5; ++i) {
-        std::this_thread::sleep_for(20ms);
-    }
-    send(static_cast<uint8_t>(last[0]));
 }

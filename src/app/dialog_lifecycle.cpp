@@ -71,7 +71,7 @@ CmfcVELKDlg::CmfcVELKDlg(QWidget* parent, ViewerOptions options)
 CmfcVELKDlg::~CmfcVELKDlg() {
     // Without a close sequence (a window that was never shown, a test) the worker threads may
     // still call into members that are about to go: stop them first.
-    m_serialPort.Close();
+    m_session.ClosePort();
     m_pipeline.StopThread();
     if (qApp)
         qApp->removeEventFilter(this);
@@ -219,19 +219,12 @@ void CmfcVELKDlg::InitMainWindow() {
     }
     Combo(IDC_COM_PORTS)->setCurrentIndex(-1);
 
-    m_serialPort.SetCallbackContext(this);
-    m_serialPort.m_receiveCallback = &CmfcVELKDlg::OnReceive;
-    m_pReplyList = std::make_unique<CReplyList>(this);
-    m_pReplyList->SetCallback(&CmfcVELKDlg::OnReply);
+    ConnectSession();
 
     m_image->InitDisplay(kImageWidth, kImageHeight);
 
     m_isRecording = 0;
     m_pPlayDlg = nullptr;
-    {
-        std::lock_guard lock(m_fpsMeterLock);
-        m_pFpsMeter.reset();
-    }
     m_isClosing = 0;
     m_tempUnit = kUnitCelsius;
     m_chart->SetChartUnit(kChartCelsius);
@@ -281,10 +274,7 @@ void CmfcVELKDlg::InitMainWindow() {
     m_modeLetter = ' ';
     m_exportCalibration = 0;
     m_pBufStatusDlg = nullptr;
-    m_hHandlerIdle.Set();
-    m_hReceiveDone.Set();
     m_profileMode = 0;
-    m_handshakeState = 0;
 
     LoadCommandList();
 
@@ -451,28 +441,10 @@ void CmfcVELKDlg::RunCloseSequence() {
 
     m_isClosing = 1;
     m_pipeline.StopThread();
-    m_pReplyList->Stop();
+    // The stop byte, the wait for the reply handler (still serving the GUI thread's queue) and
+    // the port's close.
+    m_session.Close([this] { return PumpPendingMessages() != 0; });
 
-    if (m_serialPort.IsOpen()) {
-        const uint8_t stop = 'x';
-        uint32_t written = 0;
-        m_serialPort.Write(1, &stop, &written);
-        // Wait for the reply handler to go idle, still serving the GUI thread's queue.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
-        while (!(m_hHandlerIdle.IsSet() && m_hReceiveDone.IsSet()) &&
-               std::chrono::steady_clock::now() < deadline) {
-            if (!PumpPendingMessages())
-                break;
-            m_hHandlerIdle.WaitFor(std::chrono::milliseconds(2));
-        }
-        m_serialPort.Close();
-    }
-
-    m_pReplyList.reset();
-    {
-        std::lock_guard lock(m_fpsMeterLock);
-        m_pFpsMeter.reset();
-    }
     {
         std::lock_guard lock(m_lastImageLock);
         m_pLastImage.reset();

@@ -1,21 +1,18 @@
-// The device session of the main dialog: the port list and hot-plug, START and the handshake,
-// TURN OFF, and the two callbacks that carry the module's bytes (OnReceive) and complete replies
-// (OnReply) from the serial monitor thread. Those callbacks never touch a widget: they post.
+// The device session of the main dialog: the port list and hot-plug, and the glue to the core's
+// CModuleSession, which runs START, the handshake, TURN OFF and the reception. The dialog hands
+// it the presses of its buttons and presents what it reports; the reports that come from the
+// serial monitor thread never touch a widget: they post.
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <chrono>
-#include <thread>
 
 #include "app/mfc_velk_dlg.h"
 #include "controls/spin_button.h"
 #include "device/command_list.h"
 #include "device/dev_watcher.h"
-#include "device/mclk.h"
 #include "device/module_simulator.h"
 #include "device/port_enumerator.h"
-#include "device/receive_batch.h"
 #include "device/tty_monitor.h"
 #include "res/dialog_builder.h"
 #include "res/resource.h"
@@ -29,15 +26,30 @@ std::string Latin1ToUtf8(const std::string& text) {
 
 }  // namespace
 
-void CmfcVELKDlg::ConnectSessionHandlers() {
-    m_serialPort.m_disconnectCallback = &CmfcVELKDlg::OnDeviceGone;
-    m_pHandshake = std::make_unique<CHandshake>(CHandshake::Actions{
-        [this](const std::string& text) { SendCommandText(text); },
-        [this] { SetTimer(IDT_HANDSHAKE_TIMEOUT, 1000); },
-        [this] { KillTimer(IDT_HANDSHAKE_TIMEOUT); },
-        [this] { AppendLog("[" + m_comPortName + "]Timeout to Receive M Message.\r\n"); },
+void CmfcVELKDlg::ConnectSession() {
+    m_session.SetCallbacks(CModuleSession::Callbacks{
+        .frame = [this](char letter, const uint8_t* bytes,
+                        int count) { OnFrameReceived(letter, bytes, count); },
+        .textReply = [this](const std::string&, const std::string& text) { OnReply(text); },
+        .mclk = [this](const std::string& value) { ShowMclk(value); },
+        .rate = [this](const std::string& rate) { ShowRate(rate); },
+        .deviceLost = {},  // the session's log line says it
+        .recoveryCommand = [this](uint8_t letter) { OnRecoveryCommand(letter); },
+        .log = [this](const std::string& line) { AppendLog(line); },
+        .post = [this](std::function<void()> task) { PostToGui(std::move(task)); },
+        .sendCommandText = [this](const std::string& text) { SendCommandText(text); },
+        .handshakeTimer =
+            [this](bool isRunning) {
+                if (isRunning) {
+                    SetTimer(IDT_HANDSHAKE_TIMEOUT, 1000);
+                } else {
+                    KillTimer(IDT_HANDSHAKE_TIMEOUT);
+                }
+            },
     });
+}
 
+void CmfcVELKDlg::ConnectSessionHandlers() {
     const auto onClick = [this](int id, auto handler) {
         connect(static_cast<QAbstractButton*>(GetDlgItem(id)), &QAbstractButton::clicked, this,
                 handler);
@@ -130,136 +142,66 @@ void CmfcVELKDlg::WatchDeviceChanges() {
 }
 
 void CmfcVELKDlg::OnStart() {
-    const std::string text = Combo(IDC_COM_PORTS)->currentText().toStdString();
-    SetHandshakeState(0);
-    const std::string name = TrimWhiteSpace(text);
-    if (!name.empty()) {
-        OpenSession(name);
-    } else {
-        AppendLog("[COM?] Select a Interface.\r\n");
-    }
-    SendCommandText("K");
+    m_session.Start(Combo(IDC_COM_PORTS)->currentText().toStdString());
 }
 
-void CmfcVELKDlg::OpenSession(const std::string& name) {
-    if (m_serialPort.IsOpen()) {
-        m_serialPort.Close();
-    }
-    if (m_serialPort.Open(name) != 0) {
-        AppendLog("[" + name + "] Unable to open!\r\n");
-        return;
-    }
-    AppendLog("[" + name + "] Open OK!\r\n");
-    m_comPortName = name;
-    SetHandshakeState(1);
-}
-
-void CmfcVELKDlg::SetHandshakeState(int state) {
-    m_pHandshake->SetState(state);
-    m_handshakeState = m_pHandshake->State();
+void CmfcVELKDlg::SetHandshakeState(::HandshakeState state) {
+    m_session.SetHandshakeState(state);
 }
 
 void CmfcVELKDlg::OnHandshakeTimeout() {
-    SetHandshakeState(5);
+    SetHandshakeState(::HandshakeState::TimedOut);
     KillTimer(IDT_HANDSHAKE_TIMEOUT);
 }
 
 void CmfcVELKDlg::OnTurnOff() {
-    if (!m_serialPort.IsOpen()) {
-        return;
-    }
-    SendCommandText("T");
-    const uint8_t stop = 'x';
-    uint32_t written = 0;
-    m_serialPort.Write(1, &stop, &written);
-    for (int pass = 0; pass < 100; ++pass) {
-        if (!PumpPendingMessages()) {
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    SetHandshakeState(0);
+    m_session.TurnOff([this] { return PumpPendingMessages() != 0; });
 }
 
-void CmfcVELKDlg::ShowMclk(const std::string& text, bool isStepReply) {
-    const auto mclk = FindMclk(text, isStepReply ? MclkMarker::LineEnd : MclkMarker::Kilohertz);
-    if (mclk) {
-        PostToGui([this, value = QString::fromLatin1(mclk->data(), mclk->size())] {
-            SetDlgItemText(IDC_MCLK, value);
+void CmfcVELKDlg::OnFrameReceived(char letter, const uint8_t* bytes, int count) {
+    if (m_isClosing) {
+        return;
+    }
+    if (m_pStats) {
+        m_pStats->FrameArrived(bytes, count);
+    }
+    m_pipeline.QueueFrame(letter, count, bytes);
+}
+
+void CmfcVELKDlg::OnReply(const std::string& text) {
+    AppendLog(Latin1ToUtf8(text) + "\r\n");
+}
+
+void CmfcVELKDlg::ShowMclk(const std::string& value) {
+    PostToGui(
+        [this, mclk = QString::fromLatin1(value.data(), static_cast<qsizetype>(value.size()))] {
+            SetDlgItemText(IDC_MCLK, mclk);
         });
-    }
 }
 
-void CmfcVELKDlg::OnReceive(void* context, uint32_t count, uint32_t errors, const uint8_t* bytes) {
-    auto* dlg = static_cast<CmfcVELKDlg*>(context);
-    if (dlg->m_isClosing) {
-        return;
+void CmfcVELKDlg::ShowRate(const std::string& rate) {
+    {
+        std::lock_guard lock(m_fpsTextLock);
+        m_fpsText = rate;
     }
-    dlg->m_hReceiveDone.Reset();
-    const bool isClean = FeedReceivedBatch(
-        count, errors, bytes, [dlg](int n, const uint8_t* p) { dlg->m_pReplyList->Feed(n, p); });
-    if (!isClean) {
-        // A damaged batch is dropped whole; the module is stopped and asked again.
-        dlg->RecoverStream();
-    }
-    dlg->m_hReceiveDone.Set();
-}
-
-void CmfcVELKDlg::OnReply(void* context, CCommandReply* reply, const std::string& text,
-                          const uint8_t* bytes, int count) {
-    auto* dlg = static_cast<CmfcVELKDlg*>(context);
-    if (dlg->m_isClosing) {
-        return;
-    }
-    dlg->m_hHandlerIdle.Reset();
-    const std::string& command = reply->CommandText();
-    if (command == "k" || command == "K" || command == "c" || command == "t") {
-        if (dlg->m_pStats)
-            dlg->m_pStats->FrameArrived(bytes, count);
-        dlg->m_pipeline.QueueFrame(command[0], count, bytes);
-        if (command == "K" || command == "t") {
-            bool isTicked = false;
+    // The box shows the newest rate; at most one update waits in the GUI queue.
+    if (!m_isFpsPostPending.exchange(true)) {
+        PostToGui([this] {
+            m_isFpsPostPending = false;
+            QString newest;
             {
-                std::lock_guard lock(dlg->m_fpsMeterLock);
-                if (dlg->m_pFpsMeter) {
-                    dlg->m_fpsText = dlg->m_pFpsMeter->Tick();
-                    isTicked = true;
-                }
+                std::lock_guard lock(m_fpsTextLock);
+                newest = QString::fromStdString(m_fpsText);
             }
-            // The box shows the newest rate; at most one update waits in the GUI queue.
-            if (isTicked && !dlg->m_isFpsPostPending.exchange(true)) {
-                dlg->PostToGui([dlg] {
-                    dlg->m_isFpsPostPending = false;
-                    QString rate;
-                    {
-                        std::lock_guard lock(dlg->m_fpsMeterLock);
-                        rate = QString::fromStdString(dlg->m_fpsText);
-                    }
-                    dlg->SetDlgItemText(IDC_FPS, rate);
-                });
-            }
-        }
-    } else if (command == "M") {
-        dlg->AppendLog(Latin1ToUtf8(text) + "\r\n");
-        dlg->ShowMclk(text, false);
-        dlg->PostToGui([dlg] {
-            if (!dlg->m_isClosing) {
-                dlg->m_pHandshake->OnInfoReply();
-                dlg->m_handshakeState = dlg->m_pHandshake->State();
-            }
+            SetDlgItemText(IDC_FPS, newest);
         });
-    } else if (command == "a" || command == "A") {
-        dlg->AppendLog(Latin1ToUtf8(text) + "\r\n");
-        dlg->ShowMclk(text, true);
-    } else {
-        // "b", "w" and every other text reply; a "C" frame only says "Frame data...".
-        dlg->AppendLog(Latin1ToUtf8(text) + "\r\n");
     }
-    dlg->m_hHandlerIdle.Set();
 }
 
-void CmfcVELKDlg::OnDeviceGone(void* context) {
-    auto* dlg = static_cast<CmfcVELKDlg*>(context);
-    // The port's name is fixed while its monitor runs, unlike m_comPortName.
-    dlg->AppendLog("[" + dlg->m_serialPort.PortName() + "] Device disconnected.\r\n");
+void CmfcVELKDlg::OnRecoveryCommand(uint8_t letter) {
+    // The command field and the controls follow the recovery's commands as if they were typed.
+    PostToGui([this, letter] {
+        Combo(IDC_COMMANDS)->setEditText(QString(QChar::fromLatin1(static_cast<char>(letter))));
+        ApplyCommandToControls(letter);
+    });
 }

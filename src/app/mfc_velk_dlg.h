@@ -8,7 +8,8 @@
 //
 // Threads: everything here runs on the GUI thread except the callbacks named as such. Worker
 // threads (serial monitor, frame processing) never touch widgets and never wait for the GUI
-// thread: they hand work over with PostToGui, which queues it in order.
+// thread: they hand work over with PostToGui, which queues it in order. The GUI thread is the
+// owner thread of the module session.
 #include <QDialog>
 #include <QString>
 #include <atomic>
@@ -22,13 +23,9 @@
 #include <vector>
 
 #include "app/latency_stats.h"
-#include "app/manual_reset_event.h"
 #include "device/dev_watcher.h"
-#include "device/fps_meter.h"
-#include "device/handshake.h"
+#include "device/module_session.h"
 #include "device/module_simulator.h"
-#include "device/reply_list.h"
-#include "device/serial_port.h"
 #include "device/tty_monitor.h"
 #include "frame/text_frame.h"
 #include "processing/frame_pipeline.h"
@@ -101,7 +98,6 @@ class CmfcVELKDlg : public QDialog {
     const std::string& AppDir() const { return m_appDir; }
     const std::string& Title() const { return m_title; }
     bool IsClosing() const { return m_isClosing.load(); }
-    bool IsCloseSequenceRunning() const { return m_closeSequenceRunning; }
 
     // The about box, as the about item of the window menu does.
     void OnSysCommand(int command);
@@ -141,7 +137,7 @@ class CmfcVELKDlg : public QDialog {
     void SendCommandText(const std::string& text);
     // Sends the first character of the command field ("Send").
     void SendCommand();
-    int HandshakeState() const { return m_handshakeState.load(); }
+    ::HandshakeState HandshakeState() const { return m_session.GetHandshakeState(); }
     // The simulated module of --demo, or nullptr.
     CModuleSimulator* DemoModule() const { return m_pDemoModule.get(); }
 
@@ -175,32 +171,33 @@ class CmfcVELKDlg : public QDialog {
     void UpdateBufferStatus();
 
     // Device session (dialog_session.cpp, dialog_commands.cpp).
+    // Hands the session what it reports to: the presenters below, the log, the GUI queue, the
+    // command field and timer 8789.
+    void ConnectSession();
     void ConnectSessionHandlers();
     std::vector<std::string> EnumerateComPorts();
     void FillComPortList();
     void WatchDeviceChanges();
-    void OpenSession(const std::string& name);
-    void SetHandshakeState(int state);
-    void ShowMclk(const std::string& text, bool isStepReply);
+    void SetHandshakeState(::HandshakeState state);
     void LoadCommandList();
+    // Timer 8789: the module's information did not come within a second.
     void OnHandshakeTimeout();
     void OnTurnOff();
     void OnCalibrationConstants();
     void OnToggleBuffer();
     void OnToggleAmpl();
     void OnMclkDeltaPos(int pos, int delta);
-    // Line-error recovery: stop, purge, resend the last command. Serial monitor thread.
-    void RecoverStream();
     // Puts a letter into the command field and sends it (no pumping).
     void SendLetter(char letter);
-    // Writes one command byte and registers its reply collector; any thread.
-    void IssueCommand(uint8_t letter);
     // What sending a command changes in the controls; GUI thread.
     void ApplyCommandToControls(uint8_t letter);
-    static void OnReceive(void* context, uint32_t count, uint32_t errors, const uint8_t* bytes);
-    static void OnReply(void* context, CCommandReply* reply, const std::string& text,
-                        const uint8_t* bytes, int count);
-    static void OnDeviceGone(void* context);
+    // What the session reports from the serial monitor thread: a frame block goes to the
+    // pipeline, the rest is posted to the controls.
+    void OnFrameReceived(char letter, const uint8_t* bytes, int count);
+    void OnReply(const std::string& text);
+    void ShowMclk(const std::string& value);
+    void ShowRate(const std::string& rate);
+    void OnRecoveryCommand(uint8_t letter);
 
     // Manual colour scale (dialog_scaling.cpp).
     QSlider* Trackbar(int id) const;
@@ -215,7 +212,9 @@ class CmfcVELKDlg : public QDialog {
     // Shows a frame's text in the log, at most every kFrameTextIntervalMs.
     void ShowFrameText(std::string text);
     void ShowPendingFrameText();
-    // Cuts the frame text to the selected pixels and keeps the result in m_copyText.
+    // Cuts the frame text to the selected pixels, keeps the result in m_copyText for "Copy
+    // Data" and returns it for the log; shows nothing itself. Processing thread, or the GUI
+    // thread for play-back.
     std::string ShowSelectedPixels(const std::string& text);
     static void OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
                              const uint8_t* raw, const uint8_t* image, const uint16_t* values);
@@ -232,44 +231,41 @@ class CmfcVELKDlg : public QDialog {
     QIcon* m_hIcon = nullptr;
     std::string m_title;
     QStatusBar* m_statusBar = nullptr;
-    std::string m_comPortName;
-    CSerialPort m_serialPort;
-    std::unique_ptr<CReplyList> m_pReplyList;
     CFramePipeline m_pipeline;
     CStreamRecorder m_recorder;
     CStreamPlayer m_player;
+    // Not read yet: the recording controls set it and the frame path will test it.
     std::atomic<int> m_isRecording{0};
+    // Not read yet: the play dialog, once play-back has one.
     QDialog* m_pPlayDlg = nullptr;
-    // Replaced on the GUI thread at each continuous-stream command, ticked on the serial
-    // monitor thread.
-    std::unique_ptr<CFpsMeter> m_pFpsMeter;
-    std::mutex m_fpsMeterLock;  // guards m_pFpsMeter
     std::string m_appDir;
     std::atomic<int> m_profileMode{0};
     std::atomic<int> m_isClosing{0};
     std::atomic<int> m_mirrorMode{0};
     std::atomic<int> m_tempUnit{2};
     int m_interpolate = 1;
+    // The last display image, copied on every frame. Not read yet: the video recording samples
+    // it from its timer.
     std::unique_ptr<uint8_t[]> m_pLastImage;
     std::mutex m_lastImageLock;  // guards the bytes of m_pLastImage
     // The last valid pixel range of the log and "Copy Data"; used by the frame-ready callback,
     // one frame at a time.
     std::atomic<int> m_startPixel{1};
     std::atomic<int> m_pixelCount{kTextFieldCount};
+    // Not read yet: the recorder keeps every n-th frame ("Every Frame").
     int m_recordEveryN = 1;
     std::string m_copyText;
     std::mutex m_copyTextLock;  // guards m_copyText
+    // The letter of the last data command (`K`, `k`, `t`, `c`). Not read yet: recordings take
+    // their mode from it.
     std::atomic<char> m_modeLetter{' '};
+    // Set by "Calibration - constants". Not read yet: the next `w` reply is exported to a
+    // workbook once the export exists.
     std::atomic<int> m_exportCalibration{0};
     CDlgBufStatus* m_pBufStatusDlg = nullptr;
     std::mutex m_bufStatusLock;  // guards m_pBufStatusDlg and keeps the dialog alive in use
-    CManualResetEvent m_hHandlerIdle{true};
-    CManualResetEvent m_hReceiveDone{true};
-    // Mirror of the handshake's state for readers; the handshake itself runs on the GUI thread
-    // (the monitor thread posts the arrival of the module's answer).
-    std::atomic<int> m_handshakeState{0};
-    std::unique_ptr<CHandshake> m_pHandshake;
-    std::string m_fpsText;                        // the newest rate text, guarded by m_fpsMeterLock
+    std::string m_fpsText;       // the newest rate the session reported
+    std::mutex m_fpsTextLock;    // guards m_fpsText
     std::atomic<bool> m_isFpsPostPending{false};  // one FPS update queued at a time
 
     // Controls bound by ID.
@@ -304,10 +300,8 @@ class CmfcVELKDlg : public QDialog {
     std::unique_ptr<CDevWatcher> m_pDevWatcher;
     std::unique_ptr<CTtyMonitor> m_pTtyMonitor;
     std::unique_ptr<CModuleSimulator> m_pDemoModule;
-    // Declared last, so destroyed first: the monitor thread is stopped before anything it calls
-    // into (reply list, pipeline, simulated module) goes away, even without a close sequence.
-    struct PortCloser {
-        CSerialPort& port;
-        ~PortCloser() { port.Close(); }
-    } m_portCloser{m_serialPort};
+    // The serial port, the reply list and the handshake. Declared last, so destroyed first: the
+    // monitor thread is stopped before anything it calls into (pipeline, simulated module) goes
+    // away, even without a close sequence.
+    CModuleSession m_session;
 };

@@ -1,8 +1,9 @@
 #pragma once
-// CDevWatcher: notices serial devices appearing in and disappearing from /dev through inotify,
-// for systems where no udev daemon announces them (containers, minimal images). The owner waits
-// on Fd() (the viewer through a socket notifier on the dialog thread) and calls DrainEvents when
-// it is readable. Not thread-safe; one thread uses it.
+// CDevWatcher (inotify; its udev counterpart is CTtyMonitor): notices serial devices appearing
+// in and disappearing from /dev by watching the directory, which works where no udev daemon
+// announces them (containers, minimal images). The owner waits on Fd() (the viewer through a
+// socket notifier on the dialog thread) and calls DrainEvents when it is readable. Not
+// thread-safe; one thread uses it.
 #include <string>
 
 class CDevWatcher {

@@ -1,13 +1,13 @@
 #include "device/handshake.h"
 
-void CHandshake::SetState(int requested) {
+void CHandshake::SetState(HandshakeState requested) {
     Run([this, requested] { Step(requested); });
 }
 
 void CHandshake::OnInfoReply() {
     Run([this] {
-        if (m_handshakeState != 6) {
-            Step(4);
+        if (m_handshakeState != HandshakeState::Done) {
+            Step(HandshakeState::Answered);
         }
     });
 }
@@ -27,40 +27,38 @@ void CHandshake::Run(std::function<void()> request) {
     m_isRunning = false;
 }
 
-void CHandshake::Step(int requested) {
+void CHandshake::Step(HandshakeState requested) {
     switch (requested) {
-        case 0:
-            m_handshakeState = 0;
+        case HandshakeState::Idle:
+            m_handshakeState = HandshakeState::Idle;
             break;
-        case 1:
-            m_handshakeState = 1;
+        case HandshakeState::Stopping:
+            m_handshakeState = HandshakeState::Stopping;
             m_actions.sendCommandText("x");
-            Step(2);
+            Step(HandshakeState::Asking);
             break;
-        case 2:
-            m_handshakeState = 2;
+        case HandshakeState::Asking:
+            m_handshakeState = HandshakeState::Asking;
             m_actions.sendCommandText("M");
-            Step(3);
+            Step(HandshakeState::Waiting);
             break;
-        case 3:
-            m_handshakeState = 3;
+        case HandshakeState::Waiting:
+            m_handshakeState = HandshakeState::Waiting;
             m_actions.startTimer();
             break;
-        case 4:
-            m_handshakeState = 4;
+        case HandshakeState::Answered:
+            m_handshakeState = HandshakeState::Answered;
             m_actions.killTimer();
-            Step(6);
+            Step(HandshakeState::Done);
             break;
-        case 5:
-            if (m_handshakeState == 3) {
-                m_handshakeState = 5;
+        case HandshakeState::TimedOut:
+            if (m_handshakeState == HandshakeState::Waiting) {
+                m_handshakeState = HandshakeState::TimedOut;
                 m_actions.logTimeout();
             }
             break;
-        case 6:
-            m_handshakeState = 6;
-            break;
-        default:
+        case HandshakeState::Done:
+            m_handshakeState = HandshakeState::Done;
             break;
     }
 }

@@ -29,22 +29,21 @@ CSerialPort::~CSerialPort() {
 }
 
 uint32_t CSerialPort::Open(const std::string& name) {
-    m_portName = name;
     m_lastError = 0;
     if (m_isOpen) {
         return 0;
     }
+    m_portName = name;
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        m_lastError = static_cast<uint32_t>(errno);
-        return m_lastError;
+        return Fail(static_cast<uint32_t>(errno));
     }
     // TIOCEXCL keeps other openers out but not root; the flock also covers root and other
     // programs that lock ports, and both together leave no gap.
     if (::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        m_lastError = static_cast<uint32_t>(errno == EWOULDBLOCK ? EBUSY : errno);
+        const uint32_t error = static_cast<uint32_t>(errno == EWOULDBLOCK ? EBUSY : errno);
         ::close(fd);
-        return m_lastError;
+        return Fail(error);
     }
     m_hComm = fd;
     m_isOpen = 1;
@@ -57,12 +56,11 @@ uint32_t CSerialPort::Open(const std::string& name) {
 uint32_t CSerialPort::Configure() {
     m_lastError = 0;
     if (!m_isOpen) {
-        return kErrorInvalidHandle;
+        return Fail(kErrorInvalidHandle);
     }
     termios tio{};
     if (::tcgetattr(m_hComm, &tio) != 0) {
-        m_lastError = static_cast<uint32_t>(errno);
-        return m_lastError;
+        return Fail(static_cast<uint32_t>(errno));
     }
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -79,14 +77,12 @@ uint32_t CSerialPort::Configure() {
     ::cfsetispeed(&tio, B115200);
     ::cfsetospeed(&tio, B115200);
     if (::tcsetattr(m_hComm, TCSANOW, &tio) != 0) {
-        m_lastError = static_cast<uint32_t>(errno);
-        return m_lastError;
+        return Fail(static_cast<uint32_t>(errno));
     }
     // The module must not see DTR or RTS raised.
     const int lines = TIOCM_DTR | TIOCM_RTS;
     if (::ioctl(m_hComm, TIOCMBIC, &lines) != 0 && !IsUnsupported(errno)) {
-        m_lastError = static_cast<uint32_t>(errno);
-        return m_lastError;
+        return Fail(static_cast<uint32_t>(errno));
     }
     ::tcflush(m_hComm, TCIOFLUSH);
     return 0;
@@ -95,13 +91,11 @@ uint32_t CSerialPort::Configure() {
 uint32_t CSerialPort::StartMonitor() {
     m_lastError = 0;
     if (m_hThread || !m_isOpen) {
-        m_lastError = kErrorInvalidHandle;
-        return m_lastError;
+        return Fail(kErrorInvalidHandle);
     }
     m_hStopEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_hStopEvent < 0) {
-        m_lastError = static_cast<uint32_t>(errno);
-        return m_lastError;
+        return Fail(static_cast<uint32_t>(errno));
     }
     {
         std::lock_guard<std::mutex> lock(m_exitLock);
@@ -112,8 +106,7 @@ uint32_t CSerialPort::StartMonitor() {
     } catch (const std::system_error& error) {
         ::close(m_hStopEvent);
         m_hStopEvent = -1;
-        m_lastError = static_cast<uint32_t>(error.code().value());
-        return m_lastError;
+        return Fail(static_cast<uint32_t>(error.code().value()));
     }
     // The monitor drains the driver buffer at line rate; ask for real-time priority and
     // carry on at normal priority when the system refuses.
@@ -164,14 +157,14 @@ uint32_t CSerialPort::StopMonitor(uint32_t timeoutMs) {
 }
 
 uint32_t CSerialPort::Write(uint32_t count, const uint8_t* data, uint32_t* written) {
-    m_lastError = 0;
     if (written != nullptr) {
         *written = 0;
     }
     if (m_hComm < 0) {
-        m_lastError = kErrorInvalidHandle;
-        return m_lastError;
+        return Fail(kErrorInvalidHandle);
     }
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    uint32_t result = 0;
     uint32_t done = 0;
     while (done < count) {
         const ssize_t n = ::write(m_hComm, data + done, count - done);
@@ -187,32 +180,39 @@ uint32_t CSerialPort::Write(uint32_t count, const uint8_t* data, uint32_t* writt
             if (::poll(&pfd, 1, 2000) > 0 && (pfd.revents & POLLOUT)) {
                 continue;
             }
-            m_lastError = static_cast<uint32_t>(ETIMEDOUT);
+            result = static_cast<uint32_t>(ETIMEDOUT);
         } else {
-            m_lastError = static_cast<uint32_t>(n < 0 ? errno : EIO);
+            result = static_cast<uint32_t>(n < 0 ? errno : EIO);
         }
         break;
     }
     if (written != nullptr) {
         *written = done;
     }
-    if (m_lastError == 0 && ::tcdrain(m_hComm) != 0 && !IsUnsupported(errno)) {
-        m_lastError = static_cast<uint32_t>(errno);
+    if (result == 0 && ::tcdrain(m_hComm) != 0 && !IsUnsupported(errno)) {
+        result = static_cast<uint32_t>(errno);
     }
-    return m_lastError;
+    m_lastError = result;
+    return result;
 }
 
 uint32_t CSerialPort::Purge(int rx, int tx) {
-    m_lastError = 0;
     if (m_hComm < 0) {
-        m_lastError = kErrorInvalidHandle;
-        return m_lastError;
+        return Fail(kErrorInvalidHandle);
     }
+    std::lock_guard<std::mutex> lock(m_writeLock);
+    uint32_t result = 0;
     const int which = rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : tx ? TCOFLUSH : -1;
     if (which >= 0 && ::tcflush(m_hComm, which) != 0) {
-        m_lastError = static_cast<uint32_t>(errno);
+        result = static_cast<uint32_t>(errno);
     }
-    return m_lastError;
+    m_lastError = result;
+    return result;
+}
+
+uint32_t CSerialPort::Fail(uint32_t error) {
+    m_lastError = error;
+    return error;
 }
 
 uint32_t CSerialPort::LineErrorsSinceLastBatch() {

@@ -2,9 +2,14 @@
 // CSerialPort: the module's serial line (115200 baud, 8N1, no flow control) on a POSIX tty. Open
 // takes the device for this process alone and starts a monitor thread that sleeps in poll() until
 // bytes arrive, then reads everything queued and hands it to the receive callback. Write blocks
-// until the bytes are with the driver. Open, Close and Write run on the dialog thread; the
-// callbacks run on the monitor thread. Results are 0 or an error code (errno values from the
-// system, 6 when the port is not open or a monitor already runs).
+// until the bytes are sent. Results are 0 or an error code (errno values from the system, 6 when
+// the port is not open or a monitor already runs).
+//
+// Threads: Open, Configure, StartMonitor, StopMonitor and Close belong to the owner thread (the
+// session's). Write and Purge may run on any thread: the owner sends commands while the monitor
+// thread's line-error recovery stops the module and purges the line from inside the receive
+// callback. m_writeLock serialises those two, so the bytes of two writes never interleave and a
+// purge never cuts into a write; m_lastError is atomic. The callbacks run on the monitor thread.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -13,14 +18,14 @@
 #include <string>
 #include <thread>
 
-// Line error flags delivered with a batch (the values the module's tools have always used).
+// Line error flags delivered with a batch; names and bit values of the Windows serial API's CE_
+// flags.
 constexpr uint32_t CE_OVERRUN = 0x0002;
 constexpr uint32_t CE_RXPARITY = 0x0004;
 constexpr uint32_t CE_FRAME = 0x0008;
 constexpr uint32_t CE_BREAK = 0x0010;
 
 constexpr uint32_t kErrorInvalidHandle = 6;
-constexpr uint32_t kErrorInvalidArgument = 0x80070057;
 
 class CSerialPort {
   public:
@@ -41,27 +46,31 @@ class CSerialPort {
     // Set once before the first Open.
     void SetCallbackContext(void* context) { m_callbackContext = context; }
     // Opens `name` exclusively (TIOCEXCL and an flock), configures it and starts the monitor.
-    // Returns 0 when already open (nothing else happens), the errno of a failed open or lock
-    // (the port stays closed), or the result of starting the monitor.
+    // Returns 0 when already open (nothing else happens: the open device keeps its name), the
+    // errno of a failed open or lock (the port stays closed), or the result of starting the
+    // monitor.
     uint32_t Open(const std::string& name);
     // Raw mode, 115200 8N1, no flow control, DTR and RTS dropped. Stops at the first failure
     // but never fails Open; a pseudo-terminal's lack of baud rate and modem lines is no failure.
     uint32_t Configure();
     // Starts the monitor thread; 6 if one runs already.
     uint32_t StartMonitor();
-    // Discards pending input and output, waits 100 ms, stops the monitor (about 0.5 s: the
-    // thread's own pause after purging) and closes the device.
+    // Discards pending input, waits 100 ms, stops the monitor (another 100 ms before it is
+    // joined) and closes the device.
     void Close();
     // Asks the monitor to stop and waits for it; `timeoutMs` bounds the wait that is reported.
     uint32_t StopMonitor(uint32_t timeoutMs);
     // Writes all bytes and waits until the driver has sent them (at most 2 s when the line does
-    // not drain). 0 on success, 6 when not open, else the errno.
+    // not drain). 0 on success, 6 when not open, else the errno. Any thread.
     uint32_t Write(uint32_t count, const uint8_t* data, uint32_t* written);
-    // Discards received (rx) and/or unsent (tx) bytes.
+    // Discards received (rx) and/or unsent (tx) bytes. Any thread.
     uint32_t Purge(int rx, int tx);
     int IsOpen() const { return m_isOpen; }
+    // The device given to the last Open; fixed while the port is open, so the monitor thread may
+    // read it too.
     const std::string& PortName() const { return m_portName; }
-    uint32_t LastError() const { return m_lastError; }
+    // The result of the newest Open, Configure, StartMonitor, Write or Purge on any thread.
+    uint32_t LastError() const { return m_lastError.load(); }
     // True once the monitor has seen the device go away in this session.
     bool IsDisconnected() const { return m_isDisconnected.load(); }
 
@@ -71,16 +80,17 @@ class CSerialPort {
   private:
     void MonitorThread();
     uint32_t LineErrorsSinceLastBatch();
+    // Records a failure in m_lastError and returns it.
+    uint32_t Fail(uint32_t error);
 
     std::unique_ptr<std::thread> m_hThread;
     void* m_callbackContext = nullptr;
     std::string m_portName;
     int m_hComm = -1;
-    uint32_t m_baudRate = 115200;
     uint32_t m_stopBits = 0;
-    uint32_t m_byteSize = 8;
     uint32_t m_parity = 0;
-    uint32_t m_lastError = 0;
+    std::atomic<uint32_t> m_lastError{0};
+    std::mutex m_writeLock;  // serialises Write and Purge on the device
     int m_isOpen = 0;
     int m_hStopEvent = -1;  // eventfd; readable once the monitor is asked to stop
     std::atomic<bool> m_isDisconnected{false};

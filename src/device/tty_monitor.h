@@ -1,8 +1,9 @@
 #pragma once
-// CTtyMonitor: udev's announcements of tty devices being added or removed (a USB adapter plugged
-// in or pulled). The owner waits on Fd() (the viewer through a socket notifier on the dialog
-// thread) and calls DrainEvents when it is readable. Where no udev daemon runs the descriptor
-// simply never becomes readable. Not thread-safe; one thread uses it.
+// CTtyMonitor (udev; its inotify counterpart is CDevWatcher): udev's announcements of tty
+// devices being added or removed (a USB adapter plugged in or pulled). The owner waits on Fd()
+// (the viewer through a socket notifier on the dialog thread) and calls DrainEvents when it is
+// readable. Where no udev daemon runs the descriptor simply never becomes readable. Not
+// thread-safe; one thread uses it.
 struct udev;
 struct udev_monitor;
 

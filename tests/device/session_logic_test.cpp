@@ -150,11 +150,11 @@ struct HandshakeHarness {
 
 TEST(Handshake, OpeningSendsStopAndInfoThenWaits) {
     HandshakeHarness h;
-    h.handshake.SetState(1);
+    h.handshake.SetState(HandshakeState::Stopping);
     EXPECT_EQ(h.events, (std::vector<std::string>{"send x", "send M", "start timer"}));
-    EXPECT_EQ(h.handshake.State(), 3);
+    EXPECT_EQ(h.handshake.State(), HandshakeState::Waiting);
     h.handshake.OnInfoReply();
-    EXPECT_EQ(h.handshake.State(), 6);
+    EXPECT_EQ(h.handshake.State(), HandshakeState::Done);
     EXPECT_EQ(h.events.back(), "kill timer");
     h.handshake.OnInfoReply();  // a second reply once done changes nothing
     EXPECT_EQ(h.events.size(), 4u);
@@ -162,32 +162,32 @@ TEST(Handshake, OpeningSendsStopAndInfoThenWaits) {
 
 TEST(Handshake, TimeOutIsLoggedOnlyWhileWaiting) {
     HandshakeHarness h;
-    h.handshake.SetState(5);
+    h.handshake.SetState(HandshakeState::TimedOut);
     EXPECT_TRUE(h.events.empty());
-    h.handshake.SetState(1);
-    h.handshake.SetState(5);
-    EXPECT_EQ(h.handshake.State(), 5);
+    h.handshake.SetState(HandshakeState::Stopping);
+    h.handshake.SetState(HandshakeState::TimedOut);
+    EXPECT_EQ(h.handshake.State(), HandshakeState::TimedOut);
     EXPECT_EQ(h.events.back(), "timeout");
-    h.handshake.SetState(5);
+    h.handshake.SetState(HandshakeState::TimedOut);
     EXPECT_EQ(std::count(h.events.begin(), h.events.end(), "timeout"), 1);
 }
 
 TEST(Handshake, LateInfoReplyAfterTimeOutStillEndsTheHandshake) {
     HandshakeHarness h;
-    h.handshake.SetState(1);
-    h.handshake.SetState(5);
+    h.handshake.SetState(HandshakeState::Stopping);
+    h.handshake.SetState(HandshakeState::TimedOut);
     h.handshake.OnInfoReply();
-    EXPECT_EQ(h.handshake.State(), 6);
+    EXPECT_EQ(h.handshake.State(), HandshakeState::Done);
     EXPECT_EQ(h.events.back(), "kill timer");
 }
 
 TEST(Handshake, ReplyArrivingDuringTheSendsWaitsUntilTheTimerRuns) {
     HandshakeHarness h;
     h.duringSend = [&h] { h.handshake.OnInfoReply(); };
-    h.handshake.SetState(1);
+    h.handshake.SetState(HandshakeState::Stopping);
     EXPECT_EQ(h.events,
               (std::vector<std::string>{"send x", "send M", "start timer", "kill timer"}));
-    EXPECT_EQ(h.handshake.State(), 6);
+    EXPECT_EQ(h.handshake.State(), HandshakeState::Done);
 }
 
 TEST(ReceiveBatch, SplitsIntoKilobyteChunks) {

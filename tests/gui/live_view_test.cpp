@@ -224,7 +224,7 @@ void LiveViewTest::bufferStatusFollowsStackFillAndSurvivesEscape() {
     auto dlg = MakeDialog(dir, options);
     dlg->OnStart();
     // The handshake ends either way (answered, or timed out on a loaded machine).
-    QTRY_VERIFY_WITH_TIMEOUT(dlg->HandshakeState() >= 5, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg->HandshakeState() >= HandshakeState::TimedOut, 5000);
     // No stacking: a data command brings up no buffer status window.
     dlg->SendCommandText("K");
     QVERIFY(!FindBufferStatus());

@@ -89,7 +89,7 @@ void SessionTest::startOpensHandshakesAndStreams() {
     QVERIFY(log.Contains(QStringLiteral("[%1] Open OK!").arg(port)));
     QTRY_VERIFY_WITH_TIMEOUT(log.Contains(QStringLiteral("Firmware VDM1.3")), 3000);
     QTRY_COMPARE_WITH_TIMEOUT(Text(*dlg, IDC_MCLK), QStringLiteral("8000"), 3000);
-    QTRY_COMPARE(dlg->HandshakeState(), 6);
+    QTRY_COMPARE(dlg->HandshakeState(), HandshakeState::Done);
     // Frames reach the pipeline and the frame-ready presentation; the rate box fills.
     QTRY_VERIFY_WITH_TIMEOUT(Text(*dlg, IDC_FPS) != QStringLiteral("???"), 3000);
     QTRY_VERIFY_WITH_TIMEOUT(Text(*dlg, IDC_FPS).toDouble() > 5.0, 3000);
@@ -116,7 +116,7 @@ void SessionTest::turnOffStopsTheStream() {
     QTRY_VERIFY(sim.FramesSent() > 10);
     Click(*dlg, IDC_TURN_OFF);
     QVERIFY(QString::fromStdString(sim.ReceivedBytes()).endsWith(QStringLiteral("Tx")));
-    QCOMPARE(dlg->HandshakeState(), 0);
+    QCOMPARE(dlg->HandshakeState(), HandshakeState::Idle);
     const uint64_t sent = sim.FramesSent();
     QTest::qWait(300);
     QCOMPARE(sim.FramesSent(), sent);
@@ -137,7 +137,7 @@ void SessionTest::silentModuleGivesTheTimeOutLine() {
     const QString line = QStringLiteral("[%1]Timeout to Receive M Message.")
                              .arg(QString::fromStdString(sim.SlavePath()));
     QTRY_VERIFY_WITH_TIMEOUT(log.Contains(line), 2500);
-    QCOMPARE(dlg->HandshakeState(), 5);
+    QCOMPARE(dlg->HandshakeState(), HandshakeState::TimedOut);
     QCOMPARE(Text(*dlg, IDC_MCLK), QStringLiteral("???"));
     // The time-out is only reported: the stream goes on.
     QTRY_VERIFY_WITH_TIMEOUT(Text(*dlg, IDC_FPS) != QStringLiteral("???"), 3000);
