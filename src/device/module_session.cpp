@@ -80,8 +80,13 @@ std::optional<uint8_t> CModuleSession::SendCommand(const std::string& fieldText)
 }
 
 void CModuleSession::SendCommandText(const std::string& text) {
-    if (m_serialPort.IsOpen()) {
-        SendCommand(text);
+    if (!m_serialPort.IsOpen()) {
+        return;
+    }
+    SendCommand(text);
+    for (int pass = 0; pass < 50; ++pass) {
+        Tick();
+        std::this_thread::sleep_for(1ms);
     }
 }
 

@@ -92,7 +92,10 @@ class CModuleSession {
     // its reply collector; a continuous stream (`K`, `t`) starts a new rate meter. Logs "[COM?]
     // Select a Interface." when no port is open. Returns the byte sent, if any.
     std::optional<uint8_t> SendCommand(const std::string& fieldText);
-    // SendCommand, if a port is open; nothing otherwise.
+    // SendCommand, then 50 passes of Tick and a 1 ms pause, as the viewer keeps its window
+    // responsive after a send: the module's answer to one command of a sequence (the handshake's
+    // `M`) arrives before the next command (START's `K`) takes over the bytes. Nothing without an
+    // open port.
     void SendCommandText(const std::string& text);
 
     // "TURN OFF": `T`, then a bare `x` without a reply collector, then about a second for the

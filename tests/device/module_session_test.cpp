@@ -1,0 +1,291 @@
+// CModuleSession without any window, against the simulated module on a real pseudo-terminal. The
+// test's own thread is the session's owner: it drives the handshake's time-out and the hand-over
+// of the module's answer through Tick, as a headless recorder does.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "device/module_session.h"
+#include "device/module_simulator.h"
+#include "device/simulated_replies.h"
+#include "test_frames.h"
+
+namespace {
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A session whose reports are recorded, owned by the calling thread.
+class SessionHarness {
+  public:
+    SessionHarness() {
+        CModuleSession::Callbacks callbacks;
+        callbacks.frame = [this](char letter, const uint8_t*, int count) {
+            Record([&] { m_frames.push_back({letter, count}); });
+        };
+        callbacks.textReply = [this](const std::string& command, const std::string& text) {
+            Record([&] { m_texts.push_back({command, text}); });
+        };
+        callbacks.mclk = [this](const std::string& value) { Record([&] { m_mclk = value; }); };
+        callbacks.rate = [this](const std::string& rate) { Record([&] { m_rate = rate; }); };
+        callbacks.deviceLost = [this] { Record([&] { ++m_losses; }); };
+        callbacks.recoveryCommand = [this](uint8_t letter) {
+            Record([&] { m_recovery += static_cast<char>(letter); });
+        };
+        callbacks.log = [this](const std::string& line) { Record([&] { m_log.push_back(line); }); };
+        m_session.SetCallbacks(std::move(callbacks));
+    }
+
+    CModuleSession& Session() { return m_session; }
+
+    // Drives the session as its owner until `predicate` holds or `limit` has passed.
+    template <typename Predicate>
+    bool RunUntil(Predicate predicate, std::chrono::milliseconds limit) {
+        const auto end = Clock::now() + limit;
+        while (!predicate()) {
+            if (Clock::now() >= end) {
+                return false;
+            }
+            m_session.Tick(5ms);
+        }
+        return true;
+    }
+    void RunFor(std::chrono::milliseconds span) {
+        RunUntil([] { return false; }, span);
+    }
+
+    size_t FrameCount() {
+        return Read([&] { return m_frames.size(); });
+    }
+    bool AllFramesAreWhole(char letter) {
+        return Read([&] {
+            return std::all_of(m_frames.begin(), m_frames.end(), [letter](const auto& frame) {
+                return frame.first == letter && frame.second == kFrameBlockSize;
+            });
+        });
+    }
+    // Text replies to `command` that contain `part`.
+    int TextCount(const std::string& command, const std::string& part = "") {
+        return Read([&] {
+            return static_cast<int>(
+                std::count_if(m_texts.begin(), m_texts.end(), [&](const auto& reply) {
+                    return reply.first == command && reply.second.find(part) != std::string::npos;
+                }));
+        });
+    }
+    std::string Mclk() {
+        return Read([&] { return m_mclk; });
+    }
+    std::string Rate() {
+        return Read([&] { return m_rate; });
+    }
+    int Losses() {
+        return Read([&] { return m_losses; });
+    }
+    std::string Recovery() {
+        return Read([&] { return m_recovery; });
+    }
+    int LogCount(const std::string& line) {
+        return Read([&] { return static_cast<int>(std::count(m_log.begin(), m_log.end(), line)); });
+    }
+    std::vector<std::string> Log() {
+        return Read([&] { return m_log; });
+    }
+
+  private:
+    template <typename F>
+    void Record(F change) {
+        std::lock_guard lock(m_lock);
+        change();
+    }
+    template <typename F>
+    std::invoke_result_t<F> Read(F read) {
+        std::lock_guard lock(m_lock);
+        return read();
+    }
+
+    std::mutex m_lock;  // guards everything recorded below
+    std::vector<std::pair<char, int>> m_frames;
+    std::vector<std::pair<std::string, std::string>> m_texts;  // command, text
+    std::string m_mclk;
+    std::string m_rate;
+    int m_losses = 0;
+    std::string m_recovery;
+    std::vector<std::string> m_log;
+    // Declared last: destroyed first, so no callback reaches the records after they are gone.
+    CModuleSession m_session;
+};
+
+SimulatorOptions Streaming(double fps) {
+    SimulatorOptions options;
+    options.fps = fps;
+    return options;
+}
+
+TEST(ModuleSession, StartHandshakesStreamsTurnsOffAndCloses) {
+    CModuleSimulator sim(Streaming(50));
+    ASSERT_EQ(sim.Start(), "");
+    const std::string port = sim.SlavePath();
+    SessionHarness h;
+    CModuleSession& session = h.Session();
+
+    session.Start("  " + port + "\t");
+    EXPECT_EQ(h.LogCount("[" + port + "] Open OK!\r\n"), 1);
+    EXPECT_EQ(session.PortName(), port);
+    ASSERT_TRUE(
+        h.RunUntil([&] { return session.GetHandshakeState() == HandshakeState::Done; }, 3s));
+    EXPECT_EQ(h.TextCount("M", "Firmware VDM1.3"), 1);
+    EXPECT_EQ(h.Mclk(), "8000");
+    EXPECT_EQ(sim.ReceivedBytes(), "xMK");
+
+    ASSERT_TRUE(h.RunUntil([&] { return h.FrameCount() >= 20; }, 5s)) << h.FrameCount();
+    EXPECT_TRUE(h.AllFramesAreWhole('K'));
+    EXPECT_GT(std::stod(h.Rate()), 10.0);
+
+    session.TurnOff();
+    EXPECT_EQ(sim.ReceivedBytes(), "xMKTx");
+    EXPECT_EQ(session.GetHandshakeState(), HandshakeState::Idle);
+    EXPECT_TRUE(session.IsOpen());
+    const uint64_t sent = sim.FramesSent();
+    h.RunFor(300ms);
+    EXPECT_EQ(sim.FramesSent(), sent);
+
+    // START again on the open port closes and reopens it and streams once more.
+    session.Start(port);
+    EXPECT_EQ(h.LogCount("[" + port + "] Open OK!\r\n"), 2);
+    ASSERT_TRUE(h.RunUntil([&] { return sim.FramesSent() > sent + 5; }, 3s));
+
+    const size_t framesBeforeClose = h.FrameCount();
+    session.Close();
+    EXPECT_FALSE(session.IsOpen());
+    EXPECT_TRUE(h.RunUntil([&] { return sim.ReceivedBytes() == "xMKTxxMKx"; }, 1s))
+        << sim.ReceivedBytes();
+    h.RunFor(100ms);
+    EXPECT_LE(h.FrameCount(), framesBeforeClose + 1);  // at most the one being handled
+    EXPECT_EQ(h.LogCount("[" + port + "]Timeout to Receive M Message.\r\n"), 0);
+}
+
+TEST(ModuleSession, SilentModuleTimesOutAndALateAnswerStillEndsTheHandshake) {
+    SimulatorOptions options = Streaming(20);
+    options.silentOn = "M";
+    CModuleSimulator sim(options);
+    ASSERT_EQ(sim.Start(), "");
+    const std::string port = sim.SlavePath();
+    SessionHarness h;
+    CModuleSession& session = h.Session();
+
+    const auto start = Clock::now();
+    session.Start(port);
+    ASSERT_TRUE(
+        h.RunUntil([&] { return session.GetHandshakeState() == HandshakeState::TimedOut; }, 3s));
+    EXPECT_GE(Clock::now() - start, 950ms);
+    EXPECT_EQ(h.LogCount("[" + port + "]Timeout to Receive M Message.\r\n"), 1);
+    EXPECT_EQ(h.Mclk(), "");
+    // The time-out is only reported: the stream goes on.
+    ASSERT_TRUE(h.RunUntil([&] { return h.FrameCount() >= 3; }, 3s));
+
+    // The module stops and is asked again; its answer arrives long after the time-out.
+    session.SendCommandText("x");
+    h.RunFor(200ms);
+    session.SendCommandText("M");
+    SimulatedModuleState module;
+    const std::string answer = SimulatedInfoReply(module);
+    CModuleSession::OnReceive(&session, static_cast<uint32_t>(answer.size()), 0,
+                              reinterpret_cast<const uint8_t*>(answer.data()));
+    ASSERT_TRUE(
+        h.RunUntil([&] { return session.GetHandshakeState() == HandshakeState::Done; }, 1s));
+    EXPECT_EQ(h.TextCount("M", "Firmware VDM1.3"), 1);
+    EXPECT_EQ(h.Mclk(), "8000");
+    EXPECT_EQ(h.LogCount("[" + port + "]Timeout to Receive M Message.\r\n"), 1);
+}
+
+TEST(ModuleSession, LineErrorDropsTheBatchStopsTheModuleAndAsksAgain) {
+    SimulatorOptions options;
+    options.silentOn = "K";  // no stream of its own: every frame below is one the test feeds
+    CModuleSimulator sim(options);
+    ASSERT_EQ(sim.Start(), "");
+    SessionHarness h;
+    CModuleSession& session = h.Session();
+    session.Start(sim.SlavePath());
+    ASSERT_TRUE(
+        h.RunUntil([&] { return session.GetHandshakeState() == HandshakeState::Done; }, 3s));
+    ASSERT_EQ(sim.ReceivedBytes(), "xMK");
+
+    const std::vector<uint8_t> frame = TaggedFrame(7);
+    CModuleSession::OnReceive(&session, kFrameBlockSize, CE_FRAME, frame.data());
+    EXPECT_EQ(h.FrameCount(), 0u);  // the damaged batch never reached the collector
+    EXPECT_EQ(h.Recovery(), "xK");
+    ASSERT_TRUE(h.RunUntil([&] { return sim.ReceivedBytes() == "xMKxK"; }, 1s))
+        << sim.ReceivedBytes();
+    // The module's answer to the stop has been collected as a reply to `x` (the handshake's was
+    // the first).
+    ASSERT_TRUE(h.RunUntil([&] { return h.TextCount("x") == 2; }, 1s));
+    h.RunFor(200ms);
+    EXPECT_EQ(sim.ReceivedBytes(), "xMKxK");  // one stop, one request, nothing more
+
+    // The stream was asked for again: a clean frame now goes through as a `K` frame.
+    CModuleSession::OnReceive(&session, kFrameBlockSize, 0, frame.data());
+    EXPECT_EQ(h.FrameCount(), 1u);
+    EXPECT_TRUE(h.AllFramesAreWhole('K'));
+    EXPECT_FALSE(h.Rate().empty());  // a new rate meter runs for the new stream
+    session.Close();
+}
+
+TEST(ModuleSession, DeviceLossIsReportedOnceAndStartReopens) {
+    const auto link = std::filesystem::temp_directory_path() /
+                      ("ttyTHERMAL_session_" + std::to_string(::getpid()));
+    SimulatorOptions options = Streaming(50);
+    options.disconnectAfter = 10;
+    options.linkPath = link.string();
+    CModuleSimulator sim(options);
+    ASSERT_EQ(sim.Start(), "");
+    const std::string firstTerminal = sim.SlavePath();
+    SessionHarness h;
+    CModuleSession& session = h.Session();
+    session.Start(link.string());
+    ASSERT_TRUE(h.RunUntil([&] { return h.Losses() > 0; }, 5s));
+    h.RunFor(300ms);
+    EXPECT_EQ(h.Losses(), 1);
+    EXPECT_EQ(h.LogCount("[" + link.string() + "] Device disconnected.\r\n"), 1);
+    EXPECT_TRUE(session.IsOpen());  // until the next START or Close
+
+    ASSERT_TRUE(h.RunUntil([&] { return sim.SlavePath() != firstTerminal; }, 2s));
+    const size_t frames = h.FrameCount();
+    session.Start(link.string());
+    EXPECT_EQ(h.LogCount("[" + link.string() + "] Open OK!\r\n"), 2);
+    EXPECT_TRUE(h.RunUntil([&] { return h.FrameCount() > frames + 3; }, 3s));
+    session.Close();
+}
+
+TEST(ModuleSession, WithoutAnOpenPortNothingIsSent) {
+    const std::string selectInterface = "[COM?] Select a Interface.\r\n";
+    const struct {
+        std::string portText;
+        std::string line;
+    } cases[] = {
+        {" \t ", selectInterface},
+        {"/dev/no-such-port", "[/dev/no-such-port] Unable to open!\r\n"},
+    };
+    for (const auto& c : cases) {
+        SessionHarness h;
+        h.Session().Start(c.portText);
+        EXPECT_EQ(h.Log(), std::vector<std::string>{c.line}) << c.portText;
+        EXPECT_FALSE(h.Session().IsOpen());
+        EXPECT_EQ(h.Session().GetHandshakeState(), HandshakeState::Idle);
+        // A command typed now only says that no port is open.
+        EXPECT_EQ(h.Session().SendCommand("K"), std::nullopt);
+        EXPECT_EQ(h.Log().back(), selectInterface);
+        h.Session().TurnOff();  // nothing to stop
+        h.Session().Close();
+    }
+}
+
+}  // namespace
