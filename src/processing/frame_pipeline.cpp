@@ -35,17 +35,19 @@ struct WorkArea {
 }  // namespace
 
 struct CFramePipeline::State {
-    // Settings: single values any thread may store at any time.
-    std::atomic<int> scalingMode{kScalingAutomatic};
-    std::atomic<float> upperBound{0.0f};
-    std::atomic<float> lowerBound{0.0f};
-    std::atomic<float> centre{0.0f};
+    // Settings any thread may store at any time. Single values are atomics; values that change
+    // together are stored and taken together under one lock, so a frame never sees half of an
+    // update.
     std::atomic<int> mirrorMode{kMirrorNone};
     std::atomic<int> unit{kUnitKelvin};
     std::atomic<int> interpolate{0};
     std::atomic<int> subtractElOffsets{0};
-    std::atomic<int> firstPixel{1};
-    std::atomic<int> pixelCount{kTextFieldCount};
+
+    mutable std::mutex pairLock;  // guards scale, centre, firstPixel and pixelCount
+    ColourScale scale;            // mode with both manual bounds
+    float centre = 0.0f;
+    int firstPixel = 1;
+    int pixelCount = kTextFieldCount;
 
     mutable std::mutex paletteLock;  // guards paletteTable
     uint32_t paletteTable[kPaletteSize] = {};
@@ -83,12 +85,13 @@ void CFramePipeline::State::ColourAndEnlarge(WorkArea& work, char modeLetter) {
         std::lock_guard<std::mutex> lock(paletteLock);
         std::memcpy(work.palette, paletteTable, sizeof work.palette);
     }
-    ColourScale scale;
-    scale.mode = scalingMode.load();
-    scale.upper = upperBound.load();
-    scale.lower = lowerBound.load();
+    ColourScale frameScale;
+    {
+        std::lock_guard<std::mutex> lock(pairLock);
+        frameScale = scale;
+    }
     MapFrameColours(modeLetter, work.frame.values, work.frame.offsets,
-                    subtractElOffsets.load() != 0, scale, work.palette, mirrorMode.load(),
+                    subtractElOffsets.load() != 0, frameScale, work.palette, mirrorMode.load(),
                     work.small, work.minCell, work.maxCell);
     BuildDisplayImage(work.small, interpolate.load() != 0, work.image.data());
 }
@@ -274,23 +277,25 @@ int CFramePipeline::IsElOffsetSubtraction() const {
     return m_state->subtractElOffsets;
 }
 void CFramePipeline::SetAutoScaling() {
-    m_state->scalingMode = kScalingAutomatic;
+    std::lock_guard<std::mutex> lock(m_state->pairLock);
+    m_state->scale.mode = kScalingAutomatic;
 }
 
 void CFramePipeline::SetManualScaling(float upper, float lower, float centre) {
-    m_state->upperBound = upper;
-    m_state->lowerBound = lower;
+    std::lock_guard<std::mutex> lock(m_state->pairLock);
+    m_state->scale = ColourScale{kScalingManual, upper, lower};
     m_state->centre = centre;
-    m_state->scalingMode = kScalingManual;
 }
 
 int CFramePipeline::GetScalingMode() const {
-    return m_state->scalingMode;
+    std::lock_guard<std::mutex> lock(m_state->pairLock);
+    return m_state->scale.mode;
 }
 
 void CFramePipeline::GetManualScaling(float& upper, float& lower, float& centre) const {
-    upper = m_state->upperBound;
-    lower = m_state->lowerBound;
+    std::lock_guard<std::mutex> lock(m_state->pairLock);
+    upper = m_state->scale.upper;
+    lower = m_state->scale.lower;
     centre = m_state->centre;
 }
 
@@ -326,11 +331,13 @@ uint16_t CFramePipeline::GetAmbientCode() const {
 }
 
 void CFramePipeline::SetPixelRange(int first, int count) {
+    std::lock_guard<std::mutex> lock(m_state->pairLock);
     m_state->firstPixel = first;
     m_state->pixelCount = count;
 }
 
 void CFramePipeline::GetPixelRange(int& first, int& count) const {
+    std::lock_guard<std::mutex> lock(m_state->pairLock);
     first = m_state->firstPixel;
     count = m_state->pixelCount;
 }

@@ -5,7 +5,8 @@
 // texts. Producers on any thread queue blocks; a processing thread owned by the pipeline drains
 // the queue and hands each finished frame to one callback, on that thread. Text play-back,
 // `thermal convert` and raw play-back enter synchronously on the caller's thread instead.
-// Settings may change from any thread at any time and are taken by the next frame.
+// Settings may change from any thread at any time and are taken by the next frame; settings set
+// in one call (both manual bounds, the pixel range) are taken together.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -86,7 +87,8 @@ class CFramePipeline {
     // Readings packed into the last frame's header words 0 to 3.
     uint16_t GetVddCode() const;
     uint16_t GetAmbientCode() const;
-    // The pixel range the dialog copies; kept here for the dialog, unused by the processing.
+    // The pixel range the dialog copies, first pixel and count read back together; kept here for
+    // the dialog, unused by the processing.
     void SetPixelRange(int first, int count);
     void GetPixelRange(int& first, int& count) const;
 
