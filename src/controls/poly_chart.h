@@ -1,9 +1,12 @@
 #pragma once
 // CPolyChart: the distribution chart (control 1066): a histogram of the frame's raw values, or
 // the profile of its hottest row, with title, axes, dotted grid and axis labels, over the
-// distribution logo if there is one. The frame-ready presentation hands it a new record per
-// frame, possibly from the processing thread; painting runs on the GUI thread and works on the
-// record it took under the lock, so a record is never freed while a paint reads it.
+// distribution logo if there is one. The frame presentation hands it a new record per frame;
+// painting runs on the GUI thread and works on the record it took under the lock, so a record is
+// never freed while a paint reads it. The viewer calls the setters on the GUI thread only (frames
+// reach it through the presentation mailbox); the lock stays because it costs one uncontended
+// lock per frame and keeps the chart safe for a producer on another thread, a contract its tests
+// hold it to.
 #include <QImage>
 #include <QString>
 #include <QWidget>

@@ -5,11 +5,13 @@
 // the dialog clears that pointer under the lock when the user closes it and then deletes
 // itself, and an update holds the lock while it uses the dialog, so the dialog cannot vanish
 // in the middle of an update. ShowBufferStatus runs on the GUI thread; UpdateBufferStatus may
-// run on any thread.
+// run on any thread. The viewer calls both on the GUI thread only (frames reach it through the
+// presentation mailbox); the any-thread update and the owner's lock stay because they cost one
+// uncontended lock per frame and keep the dialog safe for a producer on another thread, a
+// contract its tests hold it to.
 #include <QDialog>
 #include <QString>
 #include <mutex>
-#include <optional>
 
 class CFillBar;
 class QLabel;
@@ -60,16 +62,10 @@ class CDlgBufStatus : public QDialog {
 
   private:
     void Apply(const StackFill& fill);
-    // Hands a fill to the GUI thread; fills that arrive before it runs replace the waiting one.
-    void PostFill(const StackFill& fill);
-    void ApplyPending();
 
     CDlgBufStatus** m_pOwnerSlot;
     std::mutex* m_pOwnerLock;
     QLabel* m_percentText = nullptr;
     QLabel* m_stackNameText = nullptr;
     CFillBar* m_fillBar = nullptr;
-
-    std::mutex m_pendingLock;  // guards m_pending between the posting and the GUI thread
-    std::optional<StackFill> m_pending;
 };
