@@ -1,16 +1,30 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test. With --asan, builds into build-asan/ with
-# AddressSanitizer and UndefinedBehaviorSanitizer and runs the same tests there.
+# AddressSanitizer and UndefinedBehaviorSanitizer and runs the same tests there. With --tsan,
+# builds the core alone (no Qt, no benchmarks) into build-tsan/ with ThreadSanitizer and runs the
+# tests of its threaded parts: frame pipeline and queue, serial port and reply list against the
+# simulated module, and the module session.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$here/build
 cmake_args=()
-if [ "${1:-}" = "--asan" ]; then
-  build=$here/build-asan
-  cmake_args=(-DTHERMAL_SANITIZE=address -DTHERMAL_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo)
-  export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
-  export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_suppressions=0}
-  export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-fi
+ctest_args=(-j "$(nproc)")
+case "${1:-}" in
+  --asan)
+    build=$here/build-asan
+    cmake_args=(-DTHERMAL_SANITIZE=address -DTHERMAL_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+    export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_suppressions=0}
+    export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+    ;;
+  --tsan)
+    build=$here/build-tsan
+    cmake_args=(-DTHERMAL_SANITIZE=thread -DTHERMAL_BUILD_GUI=OFF -DTHERMAL_BUILD_BENCH=OFF
+                -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+    # One at a time: the session tests time the module's answers, which the sanitizer slows.
+    ctest_args=(-R '^(FramePipeline|FrameQueue|SerialPort|ReplyList|ModuleSimulator|ModuleSession)\.')
+    export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+    ;;
+esac
 BUILD_DIR=$build "$here/scripts/build.sh" "${cmake_args[@]}"
-ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+ctest --test-dir "$build" --output-on-failure "${ctest_args[@]}"

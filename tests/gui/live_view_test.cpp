@@ -1,5 +1,6 @@
 // Frames fed into the main dialog's pipeline: what the window shows for them, and the manual
 // colour scale's readouts and labels.
+// ctest: RUN_SERIAL (it streams from the simulated module and waits on its timing)
 #include <QAbstractButton>
 #include <QSlider>
 #include <QtTest>

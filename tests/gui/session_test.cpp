@@ -1,6 +1,7 @@
 // The live session of the main dialog against the simulated module on a real pseudo-terminal:
 // START, the handshake, frames and the rate readout, TURN OFF, the time-out, a vanishing device,
 // closing while streaming, the port list and --demo --start.
+// ctest: RUN_SERIAL (it times a live session against the simulated module)
 #include <sys/resource.h>
 
 #include <QAbstractButton>
