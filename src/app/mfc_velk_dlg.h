@@ -234,9 +234,9 @@ class CmfcVELKDlg : public QDialog {
     CFramePipeline m_pipeline;
     CStreamRecorder m_recorder;
     CStreamPlayer m_player;
-    // Not read yet: the recording controls set it and the frame path will test it.
+    // Not used yet: recording sets it, and the frame path tests it, once recording exists.
     std::atomic<int> m_isRecording{0};
-    // Not read yet: the play dialog, once play-back has one.
+    // Not used yet: the play dialog, once play-back has one.
     QDialog* m_pPlayDlg = nullptr;
     std::string m_appDir;
     std::atomic<int> m_profileMode{0};
@@ -252,7 +252,7 @@ class CmfcVELKDlg : public QDialog {
     // one frame at a time.
     std::atomic<int> m_startPixel{1};
     std::atomic<int> m_pixelCount{kTextFieldCount};
-    // Not read yet: the recorder keeps every n-th frame ("Every Frame").
+    // Not used yet: the recorder will keep every n-th frame ("Every Frame").
     int m_recordEveryN = 1;
     std::string m_copyText;
     std::mutex m_copyTextLock;  // guards m_copyText

@@ -85,6 +85,7 @@ class CModuleSession {
     // Closes the open port, opens `name` and logs the outcome; on success the handshake begins.
     // Returns 0 or the port's error.
     uint32_t OpenSession(const std::string& name);
+    // Moves the handshake on (TimedOut counts only while it waits for the answer).
     void SetHandshakeState(HandshakeState state);
     HandshakeState GetHandshakeState() const { return m_handshake.State(); }
 
