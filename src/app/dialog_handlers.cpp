@@ -80,6 +80,9 @@ void CmfcVELKDlg::ConnectHandlers() {
     onClick(IDC_OFFSET_ELECTRICAL, &CmfcVELKDlg::OnElectrical);
     onClick(IDC_HIST_MODE, &CmfcVELKDlg::OnHistMode);
     onClick(IDC_OPTIONS, &CmfcVELKDlg::OnOptions);
+    onClick(IDC_SAVE_TO, &CmfcVELKDlg::OnSaveTo);
+    onClick(IDC_REC, &CmfcVELKDlg::OnRec);
+    onClick(IDC_STOP, &CmfcVELKDlg::OnStop);
     ConnectScalingHandlers();
     ConnectSessionHandlers();
 }

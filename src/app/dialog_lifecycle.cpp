@@ -248,7 +248,9 @@ void CmfcVELKDlg::InitMainWindow() {
     for (const auto& [frame, buttonId] : frames) {
         const QRect button = GetDlgItem(buttonId)->geometry();
         frame->setGeometry(button.adjusted(-4, -4, 4, 4));
-        frame->raise();
+        // Behind its button, so a shown frame is a coloured border and the button stays
+        // visible and clickable.
+        frame->stackUnder(GetDlgItem(buttonId));
         frame->hide();
     }
 

@@ -69,6 +69,7 @@ void CmfcVELKDlg::OnFrameReady(void* owner, const char* modeLetter, const std::s
     if (!dlg->m_isPresentationPosted.exchange(true)) {
         dlg->PostToGui([dlg] { dlg->PresentFrame(); });
     }
+    dlg->RecordProcessedFrame(letter, text, raw);
 }
 
 void CmfcVELKDlg::PresentFrame() {
@@ -130,6 +131,9 @@ void CmfcVELKDlg::OnTimer(int id) {
     switch (id) {
         case IDT_HANDSHAKE_TIMEOUT:
             OnHandshakeTimeout();
+            break;
+        case IDT_AVI_FRAME:
+            OnVideoFrameTimer();
             break;
         default:
             break;

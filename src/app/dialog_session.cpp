@@ -142,6 +142,8 @@ void CmfcVELKDlg::WatchDeviceChanges() {
 }
 
 void CmfcVELKDlg::OnStart() {
+    // A recording stopped for lack of space reports again if it stops again.
+    m_isRecordingStopPosted = false;
     m_session.Start(Combo(IDC_COM_PORTS)->currentText().toStdString());
 }
 

@@ -1,5 +1,6 @@
 // thermal-viewer: live view, recording and play-back for the thermopile array module.
 #include <QApplication>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
         case CommandLine::Action::Run:
             break;
     }
+    // A recording that reaches a file size limit must see a failed write it can cut back and
+    // report, not a signal that ends the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("thermal-viewer"));
     CmfcVELKApp thermalApp(commandLine.options);

@@ -105,6 +105,21 @@ class CmfcVELKDlg : public QDialog {
     // The close sequence; runs at most once.
     void RunCloseSequence();
 
+    // Recording (dialog_recording.cpp).
+    // "Save to...": asks for a file and opens it for recording.
+    void OnSaveTo();
+    // The file chosen in "Save to..." with the dialog's filter (1 binary, 2 text, other video):
+    // the filter's extension is added unless the name already ends in it (any case).
+    void SaveTo(std::string path, int filterIndex);
+    void OnRec();
+    // Ends the recording and any play-back.
+    void OnStop();
+    const CStreamRecorder& Recorder() const { return m_recorder; }
+
+    // Play-back (dialog_playback.cpp).
+    // Stops the play-back timers, closes the played file and hides the blue frame.
+    void StopPlayback();
+
     // Manual colour scale (dialog_scaling.cpp).
     // Relabels the scale readouts for temperature (1) or voltage (2); 1 if it changed them.
     int UpdateScaleLabels(int kind);
@@ -216,6 +231,12 @@ class CmfcVELKDlg : public QDialog {
     // Data" and returns it for the log; shows nothing itself. Processing thread, or the GUI
     // thread for play-back.
     std::string ShowSelectedPixels(const std::string& text);
+    // Recording steps: a processed frame into a binary or text recording (processing thread,
+    // or the GUI thread for play-back), the video timer's sample of the last image (GUI
+    // thread), and the reaction to a stopped recording (any thread: posted).
+    void RecordProcessedFrame(char modeLetter, const std::string& text, const uint8_t* raw);
+    void OnVideoFrameTimer();
+    void PostRecordingStopped();
     static void OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
                              const uint8_t* raw, const uint8_t* image, const uint16_t* values);
 
@@ -234,8 +255,9 @@ class CmfcVELKDlg : public QDialog {
     CFramePipeline m_pipeline;
     CStreamRecorder m_recorder;
     CStreamPlayer m_player;
-    // Not used yet: recording sets it, and the frame path tests it, once recording exists.
     std::atomic<int> m_isRecording{0};
+    // A stopped recording's turn-off and log line are queued; later failing frames add nothing.
+    std::atomic<bool> m_isRecordingStopPosted{false};
     // Not used yet: the play dialog, once play-back has one.
     QDialog* m_pPlayDlg = nullptr;
     std::string m_appDir;
@@ -244,16 +266,18 @@ class CmfcVELKDlg : public QDialog {
     std::atomic<int> m_mirrorMode{0};
     std::atomic<int> m_tempUnit{2};
     int m_interpolate = 1;
-    // The last display image, copied on every frame. Not read yet: the video recording samples
-    // it from its timer.
+    // The last display image, copied on every frame; the video recording samples it.
     std::unique_ptr<uint8_t[]> m_pLastImage;
     std::mutex m_lastImageLock;  // guards the bytes of m_pLastImage
+    // The video timer's frame in blue, green, red order; GUI thread only.
+    std::unique_ptr<uint8_t[]> m_pVideoFrame;
     // The last valid pixel range of the log and "Copy Data"; used by the frame-ready callback,
     // one frame at a time.
     std::atomic<int> m_startPixel{1};
     std::atomic<int> m_pixelCount{kTextFieldCount};
-    // Not used yet: the recorder will keep every n-th frame ("Every Frame").
-    int m_recordEveryN = 1;
+    // "Every Frame": every n-th processed frame is recorded. Set on the GUI thread, read on the
+    // processing thread.
+    std::atomic<int> m_recordEveryN{1};
     std::string m_copyText;
     std::mutex m_copyTextLock;  // guards m_copyText
     // The letter of the last data command (`K`, `k`, `t`, `c`). Not read yet: recordings take
