@@ -2,42 +2,11 @@
 
 #include <xvid.h>
 
+#include "recording/xvid_library.h"
+
 namespace {
 
-// The interface version the records below are filled for; the library accepts any 1.x caller.
-constexpr int kXvidInterfaceVersion = XVID_MAKE_VERSION(1, 3, 2);
-static_assert(kXvidInterfaceVersion == 0x00010302);
-
-constexpr unsigned kForcedCpuFlags = XVID_CPU_FORCE | XVID_CPU_MMX | XVID_CPU_SSE2 | XVID_CPU_SSE3;
-static_assert(kForcedCpuFlags == 0x80000109u);
-
 constexpr int kMaxKeyFrameInterval = 150;
-
-// Recordings are encoded with the library restricted to exactly MMX, SSE2 and SSE3, whatever
-// else the processor offers. Forcing an instruction set the processor lacks would crash the
-// encoder, so on such a processor (or another architecture) the library detects what it may use.
-unsigned CpuFlags() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("mmx") && __builtin_cpu_supports("sse2") &&
-        __builtin_cpu_supports("sse3"))
-        return kForcedCpuFlags;
-#endif
-    return 0;
-}
-
-// The library's set-up selects its routines for the processor in process-wide tables, so it runs
-// once per process: repeating it would rewrite the tables under an encoder at work elsewhere.
-int InitXvidOnce() {
-    static const int result = [] {
-        xvid_gbl_init_t init{};
-        init.version = kXvidInterfaceVersion;
-        init.cpu_flags = CpuFlags();
-        init.debug = 0;
-        return xvid_global(nullptr, XVID_GBL_INIT, &init, nullptr);
-    }();
-    return result;
-}
 
 }  // namespace
 
@@ -48,7 +17,7 @@ CLib_XvidEncoder::~CLib_XvidEncoder() {
 int CLib_XvidEncoder::InitLibrary() {
     if (m_isLibraryReady)
         return 1;
-    if (InitXvidOnce() != 0)
+    if (InitXvidLibrary() != 0)
         return -1;
     m_isLibraryReady = 1;
     return 1;
