@@ -80,12 +80,13 @@ void CAviReader::Close() {
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    m_frames = {};
+    m_problems.clear();
 }
 
 bool CAviReader::Fail(std::string text) {
     m_errorText = std::move(text);
     Close();
-    m_frames.clear();
     return false;
 }
 

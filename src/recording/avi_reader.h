@@ -59,6 +59,7 @@ class CAviReader {
     // AVI file (no RIFF 'AVI ' header)", "'/a/b.avi' has no video stream"). A file that opens
     // may still hold no frames; Problems() then says why.
     bool Open(const std::string& path);
+    // Closes the file and forgets its frames and problems.
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
     const std::string& Path() const { return m_path; }
