@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "aviplayer/picture_view.h"
 
@@ -59,7 +60,13 @@ CAviPlayerWindow::CAviPlayerWindow(QWidget* parent) : QWidget(parent) {
                                tr("Save the shown frame as a PNG image (Ctrl+S)"));
     m_pFrameLabel = new QLabel(this);
     m_pFrameLabel->setObjectName(QStringLiteral("frameLabel"));
-    m_pFrameLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A plain label of fixed width, wide enough for any frame number and time, so that the text
+    // changing with every frame neither lays the window out again nor builds a text document.
+    m_pFrameLabel->setFixedWidth(
+        m_pFrameLabel->fontMetrics().horizontalAdvance(
+            tr("Frame %1 / %1   %2 / %2")
+                .arg(QStringLiteral("888888"), QStringLiteral("888:88.888"))) +
+        8);
     m_pStatusLabel = new QLabel(this);
     m_pStatusLabel->setObjectName(QStringLiteral("statusLabel"));
     m_pStatusLabel->setWordWrap(true);
@@ -69,7 +76,8 @@ CAviPlayerWindow::CAviPlayerWindow(QWidget* parent) : QWidget(parent) {
     controls->addWidget(m_pPlayButton);
     controls->addWidget(m_pForwardButton);
     controls->addSpacing(12);
-    controls->addWidget(m_pFrameLabel, 1);
+    controls->addWidget(m_pFrameLabel);
+    controls->addStretch(1);
     controls->addWidget(m_pOpenButton);
     controls->addWidget(m_pSaveButton);
     auto* layout = new QVBoxLayout(this);
@@ -102,7 +110,7 @@ bool CAviPlayerWindow::OpenFile(const QString& path) {
     Pause();
     m_path = path;
     setWindowTitle(QStringLiteral("%1 - VELKAviPlayer").arg(QFileInfo(path).fileName()));
-    m_pView->SetPicture(QImage());
+    m_pView->Clear();
     m_pStatusLabel->setToolTip(QString());
     if (!m_stream.Open(path.toStdString())) {
         m_summary = QString::fromStdString(m_stream.ErrorText());
@@ -157,9 +165,7 @@ void CAviPlayerWindow::ShowFrame(int n) {
     const bool shown = m_stream.ShowFrame(n);
     const CAviReader& reader = m_stream.Reader();
     if (m_stream.PictureFrame() >= 0) {
-        // The picture shares the stream's buffer, which stays in place while the file is open.
-        m_pView->SetPicture(QImage(m_stream.Picture().data(), reader.Width(), reader.Height(),
-                                   reader.Width() * 3, QImage::Format_BGR888));
+        m_pView->SetPicture(m_stream.Picture().data(), reader.Width(), reader.Height());
     }
     if (!shown) {
         m_pStatusLabel->setText(QString::fromStdString(m_stream.ErrorText()));
@@ -230,6 +236,12 @@ void CAviPlayerWindow::OnFrameDue() {
         static_cast<int>(static_cast<double>(m_playClock.elapsed()) * m_framesPerSecond / 1000.0);
     const int due = std::clamp(m_playFirstFrame + elapsedFrames, CurrentFrame() + 1, LastFrame());
     ShowFrame(due);
+    if (m_printFrameTimes) {
+        const double dueMs = (due - m_playFirstFrame) * 1000.0 / m_framesPerSecond;
+        std::printf("frame=%d late_ms=%.1f\n", due,
+                    static_cast<double>(m_playClock.nsecsElapsed()) / 1e6 - dueMs);
+        std::fflush(stdout);
+    }
     if (CurrentFrame() != due)
         Pause();  // the frame could not be decoded; the status line says why
     else

@@ -41,6 +41,10 @@ class CAviPlayerWindow : public QWidget {
     // The status line: what the file is, where a damaged file ends, or what went wrong.
     QString StatusText() const;
 
+    // While playing, print one line per frame shown to standard output: "frame=N late_ms=X",
+    // how long after its due time it was shown (for the benchmark).
+    void SetPrintFrameTimes(bool print) { m_printFrameTimes = print; }
+
     // Writes the shown frame as a PNG image at `path` (through a temporary file, so that a
     // failure leaves no half-written image). False with `*error` set when there is no frame or
     // the file cannot be written.
@@ -69,6 +73,7 @@ class CAviPlayerWindow : public QWidget {
     int m_playFirstFrame = 0;
     QElapsedTimer m_playClock;
     QTimer m_frameTimer;
+    bool m_printFrameTimes = false;
 
     CPictureView* m_pView;
     QSlider* m_pSlider;

@@ -10,7 +10,7 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: VELKAviPlayer [FILE.avi]\n"
+    "Usage: VELKAviPlayer [--play] [--stats] [FILE.avi]\n"
     "\n"
     "Plays an AVI video with one MPEG-4 part 2 video stream (the video recordings of\n"
     "thermal-viewer, Xvid and DivX 4 and 5 files) at its frame rate. Without FILE, asks for one.\n"
@@ -21,6 +21,8 @@ constexpr char kUsage[] =
     "\n"
     "Options:\n"
     "  -h, --help  show this help and exit\n"
+    "  --play      start playing at once\n"
+    "  --stats     while playing, print each frame shown and how late it was\n"
     "  --          take the next argument as the file, even if it starts with '-'\n";
 
 int UsageError(const std::string& text) {
@@ -33,12 +35,22 @@ int UsageError(const std::string& text) {
 int main(int argc, char** argv) {
     // The command line is read before Qt starts, so that --help works without a display.
     std::string path;
+    bool play = false;
+    bool stats = false;
     bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (!optionsEnd && (arg == "-h" || arg == "--help")) {
             std::fputs(kUsage, stdout);
             return 0;
+        }
+        if (!optionsEnd && arg == "--play") {
+            play = true;
+            continue;
+        }
+        if (!optionsEnd && arg == "--stats") {
+            stats = true;
+            continue;
         }
         if (!optionsEnd && arg == "--") {
             optionsEnd = true;
@@ -54,6 +66,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VELKAviPlayer"));
     CAviPlayerWindow window;
+    window.SetPrintFrameTimes(stats);
     QString file = QString::fromLocal8Bit(path.c_str());
     if (file.isEmpty()) {
         file = QFileDialog::getOpenFileName(nullptr, QObject::tr("Open video"), QString(),
@@ -65,5 +78,7 @@ int main(int argc, char** argv) {
     if (!window.OpenFile(file))
         std::fprintf(stderr, "VELKAviPlayer: %s\n", window.StatusText().toLocal8Bit().constData());
     window.show();
+    if (play)
+        window.Play();
     return QApplication::exec();
 }

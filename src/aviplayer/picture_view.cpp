@@ -14,8 +14,23 @@ CPictureView::CPictureView(QWidget* parent) : QWidget(parent) {
     setMinimumSize(160, 120);
 }
 
-void CPictureView::SetPicture(const QImage& picture) {
-    m_picture = picture;
+void CPictureView::SetPicture(const uint8_t* bgr, int width, int height) {
+    if (m_picture.width() != width || m_picture.height() != height) {
+        m_picture = QImage(width, height, QImage::Format_RGB32);
+        updateGeometry();
+    }
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(m_picture.scanLine(y));
+        const uint8_t* in = bgr + static_cast<std::ptrdiff_t>(y) * width * 3;
+        for (int x = 0; x < width; ++x, in += 3) {
+            line[x] = qRgb(in[2], in[1], in[0]);
+        }
+    }
+    update();
+}
+
+void CPictureView::Clear() {
+    m_picture = QImage();
     update();
 }
 

@@ -4,6 +4,7 @@
 // sharp), on black. GUI thread only.
 #include <QImage>
 #include <QWidget>
+#include <cstdint>
 
 class CPictureView : public QWidget {
     Q_OBJECT
@@ -11,9 +12,12 @@ class CPictureView : public QWidget {
   public:
     explicit CPictureView(QWidget* parent = nullptr);
 
-    // Shows `picture` from the next paint on. The image may share its pixels with the decoder's
-    // buffer: it is only read while painting, on this thread, between two decodes.
-    void SetPicture(const QImage& picture);
+    // Shows a picture of width x height pixels, 3 bytes each in blue, green, red order, rows top
+    // to bottom, from the next paint on. The pixels are copied into an image of the layout the
+    // painter scales fastest (32 bits per pixel), reused from frame to frame.
+    void SetPicture(const uint8_t* bgr, int width, int height);
+    // Shows nothing.
+    void Clear();
     const QImage& Picture() const { return m_picture; }
 
     // The picture enlarged by a whole factor to at least 640 pixels wide.
@@ -23,5 +27,5 @@ class CPictureView : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    QImage m_picture;
+    QImage m_picture;  // Format_RGB32; null while nothing is shown
 };

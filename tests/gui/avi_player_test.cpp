@@ -237,7 +237,8 @@ void AviPlayerTest::commandLine_data() {
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("stdoutHas");
     QTest::addColumn<QString>("stderrIs");
-    QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: VELKAviPlayer [FILE.avi]"
+    QTest::newRow("help") << QStringList{"--help"} << 0
+                          << "Usage: VELKAviPlayer [--play] [--stats] [FILE.avi]"
                           << "";
     QTest::newRow("two files") << QStringList{"a.avi", "b.avi"} << 2 << ""
                                << "VELKAviPlayer: one video at a time: 'b.avi' is one too many "
