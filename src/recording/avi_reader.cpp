@@ -91,7 +91,8 @@ bool CAviReader::Fail(std::string text) {
 }
 
 void CAviReader::Problem(AviProblemKind kind, uint64_t at, int64_t frame, std::string text) {
-    m_problems.push_back({kind, at, frame, std::move(text)});
+    // A header field the file is cut off before is missing where the file ends.
+    m_problems.push_back({kind, std::min(at, m_fileBytes), frame, std::move(text)});
 }
 
 const AviProblem* CAviReader::FramesEnd() const {
