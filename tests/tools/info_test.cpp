@@ -12,6 +12,7 @@
 
 #include "frame/frame_block.h"
 #include "recording/recording_files.h"
+#include "video/avi_test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -70,6 +71,7 @@ struct Case {
     std::string bytes;
     int status;
     std::vector<std::string> lines;  // each must appear in the report
+    std::string options = "";
 };
 
 void ExpectReport(const ToolRun& run, const Case& c) {
@@ -230,17 +232,87 @@ TEST_F(InfoTest, RawFrameFiles) {
     }
 }
 
+std::string Le32Bytes(uint32_t value) {
+    return {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
+            static_cast<char>(value >> 24)};
+}
+
+// Video recordings of our writer: 200 frames at 20 fps with key frames 0 and 150. Positions in
+// the expected lines come from a reading of the file format independent of the reader.
+TEST_F(InfoTest, VideoRecordings) {
+    const video_test::Recording& recording = video_test::TwoHundredFrameRecording();
+    const video_test::ParsedAvi avi = video_test::ParseAvi(recording.file);
+    ASSERT_EQ(avi.problem, "");
+    ASSERT_EQ(avi.frames.size(), 200u);
+    const std::string whole(avi.bytes.begin(), avi.bytes.end());
+    const auto chunkAt = [&](int n) { return avi.movieCode + avi.frames[n].offset; };
+
+    // Ten bytes into frame 120, as a recording ends when the program is killed mid-write.
+    const std::string cut = whole.substr(0, chunkAt(120) + 8 + 10);
+    std::string counted = whole;
+    counted.replace(avi.avih + 16, 4, Le32Bytes(150));
+    // A stream format stating a smaller picture than the frames hold: no frame decodes.
+    std::string resized = whole;
+    resized.replace(avi.strf + 4, 8, Le32Bytes(160) + Le32Bytes(120));
+
+    const Case cases[] = {
+        {"clean.avi",
+         whole,
+         0,
+         {"  type: video (AVI)\n", "  codec: XVID (stream handler 'xvid'), MPEG-4 part 2\n",
+          "  frame size: 320 x 310 pixels\n", "  frame rate: 20 fps\n",
+          "  frames: 200 whole frames, numbered 0 to 199 as the video player numbers them\n",
+          "  key frames: 2\n", "  duration: 10.00 s at 20 fps\n", "  problems: none\n"}},
+        {"decoded.avi", whole, 0, {"  decoding: every frame decodes\n"}, "--decode "},
+        {"cut.avi",
+         cut,
+         1,
+         {"  frames: 120 whole frames, numbered 0 to 119", "  key frames: 1\n",
+          "  duration: 6.00 s at 20 fps\n",
+          "    byte " + std::to_string(chunkAt(120)) +
+              ", frame 120: the file ends inside the frame (10 of its " +
+              std::to_string(avi.frames[120].size) + " bytes are there)\n",
+          "the main header gives 200 frames, the file holds 120 whole frames\n"}},
+        {"counted.avi",
+         counted,
+         1,
+         {"  frames: 200 whole frames", "  problems: 1\n",
+          "    byte " + std::to_string(avi.avih + 16) +
+              ": the main header gives 150 frames, the file holds 200 whole frames\n"}},
+        {"resized.avi",
+         resized,
+         1,
+         {"  frame size: 160 x 120 pixels\n", "  decoding: 0 of 200 frames decode\n",
+          "  problems: 2\n",
+          "    byte " + std::to_string(chunkAt(0)) +
+              ", frame 0: the frame does not decode: the video's pictures are 320 x 310 pixels, "
+              "the file states 160 x 120; frames 1 to 149 build on it\n",
+          "    byte " + std::to_string(chunkAt(150)) + ", frame 150: the frame does not decode"},
+         "--decode "},
+    };
+    for (const Case& c : cases) {
+        ExpectReport(Info(c.options + Write(c.name, c.bytes)), c);
+    }
+}
+
 TEST_F(InfoTest, FilesThatCannotBeReadGiveOneLineAndStatusTwo) {
     const std::string good = Write("good.bds", BinaryStreamRecord('K', kWarm));
     fs::create_directory(m_dir.path() / "folder.bds");
+    std::mt19937 rng(3);
+    std::string noise(4000, '\0');
+    for (char& byte : noise) {
+        byte = static_cast<char>(rng());
+    }
     const struct {
         std::string arguments;
         const char* error;
     } cases[] = {
         {(m_dir.path() / "missing.bds").string(), "No such file or directory"},
         {(m_dir.path() / "folder.bds").string(), "it is a directory"},
-        {Write("rec.dat", "x"), "unknown file type (expected .bds, .txt or .bin)"},
-        {Write("movie.avi", "RIFF"), "video files (.avi) are not inspected"},
+        {Write("rec.dat", "x"), "unknown file type (expected .bds, .txt, .bin or .avi)"},
+        {Write("movie.avi", "RIFF"), "is not an AVI file (no RIFF 'AVI ' header)"},
+        {Write("noise.avi", noise), "is not an AVI file"},
+        {Write("empty.avi", ""), "empty.avi' is empty"},
         {"", "missing FILE"},
         {"--bogus " + good, "unknown option '--bogus'"},
         {"--max-problems 0 " + good, "--max-problems takes a number"},
@@ -290,6 +362,7 @@ TEST_F(InfoTest, HelpListsTheCommandAndItsOptions) {
     const ToolRun help = Info("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--max-problems N"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("--decode"), std::string::npos) << help.out;
     EXPECT_NE(help.out.find("(default\n                     10)"), std::string::npos);
 }
 

@@ -1,12 +1,12 @@
 // `thermal info FILE...`: reads recordings from start to end the way play-back reads them and
 // says what they hold (type, frames, data mode, offsets, value range, duration) and what is
 // wrong with them, each problem with its byte offset and frame number. Files are streamed
-// record by record, so memory stays the same whatever their size.
+// record by record, so memory stays the same whatever their size. Video recordings are
+// inspected by info_video.cpp.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -21,6 +21,8 @@
 #include "frame/conversion.h"
 #include "frame/frame_block.h"
 #include "frame/text_frame.h"
+#include "info_problem_list.h"
+#include "info_video.h"
 #include "recording/playback_rules.h"
 #include "recording/read_only_file.h"
 #include "recording/stream_player.h"
@@ -37,93 +39,23 @@ constexpr char kUsage[] =
     "largest pixel value (in the file's unit, volts for voltage frames), the duration, and every\n"
     "problem found with its byte offset and frame number.\n"
     "\n"
+    "For video recordings (.avi) it prints the codec, the frame size, the frame rate, the number\n"
+    "of whole frames and of key frames, the duration at the file's frame rate, and where the\n"
+    "index or the headers' frame counts disagree with the frames and where the file stops being\n"
+    "whole. Video frames are numbered from 0, as the video player numbers them.\n"
+    "\n"
     "Options:\n"
+    "  --decode           also decode every frame of a video and list those that do not decode\n"
+    "                     (default off: it takes about a millisecond a frame)\n"
     "  --max-problems N   list at most N problems of each kind per file, 1..1000000 (default\n"
     "                     10); the rest are counted\n"
     "  -h, --help         show this help\n"
     "\n"
     "Exit status: 0 every file is clean, 1 problems were found, 2 a file cannot be read\n"
-    "(missing, a directory, an unknown type, a read error) or the command line is wrong.\n";
+    "(missing, a directory, an unknown type, not an AVI file, a read error) or the command line\n"
+    "is wrong.\n";
 
 constexpr int kDefaultMaxProblems = 10;
-
-enum ProblemKind {
-    kShortEnd,
-    kBadHeader,
-    kNoMarker,
-    kNotParsed,
-    kLineEnds,
-    kNoFrames,
-    kProblemKindCount
-};
-constexpr const char* kProblemKindNames[kProblemKindCount] = {
-    "short ends",
-    "bad record headers",
-    "frame blocks without the frame marker",
-    "frames that do not parse",
-    "line end problems",
-    "empty files"};
-
-// The problems of one file: all counted, the first few of each kind kept with their positions.
-class ProblemList {
-  public:
-    explicit ProblemList(std::size_t limit) : m_limit(limit) {}
-
-    void Add(ProblemKind kind, uint64_t byte, uint64_t frame, std::string text) {
-        ++m_counts[kind];
-        if (m_kept[kind] < m_limit) {
-            ++m_kept[kind];
-            m_entries.push_back({byte, frame, std::move(text)});
-        }
-    }
-
-    uint64_t Total() const {
-        uint64_t total = 0;
-        for (const uint64_t count : m_counts) {
-            total += count;
-        }
-        return total;
-    }
-
-    void Print() {
-        const uint64_t total = Total();
-        if (total == 0) {
-            std::printf("  problems: none\n");
-            return;
-        }
-        std::printf("  problems: %llu\n", static_cast<unsigned long long>(total));
-        std::stable_sort(m_entries.begin(), m_entries.end(),
-                         [](const Entry& a, const Entry& b) { return a.byte < b.byte; });
-        for (const Entry& entry : m_entries) {
-            if (entry.frame == 0) {
-                std::printf("    byte %llu: %s\n", static_cast<unsigned long long>(entry.byte),
-                            entry.text.c_str());
-            } else {
-                std::printf("    byte %llu, frame %llu: %s\n",
-                            static_cast<unsigned long long>(entry.byte),
-                            static_cast<unsigned long long>(entry.frame), entry.text.c_str());
-            }
-        }
-        for (int kind = 0; kind < kProblemKindCount; ++kind) {
-            if (m_counts[kind] > m_kept[kind]) {
-                std::printf("    ... and %llu more %s\n",
-                            static_cast<unsigned long long>(m_counts[kind] - m_kept[kind]),
-                            kProblemKindNames[kind]);
-            }
-        }
-    }
-
-  private:
-    struct Entry {
-        uint64_t byte;
-        uint64_t frame;  // 1-based; 0 when the problem is not in a frame
-        std::string text;
-    };
-    std::size_t m_limit;
-    std::array<uint64_t, kProblemKindCount> m_counts{};
-    std::array<uint64_t, kProblemKindCount> m_kept{};
-    std::vector<Entry> m_entries;
-};
 
 // How the values of one data mode are shown.
 enum class ValueKind { kTemperature, kVoltage, kRaw };
@@ -351,7 +283,7 @@ int ScanRecords(const std::string& path, int playType, FileReport& report) {
                                     std::to_string(rest) + " bytes, where the viewer stops");
         }
     } else if (count == 0) {
-        report.problems.Add(kNoFrames, 0, 0, "the file is empty: there is nothing to play");
+        report.problems.Add(kNoFrames, 0, kNoFrame, "the file is empty: there is nothing to play");
     }
     return 0;
 }
@@ -534,7 +466,7 @@ int ScanTextStream(const std::string& path, FileReport& report) {
         report.problems.Add(kLineEnds, tally->firstByte, tally->firstFrame, text);
     }
     if (report.frames == 0 && report.problems.Total() == 0) {
-        report.problems.Add(kNoFrames, 0, 0, "the file is empty: there is nothing to play");
+        report.problems.Add(kNoFrames, 0, kNoFrame, "the file is empty: there is nothing to play");
     }
     if (report.readable == 0) {
         report.offsets = "unknown (no readable frame)";
@@ -550,8 +482,8 @@ int ScanTextStream(const std::string& path, FileReport& report) {
 }
 
 // Inspects one file and prints its report, after a blank line when `separate`; returns its
-// status.
-int InfoOfFile(const std::string& path, std::size_t maxProblems, bool separate) {
+// status. `decode` decodes the frames of a video.
+int InfoOfFile(const std::string& path, std::size_t maxProblems, bool decode, bool separate) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
         return CannotRead(path, std::strerror(errno));
@@ -564,10 +496,10 @@ int InfoOfFile(const std::string& path, std::size_t maxProblems, bool separate) 
     }
     const int kind = PlayFileKindOf(path);
     if (kind == kPlayVideo) {
-        return CannotRead(path, "video files (.avi) are not inspected by this command");
+        return InspectVideo(path, maxProblems, decode, separate);
     }
     if (kind == kPlayUnknownFile) {
-        return CannotRead(path, "unknown file type (expected .bds, .txt or .bin)");
+        return CannotRead(path, "unknown file type (expected .bds, .txt, .bin or .avi)");
     }
     FileReport report(maxProblems);
     int result = 0;
@@ -610,6 +542,7 @@ int UsageError(const std::string& message) {
 int RunInfo(int argc, char** argv) {
     std::vector<std::string> paths;
     std::size_t maxProblems = kDefaultMaxProblems;
+    bool decode = false;
     bool optionsEnded = false;
     for (int i = 0; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -620,6 +553,8 @@ int RunInfo(int argc, char** argv) {
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (arg == "--decode") {
+            decode = true;
         } else if (arg == "--max-problems") {
             const std::string_view value = i + 1 < argc ? argv[++i] : "";
             int number = 0;
@@ -639,7 +574,7 @@ int RunInfo(int argc, char** argv) {
     int status = 0;
     bool printed = false;
     for (const std::string& path : paths) {
-        const int fileStatus = InfoOfFile(path, maxProblems, printed);
+        const int fileStatus = InfoOfFile(path, maxProblems, decode, printed);
         printed = printed || fileStatus != 2;
         status = std::max(status, fileStatus);
     }
