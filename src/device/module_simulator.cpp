@@ -111,11 +111,17 @@ void CModuleSimulator::Stop() {
     m_hThread.reset();
     ::close(m_hStopEvent);
     m_hStopEvent = -1;
-    m_line.reset();
+    // Another simulator started with the same link may have taken it over since: the link goes
+    // only while it still names our terminal, which stays open (and its name ours) until here.
     if (!m_options.linkPath.empty()) {
         std::error_code error;
-        std::filesystem::remove(m_options.linkPath, error);
+        const std::filesystem::path target =
+            std::filesystem::read_symlink(m_options.linkPath, error);
+        if (!error && target == SlavePath()) {
+            std::filesystem::remove(m_options.linkPath, error);
+        }
     }
+    m_line.reset();
 }
 
 std::string CModuleSimulator::SlavePath() const {

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -142,6 +144,24 @@ TEST(ModuleSimulator, SilentLetterGetsNoAnswer) {
     EXPECT_TRUE(client.Read(1, 300ms).empty());
     client.Send('b');
     EXPECT_EQ(client.Read(14, 300ms), "VDD: 3300 mV\r\n");
+}
+
+TEST(ModuleSimulator, StoppingLeavesALinkThatANewerSimulatorTookOver) {
+    char pattern[] = "/tmp/thermal-link-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::filesystem::path dir = pattern;
+    SimulatorOptions options;
+    options.linkPath = (dir / "tty").string();
+    auto older = std::make_unique<CModuleSimulator>(options);
+    ASSERT_EQ(older->Start(), "");
+    CModuleSimulator newer(options);
+    ASSERT_EQ(newer.Start(), "");
+    older.reset();
+    std::error_code error;
+    EXPECT_EQ(std::filesystem::read_symlink(options.linkPath, error).string(), newer.SlavePath());
+    newer.Stop();
+    EXPECT_FALSE(std::filesystem::is_symlink(options.linkPath, error));
+    std::filesystem::remove_all(dir, error);
 }
 
 TEST(ModuleSimulator, GarbageAndDropsCostFramesButTheCollectorRecovers) {
