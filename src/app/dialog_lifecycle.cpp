@@ -21,6 +21,7 @@
 
 #include "app/frame_presentation.h"
 #include "app/mfc_velk_dlg.h"
+#include "app/port_combo.h"
 #include "controls/color_gradient.h"
 #include "controls/color_static.h"
 #include "controls/dx_static.h"
@@ -30,6 +31,7 @@
 #include "frame/conversion.h"
 #include "frame/text_frame.h"
 #include "platform/program_files.h"
+#include "res/app_resources.h"
 #include "res/dialog_builder.h"
 #include "res/resource.h"
 
@@ -84,6 +86,7 @@ void CmfcVELKDlg::LoadIcon() {
         QPixmap pixmap;
         m_hIcon = new QIcon(pixmap.load(FromUtf8(*path)) ? QIcon(pixmap.scaled(32, 32)) : QIcon());
     } else {
+        InitAppResources();
         m_hIcon = new QIcon(QStringLiteral(":/res/app_icon.png"));
     }
 }
@@ -214,10 +217,7 @@ void CmfcVELKDlg::InitMainWindow() {
         m_copyText.clear();
     }
 
-    for (const std::string& port : EnumerateComPorts()) {
-        ComboAddString(Combo(IDC_COM_PORTS), FromUtf8(port));
-    }
-    Combo(IDC_COM_PORTS)->setCurrentIndex(-1);
+    FillPortCombo(Combo(IDC_COM_PORTS), EnumerateComPorts());
 
     ConnectSession();
 

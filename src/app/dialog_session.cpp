@@ -8,13 +8,13 @@
 #include <QTimer>
 
 #include "app/mfc_velk_dlg.h"
+#include "app/port_combo.h"
 #include "controls/spin_button.h"
 #include "device/command_list.h"
 #include "device/dev_watcher.h"
 #include "device/module_simulator.h"
 #include "device/port_enumerator.h"
 #include "device/tty_monitor.h"
-#include "res/dialog_builder.h"
 #include "res/resource.h"
 
 namespace {
@@ -81,7 +81,7 @@ void CmfcVELKDlg::ConnectSessionHandlers() {
     if (!chosen.empty()) {
         FillComPortList();
         QComboBox* ports = Combo(IDC_COM_PORTS);
-        const int index = ports->findText(QString::fromStdString(chosen));
+        const int index = FindPortIndex(ports, chosen);
         if (index < 0) {
             AppendLog("[" + chosen + "] Unable to open!\r\n");
         }
@@ -105,12 +105,7 @@ std::vector<std::string> CmfcVELKDlg::EnumerateComPorts() {
 }
 
 void CmfcVELKDlg::FillComPortList() {
-    QComboBox* ports = Combo(IDC_COM_PORTS);
-    ports->clear();
-    for (const std::string& name : EnumerateComPorts()) {
-        ComboAddString(ports, QString::fromStdString(name));
-    }
-    ports->setCurrentIndex(-1);
+    FillPortCombo(Combo(IDC_COM_PORTS), EnumerateComPorts());
 }
 
 void CmfcVELKDlg::ReloadComPorts() {
@@ -144,7 +139,7 @@ void CmfcVELKDlg::WatchDeviceChanges() {
 void CmfcVELKDlg::OnStart() {
     // A recording stopped for lack of space reports again if it stops again.
     m_isRecordingStopPosted = false;
-    m_session.Start(Combo(IDC_COM_PORTS)->currentText().toStdString());
+    m_session.Start(SelectedPortPath(Combo(IDC_COM_PORTS)));
 }
 
 void CmfcVELKDlg::SetHandshakeState(::HandshakeState state) {

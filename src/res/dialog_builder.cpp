@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QFontMetricsF>
 #include <QLabel>
 #include <QLineEdit>
@@ -62,6 +63,10 @@ QWidget* CreateStandardControl(const DlgControl& control, QWidget* parent) {
         case DlgClass::Combo: {
             auto* combo = new QComboBox(parent);
             combo->setEditable((control.style & kDropDown) != 0);
+            // The default completion ignores case, so a typed "k" would become an entry that
+            // starts with "K": the module's letters differ by case, so completion must not.
+            if (QCompleter* completer = combo->completer())
+                completer->setCaseSensitivity(Qt::CaseSensitive);
             combo->setInsertPolicy(QComboBox::NoInsert);
             combo->setProperty(kSortedProperty, (control.style & kSorted) != 0);
             return combo;

@@ -1,5 +1,6 @@
 // The main dialog's start-up state, caption, log box, key filter and close sequence.
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -8,11 +9,16 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QtTest>
+#include <algorithm>
+#include <optional>
 #include <thread>
 
+#include "app/port_combo.h"
 #include "controls/color_gradient.h"
 #include "controls/color_static.h"
 #include "controls/spin_button.h"
+#include "device/command_list.h"
+#include "dialogs/about_dlg.h"
 #include "gui/gui_test_support.h"
 #include "res/dialog_template.h"
 #include "res/resource.h"
@@ -58,6 +64,9 @@ class MainDialogTest : public QObject {
     void logBoxStartsAfreshAfterFiveLines();
     void logMessagesFromWorkerThreadsArrivePosted();
     void escapeAndEnterDoNothing();
+    void typedCommandLetterIsTheOneSent_data();
+    void typedCommandLetterIsTheOneSent();
+    void portListShowsDeviceNamesWithTheirPaths();
     void secondCloseDuringSequenceIsIgnored();
     void closeEndsPromptlyWithoutDevice();
     void stackEditIsLimitedTo300();
@@ -177,6 +186,12 @@ void MainDialogTest::initialStatesAfterStartUp() {
     QCOMPARE(pane1->text(), QString());
     QCOMPARE(pane0->width(), dlg->width() - 200);
     QVERIFY(!dlg->windowIcon().isNull());
+    // Without "AppIcon.ico" the built-in icon shows, in the window and in the about box.
+    QVERIFY(!dlg->windowIcon().pixmap(32, 32).isNull());
+    CAboutDlg about(dlg.get(), dlg->windowIcon());
+    const QList<QLabel*> labels = about.findChildren<QLabel*>();
+    QVERIFY(std::any_of(labels.begin(), labels.end(),
+                        [](const QLabel* label) { return !label->pixmap().isNull(); }));
 }
 
 void MainDialogTest::redAndBlueFramesSurroundRecAndPlay() {
@@ -377,6 +392,96 @@ void MainDialogTest::commandListFromFileInAnyCase() {
     QCOMPARE(commands->count(), 2);
     QCOMPARE(commands->itemText(0), QStringLiteral("K start"));
     QCOMPARE(commands->itemText(1), QStringLiteral("x stop"));
+}
+
+void MainDialogTest::typedCommandLetterIsTheOneSent_data() {
+    QTest::addColumn<QByteArray>("cmdList");  // empty: no file, the built-in entries
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("k is not K") << QByteArray() << "k"
+                                << "k (Single Temperature data)";
+    QTest::newRow("K") << QByteArray() << "K"
+                       << "K (Continuous Temperature data)";
+    QTest::newRow("T is not t") << QByteArray() << "T"
+                                << "T";
+    QTest::newRow("C is not c") << QByteArray() << "C"
+                                << "C";
+    QTest::newRow("file: k is not K") << QByteArray("K start\r\nx stop\r\n") << "k"
+                                      << "k";
+    QTest::newRow("file: X is not x") << QByteArray("K start\r\nx stop\r\n") << "X"
+                                      << "X";
+    QTest::newRow("file: x") << QByteArray("K start\r\nx stop\r\n") << "x"
+                             << "x stop";
+}
+
+void MainDialogTest::typedCommandLetterIsTheOneSent() {
+    QFETCH(QByteArray, cmdList);
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    QTemporaryDir dir;
+    if (!cmdList.isEmpty())
+        WriteFile(dir, QStringLiteral("CmdList.TXT"), cmdList);
+    auto dlg = MakeDialog(dir);
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    auto* commands = static_cast<QComboBox*>(dlg->GetDlgItem(IDC_COMMANDS));
+    commands->setFocus();
+    QTest::keyClicks(commands->lineEdit(), typed);
+    QCOMPARE(commands->currentText(), shown);
+    // Send writes the first character of the box's text.
+    QCOMPARE(CommandByteFromText(commands->currentText().toStdString()),
+             std::optional<uint8_t>(static_cast<uint8_t>(typed.at(0).toLatin1())));
+    dlg->close();
+}
+
+void MainDialogTest::portListShowsDeviceNamesWithTheirPaths() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    auto* ports = static_cast<QComboBox*>(dlg->GetDlgItem(IDC_COM_PORTS));
+    const QRect box = ports->geometry();
+    const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    FillPortCombo(ports, {"/dev/ttyUSB1", "/dev/ttyUSB0", byId, "/tmp/sim/tty", "/dev/pts/7",
+                          "/dev/ttyTHERMAL-absent"});
+    QCOMPARE(ports->geometry(), box);
+    QCOMPARE(ports->currentIndex(), -1);
+    const QStringList shown{QStringLiteral("/tmp/sim/tty"),
+                            QStringLiteral("pts/7"),
+                            QString::fromStdString(byId.substr(5)),
+                            QStringLiteral("ttyTHERMAL-absent"),
+                            QStringLiteral("ttyUSB0"),
+                            QStringLiteral("ttyUSB1")};
+    const QStringList paths{
+        QStringLiteral("/tmp/sim/tty"), QStringLiteral("/dev/pts/7"),
+        QString::fromStdString(byId),   QStringLiteral("/dev/ttyTHERMAL-absent"),
+        QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyUSB1")};
+    QCOMPARE(ports->count(), shown.size());
+    int widest = 0;
+    for (int i = 0; i < ports->count(); ++i) {
+        QCOMPARE(ports->itemText(i), shown[i]);
+        QCOMPARE(ports->itemData(i).toString(), paths[i]);
+        QCOMPARE(ports->itemData(i, Qt::ToolTipRole).toString(), paths[i]);
+        QCOMPARE(FindPortIndex(ports, paths[i].toStdString()), i);
+        widest = std::max(widest, ports->view()->fontMetrics().horizontalAdvance(shown[i]));
+    }
+    ports->showPopup();
+    QVERIFY2(
+        ports->view()->viewport()->width() >= widest,
+        qPrintable(QStringLiteral("%1 < %2").arg(ports->view()->viewport()->width()).arg(widest)));
+    ports->hidePopup();
+
+    // START opens the full path of the chosen entry.
+    ports->setCurrentIndex(3);
+    QCOMPARE(SelectedPortPath(ports), std::string("/dev/ttyTHERMAL-absent"));
+    static_cast<QAbstractButton*>(dlg->GetDlgItem(IDC_START))->click();
+    QVERIFY(dlg->GetDlgItemText(IDC_LOG).contains(
+        QStringLiteral("[/dev/ttyTHERMAL-absent] Unable to open!")));
+    // A path typed into an editable box is taken as it stands.
+    ports->setEditable(true);
+    ports->setEditText(QStringLiteral("/dev/ttyS9"));
+    QCOMPARE(SelectedPortPath(ports), std::string("/dev/ttyS9"));
+    dlg->close();
 }
 
 QTEST_MAIN(MainDialogTest)

@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "app/command_line.h"
+#include "app/port_combo.h"
 #include "device/module_simulator.h"
 #include "gui/gui_test_support.h"
 #include "res/resource.h"
@@ -84,7 +85,8 @@ void SessionTest::startOpensHandshakesAndStreams() {
     options.port = sim.SlavePath();
     auto dlg = MakeDialog(dir, options);
     LogHistory log(*dlg);
-    QCOMPARE(static_cast<QComboBox*>(dlg->GetDlgItem(IDC_COM_PORTS))->currentText(), port);
+    QCOMPARE(static_cast<QComboBox*>(dlg->GetDlgItem(IDC_COM_PORTS))->currentData().toString(),
+             port);
 
     Click(*dlg, IDC_START);
     QVERIFY(log.Contains(QStringLiteral("[%1] Open OK!").arg(port)));
@@ -235,13 +237,13 @@ void SessionTest::reloadListsFreePortsAndLogs() {
     const QString port = QString::fromStdString(sim.SlavePath());
     dlg->ReloadComPorts();
     QVERIFY(log.Contains(QStringLiteral("[COM?]Detect Device Change. Reload COM Port device.")));
-    QVERIFY(ports->findText(port) >= 0);
+    QVERIFY(FindPortIndex(ports, sim.SlavePath()) >= 0);
     QCOMPARE(ports->currentIndex(), -1);
     // The port this program holds open fails the probe and leaves the list.
-    ports->setCurrentIndex(ports->findText(port));
+    ports->setCurrentIndex(FindPortIndex(ports, sim.SlavePath()));
     Click(*dlg, IDC_START);
     dlg->ReloadComPorts();
-    QCOMPARE(ports->findText(port), -1);
+    QCOMPARE(FindPortIndex(ports, sim.SlavePath()), -1);
     dlg->close();
 }
 
