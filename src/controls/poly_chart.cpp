@@ -64,6 +64,7 @@ int CPolyChart::GetProfileMode() const {
 void CPolyChart::SetBackground(const QImage& image) {
     m_background = image;
     m_hasBackground = image.isNull() ? 0 : 1;
+    m_isFrameStale = true;
 }
 
 void CPolyChart::ShowDistributionLogo(const std::string& appDir) {
@@ -74,16 +75,30 @@ void CPolyChart::ShowDistributionLogo(const std::string& appDir) {
     }
 }
 
+const CPolyChart::LaidOutText& CPolyChart::LayOut(QPainter& painter, const QString& text) {
+    if (painter.font() != m_textCacheFont || m_textCache.size() >= kMaxCachedTexts) {
+        m_textCache.clear();
+        m_textCacheFont = painter.font();
+    }
+    auto found = m_textCache.find(text);
+    if (found == m_textCache.end()) {
+        QStaticText laidOut(text);
+        laidOut.setTextFormat(Qt::PlainText);
+        found = m_textCache.insert(
+            text, LaidOutText{painter.fontMetrics().horizontalAdvance(text), laidOut});
+    }
+    return found.value();
+}
+
 void CPolyChart::DrawLabels(QPainter& painter, const Plot& plot) {
     // Right-aligned five pixels left of the plot, centred on their grid lines.
     const QFontMetrics metrics = painter.fontMetrics();
     painter.setPen(QColor(kTextColor));
     for (auto& label : m_labels) {
-        const int textWidth = metrics.horizontalAdvance(label->m_text);
-        label->m_x = plot.left - textWidth - 5;
+        const LaidOutText& text = LayOut(painter, label->m_text);
+        label->m_x = plot.left - text.width - 5;
         label->m_y = label->m_lineY - metrics.height() / 2;
-        painter.drawText(QRect(label->m_x, label->m_y, textWidth, metrics.height()),
-                         Qt::AlignLeft | Qt::AlignTop, label->m_text);
+        painter.drawStaticText(label->m_x, label->m_y, text.text);
     }
 }
 
@@ -100,57 +115,75 @@ void CPolyChart::paintEvent(QPaintEvent*) {
         mode = m_mode;
     }
 
-    // Everything is drawn off screen and reaches the control in one copy.
+    // What stays from frame to frame is kept in m_frame, at the screen's pixel density so that
+    // text and lines stay sharp on a scaled display; each paint copies it and draws the frame's
+    // bars and labels over it.
     const QRect client = rect();
-    QImage canvas(client.size(), QImage::Format_RGB32);
-    {
-        QPainter painter(&canvas);
-        painter.setFont(font());
-        canvas.fill(QColor(kBackgroundColor));
-        if (m_hasBackground) {
-            painter.drawImage(0, 0, m_background);
-        }
-        painter.setClipRect(client);
-
-        const QFontMetrics metrics = painter.fontMetrics();
-        const int textHeight = metrics.height();
-        painter.setPen(QColor(kTextColor));
-        painter.drawText(QRect(kMargin, kMargin, metrics.horizontalAdvance(title), textHeight),
-                         Qt::AlignLeft | Qt::AlignTop, title);
-
-        const Plot plot{
-            client.left() + kMargin + metrics.horizontalAdvance(QStringLiteral("000")) + 5,
-            client.top() + kMargin + textHeight + 5,
-            client.right() + 1 - kMargin - 10,
-            client.bottom() + 1 - kMargin - textHeight,
-        };
-
-        painter.setPen(QPen(QColor(kAxisColor), 2, Qt::SolidLine, Qt::FlatCap));
-        painter.drawLine(plot.left, plot.bottom, plot.right, plot.bottom);
-        painter.drawLine(plot.left, plot.top, plot.left, plot.bottom);
-
-        painter.setPen(QPen(QColor(0x808080), 1, Qt::DotLine));
-        const double step = (plot.bottom - plot.top - 10) / 4.0;
-        for (int k = 0; k < 4; ++k) {
-            const int y = static_cast<int>(plot.top + 10 + step * k);
-            painter.drawLine(plot.left, y, plot.right, y);
-            m_labels[static_cast<size_t>(k)]->m_lineY = y;
-        }
-        m_labels[4]->m_lineY = plot.bottom;
-
-        painter.setPen(QColor(kTextColor));
-        if (data && data->pointCount > 0) {
-            if (mode == 1) {
-                DrawProfile(painter, plot, *data, unit);
-            } else {
-                DrawHistogram(painter, plot, *data, unit);
-            }
-        } else {
-            DrawLabels(painter, plot);
-        }
+    const qreal ratio = devicePixelRatioF();
+    const QSize size = (QSizeF(client.size()) * ratio).toSize();
+    if (m_frame.size() != size || m_frame.devicePixelRatio() != ratio || m_frameFont != font() ||
+        m_frameTitle != title || m_isFrameStale) {
+        DrawFrame(size, ratio, title);
     }
-    QPainter screen(this);
-    screen.drawImage(0, 0, canvas);
+    QPainter painter(this);
+    painter.drawImage(0, 0, m_frame);
+    painter.setClipRect(client);
+    painter.setPen(QColor(kTextColor));
+    if (data && data->pointCount > 0) {
+        if (mode == 1) {
+            DrawProfile(painter, m_plot, *data, unit);
+        } else {
+            DrawHistogram(painter, m_plot, *data, unit);
+        }
+    } else {
+        DrawLabels(painter, m_plot);
+    }
+}
+
+void CPolyChart::DrawFrame(QSize size, qreal ratio, const QString& title) {
+    m_frame = QImage(size, QImage::Format_RGB32);
+    m_frame.setDevicePixelRatio(ratio);
+    // Text in the kept part takes the size it takes on the control, where the rest is drawn.
+    m_frame.setDotsPerMeterX(qRound(logicalDpiX() / 0.0254));
+    m_frame.setDotsPerMeterY(qRound(logicalDpiY() / 0.0254));
+    m_frameFont = font();
+    m_frameTitle = title;
+    m_isFrameStale = false;
+
+    const QRect client = rect();
+    QPainter painter(&m_frame);
+    painter.setFont(font());
+    m_frame.fill(QColor(kBackgroundColor));
+    if (m_hasBackground) {
+        painter.drawImage(0, 0, m_background);
+    }
+    painter.setClipRect(client);
+
+    const QFontMetrics metrics = painter.fontMetrics();
+    const int textHeight = metrics.height();
+    painter.setPen(QColor(kTextColor));
+    painter.drawStaticText(kMargin, kMargin, LayOut(painter, title).text);
+
+    m_plot = Plot{
+        client.left() + kMargin + LayOut(painter, QStringLiteral("000")).width + 5,
+        client.top() + kMargin + textHeight + 5,
+        client.right() + 1 - kMargin - 10,
+        client.bottom() + 1 - kMargin - textHeight,
+    };
+    const Plot& plot = m_plot;
+
+    painter.setPen(QPen(QColor(kAxisColor), 2, Qt::SolidLine, Qt::FlatCap));
+    painter.drawLine(plot.left, plot.bottom, plot.right, plot.bottom);
+    painter.drawLine(plot.left, plot.top, plot.left, plot.bottom);
+
+    painter.setPen(QPen(QColor(0x808080), 1, Qt::DotLine));
+    const double step = (plot.bottom - plot.top - 10) / 4.0;
+    for (int k = 0; k < 4; ++k) {
+        const int y = static_cast<int>(plot.top + 10 + step * k);
+        painter.drawLine(plot.left, y, plot.right, y);
+        m_labels[static_cast<size_t>(k)]->m_lineY = y;
+    }
+    m_labels[4]->m_lineY = plot.bottom;
 }
 
 void CPolyChart::SetCountLabels(int64_t largestSum) {
@@ -203,16 +236,15 @@ void CPolyChart::DrawBars(QPainter& painter, const Plot& plot, const ChartGroupi
         const ChartBar& bar = bars[i];
         const ChartBarSpan& span = spans[i];
 
-        const bool keyLabelled = !profile || bar.key % 5 == 0;
-        const QString text = profile ? QString::number(bar.key)
-                                     : QString::fromStdString(HistogramKeyLabel(bar.key, unit));
-        const int textWidth = metrics.horizontalAdvance(text);
-        if (keyLabelled &&
-            HorizontalLabelFits(span.x, textWidth, plot.left, plot.right, lastLabelRight)) {
-            painter.setPen(QColor(kTextColor));
-            painter.drawText(QRect(span.x, labelY, textWidth, metrics.height()),
-                             Qt::AlignLeft | Qt::AlignTop, text);
-            lastLabelRight = span.x + textWidth;
+        if (!profile || bar.key % 5 == 0) {
+            const LaidOutText& label =
+                LayOut(painter, profile ? QString::number(bar.key)
+                                        : QString::fromStdString(HistogramKeyLabel(bar.key, unit)));
+            if (HorizontalLabelFits(span.x, label.width, plot.left, plot.right, lastLabelRight)) {
+                painter.setPen(QColor(kTextColor));
+                painter.drawStaticText(span.x, labelY, label.text);
+                lastLabelRight = span.x + label.width;
+            }
         }
 
         if (bar.sum <= 0) {

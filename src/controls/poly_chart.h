@@ -7,7 +7,10 @@
 // reach it through the presentation mailbox); the lock stays because it costs one uncontended
 // lock per frame and keeps the chart safe for a producer on another thread, a contract its tests
 // hold it to.
+#include <QFont>
+#include <QHash>
 #include <QImage>
+#include <QStaticText>
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -61,6 +64,17 @@ class CPolyChart : public QWidget {
     struct Plot {
         int left, top, right, bottom;
     };
+    // A text shaped once: its advance width and its glyphs ready to draw.
+    struct LaidOutText {
+        int width;
+        QStaticText text;
+    };
+    // The labels are the same few numbers frame after frame, and shaping them anew cost more
+    // than all the rest of the chart: they are laid out once, in the painter's font, and kept.
+    const LaidOutText& LayOut(QPainter& painter, const QString& text);
+    // Paints what stays from frame to frame into m_frame: white, the background, the title, the
+    // axes and the dotted grid; sets m_plot and the labels' grid lines.
+    void DrawFrame(QSize size, qreal ratio, const QString& title);
     void DrawLabels(QPainter& painter, const Plot& plot);
     void SetCountLabels(int64_t largestSum);
     void SetValueLabels(const CChartData& data, int unit);
@@ -80,6 +94,18 @@ class CPolyChart : public QWidget {
     QString m_title = QStringLiteral("Temperatures Distribution");
     int m_unit = kChartCelsius;
     int m_mode = 0;
+
+    // Painting state, GUI thread only. m_frame is redrawn when its size, density, font or
+    // title changes, or a new background makes it stale.
+    QImage m_frame;
+    QFont m_frameFont;
+    QString m_frameTitle;
+    bool m_isFrameStale = true;
+    Plot m_plot{0, 0, 0, 0};
+
+    static constexpr qsizetype kMaxCachedTexts = 512;
+    QHash<QString, LaidOutText> m_textCache;  // laid out in m_textCacheFont; cleared when full
+    QFont m_textCacheFont;
 
     QImage m_background;
     int m_hasBackground = 0;
