@@ -2,12 +2,18 @@
 
 #include <QImage>
 #include <QMetaObject>
+#include <QPaintEngine>
 #include <QPainter>
+#include <QRegion>
 #include <QThread>
+#include <QTransform>
 #include <algorithm>
 #include <cstring>
+#include <span>
+#include <utility>
 #include <vector>
 
+#include "controls/image_stretch.h"
 #include "controls/image_utils.h"
 
 int CDxRenderer::Create(QWidget* window, int width, int height) {
@@ -20,21 +26,100 @@ int CDxRenderer::Create(QWidget* window, int width, int height) {
     return 0;
 }
 
-void CDxRenderer::Present(int width, int height, const uint8_t* pixels) {
-    if (m_window == nullptr || pixels == nullptr || width != m_imageRect.width() ||
-        height != m_imageRect.height()) {
+void CDxRenderer::Present(int width, int height, const uint32_t* pixels, const int* rowRuns,
+                          bool isNewImage) {
+    if (m_window == nullptr || pixels == nullptr || rowRuns == nullptr ||
+        width != m_imageRect.width() || height != m_imageRect.height()) {
         return;
     }
-    const QImage image(pixels, width, height, width * 4, QImage::Format_RGB32);
+    const qreal ratio = m_window->devicePixelRatioF();
+    const QSize size = (QSizeF(m_window->size()) * ratio).toSize();
+    if (size.isEmpty()) {
+        return;
+    }
+    if (m_columns.size() != static_cast<size_t>(size.width()) ||
+        m_rows.size() != static_cast<size_t>(size.height())) {
+        m_columns = StretchIndices(width, size.width());
+        m_rows = StretchIndices(height, size.height());
+        isNewImage = true;
+    }
+    if (isNewImage) {
+        // Rows of the control whose image rows are alike come out alike: StretchPixels copies
+        // them instead of stretching them again.
+        m_runRows.resize(m_rows.size());
+        for (size_t y = 0; y < m_rows.size(); ++y) {
+            m_runRows[y] = rowRuns[m_rows[y]];
+        }
+        m_isSurfaceCurrent = false;
+    }
     QPainter painter(m_window);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    if (PresentInPlace(painter, pixels, width, size, ratio)) {
+        return;
+    }
+    if (m_surface.size() != size) {
+        m_surface = QImage(size, QImage::Format_RGB32);
+        m_isSurfaceCurrent = false;
+    }
+    if (!m_isSurfaceCurrent) {
+        StretchPixels(
+            pixels, static_cast<size_t>(width), reinterpret_cast<uint32_t*>(m_surface.bits()),
+            static_cast<size_t>(m_surface.bytesPerLine()) / sizeof(uint32_t), m_columns, m_runRows);
+        m_isSurfaceCurrent = true;
+    }
+    m_surface.setDevicePixelRatio(ratio);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(m_window->rect(), image, m_imageRect);
+    painter.drawImage(QPointF(0, 0), m_surface);
+}
+
+bool CDxRenderer::PresentInPlace(QPainter& painter, const uint32_t* pixels, int width, QSize size,
+                                 qreal ratio) {
+    QPaintEngine* engine = painter.paintEngine();
+    QPaintDevice* device = engine != nullptr ? engine->paintDevice() : nullptr;
+    if (device == nullptr || device->devType() != QInternal::Image) {
+        return false;
+    }
+    auto* buffer = static_cast<QImage*>(device);
+    const QImage::Format format = buffer->format();
+    // An image shared with another would be copied away from the painter by writing to it.
+    if ((format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+         format != QImage::Format_ARGB32_Premultiplied) ||
+        !buffer->isDetached()) {
+        return false;
+    }
+    const QTransform transform = painter.deviceTransform();
+    const QPoint origin(qRound(transform.dx()), qRound(transform.dy()));
+    if (transform.type() > QTransform::TxScale || transform.m11() != ratio ||
+        transform.m22() != ratio || origin != QPointF(transform.dx(), transform.dy())) {
+        return false;
+    }
+    // Only the part of the control being painted is written: outside it the buffer may hold
+    // other widgets (ones covering the control, or whose paint is not done yet).
+    const QRect deviceRect = QRect(origin, size) & buffer->rect();
+    QRegion region = engine->systemClip();
+    region = region.isEmpty() ? QRegion(deviceRect) : region & deviceRect;
+    const size_t stride = static_cast<size_t>(buffer->bytesPerLine()) / sizeof(uint32_t);
+    uint32_t* bits = reinterpret_cast<uint32_t*>(buffer->bits());
+    const std::span<const int> columns(m_columns);
+    const std::span<const int> rows(m_runRows);
+    for (const QRect& part : region) {
+        const QRect local = part.translated(-origin);
+        StretchPixels(
+            pixels, static_cast<size_t>(width),
+            bits + static_cast<size_t>(part.top()) * stride + part.left(), stride,
+            columns.subspan(static_cast<size_t>(local.left()), static_cast<size_t>(local.width())),
+            rows.subspan(static_cast<size_t>(local.top()), static_cast<size_t>(local.height())));
+    }
+    return true;
 }
 
 void CDxRenderer::ReleaseAll() {
     m_window = nullptr;
     m_imageRect = QRect();
+    m_surface = QImage();
+    m_isSurfaceCurrent = false;
+    m_columns.clear();
+    m_rows.clear();
+    m_runRows.clear();
 }
 
 CDxStatic::CDxStatic(QWidget* parent) : QWidget(parent) {
@@ -54,12 +139,11 @@ void CDxStatic::InitDisplay(int width, int height) {
         m_imageWidth = std::max(width, 0);
         m_imageHeight = std::max(height, 0);
         const size_t count = static_cast<size_t>(m_imageWidth) * m_imageHeight;
-        m_pixels = std::make_unique<uint8_t[]>(count * 4);
-        // Mid grey until the first image; the fourth byte stays opaque (see SetImage).
-        for (size_t i = 0; i < count; ++i) {
-            const uint8_t grey[4] = {0x80, 0x80, 0x80, 0xFF};
-            std::memcpy(&m_pixels[4 * i], grey, 4);
-        }
+        m_pixels = std::make_unique<uint32_t[]>(count);
+        // Mid grey until the first image; the top byte stays opaque (see SetImage).
+        std::fill_n(m_pixels.get(), count, 0xFF808080u);
+        m_rowRuns.assign(static_cast<size_t>(m_imageHeight), 0);
+        m_isNewImage = true;
     }
     update();
 }
@@ -70,16 +154,27 @@ void CDxStatic::SetImage(int width, int height, const uint8_t* rgb) {
         if (!m_pixels || rgb == nullptr || width != m_imageWidth || height != m_imageHeight) {
             return;
         }
-        const size_t count = static_cast<size_t>(width) * height;
-        uint8_t* out = m_pixels.get();
-        for (size_t i = 0; i < count; ++i) {
-            out[4 * i] = rgb[3 * i + 2];
-            out[4 * i + 1] = rgb[3 * i + 1];
-            out[4 * i + 2] = rgb[3 * i];
-            // Qt requires the unused byte of a 32-bit RGB image to be 0xFF; with 0 the image
-            // turns transparent when drawn onto a surface that keeps alpha.
-            out[4 * i + 3] = 0xFF;
+        // A display image repeats each of its rows several times (a sensor pixel is a block of
+        // them): a row like the one above is copied, and only the others are converted, with
+        // one 32-bit store per pixel. Qt requires the unused top byte of a 32-bit RGB image to
+        // be 0xFF; with 0 the image turns transparent when drawn onto a surface that keeps
+        // alpha.
+        const size_t rowBytes = static_cast<size_t>(width) * 3;
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* in = rgb + static_cast<size_t>(y) * rowBytes;
+            uint32_t* out = m_pixels.get() + static_cast<size_t>(y) * width;
+            if (y > 0 && std::memcmp(in, in - rowBytes, rowBytes) == 0) {
+                std::memcpy(out, out - width, static_cast<size_t>(width) * sizeof(uint32_t));
+                m_rowRuns[static_cast<size_t>(y)] = m_rowRuns[static_cast<size_t>(y) - 1];
+                continue;
+            }
+            m_rowRuns[static_cast<size_t>(y)] = y;
+            for (int x = 0; x < width; ++x, in += 3) {
+                out[x] = 0xFF000000u | static_cast<uint32_t>(in[0]) << 16 |
+                         static_cast<uint32_t>(in[1]) << 8 | in[2];
+            }
         }
+        m_isNewImage = true;
     }
     if (QThread::currentThread() == thread()) {
         repaint();
@@ -99,6 +194,7 @@ void CDxStatic::ShowMainLogo(const std::string& appDir) {
 void CDxStatic::paintEvent(QPaintEvent*) {
     std::lock_guard lock(m_pixelsLock);
     if (m_pixels) {
-        m_renderer.Present(m_imageWidth, m_imageHeight, m_pixels.get());
+        m_renderer.Present(m_imageWidth, m_imageHeight, m_pixels.get(), m_rowRuns.data(),
+                           std::exchange(m_isNewImage, false));
     }
 }

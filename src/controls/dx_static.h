@@ -3,17 +3,24 @@
 // image and presents it stretched over its whole client area through CDxRenderer. SetImage may
 // be called from the processing thread or the GUI thread; painting runs on the GUI thread. One
 // lock serialises a conversion with a paint, so a paint never shows a half-converted image.
+#include <QImage>
+#include <QPainter>
 #include <QRect>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
-// The presenting layer of the image control: draws a 32-bit image (bytes blue, green, red,
-// 0xFF per pixel: QImage::Format_RGB32 on little-endian machines) onto the control, stretched to
-// the client area without keeping the aspect ratio and without smoothing. Present may only be
-// called from the control's paint handler.
+// The presenting layer of the image control: draws a 32-bit image (0xFFRRGGBB per pixel:
+// QImage::Format_RGB32) onto the control, stretched to the client area without keeping the
+// aspect ratio and without smoothing, at the screen's pixel density (so a scaled screen shows
+// it sharp). Where the control paints into a 32-bit window buffer (Qt's raster backing store),
+// the stretch writes there directly, one pass over the control's pixels, as the image copied
+// into a video surface and blitted; elsewhere (a grab into a pixmap, say) it stretches once per
+// image into a surface of its own and each paint copies that. Present may only be called from
+// the control's paint handler.
 class CDxRenderer {
   public:
     // Binds the renderer to window for images of width x height pixels. Returns 0, or -1 for
@@ -21,13 +28,28 @@ class CDxRenderer {
     int Create(QWidget* window, int width, int height);
 
     // Draws one image; does nothing before a successful Create or for another image size.
-    void Present(int width, int height, const uint8_t* pixels);
+    // rowRuns gives, for each image row, the first of the run of equal rows it belongs to, so
+    // that equal rows are stretched once. isNewImage says the pixels changed since the last
+    // call; the surface is stretched again only then, or when the control's size or pixel
+    // density has changed.
+    void Present(int width, int height, const uint32_t* pixels, const int* rowRuns,
+                 bool isNewImage);
 
     void ReleaseAll();
 
   private:
+    // Stretches straight into the buffer the painter paints on, where that buffer allows it;
+    // false if it does not (nothing is drawn then).
+    bool PresentInPlace(QPainter& painter, const uint32_t* pixels, int width, QSize size,
+                        qreal ratio);
+
     QWidget* m_window = nullptr;
     QRect m_imageRect;
+    QImage m_surface;  // the stretched image, control size x device pixel ratio, if needed
+    bool m_isSurfaceCurrent = false;  // m_surface holds the last image
+    std::vector<int> m_columns;       // image column shown in each surface column
+    std::vector<int> m_rows;          // image row shown in each surface row
+    std::vector<int> m_runRows;       // m_rows mapped to the first row of their runs
 };
 
 class CDxStatic : public QWidget {
@@ -54,8 +76,10 @@ class CDxStatic : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    std::mutex m_pixelsLock;  // guards the content of m_pixels between SetImage and painting
-    std::unique_ptr<uint8_t[]> m_pixels;  // m_imageWidth x m_imageHeight x 4 bytes, or null
+    std::mutex m_pixelsLock;               // guards m_pixels, m_rowRuns and m_isNewImage
+    std::unique_ptr<uint32_t[]> m_pixels;  // m_imageWidth x m_imageHeight, 0xFFRRGGBB, or null
+    std::vector<int> m_rowRuns;  // per row of m_pixels: the first of the equal rows it ends
+    bool m_isNewImage = false;   // m_pixels changed since the last paint
     int m_imageWidth = 0;
     int m_imageHeight = 0;
     CDxRenderer m_renderer;

@@ -2,8 +2,12 @@
 // pixels are compared with what the control's rules say it must show.
 #include <QFontMetrics>
 #include <QImage>
+#include <QPainter>
+#include <QPalette>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <memory>
@@ -67,6 +71,9 @@ class ControlsTest : public QObject {
     void imageIsMidGreyBeforeFirstFrame();
     void imageIsStretchedToClientWithoutSmoothing_data();
     void imageIsStretchedToClientWithoutSmoothing();
+    void imageStretchMatchesQtsScaledDrawing_data();
+    void imageStretchMatchesQtsScaledDrawing();
+    void imageReachesTheWindowAroundACoveringSibling();
     void imageOfWrongSizeIsIgnored();
     void imageFromProcessingThreadIsShown();
     void mainLogoIsFittedAndCentredOnWhite_data();
@@ -127,6 +134,94 @@ void ControlsTest::imageIsStretchedToClientWithoutSmoothing() {
     for (int y = 0; y < shot.height(); ++y) {
         for (int x = 0; x < shot.width(); ++x) {
             if (shot.pixel(x, y) != PatternPixel(rgb, x / xFactor, y / yFactor)) {
+                QFAIL(qPrintable(QStringLiteral("pixel %1,%2 differs").arg(x).arg(y)));
+            }
+        }
+    }
+}
+
+void ControlsTest::imageStretchMatchesQtsScaledDrawing_data() {
+    QTest::addColumn<QSize>("target");
+    for (const QSize size : {QSize(320, 310), QSize(481, 372), QSize(483, 377), QSize(640, 620),
+                             QSize(959, 931), QSize(200, 150), QSize(321, 311), QSize(1, 1)}) {
+        QTest::newRow(qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())))
+            << size;
+    }
+}
+
+void ControlsTest::imageStretchMatchesQtsScaledDrawing() {
+    // The control stretches each image once and then only copies it; the picture must be the
+    // one QPainter's scaled drawing without smoothing gives (what the control used to paint).
+    // Rows come in runs of 7, 1 and 2 equal rows, as a display image repeats its rows.
+    QFETCH(QSize, target);
+    std::vector<uint8_t> rgb = PatternImage();
+    for (int y = 0; y < kHeight; ++y) {
+        const int run = (y / 10) * 10 + (y % 10 < 7 ? 0 : y % 10 < 8 ? 7 : 8);
+        std::copy_n(&rgb[static_cast<size_t>(run) * kWidth * 3], kWidth * 3,
+                    &rgb[static_cast<size_t>(y) * kWidth * 3]);
+    }
+    const QImage source =
+        RgbToBitmap(rgb.data(), kWidth, kHeight).convertToFormat(QImage::Format_RGB32);
+    QImage expected(target, QImage::Format_RGB32);
+    {
+        QPainter painter(&expected);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(expected.rect(), source, source.rect());
+    }
+    CDxStatic image;
+    image.resize(target);
+    image.InitDisplay(kWidth, kHeight);
+    image.SetImage(kWidth, kHeight, rgb.data());
+    const QImage shot = Grab(image);
+    QCOMPARE(shot.size(), target);
+    for (int y = 0; y < target.height(); ++y) {
+        for (int x = 0; x < target.width(); ++x) {
+            if (shot.pixel(x, y) != expected.pixel(x, y)) {
+                QFAIL(qPrintable(QStringLiteral("pixel %1,%2 differs").arg(x).arg(y)));
+            }
+        }
+    }
+}
+
+void ControlsTest::imageReachesTheWindowAroundACoveringSibling() {
+    // Painted into a shown window rather than grabbed: what the window buffer holds is what the
+    // screen gets. A sibling over a corner of the control keeps its own pixels.
+    QWidget window;
+    window.setAutoFillBackground(true);
+    window.setPalette(QPalette(QColor(0, 255, 0)));
+    window.resize(520, 420);
+    auto* image = new CDxStatic(&window);
+    image->setGeometry(7, 13, 481, 372);
+    auto* cover = new QWidget(&window);
+    cover->setAutoFillBackground(true);
+    cover->setPalette(QPalette(QColor(255, 0, 255)));
+    cover->setGeometry(400, 300, 60, 40);
+    image->InitDisplay(kWidth, kHeight);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const std::vector<uint8_t> rgb = PatternImage();
+    image->SetImage(kWidth, kHeight, rgb.data());
+    QCoreApplication::processEvents();
+
+    QImage expected(image->size(), QImage::Format_RGB32);
+    {
+        const QImage source =
+            RgbToBitmap(rgb.data(), kWidth, kHeight).convertToFormat(QImage::Format_RGB32);
+        QPainter painter(&expected);
+        painter.drawImage(expected.rect(), source, source.rect());
+    }
+    const QImage shot =
+        window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(shot.size(), window.size());
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            const QPoint at(x, y);
+            const QRgb want = cover->geometry().contains(at) ? qRgb(255, 0, 255)
+                              : image->geometry().contains(at)
+                                  ? expected.pixel(at - image->geometry().topLeft())
+                                  : qRgb(0, 255, 0);
+            if (shot.pixel(at) != want) {
                 QFAIL(qPrintable(QStringLiteral("pixel %1,%2 differs").arg(x).arg(y)));
             }
         }
