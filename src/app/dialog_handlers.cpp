@@ -42,7 +42,10 @@ QString CmfcVELKDlg::GetDlgItemText(int id) const {
 void CmfcVELKDlg::SetDlgItemText(int id, const QString& text) {
     QWidget* widget = GetDlgItem(id);
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        edit->setText(text);
+        // The readouts are rewritten at every frame, mostly with the text they already show,
+        // and setting it again would lay it out again.
+        if (edit->text() != text)
+            edit->setText(text);
     } else if (auto* log = qobject_cast<QPlainTextEdit*>(widget)) {
         log->setPlainText(text);
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {

@@ -82,9 +82,6 @@ void CmfcVELKDlg::PresentFrame() {
     if (!frame || m_isClosing)
         return;
 
-    m_image->SetImage(kImageWidth, kImageHeight, frame->image.get());
-    if (m_pStats && frame->arrival)
-        m_pStats->FramePainted(*frame->arrival);
     if (frame->isTemperature) {
         m_chart->SetChartUnit(m_tempUnit);
         m_chart->SetChartTitle(1);
@@ -101,6 +98,11 @@ void CmfcVELKDlg::PresentFrame() {
     SetDlgItemText(IDC_VDD, QString::asprintf("%i", frame->vddCode));
     SetDlgItemText(IDC_AMBIENT, QString::asprintf("%i", frame->ambientCode));
     UpdateBufferStatus();
+    // The image last: painting it at once also paints every control changed above, so the
+    // window is painted and sent to the screen once per frame, not twice.
+    m_image->SetImage(kImageWidth, kImageHeight, frame->image.get());
+    if (m_pStats && frame->arrival)
+        m_pStats->FramePainted(*frame->arrival);
 }
 
 void CmfcVELKDlg::ShowFrameText(std::string text) {
