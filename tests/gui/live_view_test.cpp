@@ -25,6 +25,7 @@ std::vector<uint8_t> MakeBlock(uint16_t base) {
         put(i, static_cast<uint16_t>(base + i % 97));
     put(1024, 0x789A);
     put(1025, 0xBCDE);
+    put(1026, 3000);  // ambient: 12 low bits here, 4 high bits (0) in the next word
     return block;
 }
 
@@ -65,6 +66,10 @@ void LiveViewTest::temperatureFrameFillsReadoutsAndLog() {
     QCOMPARE(dlg->GetDlgItemText(IDC_MAX_TEXT), QString::fromStdString("Max:" + maxText + " [T]"));
     QVERIFY(dlg->GetDlgItemText(IDC_VDD) != QStringLiteral("???"));
     QVERIFY(dlg->GetDlgItemText(IDC_AMBIENT) != QStringLiteral("???"));
+    // The supply code shares its words with the frame marker: 0x89A from 0x789A, high bits 0xE
+    // from 0xBCDE.
+    QCOMPARE(dlg->GetDlgItemText(IDC_VDD), QString::number(0xE89A));
+    QCOMPARE(dlg->GetDlgItemText(IDC_AMBIENT), QStringLiteral("3000"));
     // Full range selected: the log holds the whole frame text, and "Copy Data" has it too.
     const std::string copy = dlg->CopyText();
     QVERIFY(!copy.empty());
@@ -101,12 +106,15 @@ void LiveViewTest::selectedPixelsCutTheLoggedText() {
 void LiveViewTest::scaleReadoutsInEveryUnit() {
     QTemporaryDir dir;
     auto dlg = MakeDialog(dir);
+    static_cast<QAbstractButton*>(dlg->GetDlgItem(IDC_SCALING_MANUAL))->click();
+    // The manual bounds reach the pipeline in kelvin: K = C + 273.2, K = (F - 32) / 1.8 + 273.15.
     const struct {
         int unit;
         const char *centre, *minimum, *maximum, *letter;
-    } cases[] = {{2, "26.8", "-23.2", "76.8", "C"},
-                 {1, "300", "250.0", "350.0", "K"},
-                 {3, "80.3", "30.3", "130.3", "F"}};
+        float centreK, lowerK, upperK;
+    } cases[] = {{2, "26.8", "-23.2", "76.8", "C", 300.0f, 250.0f, 350.0f},
+                 {1, "300", "250.0", "350.0", "K", 300.0f, 250.0f, 350.0f},
+                 {3, "80.3", "30.3", "130.3", "F", 299.983f, 272.206f, 327.761f}};
     for (const auto& c : cases) {
         dlg->ApplyOptions(0, c.unit);
         SetSlider(*dlg, IDC_TCENTRE, 300);
@@ -120,6 +128,11 @@ void LiveViewTest::scaleReadoutsInEveryUnit() {
         QCOMPARE(dlg->GetDlgItemText(IDC_CENTRE_LABEL), QStringLiteral("Tcentre[%1]").arg(u));
         QCOMPARE(dlg->GetDlgItemText(IDC_MIN_LABEL), QStringLiteral("Tmin[%1]").arg(u));
         QCOMPARE(dlg->GetDlgItemText(IDC_MAX_LABEL), QStringLiteral("Tmax[%1]").arg(u));
+        float upper = 0, lower = 0, centre = 0;
+        dlg->Pipeline().GetManualScaling(upper, lower, centre);
+        QVERIFY2(qAbs(centre - c.centreK) < 0.01f, qPrintable(QString::number(centre)));
+        QVERIFY2(qAbs(lower - c.lowerK) < 0.01f, qPrintable(QString::number(lower)));
+        QVERIFY2(qAbs(upper - c.upperK) < 0.01f, qPrintable(QString::number(upper)));
     }
 }
 
