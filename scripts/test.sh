@@ -3,23 +3,24 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer and runs the same tests there. With --tsan,
 # builds the core alone (no Qt, no benchmarks) into build-tsan/ with ThreadSanitizer and runs the
 # tests of its threaded parts: frame pipeline and queue, serial port and reply list against the
-# simulated module, and the module session.
+# simulated module, and the module session. THERMAL_WERROR=ON (as continuous integration sets it)
+# makes every compiler warning an error.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$here/build
-cmake_args=()
+cmake_args=(-DTHERMAL_WERROR="${THERMAL_WERROR:-OFF}")
 ctest_args=(-j "$(nproc)")
 case "${1:-}" in
   --asan)
     build=$here/build-asan
-    cmake_args=(-DTHERMAL_SANITIZE=address -DTHERMAL_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+    cmake_args+=(-DTHERMAL_SANITIZE=address -DTHERMAL_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo)
     export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
     export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_suppressions=0}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
     ;;
   --tsan)
     build=$here/build-tsan
-    cmake_args=(-DTHERMAL_SANITIZE=thread -DTHERMAL_BUILD_GUI=OFF -DTHERMAL_BUILD_BENCH=OFF
+    cmake_args+=(-DTHERMAL_SANITIZE=thread -DTHERMAL_BUILD_GUI=OFF -DTHERMAL_BUILD_BENCH=OFF
                 -DCMAKE_BUILD_TYPE=RelWithDebInfo)
     # One at a time: the session tests time the module's answers, which the sanitizer slows.
     ctest_args=(-R '^(FramePipeline|FrameQueue|SerialPort|ReplyList|ModuleSimulator|ModuleSession)\.')
