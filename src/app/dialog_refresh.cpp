@@ -90,19 +90,20 @@ void CmfcVELKDlg::PresentFrame() {
     }
     m_chart->SetChartData(std::move(frame->chart));
     m_chart->update();
-    ShowFrameText(std::move(frame->selectedText));
     SetDlgItemText(IDC_MIN_TEXT, QString::fromStdString("Min:" + frame->minText));
     // Voltage frames say V, everything else T.
     SetDlgItemText(IDC_MAX_TEXT, QString::fromStdString("Max:" + frame->maxText +
                                                         (frame->isVoltage ? " [V]" : " [T]")));
     SetDlgItemText(IDC_VDD, QString::asprintf("%i", frame->vddCode));
     SetDlgItemText(IDC_AMBIENT, QString::asprintf("%i", frame->ambientCode));
-    UpdateBufferStatus();
-    // The image last: painting it at once also paints every control changed above, so the
-    // window is painted and sent to the screen once per frame, not twice.
+    // Painting the image at once also paints the chart and readouts changed above, so they
+    // reach the screen in the same pass. The log's text, slow to lay out and paint, comes after
+    // the image and is painted in a later pass, so it does not hold the image back.
     m_image->SetImage(kImageWidth, kImageHeight, frame->image.get());
     if (m_pStats && frame->arrival)
         m_pStats->FramePainted(*frame->arrival);
+    ShowFrameText(std::move(frame->selectedText));
+    UpdateBufferStatus();
 }
 
 void CmfcVELKDlg::ShowFrameText(std::string text) {
