@@ -2,9 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
-#include <QFontMetrics>
 #include <QStyle>
-#include <algorithm>
 
 #include "res/dialog_builder.h"
 
@@ -30,21 +28,17 @@ QString PortDisplayName(const std::string& path) {
 
 void FillPortCombo(QComboBox* combo, const std::vector<std::string>& paths) {
     combo->clear();
-    const QFontMetrics metrics(combo->view()->font());
-    int widest = 0;
     for (const std::string& path : paths) {
-        const QString name = PortDisplayName(path);
-        const int index = ComboAddString(combo, name);
+        const int index = ComboAddString(combo, PortDisplayName(path));
         const QString fullPath = QString::fromStdString(path);
         combo->setItemData(index, fullPath, Qt::UserRole);
         combo->setItemData(index, fullPath, Qt::ToolTipRole);
-        widest = std::max(widest, metrics.horizontalAdvance(name));
     }
-    // Room for the item margins and a scroll bar besides the text; never narrower than the box.
-    const int margins =
-        4 * combo->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, combo->view()) +
-        combo->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 8;
-    combo->view()->setMinimumWidth(widest > 0 ? widest + margins : 0);
+    // The list opens at least as wide as the box; room for a scroll bar besides the widest name.
+    QAbstractItemView* list = combo->view();
+    const int widest = list->sizeHintForColumn(0);
+    list->setMinimumWidth(
+        widest > 0 ? widest + list->style()->pixelMetric(QStyle::PM_ScrollBarExtent) : 0);
     combo->setCurrentIndex(-1);
 }
 

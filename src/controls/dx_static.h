@@ -4,7 +4,6 @@
 // be called from the processing thread or the GUI thread; painting runs on the GUI thread. One
 // lock serialises a conversion with a paint, so a paint never shows a half-converted image.
 #include <QImage>
-#include <QPainter>
 #include <QRect>
 #include <QWidget>
 #include <cstdint>
@@ -12,6 +11,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+class QPainter;
 
 // The presenting layer of the image control: draws a 32-bit image (0xFFRRGGBB per pixel:
 // QImage::Format_RGB32) onto the control, stretched to the client area without keeping the
