@@ -3,7 +3,6 @@
 // the display image of each frame as a BMP file.
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -21,6 +20,7 @@
 #include "frame/conversion.h"
 #include "frame/text_frame.h"
 #include "processing/frame_pipeline.h"
+#include "processing_options.h"
 
 namespace {
 
@@ -33,32 +33,16 @@ constexpr char kUsage[] =
     "stream recording (OUTPUT.txt) and/or each frame's 320 x 310 display image as\n"
     "DIR/frame_000001.bmp, frame_000002.bmp, ...\n"
     "\n"
-    "Options (defaults are the viewer's start-up settings):\n"
-    "  --unit K|C|F          unit of temperature texts (default C)\n"
-    "  --palette 1..8        colour palette (default 4)\n"
-    "  --mirror none|x|y|both  mirror the image (default none)\n"
-    "  --no-interpolate      enlarge without bilinear smoothing\n"
-    "  --stack N             frame stack size, 1..300 (default 1)\n"
-    "  --offset-stack M      electrical offset stack size, 1..300 (default 1)\n"
-    "  --no-el-offsets       do not subtract electrical offsets from voltage frames\n"
-    "  --manual LOW:HIGH     fixed colour scale: kelvin for temperature frames, counts for\n"
-    "                        voltage frames (default: each frame's minimum to maximum)\n"
+    "Options (defaults are the viewer's start-up settings):\n";
+
+constexpr char kUsageTail[] =
     "  --frames DIR          write the display images into DIR (created if needed)\n";
 
 struct Options {
     std::string input;
     std::string textOutput;
     std::string framesDir;
-    int unit = kUnitCelsius;
-    int palette = 4;
-    int mirror = 0;
-    bool interpolate = true;
-    int frameStack = 1;
-    int offsetStack = 1;
-    bool subtractElOffsets = true;
-    bool manual = false;
-    float low = 0.0f;
-    float high = 0.0f;
+    ProcessingOptions processing;
 };
 
 int UsageError(const std::string& message) {
@@ -79,25 +63,6 @@ bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
     return true;
 }
 
-std::optional<int> ParseInt(std::string_view text, int low, int high) {
-    int value = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || value < low ||
-        value > high) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::optional<float> ParseFloat(std::string_view text) {
-    float value = 0.0f;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 // Returns 0 when the options are good, else the exit status after printing why.
 int ParseOptions(int argc, char** argv, Options& options) {
     std::vector<std::string> positional;
@@ -110,58 +75,15 @@ int ParseOptions(int argc, char** argv, Options& options) {
             out = argv[++i];
             return true;
         };
-        std::string text;
-        if (arg == "--unit") {
-            if (!value(text) || (text != "K" && text != "C" && text != "F")) {
-                return UsageError("--unit takes K, C or F");
-            }
-            options.unit = text == "K" ? kUnitKelvin : text == "C" ? kUnitCelsius : kUnitFahrenheit;
-        } else if (arg == "--palette") {
-            const auto number = value(text) ? ParseInt(text, 1, 8) : std::nullopt;
-            if (!number) {
-                return UsageError("--palette takes a number from 1 to 8");
-            }
-            options.palette = *number;
-        } else if (arg == "--mirror") {
-            if (!value(text)) {
-                return UsageError("--mirror takes none, x, y or both");
-            }
-            if (text == "none") {
-                options.mirror = 0;
-            } else if (text == "x") {
-                options.mirror = 1;
-            } else if (text == "y") {
-                options.mirror = 2;
-            } else if (text == "both") {
-                options.mirror = 3;
-            } else {
-                return UsageError("--mirror takes none, x, y or both");
-            }
-        } else if (arg == "--no-interpolate") {
-            options.interpolate = false;
-        } else if (arg == "--stack" || arg == "--offset-stack") {
-            const auto size = value(text) ? ParseInt(text, 1, 300) : std::nullopt;
-            if (!size) {
-                return UsageError(arg + " takes a number from 1 to 300");
-            }
-            (arg == "--stack" ? options.frameStack : options.offsetStack) = *size;
-        } else if (arg == "--no-el-offsets") {
-            options.subtractElOffsets = false;
-        } else if (arg == "--manual") {
-            const std::size_t colon = value(text) ? text.find(':') : std::string::npos;
-            const auto low = colon == std::string::npos
-                                 ? std::nullopt
-                                 : ParseFloat(std::string_view(text).substr(0, colon));
-            const auto high = colon == std::string::npos
-                                  ? std::nullopt
-                                  : ParseFloat(std::string_view(text).substr(colon + 1));
-            if (!low || !high) {
-                return UsageError("--manual takes LOW:HIGH, two numbers");
-            }
-            options.manual = true;
-            options.low = *low;
-            options.high = *high;
-        } else if (arg == "--frames") {
+        std::string error;
+        const OptionParse parsed = ParseProcessingOption(argc, argv, i, options.processing, error);
+        if (parsed == OptionParse::kBadValue) {
+            return UsageError(error);
+        }
+        if (parsed == OptionParse::kParsed) {
+            continue;
+        }
+        if (arg == "--frames") {
             if (!value(options.framesDir) || options.framesDir.empty()) {
                 return UsageError("--frames takes a directory");
             }
@@ -207,8 +129,8 @@ struct FrameSink {
         }
         if (text != nullptr) {
             const std::string record = MakeTextStreamRecord(
-                TextStreamModeChar(modeLetter, options->unit),
-                TextStreamElOffChar(modeLetter, options->subtractElOffsets), frameText);
+                TextStreamModeChar(modeLetter, options->processing.unit),
+                TextStreamElOffChar(modeLetter, options->processing.subtractElOffsets), frameText);
             if (std::fwrite(record.data(), 1, record.size(), text) != record.size()) {
                 error = "cannot write '" + options->textOutput + "': " + std::strerror(errno);
                 return;
@@ -231,6 +153,8 @@ int RunConvert(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kUsage, stdout);
+            std::fputs(kProcessingOptionsHelp, stdout);
+            std::fputs(kUsageTail, stdout);
             return 0;
         }
     }
@@ -295,16 +219,7 @@ int RunConvert(int argc, char** argv) {
 
     {
         CFramePipeline pipeline;
-        pipeline.SetUnit(options.unit);
-        pipeline.SelectPalette(options.palette);
-        pipeline.SetMirrorMode(options.mirror);
-        pipeline.SetInterpolation(options.interpolate ? 1 : 0);
-        pipeline.SetStackSizes(options.frameStack, options.offsetStack, 1);
-        pipeline.SetElOffsetSubtraction(options.subtractElOffsets ? 1 : 0);
-        if (options.manual) {
-            pipeline.SetManualScaling(options.high, options.low,
-                                      (options.high + options.low) / 2.0f);
-        }
+        ApplyProcessingOptions(options.processing, pipeline);
         pipeline.SetCallback(&FrameSink::OnFrameReady, &sink);
         for (const BinaryRecordView& record : records) {
             pipeline.ProcessFrameNow(record.modeLetter,

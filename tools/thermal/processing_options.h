@@ -1,0 +1,38 @@
+#pragma once
+// The processing options shared by the `thermal` subcommands that push frames through the
+// viewer's frame pipeline (convert, record): unit, palette, mirroring, interpolation, stacks,
+// offset subtraction and the colour scale. Defaults are the viewer's start-up settings.
+#include <string>
+
+#include "frame/conversion.h"
+
+class CFramePipeline;
+
+struct ProcessingOptions {
+    int unit = kUnitCelsius;
+    int palette = 4;
+    int mirror = 0;  // 0 none, 1 X-axis, 2 Y-axis, 3 both
+    bool interpolate = true;
+    int frameStack = 1;
+    int offsetStack = 1;
+    bool subtractElOffsets = true;
+    bool manual = false;
+    float low = 0.0f;
+    float high = 0.0f;
+};
+
+enum class OptionParse {
+    kNotMine,   // argv[i] is not a processing option; nothing consumed
+    kParsed,    // taken; `i` points at its last argument
+    kBadValue,  // a processing option with a bad or missing value; `error` says why
+};
+
+// Tries to take argv[i] (and its value, advancing `i`) as a processing option.
+OptionParse ParseProcessingOption(int argc, char** argv, int& i, ProcessingOptions& options,
+                                  std::string& error);
+
+// The options' lines for a --help text, each with its default.
+extern const char kProcessingOptionsHelp[];
+
+// Puts the settings into a pipeline, as the viewer's controls would.
+void ApplyProcessingOptions(const ProcessingOptions& options, CFramePipeline& pipeline);
