@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git clang-format ccache
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libudev-dev libxvidcore-dev
+  libudev-dev libxvidcore-dev libpng-dev
   xvfb xauth x11-utils imagemagick bc ffmpeg
   fonts-liberation2 fonts-noto-cjk
 )

@@ -2,9 +2,8 @@
 // The subcommands of the `thermal` tool. Each takes the arguments after its own name and returns
 // the process exit status: 0 success, 1 failure during work, 2 bad input or usage.
 
+// `thermal convert INPUT OUTPUT [options]`: recordings into other formats.
 int RunConvert(int argc, char** argv);
 // `thermal info FILE...`: what recordings hold and what is wrong with them.
 int RunInfo(int argc, char** argv);
-// The capture form of convert: CAPTURE.raw OUTPUT.bds [--letter K|k|t|c].
-int RunConvertCapture(int argc, char** argv);
 int RunSim(int argc, char** argv);

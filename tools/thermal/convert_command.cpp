@@ -1,253 +1,359 @@
-// `thermal convert`: pushes every frame of a binary stream recording through the viewer's own
-// frame pipeline and writes what the viewer would have written: a text stream recording and/or
-// the display image of each frame as a BMP file.
-#include <cctype>
-#include <cerrno>
+// `thermal convert`: plays a recording through the viewer's own frame pipeline, as play-back
+// does, and hands every processed frame to the chosen outputs (text or binary stream, CSV,
+// video, pictures). Inputs are read a record at a time; outputs appear only when complete.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <optional>
+#include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "commands.h"
-#include "export/atomic_file.h"
-#include "export/bitmap_file.h"
+#include "convert_capture.h"
+#include "convert_options.h"
+#include "convert_output_file.h"
+#include "convert_progress.h"
+#include "convert_sink.h"
+#include "convert_source.h"
 #include "frame/binary_record_reader.h"
 #include "frame/conversion.h"
+#include "frame/frame_block.h"
 #include "frame/text_frame.h"
 #include "processing/frame_pipeline.h"
-#include "processing_options.h"
+#include "processing/image_scaling.h"
+#include "recording/playback_rules.h"
 
 namespace {
 
-constexpr char kUsage[] =
-    "Usage: thermal convert INPUT.bds OUTPUT.txt [options]\n"
-    "       thermal convert INPUT.bds --frames DIR [options]\n"
-    "       thermal convert CAPTURE.raw OUTPUT.bds [--letter K|k|t|c]\n"
-    "\n"
-    "Processes every frame of a binary stream recording as the viewer does and writes the text\n"
-    "stream recording (OUTPUT.txt) and/or each frame's 320 x 310 display image as\n"
-    "DIR/frame_000001.bmp, frame_000002.bmp, ...\n"
-    "\n"
-    "Options (defaults are the viewer's start-up settings):\n";
-
-constexpr char kUsageTail[] =
-    "  --frames DIR          write the display images into DIR (created if needed)\n";
-
-struct Options {
-    std::string input;
-    std::string textOutput;
-    std::string framesDir;
-    ProcessingOptions processing;
-};
+void PrintError(const std::string& message) {
+    std::fprintf(stderr, "thermal convert: %s\n", message.c_str());
+}
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "thermal convert: %s (see 'thermal convert --help')\n", message.c_str());
     return 2;
 }
 
-bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
-    if (text.size() < suffix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < suffix.size(); ++i) {
-        const char a = text[text.size() - suffix.size() + i];
-        if (std::tolower(static_cast<unsigned char>(a)) != suffix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
+// Hands each finished frame to every output and remembers the first failure.
+class CFrameFanOut {
+  public:
+    explicit CFrameFanOut(std::vector<IConvertSink*> sinks) : m_sinks(std::move(sinks)) {}
 
-// Returns 0 when the options are good, else the exit status after printing why.
-int ParseOptions(int argc, char** argv, Options& options) {
-    std::vector<std::string> positional;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc) {
-                return false;
-            }
-            out = argv[++i];
-            return true;
-        };
-        std::string error;
-        const OptionParse parsed = ParseProcessingOption(argc, argv, i, options.processing, error);
-        if (parsed == OptionParse::kBadValue) {
-            return UsageError(error);
-        }
-        if (parsed == OptionParse::kParsed) {
-            continue;
-        }
-        if (arg == "--frames") {
-            if (!value(options.framesDir) || options.framesDir.empty()) {
-                return UsageError("--frames takes a directory");
-            }
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return UsageError("unknown option '" + arg + "'");
-        } else {
-            positional.push_back(arg);
-        }
+    // What the pipeline does not know about the frame it is about to finish.
+    void Expect(uint64_t sourceNumber, const uint8_t* block, int unit, bool subtractingOffsets) {
+        m_sourceNumber = sourceNumber;
+        m_block = block;
+        m_unit = unit;
+        m_subtractingOffsets = subtractingOffsets;
     }
-    if (positional.empty()) {
-        return UsageError("missing INPUT.bds");
-    }
-    if (positional.size() > 2) {
-        return UsageError("too many arguments");
-    }
-    options.input = positional[0];
-    if (positional.size() == 2) {
-        options.textOutput = positional[1];
-    }
-    if (options.textOutput.empty() && options.framesDir.empty()) {
-        return UsageError("missing OUTPUT.txt or --frames DIR");
-    }
-    return 0;
-}
-
-// Receives every processed frame from the pipeline and writes it out.
-struct FrameSink {
-    const Options* options = nullptr;
-    std::FILE* text = nullptr;
-    int frameNumber = 0;
-    std::string error;  // first failure; later frames are skipped
 
     static void OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
-                             const uint8_t* /*raw*/, const uint8_t* image,
-                             const uint16_t* /*values*/) {
-        static_cast<FrameSink*>(owner)->Write(*modeLetter, text, image);
+                             const uint8_t* raw, const uint8_t* image, const uint16_t* values) {
+        auto* fanOut = static_cast<CFrameFanOut*>(owner);
+        fanOut->Deliver({fanOut->m_sourceNumber, *modeLetter, text,
+                         fanOut->m_block != nullptr ? fanOut->m_block : raw, image, values,
+                         fanOut->m_unit, fanOut->m_subtractingOffsets});
     }
 
-    void Write(char modeLetter, const std::string& frameText, const uint8_t* image) {
-        ++frameNumber;
-        if (!error.empty()) {
+    void Deliver(const ConvertedFrame& frame) {
+        if (!m_error.empty()) {
             return;
         }
-        if (text != nullptr) {
-            const std::string record = MakeTextStreamRecord(
-                TextStreamModeChar(modeLetter, options->processing.unit),
-                TextStreamElOffChar(modeLetter, options->processing.subtractElOffsets), frameText);
-            if (std::fwrite(record.data(), 1, record.size(), text) != record.size()) {
-                error = "cannot write '" + options->textOutput + "': " + std::strerror(errno);
+        for (IConvertSink* sink : m_sinks) {
+            if (!sink->Write(frame, m_error)) {
                 return;
             }
         }
-        if (!options->framesDir.empty()) {
-            char name[32];
-            std::snprintf(name, sizeof name, "frame_%06d.bmp", frameNumber);
-            const std::string path = (std::filesystem::path(options->framesDir) / name).string();
-            if (SaveBitmapFile(image, kImageWidth, kImageHeight, 3, path, 0, 0) != kBitmapSaved) {
-                error = "cannot write '" + path + "'";
+        ++m_frameCount;
+    }
+
+    uint64_t FrameCount() const { return m_frameCount; }
+    const std::string& Error() const { return m_error; }
+
+  private:
+    std::vector<IConvertSink*> m_sinks;
+    uint64_t m_sourceNumber = 0;
+    const uint8_t* m_block = nullptr;
+    int m_unit = kUnitCelsius;
+    bool m_subtractingOffsets = false;
+    uint64_t m_frameCount = 0;
+    std::string m_error;
+};
+
+// Everything one conversion reads, processes and writes.
+class CConversion {
+  public:
+    CConversion(const ConvertOptions& options, CConvertSource& source, CFrameFanOut& fanOut)
+        : m_options(options),
+          m_source(source),
+          m_fanOut(fanOut),
+          m_progress(source.Size()),
+          m_isUnitGiven(HasOption("--unit")),
+          m_needsBlocks(options.outputKind == ConvertOutput::kBinaryStream) {
+        ApplyProcessingOptions(options.processing, m_pipeline);
+        m_pipeline.SetCallback(&CFrameFanOut::OnFrameReady, &fanOut);
+    }
+    ~CConversion() { m_pipeline.StopThread(); }
+
+    // Reads and processes until the input ends, an output fails or a signal asks to stop.
+    // Returns false when a read failed.
+    bool Run() {
+        CConvertSource::Read read = CConvertSource::Read::kEnd;
+        switch (m_options.inputKind) {
+            case ConvertInput::kBinaryStream:
+                while (KeepGoing() &&
+                       (read = m_source.NextBytes()) == CConvertSource::Read::kRecord) {
+                    ProcessRecord();
+                }
+                break;
+            case ConvertInput::kTextStream:
+                while (KeepGoing() &&
+                       (read = m_source.NextText()) == CConvertSource::Read::kRecord) {
+                    ProcessTextRecord();
+                }
+                break;
+            case ConvertInput::kRawFrames:
+                while (KeepGoing() &&
+                       (read = m_source.NextBytes()) == CConvertSource::Read::kRecord) {
+                    ProcessRawFrame();
+                }
+                break;
+            case ConvertInput::kCapture:
+                read = CutCaptureIntoBlocks(m_source, m_options.captureLetter,
+                                            [this](const uint8_t* block) {
+                                                ProcessCapturedBlock(block);
+                                                return KeepGoing();
+                                            });
+                break;
+        }
+        m_progress.Finish(m_source.Position(), m_fanOut.FrameCount());
+        return read != CConvertSource::Read::kError;
+    }
+
+    uint64_t UnparsedCount() const { return m_unparsedCount; }
+    uint64_t FirstUnparsed() const { return m_firstUnparsed; }
+
+  private:
+    bool HasOption(const char* name) const {
+        for (const std::string& given : m_options.processingGiven) {
+            if (given == name) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool KeepGoing() {
+        m_progress.Update(m_source.Position(), m_fanOut.FrameCount());
+        return PendingStopSignal() == 0 && m_fanOut.Error().empty();
+    }
+
+    void Expect(const uint8_t* block) {
+        m_fanOut.Expect(++m_recordNumber, block, m_pipeline.GetUnit(),
+                        m_pipeline.IsElOffsetSubtraction() != 0);
+    }
+
+    // A binary stream record: queued as play-back queues it, processed like a live frame.
+    void ProcessRecord() {
+        const uint8_t* record = m_source.Bytes();
+        Expect(nullptr);
+        m_pipeline.ProcessFrameNow(ModeLetterOfRecord(record), kFrameBlockSize,
+                                   record + kBinaryRecordHeaderSize);
+    }
+
+    // A text stream record: its header switches the unit (unless the user chose one) and says
+    // how to read the frame, as in play-back.
+    void ProcessTextRecord() {
+        const TextRecordParts parts = SplitTextRecord(m_source.Text());
+        const TextPlayMode mode = TextPlayModeOf(parts.header);
+        if (!m_isUnitGiven && mode.unit != 0) {
+            m_pipeline.SetUnit(mode.unit);
+        }
+        const uint8_t* block = m_needsBlocks ? RebuildBlock(parts.frameText, mode) : nullptr;
+        Expect(block);
+        if (m_pipeline.ProcessTextFrame(mode.offsetsSubtracted, mode.modeChar, parts.frameText) ==
+            0) {
+            if (m_unparsedCount++ == 0) {
+                m_firstUnparsed = m_recordNumber;
             }
         }
     }
+
+    // The frame block a text frame was rendered from, as far as its digits tell: the inverse
+    // conversions, the offsets added back when they were subtracted, and the marker the module
+    // puts on every block. Null when the text does not parse.
+    const uint8_t* RebuildBlock(std::string_view frameText, const TextPlayMode& mode) {
+        const std::optional<FrameData> parsed = ParseTextFrame(frameText, mode.modeChar);
+        if (!parsed) {
+            return nullptr;
+        }
+        m_frame = *parsed;
+        if (mode.offsetsSubtracted != 0) {
+            AddElOffsets(m_frame.values, m_frame.offsets);
+        }
+        EncodeFrameBlock(m_frame, m_block);
+        PutFrameMarker(m_block);
+        return m_block;
+    }
+
+    // A raw frame: coloured straight into an image, as play-back shows it.
+    void ProcessRawFrame() {
+        RawFrameToHost(m_source.Bytes(), m_rawValues);
+        m_pipeline.MapRawFrame(m_rawValues, m_smallImage, m_image.data());
+        m_fanOut.Deliver({++m_recordNumber,
+                          0,
+                          {},
+                          nullptr,
+                          m_image.data(),
+                          m_rawValues,
+                          m_pipeline.GetUnit(),
+                          false});
+    }
+
+    void ProcessCapturedBlock(const uint8_t* block) {
+        m_fanOut.Deliver({++m_recordNumber,
+                          m_options.captureLetter,
+                          {},
+                          block,
+                          nullptr,
+                          nullptr,
+                          m_pipeline.GetUnit(),
+                          false});
+    }
+
+    const ConvertOptions& m_options;
+    CConvertSource& m_source;
+    CFrameFanOut& m_fanOut;
+    CConvertProgress m_progress;
+    const bool m_isUnitGiven;
+    const bool m_needsBlocks;
+    CFramePipeline m_pipeline;
+    uint64_t m_recordNumber = 0;
+    uint64_t m_unparsedCount = 0;
+    uint64_t m_firstUnparsed = 0;
+    FrameData m_frame{};
+    uint8_t m_block[kFrameBlockSize] = {};
+    uint16_t m_rawValues[kPixelCount] = {};
+    uint8_t m_smallImage[kSmallImageBytes] = {};
+    std::vector<uint8_t> m_image = std::vector<uint8_t>(kImageBytes);
 };
+
+// The file output, or null when there is none; status 2 or 1 in `status` on failure.
+std::unique_ptr<IConvertSink> CreateFileSink(const ConvertOptions& options,
+                                             const CConvertSource& source, int& status) {
+    if (options.outputKind == ConvertOutput::kNone) {
+        return nullptr;
+    }
+    std::string error;
+    const std::string path = ResolveOutputPath(options.output, source.Status(), error);
+    if (path.empty()) {
+        status = 2;
+        PrintError(error);
+        return nullptr;
+    }
+    std::unique_ptr<IConvertSink> sink =
+        options.outputKind == ConvertOutput::kCsv
+            ? CreateCsvSink(path, source.Status(), options.input, error)
+            : CreateRecordingSink(options.outputKind, path, source.Status(), error);
+    if (!sink) {
+        status = 1;
+        PrintError(error);
+    }
+    return sink;
+}
 
 }  // namespace
 
 int RunConvert(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kUsage, stdout);
-            std::fputs(kProcessingOptionsHelp, stdout);
-            std::fputs(kUsageTail, stdout);
+            std::fputs(ConvertHelpText().c_str(), stdout);
             return 0;
         }
     }
-    // A raw serial capture turned into a binary stream recording is the other direction.
-    if (argc >= 2 && EndsWithNoCase(argv[1], ".bds") && !EndsWithNoCase(argv[0], ".bds")) {
-        return RunConvertCapture(argc, argv);
+    ConvertOptions options;
+    if (const std::string error = ParseConvertOptions(argc, argv, options); !error.empty()) {
+        return UsageError(error);
     }
-    Options options;
-    if (const int status = ParseOptions(argc, argv, options); status != 0) {
+    for (const std::string& line : InapplicableOptions(options)) {
+        PrintError(line);
+    }
+    InstallConvertSignalHandlers();
+
+    CConvertSource source;
+    if (const std::string error = source.Open(options.input, options.inputKind); !error.empty()) {
+        PrintError(error);
+        return 2;
+    }
+    int status = 0;
+    std::unique_ptr<IConvertSink> fileSink = CreateFileSink(options, source, status);
+    if (status != 0) {
         return status;
     }
-
-    std::ifstream in(options.input, std::ios::binary);
-    if (!in) {
-        return UsageError("cannot open '" + options.input + "': " + std::strerror(errno));
-    }
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                     std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        return UsageError("cannot read '" + options.input + "'");
-    }
-    std::size_t trailing = 0;
-    const std::vector<BinaryRecordView> records =
-        SplitBinaryRecords(bytes.data(), bytes.size(), &trailing);
-    // Play-back refuses a file whose first record does not name a known mode; so does this.
-    if (!bytes.empty() &&
-        (bytes.size() < kBinaryRecordHeaderSize || std::memcmp(bytes.data(), "Mode=", 5) != 0 ||
-         (bytes[5] != 'T' && bytes[5] != 'V'))) {
-        return UsageError("'" + options.input +
-                          "' is not a binary stream recording (no Mode=T or Mode=V header)");
-    }
-    if (trailing != 0) {
-        std::fprintf(stderr, "thermal convert: ignoring a short last record of %zu bytes\n",
-                     trailing);
-    }
-
-    FrameSink sink;
-    sink.options = &options;
-    std::string textTemporary;
-    if (!options.textOutput.empty()) {
-        textTemporary = TemporaryPathFor(options.textOutput);
-        sink.text = std::fopen(textTemporary.c_str(), "wb");
-        if (sink.text == nullptr) {
-            std::fprintf(stderr, "thermal convert: cannot create '%s': %s\n",
-                         options.textOutput.c_str(), std::strerror(errno));
-            return 1;
-        }
-    }
+    std::unique_ptr<IConvertSink> imageSink;
     if (!options.framesDir.empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(options.framesDir, ec);
-        if (ec) {
-            std::fprintf(stderr, "thermal convert: cannot create '%s': %s\n",
-                         options.framesDir.c_str(), ec.message().c_str());
-            if (sink.text != nullptr) {
-                std::fclose(sink.text);
-                std::remove(textTemporary.c_str());
-            }
+        std::string error;
+        imageSink = CreateImageFilesSink(options.framesDir, options.png, error);
+        if (!imageSink) {
+            PrintError(error);
             return 1;
         }
     }
-
-    {
-        CFramePipeline pipeline;
-        ApplyProcessingOptions(options.processing, pipeline);
-        pipeline.SetCallback(&FrameSink::OnFrameReady, &sink);
-        for (const BinaryRecordView& record : records) {
-            pipeline.ProcessFrameNow(record.modeLetter,
-                                     static_cast<int>(kBinaryRecordSize - kBinaryRecordHeaderSize),
-                                     record.block);
-            if (!sink.error.empty()) {
-                break;
-            }
-        }
-        pipeline.StopThread();
-    }
-
-    if (sink.text != nullptr) {
-        const bool closed = std::fclose(sink.text) == 0;
-        if (!closed && sink.error.empty()) {
-            sink.error = "cannot write '" + options.textOutput + "': " + std::strerror(errno);
-        }
-        if (sink.error.empty() &&
-            std::rename(textTemporary.c_str(), options.textOutput.c_str()) != 0) {
-            sink.error = "cannot create '" + options.textOutput + "': " + std::strerror(errno);
-        }
-        if (!sink.error.empty()) {
-            std::remove(textTemporary.c_str());
+    std::vector<IConvertSink*> sinks;
+    for (IConvertSink* sink : {fileSink.get(), imageSink.get()}) {
+        if (sink != nullptr) {
+            sinks.push_back(sink);
         }
     }
-    if (!sink.error.empty()) {
-        std::fprintf(stderr, "thermal convert: %s\n", sink.error.c_str());
+
+    CFrameFanOut fanOut(sinks);
+    CConversion conversion(options, source, fanOut);
+    const bool readAll = conversion.Run();
+
+    if (const int signalNumber = PendingStopSignal(); signalNumber != 0) {
+        PrintError(std::string("stopped by ") + (signalNumber == SIGINT ? "SIGINT" : "SIGTERM") +
+                   "; nothing written");
+        return 128 + signalNumber;
+    }
+    if (!fanOut.Error().empty()) {
+        PrintError(fanOut.Error());
         return 1;
+    }
+    if (!readAll) {
+        PrintError(source.Error());
+        return 1;
+    }
+    const std::string endNote = source.EndNote();
+    if (fanOut.FrameCount() == 0) {
+        std::string why = "no frame found in '" + options.input + "'";
+        if (conversion.UnparsedCount() != 0) {
+            why += " (" + std::to_string(conversion.UnparsedCount()) +
+                   " text frames do not parse; lines ending in a single CR LF?)";
+        } else if (!endNote.empty()) {
+            why += " (it holds only " + endNote + ")";
+        }
+        PrintError(why);
+        return 1;
+    }
+    for (IConvertSink* sink : sinks) {
+        std::string error;
+        if (!sink->Finish(error)) {
+            PrintError(error);
+            return 1;
+        }
+    }
+    if (!endNote.empty()) {
+        PrintError("ignored " + endNote);
+    }
+    if (options.inputKind == ConvertInput::kCapture) {
+        std::printf("%llu frames from %llu bytes written to %s\n",
+                    static_cast<unsigned long long>(fanOut.FrameCount()),
+                    static_cast<unsigned long long>(source.Position()), options.output.c_str());
+    }
+    if (conversion.UnparsedCount() != 0) {
+        PrintError("skipped " + std::to_string(conversion.UnparsedCount()) +
+                   " text frames that do not parse (the first is frame " +
+                   std::to_string(conversion.FirstUnparsed()) + ")");
     }
     return 0;
 }

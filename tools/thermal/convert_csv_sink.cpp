@@ -1,0 +1,151 @@
+// The .csv output of `thermal convert`: for each frame a comment line naming the source, the
+// frame and the mode, then 31 lines of 32 comma-separated values, row 0 and column 0 first, as
+// the sensor sees them. The numbers are the text recording's (same digits, no plus sign), so a
+// spreadsheet shows what the text stream holds. UTF-8, LF line ends.
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+#include "convert_output_file.h"
+#include "convert_sink.h"
+#include "frame/conversion.h"
+#include "frame/text_frame.h"
+
+namespace {
+
+constexpr std::size_t kWriteBufferBytes = 1 << 20;
+
+// The name as it can stand in a comment line: control characters (a line feed in a file name
+// would end the comment) and bytes that are not UTF-8 become '?'.
+std::string CommentSafe(const std::string& name) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < name.size()) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        std::size_t length = c < 0x80           ? 1
+                             : (c >> 5) == 0x6  ? 2
+                             : (c >> 4) == 0xE  ? 3
+                             : (c >> 3) == 0x1E ? 4
+                                                : 0;
+        for (std::size_t k = 1; k < length; ++k) {
+            if (i + k >= name.size() || (static_cast<unsigned char>(name[i + k]) >> 6) != 0x2) {
+                length = 0;
+            }
+        }
+        if (length == 0 || (length == 1 && (c < 0x20 || c == 0x7F))) {
+            out += '?';
+            ++i;
+        } else {
+            out.append(name, i, length);
+            i += length;
+        }
+    }
+    return out;
+}
+
+const char* ModeDescription(char modeLetter, int unit, bool subtractingOffsets) {
+    if (modeLetter == 0) {
+        return "raw, values as stored";
+    }
+    if (IsVoltageMode(modeLetter)) {
+        return subtractingOffsets ? "V, voltage in volts, electrical offsets subtracted"
+                                  : "V, voltage in volts";
+    }
+    switch (unit) {
+        case kUnitKelvin:
+            return "K, temperature in kelvin";
+        case kUnitCelsius:
+            return "C, temperature in \u00B0C";
+        default:
+            return "F, temperature in \u00B0F";
+    }
+}
+
+class CCsvSink final : public IConvertSink {
+  public:
+    CCsvSink(const std::string& path, const struct stat& input, const std::string& sourceName)
+        : m_file(path, input), m_sourceName(CommentSafe(sourceName)) {}
+
+    ~CCsvSink() override {
+        if (m_stream != nullptr) {
+            std::fclose(m_stream);
+        }
+    }
+
+    bool Open(std::string& error) {
+        m_stream = std::fopen(m_file.TemporaryPath().c_str(), "wb");
+        if (m_stream == nullptr) {
+            error = "cannot create '" + m_file.FinalPath() + "': " + std::strerror(errno);
+            return false;
+        }
+        std::setvbuf(m_stream, nullptr, _IOFBF, kWriteBufferBytes);
+        return true;
+    }
+
+    bool Write(const ConvertedFrame& frame, std::string& error) override {
+        m_block.clear();
+        m_block += "# source: ";
+        m_block += m_sourceName;
+        m_block += ", frame ";
+        m_block += std::to_string(frame.sourceNumber);
+        m_block += ", mode ";
+        m_block += ModeDescription(frame.modeLetter, frame.unit, frame.subtractingOffsets);
+        m_block += '\n';
+        const bool voltage = IsVoltageMode(frame.modeLetter);
+        for (int row = 0; row < kFrameRows; ++row) {
+            for (int column = 0; column < kFrameColumns; ++column) {
+                const uint16_t value = frame.values[row * kFrameColumns + column];
+                if (column > 0) {
+                    m_block += ',';
+                }
+                if (frame.modeLetter == 0) {
+                    char digits[8];
+                    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+                    m_block.append(digits, end);
+                    continue;
+                }
+                std::string_view text =
+                    voltage ? VoltageFieldText(value) : TemperatureFieldText(value, frame.unit);
+                if (!text.empty() && text.front() == '+') {
+                    text.remove_prefix(1);
+                }
+                m_block += text;
+            }
+            m_block += '\n';
+        }
+        if (std::fwrite(m_block.data(), 1, m_block.size(), m_stream) != m_block.size()) {
+            error = "cannot write '" + m_file.FinalPath() + "': " + std::strerror(errno);
+            return false;
+        }
+        return true;
+    }
+
+    bool Finish(std::string& error) override {
+        std::FILE* stream = m_stream;
+        m_stream = nullptr;
+        // fclose() writes the rest of the buffer and reports what the disk refused.
+        if (std::fclose(stream) != 0) {
+            error = "cannot write '" + m_file.FinalPath() + "': " + std::strerror(errno);
+            return false;
+        }
+        return m_file.Commit(error);
+    }
+
+  private:
+    CConvertOutputFile m_file;
+    std::string m_sourceName;
+    std::FILE* m_stream = nullptr;  // closed before m_file removes an unfinished temporary
+    std::string m_block;            // one frame's lines, reused
+};
+
+}  // namespace
+
+std::unique_ptr<IConvertSink> CreateCsvSink(const std::string& path, const struct stat& input,
+                                            const std::string& sourceName, std::string& error) {
+    auto sink = std::make_unique<CCsvSink>(path, input, sourceName);
+    if (!sink->Open(error)) {
+        return nullptr;
+    }
+    return sink;
+}

@@ -1,0 +1,234 @@
+#include "convert_options.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+constexpr char kHelpHead[] =
+    "Usage: thermal convert INPUT OUTPUT [options]\n"
+    "       thermal convert INPUT [OUTPUT] --frames DIR [--png] [options]\n"
+    "       thermal convert CAPTURE.raw OUTPUT.bds [--letter K|k|t|c]\n"
+    "\n"
+    "Plays every frame of a recording through the viewer's own frame processing and writes what\n"
+    "the viewer would have written. INPUT is a binary stream recording (.bds), a text stream\n"
+    "recording (.txt), a raw frame file (.bin: 992 big-endian 16-bit values a frame) or a raw\n"
+    "capture of the serial line (.raw). OUTPUT is chosen by its extension (any case):\n"
+    "  .txt   text stream recording, as the viewer records it\n"
+    "  .bds   binary stream recording rebuilt from a text stream (or cut from a capture)\n"
+    "  .csv   31 rows x 32 columns per frame in sensor orientation, after a '#' line naming the\n"
+    "         source, the frame and the mode; temperatures in the unit, voltages in volts, raw\n"
+    "         frames as stored\n"
+    "  .avi   each frame's display image as one frame of a 20 fps Xvid video\n"
+    "The output is written under a temporary name and appears only when complete.\n"
+    "Text streams follow each frame's own unit unless --unit is given. Raw frames are coloured\n"
+    "with the palette only.\n"
+    "\n"
+    "Options (defaults are the viewer's start-up settings):\n";
+
+constexpr char kHelpTail[] =
+    "  --frames DIR          also write each display image (320 x 310) as\n"
+    "                        DIR/frame_000001.bmp, ... (created if needed; default: none)\n"
+    "  --png                 write the images as PNG rather than BMP (default: BMP)\n"
+    "  --letter K|k|t|c      frame letter a raw capture was taken with (default K)\n"
+    "  -h, --help            show this help\n"
+    "\n"
+    "Exit status: 0 done, 1 failed while working (nothing written; also when no frame was\n"
+    "found), 2 bad command line or input, 130/143 interrupted (nothing written).\n";
+
+struct Extension {
+    const char* suffix;
+    ConvertOutput kind;
+};
+constexpr Extension kOutputExtensions[] = {
+    {".txt", ConvertOutput::kTextStream},
+    {".bds", ConvertOutput::kBinaryStream},
+    {".csv", ConvertOutput::kCsv},
+    {".avi", ConvertOutput::kVideo},
+};
+
+bool UsesImages(const ConvertOptions& options) {
+    return !options.framesDir.empty() || options.outputKind == ConvertOutput::kVideo;
+}
+
+bool UsesValues(const ConvertOptions& options) {
+    return options.outputKind == ConvertOutput::kTextStream ||
+           options.outputKind == ConvertOutput::kCsv;
+}
+
+// Why `option` cannot apply to the input, or nothing.
+const char* InputReason(const ConvertOptions& options, std::string_view option) {
+    switch (options.inputKind) {
+        case ConvertInput::kCapture:
+            return "a raw capture";
+        case ConvertInput::kRawFrames:
+            return option == "--palette" ? nullptr : "raw frames";
+        case ConvertInput::kTextStream:
+            return option == "--stack" || option == "--offset-stack" ? "text streams" : nullptr;
+        case ConvertInput::kBinaryStream:
+            break;
+    }
+    return nullptr;
+}
+
+// Why `option` cannot apply to the outputs, or nothing.
+const char* OutputReason(const ConvertOptions& options, std::string_view option) {
+    const bool images = UsesImages(options);
+    const bool values = UsesValues(options);
+    bool used = false;
+    if (option == "--unit") {
+        used = values;
+    } else if (option == "--stack" || option == "--offset-stack" || option == "--no-el-offsets") {
+        used = values || images;
+    } else {  // palette, mirroring, interpolation, colour scale
+        used = images;
+    }
+    if (used) {
+        return nullptr;
+    }
+    switch (options.outputKind) {
+        case ConvertOutput::kTextStream:
+            return "a text stream output";
+        case ConvertOutput::kBinaryStream:
+            return "a binary stream output";
+        case ConvertOutput::kCsv:
+            return "a CSV output";
+        case ConvertOutput::kVideo:
+        case ConvertOutput::kNone:
+            break;
+    }
+    return "this output";
+}
+
+}  // namespace
+
+bool HasExtension(const std::string& path, const char* suffix) {
+    const std::size_t length = std::strlen(suffix);
+    if (path.size() < length) {
+        return false;
+    }
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(path[path.size() - length + i]);
+        if (std::tolower(c) != suffix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string ConvertHelpText() {
+    return std::string(kHelpHead) + kProcessingOptionsHelp + kHelpTail;
+}
+
+std::string ParseConvertOptions(int argc, char** argv, ConvertOptions& options) {
+    std::vector<std::string> positional;
+    bool letterGiven = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        std::string error;
+        const OptionParse parsed = ParseProcessingOption(argc, argv, i, options.processing, error);
+        if (parsed == OptionParse::kBadValue) {
+            return error;
+        }
+        if (parsed == OptionParse::kParsed) {
+            if (std::find(options.processingGiven.begin(), options.processingGiven.end(), arg) ==
+                options.processingGiven.end()) {
+                options.processingGiven.push_back(arg);
+            }
+            continue;
+        }
+        if (arg == "--frames") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                return "--frames takes a directory";
+            }
+            options.framesDir = argv[++i];
+        } else if (arg == "--png") {
+            options.png = true;
+        } else if (arg == "--letter") {
+            const std::string value = i + 1 < argc ? argv[++i] : "";
+            if (value != "K" && value != "k" && value != "t" && value != "c") {
+                return "--letter takes K, k, t or c";
+            }
+            options.captureLetter = value[0];
+            letterGiven = true;
+        } else if (arg == "--") {
+            positional.insert(positional.end(), argv + i + 1, argv + argc);
+            break;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return "unknown option '" + arg + "'";
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.empty()) {
+        return "missing INPUT";
+    }
+    if (positional.size() > 2) {
+        return "too many arguments: one INPUT and at most one OUTPUT";
+    }
+    options.input = positional[0];
+    if (HasExtension(options.input, ".bds")) {
+        options.inputKind = ConvertInput::kBinaryStream;
+    } else if (HasExtension(options.input, ".txt")) {
+        options.inputKind = ConvertInput::kTextStream;
+    } else if (HasExtension(options.input, ".bin")) {
+        options.inputKind = ConvertInput::kRawFrames;
+    } else if (HasExtension(options.input, ".raw")) {
+        options.inputKind = ConvertInput::kCapture;
+    } else {
+        return "cannot read '" + options.input + "': INPUT must end in .bds, .txt, .bin or .raw";
+    }
+
+    if (positional.size() == 2) {
+        options.output = positional[1];
+        for (const Extension& extension : kOutputExtensions) {
+            if (HasExtension(options.output, extension.suffix)) {
+                options.outputKind = extension.kind;
+            }
+        }
+        if (options.outputKind == ConvertOutput::kNone) {
+            return "cannot write '" + options.output +
+                   "': OUTPUT must end in .txt, .bds, .csv or .avi";
+        }
+    } else if (options.framesDir.empty()) {
+        return "missing OUTPUT or --frames DIR";
+    }
+    if (options.png && options.framesDir.empty()) {
+        return "--png needs --frames DIR";
+    }
+
+    if (options.inputKind == ConvertInput::kCapture) {
+        if (options.outputKind != ConvertOutput::kBinaryStream || !options.framesDir.empty()) {
+            return "a raw capture converts into OUTPUT.bds only";
+        }
+    } else if (letterGiven) {
+        return "--letter applies to raw captures (.raw) only";
+    }
+    if (options.outputKind == ConvertOutput::kBinaryStream &&
+        options.inputKind == ConvertInput::kBinaryStream) {
+        return "'" + options.input + "' is a binary stream recording already";
+    }
+    if (options.inputKind == ConvertInput::kRawFrames &&
+        (options.outputKind == ConvertOutput::kTextStream ||
+         options.outputKind == ConvertOutput::kBinaryStream)) {
+        return "raw frames have no mode, offsets or header to write into '" + options.output +
+               "'; write .csv, .avi or --frames DIR";
+    }
+    return {};
+}
+
+std::vector<std::string> InapplicableOptions(const ConvertOptions& options) {
+    std::vector<std::string> lines;
+    for (const std::string& option : options.processingGiven) {
+        const char* reason = InputReason(options, option);
+        if (reason == nullptr) {
+            reason = OutputReason(options, option);
+        }
+        if (reason != nullptr) {
+            lines.push_back(option + " does not apply to " + reason);
+        }
+    }
+    return lines;
+}

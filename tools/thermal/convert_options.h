@@ -1,0 +1,49 @@
+#pragma once
+// The command line of `thermal convert`: which input and outputs, by their extensions, the
+// processing options, and which of those cannot apply to the chosen input and outputs.
+#include <string>
+#include <vector>
+
+#include "processing_options.h"
+
+enum class ConvertInput {
+    kBinaryStream,  // .bds
+    kTextStream,    // .txt
+    kRawFrames,     // .bin: 992 big-endian values a frame
+    kCapture,       // .raw: bytes as they came over the serial line
+};
+
+enum class ConvertOutput {
+    kNone,  // only --frames DIR
+    kTextStream,
+    kBinaryStream,
+    kCsv,
+    kVideo,
+};
+
+struct ConvertOptions {
+    std::string input;
+    ConvertInput inputKind = ConvertInput::kBinaryStream;
+    std::string output;
+    ConvertOutput outputKind = ConvertOutput::kNone;
+    std::string framesDir;  // empty: no images
+    bool png = false;       // images as PNG rather than BMP
+    char captureLetter = 'K';
+    ProcessingOptions processing;
+    // The processing options named on the command line, each once, in the order given.
+    std::vector<std::string> processingGiven;
+};
+
+// Parses the arguments after `convert`. Returns the empty string, or why they are wrong (one
+// line, without the program's prefix).
+std::string ParseConvertOptions(int argc, char** argv, ConvertOptions& options);
+
+// Lines saying which given processing options have no effect on this input and these outputs,
+// e.g. "--stack does not apply to raw frames"; one per option.
+std::vector<std::string> InapplicableOptions(const ConvertOptions& options);
+
+// The text of `thermal convert --help`.
+std::string ConvertHelpText();
+
+// True when `path` ends in `suffix` (lower case, with its dot), compared without regard to case.
+bool HasExtension(const std::string& path, const char* suffix);

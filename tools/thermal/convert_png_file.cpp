@@ -1,0 +1,46 @@
+#include "convert_png_file.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "export/atomic_file.h"
+
+bool SavePngFile(const uint8_t* image, int width, int height, const std::string& path,
+                 std::string& error) {
+    const std::string temporary = TemporaryPathFor(path);
+    std::FILE* stream = std::fopen(temporary.c_str(), "wb");
+    if (stream == nullptr) {
+        error = "cannot create '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(width);
+    png.height = static_cast<png_uint_32>(height);
+    png.format = PNG_FORMAT_RGB;
+#ifdef PNG_IMAGE_FLAG_FAST
+    // Thousands of frames: speed matters more than the last few per cent of size.
+    png.flags = PNG_IMAGE_FLAG_FAST;
+#endif
+    const bool encoded = png_image_write_to_stdio(&png, stream, 0, image, width * 3, nullptr) != 0;
+    const int writeError = errno;
+    const bool closed = std::fclose(stream) == 0;
+    if (!encoded || !closed) {
+        error = "cannot write '" + path + "': " +
+                (encoded                  ? std::strerror(errno)
+                 : png.message[0] != '\0' ? png.message
+                                          : std::strerror(writeError));
+        png_image_free(&png);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = "cannot rename '" + temporary + "' to '" + path + "': " + std::strerror(errno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,151 @@
+// Text stream, binary stream and video outputs of `thermal convert`, written by the viewer's own
+// stream recorder so that their bytes are what a recording of the same frames would hold.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "convert_output_file.h"
+#include "convert_sink.h"
+#include "processing/image_scaling.h"
+#include "recording/avi_format.h"
+#include "recording/read_only_file.h"
+#include "recording/stream_recorder.h"
+#include "recording/write_counters.h"
+
+namespace {
+
+// Where the frame count of the main header ('avih') lies in a file this program wrote: after
+// the RIFF header, the header list's header and the chunk header of 'avih'.
+constexpr std::size_t kMainHeaderAt = 12 + kListHeaderBytes + kChunkHeaderBytes;
+constexpr std::size_t kTotalFramesAt = kMainHeaderAt + 16;
+
+uint32_t Le32(const uint8_t* bytes) {
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// The frames a completed video holds by its main header, or -1 when it cannot be read.
+int64_t VideoFrameCount(const std::string& path) {
+    const int fd = OpenRecordingForReading(path);
+    if (fd < 0) {
+        return -1;
+    }
+    uint8_t head[kTotalFramesAt + 4] = {};
+    const ssize_t got = ReadFully(fd, head, sizeof head);
+    ::close(fd);
+    if (got != static_cast<ssize_t>(sizeof head) || Le32(head) != kFourCcRiff ||
+        Le32(head + 8) != kFourCcAvi || Le32(head + kMainHeaderAt - 8) != kFourCcMainHeader) {
+        return -1;
+    }
+    return Le32(head + kTotalFramesAt);
+}
+
+int RecordingTypeOf(ConvertOutput kind) {
+    switch (kind) {
+        case ConvertOutput::kBinaryStream:
+            return kRecordingBinary;
+        case ConvertOutput::kVideo:
+            return kRecordingVideo;
+        default:
+            return kRecordingText;
+    }
+}
+
+class CRecordingSink final : public IConvertSink {
+  public:
+    CRecordingSink(ConvertOutput kind, const std::string& path, const struct stat& input)
+        : m_type(RecordingTypeOf(kind)), m_file(path, input), m_recorder(Environment()) {}
+
+    bool Open(std::string& error) {
+        if (m_recorder.OpenFile(m_type, m_file.TemporaryPath()) != 1) {
+            error = m_file.InFinalTerms(m_recorder.GetLastError());
+            return false;
+        }
+        if (m_type == kRecordingVideo) {
+            m_bgrImage.resize(kImageBytes);
+        }
+        return true;
+    }
+
+    bool Write(const ConvertedFrame& frame, std::string& error) override {
+        bool written = false;
+        if (m_type == kRecordingVideo) {
+            // The encoder takes blue, green, red, as the viewer's video timer hands it over.
+            for (std::size_t i = 0; i < kImageBytes; i += 3) {
+                m_bgrImage[i] = frame.image[i + 2];
+                m_bgrImage[i + 1] = frame.image[i + 1];
+                m_bgrImage[i + 2] = frame.image[i];
+            }
+            written = m_recorder.WriteVideoFrame(kImageWidth, kImageHeight, m_bgrImage.data()) == 1;
+        } else {
+            const RecordableFrame recordable{frame.modeLetter, frame.text, frame.block, frame.unit,
+                                             frame.subtractingOffsets};
+            written = m_recorder.RecordFrame(recordable, 1) == RecordOutcome::kWritten;
+        }
+        if (!written) {
+            const std::string why = m_recorder.GetLastError();
+            error = why.empty() ? "cannot record frame " + std::to_string(frame.sourceNumber) +
+                                      " into '" + m_file.FinalPath() + "'"
+                                : m_file.InFinalTerms(why);
+            return false;
+        }
+        ++m_frameCount;
+        return true;
+    }
+
+    bool Finish(std::string& error) override {
+        m_recorder.CloseFile();
+        if (!m_recorder.GetLastError().empty()) {
+            error = m_file.InFinalTerms(m_recorder.GetLastError());
+            return false;
+        }
+        if (m_type == kRecordingVideo) {
+            // Completing a movie on a full disk gives up frames so that the rest stays whole;
+            // here that is a failure.
+            const int64_t held = VideoFrameCount(m_file.TemporaryPath());
+            if (held != static_cast<int64_t>(m_frameCount)) {
+                error = "cannot complete the video '" + m_file.FinalPath() + "': it holds " +
+                        std::to_string(held < 0 ? 0 : held) + " of " +
+                        std::to_string(m_frameCount) + " frames";
+                return false;
+            }
+        }
+        return m_file.Commit(error);
+    }
+
+  private:
+    // One output file: no splitting into parts, no free-space floor (a full disk fails the
+    // write and nothing is left behind), counters of its own.
+    RecorderEnvironment Environment() {
+        RecorderEnvironment environment;
+        environment.pWriteCounters = &m_counters;
+        environment.freeSpaceMiB = [](const std::string&) {
+            return std::optional<uint64_t>(std::numeric_limits<uint64_t>::max());
+        };
+        environment.streamSplitMiB = std::numeric_limits<uint64_t>::max();
+        environment.videoSplitMiB = std::numeric_limits<uint64_t>::max();
+        return environment;
+    }
+
+    const int m_type;
+    CWriteCounters m_counters;
+    CConvertOutputFile m_file;
+    CStreamRecorder m_recorder;  // closes its file before m_file removes an unfinished one
+    std::vector<uint8_t> m_bgrImage;
+    uint64_t m_frameCount = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<IConvertSink> CreateRecordingSink(ConvertOutput kind, const std::string& path,
+                                                  const struct stat& input, std::string& error) {
+    auto sink = std::make_unique<CRecordingSink>(kind, path, input);
+    if (!sink->Open(error)) {
+        return nullptr;
+    }
+    return sink;
+}
