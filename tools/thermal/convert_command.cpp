@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -292,6 +293,12 @@ int RunConvert(int argc, char** argv) {
     }
     std::unique_ptr<IConvertSink> imageSink;
     if (!options.framesDir.empty()) {
+        std::error_code ec;
+        if (std::filesystem::exists(options.framesDir, ec) &&
+            !std::filesystem::is_directory(options.framesDir, ec)) {
+            PrintError("cannot write into '" + options.framesDir + "': it is not a directory");
+            return 2;
+        }
         std::string error;
         imageSink = CreateImageFilesSink(options.framesDir, options.png, error);
         if (!imageSink) {

@@ -1,7 +1,8 @@
 // The .csv output of `thermal convert`: for each frame a comment line naming the source, the
 // frame and the mode, then 31 lines of 32 comma-separated values, row 0 and column 0 first, as
-// the sensor sees them. The numbers are the text recording's (same digits, no plus sign), so a
-// spreadsheet shows what the text stream holds. UTF-8, LF line ends.
+// the sensor sees them. The numbers are taken from the frame's text (same digits, without the plus
+// sign), so a spreadsheet shows exactly what the text stream holds. Raw frames give their values
+// as stored. UTF-8, LF line ends.
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -10,7 +11,6 @@
 #include "convert_output_file.h"
 #include "convert_sink.h"
 #include "frame/conversion.h"
-#include "frame/text_frame.h"
 
 namespace {
 
@@ -92,27 +92,11 @@ class CCsvSink final : public IConvertSink {
         m_block += ", mode ";
         m_block += ModeDescription(frame.modeLetter, frame.unit, frame.subtractingOffsets);
         m_block += '\n';
-        const bool voltage = IsVoltageMode(frame.modeLetter);
-        for (int row = 0; row < kFrameRows; ++row) {
-            for (int column = 0; column < kFrameColumns; ++column) {
-                const uint16_t value = frame.values[row * kFrameColumns + column];
-                if (column > 0) {
-                    m_block += ',';
-                }
-                if (frame.modeLetter == 0) {
-                    char digits[8];
-                    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-                    m_block.append(digits, end);
-                    continue;
-                }
-                std::string_view text =
-                    voltage ? VoltageFieldText(value) : TemperatureFieldText(value, frame.unit);
-                if (!text.empty() && text.front() == '+') {
-                    text.remove_prefix(1);
-                }
-                m_block += text;
-            }
-            m_block += '\n';
+        if (frame.modeLetter == 0) {
+            AppendRawRows(frame.values);
+        } else if (!AppendTextRows(frame.text)) {
+            error = "frame " + std::to_string(frame.sourceNumber) + " has no text of 31 rows";
+            return false;
         }
         if (std::fwrite(m_block.data(), 1, m_block.size(), m_stream) != m_block.size()) {
             error = "cannot write '" + m_file.FinalPath() + "': " + std::strerror(errno);
@@ -133,6 +117,58 @@ class CCsvSink final : public IConvertSink {
     }
 
   private:
+    void AppendRawRows(const uint16_t* values) {
+        for (int row = 0; row < kFrameRows; ++row) {
+            for (int column = 0; column < kFrameColumns; ++column) {
+                char digits[8];
+                const auto end = std::to_chars(digits, digits + sizeof digits,
+                                               values[row * kFrameColumns + column])
+                                     .ptr;
+                if (column > 0) {
+                    m_block += ',';
+                }
+                m_block.append(digits, end);
+            }
+            m_block += '\n';
+        }
+    }
+
+    // The numbers of the text frame's 31 pixel lines, which hold each row from column 31 down
+    // to column 0: the same digits the text recording holds, turned around. This runs for
+    // every frame, so the fields are found by one pass over each line.
+    bool AppendTextRows(std::string_view text) {
+        const char* next = text.data();
+        const char* const end = text.data() + text.size();
+        std::string_view fields[kFrameColumns];
+        char row[kFrameColumns * 16];
+        for (int line = 0; line < kFrameRows; ++line) {
+            for (int field = 0; field < kFrameColumns; ++field) {
+                if (next < end && *next == '+') {
+                    ++next;
+                }
+                const char* start = next;
+                while (next < end && *next != '\t' && *next != '\r' && next - start < 15) {
+                    ++next;
+                }
+                if (next == end || *next != '\t') {
+                    return false;
+                }
+                fields[field] = std::string_view(start, static_cast<std::size_t>(next - start));
+                ++next;
+            }
+            while (next < end && *next++ != '\n') {
+            }
+            char* out = row;
+            for (int column = kFrameColumns - 1; column >= 0; --column) {
+                std::memcpy(out, fields[column].data(), fields[column].size());
+                out += fields[column].size();
+                *out++ = column > 0 ? ',' : '\n';
+            }
+            m_block.append(row, out);
+        }
+        return true;
+    }
+
     CConvertOutputFile m_file;
     std::string m_sourceName;
     std::FILE* m_stream = nullptr;  // closed before m_file removes an unfinished temporary

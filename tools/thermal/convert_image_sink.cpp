@@ -32,10 +32,6 @@ class CImageFilesSink final : public IConvertSink {
 
     bool Open(std::string& error) {
         std::error_code ec;
-        if (fs::exists(m_directory, ec) && !fs::is_directory(m_directory, ec)) {
-            error = "cannot write into '" + m_directory + "': it is not a directory";
-            return false;
-        }
         for (fs::path missing = m_directory; !missing.empty() && !fs::exists(missing, ec);
              missing = missing.parent_path()) {
             m_created.push_back(missing);  // deepest first
