@@ -2,7 +2,11 @@
 // pixels written out by hand from the file formats.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "convert_test_support.h"
 #include "frame/frame_block.h"
+#include "recording/recording_files.h"
 
 namespace fs = std::filesystem;
 
@@ -152,47 +158,232 @@ TEST_F(ConvertTest, WritesEveryDisplayImageAsABitmap) {
     EXPECT_EQ(pixel(4, 4), (std::vector<uint8_t>{0, 0, 0}));        // cross centre
 }
 
-TEST_F(ConvertTest, BadInputGivesOneLineAndStatusTwo) {
+TEST_F(ConvertTest, BadInputGivesOneLineAndStatusTwoAndChangesNothing) {
     std::vector<uint8_t> good;
     AppendRecord(good, 'T', 2981, 0, 0);
-    const fs::path input = WriteRecording(good);
-    const fs::path out = m_dir / "out.txt";
-    std::vector<uint8_t> notRecording(3000, 'x');
-    const fs::path junk = m_dir / "junk.bds";
-    std::ofstream(junk, std::ios::binary)
-        .write(reinterpret_cast<const char*>(notRecording.data()), 3000);
+    const std::string in = WriteRecording(good).string();
+    const std::string dir = m_dir.string() + "/";
+    WriteFileBytes(m_dir / "junk.bds", std::string(3000, 'x'));
+    WriteFileBytes(m_dir / "in.txt", TextStreamRecord(SpreadFrame(2981, 2900, 3000), 'C'));
+    WriteFileBytes(m_dir / "hello.txt", "Hello\r\r\nworld\r\r\n");
+    WriteFileBytes(m_dir / "old.txt", "an earlier conversion");
+    fs::create_directories(m_dir / "dir.bds");
+    fs::create_directories(m_dir / "taken.txt");
+    fs::create_hard_link(m_dir / "in.txt", m_dir / "hard.txt");
+    fs::create_symlink(m_dir / "in.txt", m_dir / "soft.txt");
+    const std::string out = dir + "out.txt";
     const std::string cases[] = {
-        (m_dir / "missing.bds").string() + " " + out.string(),
-        junk.string() + " " + out.string(),
-        input.string() + " " + out.string() + " --palette 9",
-        input.string() + " " + out.string() + " --unit X",
-        input.string() + " " + out.string() + " --mirror sideways",
-        input.string() + " " + out.string() + " --stack 0",
-        input.string() + " " + out.string() + " --manual 300",
-        input.string() + " " + out.string() + " --bogus",
-        input.string(),
+        dir + "missing.bds " + out,
+        dir + "junk.bds " + out,              // no Mode=T or Mode=V header
+        dir + "hello.txt " + out,             // no mode in the first line
+        dir + "dir.bds " + out,               // a directory
+        dir + "in.dat " + out,                // an extension convert does not read
+        in + " " + dir + "out.xyz",           // ... or write
+        in + " " + dir + "out",               // no extension
+        in + " " + dir + "out.txt.gz",        // not what it ends in
+        in + " " + dir + "again.bds",         // already a binary stream
+        dir + "in.txt " + dir + "in.txt",     // the output is the input
+        dir + "in.txt " + dir + "hard.txt",   // ... under another name
+        dir + "in.txt " + dir + "soft.txt",   // ... through a link
+        in + " " + dir + "taken.txt",         // a directory in the way
+        in + " --frames " + dir + "old.txt",  // pictures into a file
+        dir + "junk.bin " + dir + "out.txt",  // raw frames have no text form
+        in + " " + out + " --png",            // PNG without --frames
+        in + " " + out + " --letter t",       // a capture option
+        in + " " + out + " --palette 9",
+        in + " " + out + " --unit X",
+        in + " " + out + " --mirror sideways",
+        in + " " + out + " --stack 0",
+        in + " " + out + " --manual 300",
+        in + " " + out + " --bogus",
+        in + " " + out + " " + dir + "third.txt",
+        in,
         "",
     };
+    const auto before = Snapshot(m_dir);
     for (const std::string& arguments : cases) {
-        const Result result = RunConvert(arguments, m_dir);
-        EXPECT_EQ(result.status, 2) << arguments;
-        EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1)
-            << arguments << ": " << result.errors;
-        EXPECT_FALSE(fs::exists(out)) << arguments;
+        const ToolResult result = RunTool("convert " + arguments, m_dir / "run");
+        EXPECT_EQ(result.status, 2) << arguments << ": " << result.errors;
+        EXPECT_EQ(LineCount(result.errors), 1) << arguments << ": " << result.errors;
+        EXPECT_EQ(Snapshot(m_dir), before) << arguments;
     }
-    // A failure while writing leaves nothing half-written behind.
-    const Result unwritable =
-        RunConvert(input.string() + " " + (m_dir / "no" / "out.txt").string(), m_dir);
-    EXPECT_EQ(unwritable.status, 1);
-    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 3);
 }
 
-TEST_F(ConvertTest, HelpIsPrinted) {
-    const std::string command =
-        kThermal.string() + " convert --help > " + (m_dir / "help.txt").string();
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    const std::vector<uint8_t> help = ReadFile(m_dir / "help.txt");
-    EXPECT_NE(std::string(help.begin(), help.end()).find("--frames DIR"), std::string::npos);
+// Nothing to convert is a failure: no output appears, an earlier one stays as it was.
+TEST_F(ConvertTest, NoFrameFoundFailsAndLeavesTheEarlierOutput) {
+    std::string short_record = "Mode=T";
+    short_record.resize(100, '\0');
+    const std::string reSaved = Replaced(TextStreamRecord(SpreadFrame(2981, 2900, 3000), 'C') +
+                                             TextStreamRecord(SpreadFrame(2981, 2900, 3000), 'C'),
+                                         "\r\r\n", "\r\n");
+    struct Case {
+        const char* input;
+        std::string bytes;
+        const char* output;
+        const char* hint;  // in the message
+    };
+    const Case cases[] = {
+        {"empty.bds", "", "out.txt", ""},
+        {"short.bds", short_record, "out.avi", "short last record of 100 bytes"},
+        {"empty.txt", "", "out.csv", ""},
+        {"resaved.txt", reSaved, "out.bds", "single CR LF"},
+        {"short.bin", std::string(1983, '\1'), "out.csv", "short last record of 1983 bytes"},
+        {"noise.raw", std::string(5000, '\x55'), "out.bds", ""},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+        WriteFileBytes(m_dir / c.input, c.bytes);
+        WriteFileBytes(m_dir / c.output, "an earlier conversion");
+        const bool raw = std::string(c.input).ends_with(".raw");
+        const auto before = Snapshot(m_dir);
+        const ToolResult result =
+            RunTool("convert " + (m_dir / c.input).string() + " " + (m_dir / c.output).string() +
+                        (raw ? "" : " --frames " + (m_dir / "new" / "frames").string()),
+                    m_dir / "run");
+        EXPECT_EQ(result.status, 1) << c.input << ": " << result.errors;
+        EXPECT_NE(result.errors.find("no frame found"), std::string::npos) << result.errors;
+        EXPECT_NE(result.errors.find(c.hint), std::string::npos) << result.errors;
+        EXPECT_EQ(LineCount(result.errors), 1) << result.errors;
+        EXPECT_EQ(Snapshot(m_dir), before) << c.input;
+    }
+}
+
+// A write that fails part-way (here a file size limit, as a full disk would) fails the
+// conversion, removes what was written and keeps the earlier output.
+TEST_F(ConvertTest, FailedWriteRemovesThePartAndKeepsTheEarlierOutput) {
+    std::string bds;
+    std::string txt;
+    for (int i = 0; i < 40; ++i) {
+        const FrameData frame = SpreadFrame(static_cast<uint16_t>(2900 + i), 2800, 3100);
+        bds += BinaryStreamRecord('K', frame);
+        txt += TextStreamRecord(frame, 'K');
+    }
+    WriteFileBytes(m_dir / "in.bds", bds);
+    WriteFileBytes(m_dir / "in.txt", txt);
+    struct Case {
+        const char* input;
+        const char* output;
+        const char* message;
+    };
+    const Case cases[] = {{"in.bds", "out.txt", "File too large"},
+                          {"in.bds", "out.csv", "File too large"},
+                          {"in.bds", "out.avi", "cannot write the video"},
+                          {"in.txt", "out.bds", "File too large"}};
+    for (const auto& [input, output, message] : cases) {
+        WriteFileBytes(m_dir / output, "an earlier conversion");
+        const auto before = Snapshot(m_dir);
+        const ToolResult result =
+            RunShell("bash -c 'ulimit -f 16; exec " + kThermalTool.string() + " convert " +
+                         (m_dir / input).string() + " " + (m_dir / output).string() + "'",
+                     m_dir / "run");
+        EXPECT_EQ(result.status, 1) << output << ": " << result.errors;
+        EXPECT_NE(result.errors.find(message), std::string::npos) << result.errors;
+        EXPECT_EQ(LineCount(result.errors), 1) << result.errors;
+        EXPECT_EQ(Snapshot(m_dir), before) << output;
+        fs::remove(m_dir / output);
+    }
+}
+
+// A video of a few thousand frames takes seconds: long enough to watch and to interrupt.
+TEST_F(ConvertTest, LongConversionShowsProgressOnATerminalAndStopsCleanlyOnASignal) {
+    std::string bds;
+    for (int i = 0; i < 3000; ++i) {
+        bds +=
+            BinaryStreamRecord('K', SpreadFrame(static_cast<uint16_t>(2900 + i % 64), 2800, 3100));
+    }
+    WriteFileBytes(m_dir / "in.bds", bds);
+    const std::string in = (m_dir / "in.bds").string();
+
+    // script(1) gives the tool a terminal for its stderr.
+    const ToolResult shown = RunShell("script -qec '" + kThermalTool.string() + " convert " + in +
+                                          " " + (m_dir / "shown.avi").string() + "' /dev/null",
+                                      m_dir / "run");
+    EXPECT_EQ(shown.status, 0) << shown.out;
+    EXPECT_NE(shown.out.find("100%  3000 frames"), std::string::npos) << shown.out;
+    fs::remove(m_dir / "shown.avi");
+
+    const fs::path out = m_dir / "out.avi";
+    WriteFileBytes(out, "an earlier conversion");
+    const auto before = Snapshot(m_dir);
+    const std::string errorFile = m_dir.string() + ".err";
+    for (const int signalNumber : {SIGINT, SIGTERM}) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const int errors = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(errors, STDERR_FILENO);
+            ::execl(kThermalTool.c_str(), "thermal", "convert", in.c_str(), out.c_str(), nullptr);
+            ::_exit(127);
+        }
+        // Stopped once the movie has started to appear under its temporary name.
+        const fs::path part = out.string() + ".part" + std::to_string(pid);
+        for (int wait = 0; wait < 2000 && !fs::exists(part); ++wait) {
+            ::usleep(10000);
+        }
+        EXPECT_TRUE(fs::exists(part));
+        ::kill(pid, signalNumber);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signalNumber);
+        EXPECT_NE(ReadWhole(errorFile).find("nothing written"), std::string::npos);
+        EXPECT_EQ(Snapshot(m_dir), before) << signalNumber;
+    }
+    fs::remove(errorFile);
+}
+
+TEST_F(ConvertTest, OptionsThatCannotApplyAreSaidOnce) {
+    std::vector<uint8_t> bds;
+    AppendRecord(bds, 'T', 2981, 0, 0);
+    const std::string in = WriteRecording(bds).string();
+    WriteFileBytes(m_dir / "in.txt", TextStreamRecord(SpreadFrame(2981, 2900, 3000), 'C'));
+    WriteFileBytes(m_dir / "in.bin", RawFrameBytes(SpreadFrame(2981, 2900, 3000)));
+    const std::string dir = m_dir.string() + "/";
+    const std::pair<std::string, std::string> cases[] = {
+        {dir + "in.bin out.csv --stack 3 --stack 4 --mirror x --palette 2",
+         "--stack does not apply to raw frames\n--mirror does not apply to raw frames\n"
+         "--palette does not apply to a CSV output\n"},
+        {dir + "in.txt out.avi --offset-stack 2 --unit K",
+         "--offset-stack does not apply to text streams\n"
+         "--unit does not apply to a video output\n"},
+        {in + " out.txt --palette 3 --no-interpolate",
+         "--palette does not apply to a text stream output\n"
+         "--no-interpolate does not apply to a text stream output\n"},
+        {dir + "in.txt out.bds --unit K", "--unit does not apply to a binary stream output\n"},
+        {in + " out.avi --frames pictures --palette 3 --stack 2 --no-el-offsets --manual 280:300",
+         ""},
+        {in + " out.txt --frames pictures --unit K --mirror y", ""},
+    };
+    for (const auto& [arguments, lines] : cases) {
+        const ToolResult result = RunShell(
+            "cd " + m_dir.string() + " && " + kThermalTool.string() + " convert " + arguments,
+            m_dir / "run");
+        EXPECT_EQ(result.status, 0) << arguments << ": " << result.errors;
+        EXPECT_EQ(result.errors, Replaced(lines.empty() ? "" : "thermal convert: " + lines, "\n--",
+                                          "\nthermal convert: --"))
+            << arguments;
+    }
+}
+
+TEST_F(ConvertTest, HelpListsEveryOptionWithItsDefault) {
+    const ToolResult convert = RunTool("convert --help", m_dir / "run");
+    ASSERT_EQ(convert.status, 0);
+    const ToolResult all = RunTool("--help", m_dir / "run");
+    ASSERT_EQ(all.status, 0);
+    for (const char* option :
+         {"--unit", "--palette", "--mirror", "--no-interpolate", "--stack", "--offset-stack",
+          "--no-el-offsets", "--manual", "--frames", "--png", "--letter"}) {
+        for (const std::string& help : {convert.out, all.out}) {
+            const std::size_t at = help.find(std::string("\n  ") + option + " ");
+            ASSERT_NE(at, std::string::npos) << option;
+            const std::size_t next = help.find("\n  -", at + 1);
+            EXPECT_NE(help.substr(at, next - at).find("default"), std::string::npos) << option;
+        }
+    }
+    for (const char* form : {".txt", ".bds", ".csv", ".avi", ".bin", ".raw"}) {
+        EXPECT_NE(convert.out.find(form), std::string::npos) << form;
+    }
 }
 
 }  // namespace

@@ -96,10 +96,11 @@ const char* OutputReason(const ConvertOptions& options, std::string_view option)
         case ConvertOutput::kCsv:
             return "a CSV output";
         case ConvertOutput::kVideo:
+            return "a video output";
         case ConvertOutput::kNone:
             break;
     }
-    return "this output";
+    return "pictures";
 }
 
 }  // namespace

@@ -37,6 +37,14 @@ int main(int argc, char** argv) {
     const std::string_view command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         PrintUsage(stdout);
+        // Every option of every command, with its default, in one place.
+        for (const Subcommand& sub : kSubcommands) {
+            char help[] = "--help";
+            char* arguments[] = {help, nullptr};
+            std::printf("\n");
+            std::fflush(stdout);
+            sub.run(1, arguments);
+        }
         return 0;
     }
     if (command == "--version") {
