@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <sstream>
 #include <vector>
 
@@ -334,6 +335,51 @@ TEST_F(ConvertFormatsTest, PngPicturesHoldTheSamePixelsAsTheBitmaps) {
         }
         EXPECT_EQ(differing, 0) << frame;
         fs::remove(Path("decoded.rgb"));
+    }
+}
+
+// Cut and scrambled recordings: the tool converts what is whole, or refuses or fails with a
+// message, and never dies of a signal or leaves a part behind.
+TEST_F(ConvertFormatsTest, DamagedRecordingsNeverCrashTheTool) {
+    const FrameData warm = VariedFrame(2900, 300, 3);
+    const FrameData volts = VariedFrame(100, 3000, 9);
+    const std::string whole[][2] = {
+        {"in.bds", BinaryStreamRecord('K', warm) + BinaryStreamRecord('t', volts) +
+                       BinaryStreamRecord('K', warm)},
+        {"in.txt", TextStreamRecord(warm, 'F') + TextStreamRecord(volts, 'V', 'T') +
+                       TextStreamRecord(warm, 'C')},
+        {"in.bin", RawFrameBytes(warm) + RawFrameBytes(volts)},
+    };
+    std::mt19937 random(7);
+    for (const auto& [name, bytes] : whole) {
+        for (int variant = 0; variant < 8; ++variant) {
+            std::string damaged = bytes;
+            if (variant < 4) {
+                damaged.resize(random() % bytes.size());
+            } else {
+                for (int flip = 0; flip < 20 * variant; ++flip) {
+                    damaged[random() % damaged.size()] = static_cast<char>(random());
+                }
+            }
+            const std::string input = Write(name, damaged);
+            for (const char* output : {"out.csv", "out.avi", "out.txt"}) {
+                const ToolResult run = Convert(input + " " + Path(output));
+                const std::string what =
+                    name + " variant " + std::to_string(variant) + " -> " + output;
+                ASSERT_TRUE(run.status == 0 || run.status == 1 || run.status == 2)
+                    << what << ": status " << run.status;
+                EXPECT_EQ(fs::exists(Path(output)), run.status == 0) << what;
+                if (run.status != 0) {
+                    EXPECT_EQ(LineCount(run.errors), 1) << what << ": " << run.errors;
+                }
+                fs::remove(Path(output));
+                EXPECT_EQ(
+                    std::distance(fs::directory_iterator(m_dir.path()), fs::directory_iterator()),
+                    1)
+                    << what;
+            }
+            fs::remove(input);
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 // the sensor sees them. The numbers are taken from the frame's text (same digits, without the plus
 // sign), so a spreadsheet shows exactly what the text stream holds. Raw frames give their values
 // as stored. UTF-8, LF line ends.
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -135,33 +136,42 @@ class CCsvSink final : public IConvertSink {
 
     // The numbers of the text frame's 31 pixel lines, which hold each row from column 31 down
     // to column 0: the same digits the text recording holds, turned around. This runs for
-    // every frame, so the fields are found by one pass over each line.
+    // every frame, so the fields are found by one pass over each line and copied in blocks of
+    // kFieldCopyBytes (a field is shorter; the text goes on well past every pixel field).
     bool AppendTextRows(std::string_view text) {
+        constexpr std::ptrdiff_t kFieldCopyBytes = 16;
         const char* next = text.data();
         const char* const end = text.data() + text.size();
-        std::string_view fields[kFrameColumns];
-        char row[kFrameColumns * 16];
+        const char* starts[kFrameColumns];
+        std::ptrdiff_t sizes[kFrameColumns];
+        char row[kFrameColumns * kFieldCopyBytes + kFieldCopyBytes];
         for (int line = 0; line < kFrameRows; ++line) {
             for (int field = 0; field < kFrameColumns; ++field) {
                 if (next < end && *next == '+') {
                     ++next;
                 }
                 const char* start = next;
-                while (next < end && *next != '\t' && *next != '\r' && next - start < 15) {
+                const char* limit = std::min(end, start + kFieldCopyBytes - 1);
+                while (next < limit && *next != '\t' && *next != '\r') {
                     ++next;
                 }
-                if (next == end || *next != '\t') {
+                if (next == limit || *next != '\t') {
                     return false;
                 }
-                fields[field] = std::string_view(start, static_cast<std::size_t>(next - start));
+                starts[field] = start;
+                sizes[field] = next - start;
                 ++next;
             }
             while (next < end && *next++ != '\n') {
             }
             char* out = row;
             for (int column = kFrameColumns - 1; column >= 0; --column) {
-                std::memcpy(out, fields[column].data(), fields[column].size());
-                out += fields[column].size();
+                if (end - starts[column] >= kFieldCopyBytes) {
+                    std::memcpy(out, starts[column], kFieldCopyBytes);
+                } else {
+                    std::memcpy(out, starts[column], static_cast<std::size_t>(sizes[column]));
+                }
+                out += sizes[column];
                 *out++ = column > 0 ? ',' : '\n';
             }
             m_block.append(row, out);

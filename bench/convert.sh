@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Conversion benchmark: `thermal convert` of a 100,000-frame binary stream recording (the
+# simulated module's frames, made by build/bin/make_recording) into a text stream, a CSV file
+# and pictures, against the frame path alone (bench_processing's BM_LivePath_Interpolated, the
+# same ProcessFrameNow the conversion runs per frame), measured in the same run. The ratio says
+# what reading the input and writing the output add to the processing: the target is at most
+# 1.5. Times are wall clock and CPU (user + system) of the whole process; outputs go to the page
+# cache as the kernel pleases (no sync).
+# Pictures are 297,654 bytes each as BMP, so they are made of the first IMAGE_FRAMES frames
+# (default 10,000: 3 GB) unless asked otherwise; a video of as many frames is timed as well.
+# Usage: bench/convert.sh [BUILD_DIR]    (FRAMES=100000 IMAGE_FRAMES=10000 WORK_DIR=/tmp)
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build}
+frames=${FRAMES:-100000}
+image_frames=${IMAGE_FRAMES:-10000}
+work=$(mktemp -d "${WORK_DIR:-${TMPDIR:-/tmp}}/convert_bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+"$build/bin/make_recording" "$work/in.bds" "$frames"
+head -c $((image_frames * 2128)) "$work/in.bds" >"$work/images.bds"
+
+# Median wall and CPU time per frame of the frame path, in nanoseconds.
+"$build/bin/bench_processing" --benchmark_filter='BM_LivePath_Interpolated' \
+  2>/dev/null | sed 's/\x1b\[[0-9;]*m//g' >"$work/baseline.txt"
+read -r base_wall base_cpu < <(awk '/LivePath_Interpolated.*_median/ {print $2, $4}' "$work/baseline.txt")
+printf 'frame path alone (BM_LivePath_Interpolated, median of 9): %.1f us/frame wall, %.1f us CPU\n' \
+  "$(echo "$base_wall / 1000" | bc -l)" "$(echo "$base_cpu / 1000" | bc -l)"
+printf '%-28s %8s %8s %12s %14s %8s %14s %8s\n' conversion frames seconds frames/s \
+  'us/frame wall' ratio 'us/frame CPU' ratio
+
+run() {  # label, frame count, arguments of thermal convert
+  local label=$1 count=$2
+  shift 2
+  /usr/bin/time -f '%e %U %S' -o "$work/time.txt" "$build/bin/thermal" convert "$@"
+  read -r wall user sys <"$work/time.txt"
+  local per_wall per_cpu
+  per_wall=$(echo "$wall * 1000000 / $count" | bc -l)
+  per_cpu=$(echo "($user + $sys) * 1000000 / $count" | bc -l)
+  printf '%-28s %8d %8.2f %12.0f %14.1f %7.2fx %14.1f %7.2fx\n' "$label" "$count" "$wall" \
+    "$(echo "$count / $wall" | bc -l)" "$per_wall" "$(echo "$per_wall * 1000 / $base_wall" | bc -l)" \
+    "$per_cpu" "$(echo "$per_cpu * 1000 / $base_cpu" | bc -l)"
+}
+
+run '.bds -> .txt' "$frames" "$work/in.bds" "$work/out.txt"
+rm -f "$work/out.txt"
+run '.bds -> .csv' "$frames" "$work/in.bds" "$work/out.csv"
+rm -f "$work/out.csv"
+run '.bds -> --frames (BMP)' "$image_frames" "$work/images.bds" --frames "$work/bmp"
+rm -rf "$work/bmp"
+run '.bds -> --frames --png' "$image_frames" "$work/images.bds" --frames "$work/png" --png
+rm -rf "$work/png"
+run '.bds -> .avi' "$image_frames" "$work/images.bds" "$work/out.avi"
