@@ -3,7 +3,7 @@
 // the sensor sees them. The numbers are taken from the frame's text (same digits, without the plus
 // sign), so a spreadsheet shows exactly what the text stream holds. Raw frames give their values
 // as stored. UTF-8, LF line ends.
-#include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -136,47 +136,65 @@ class CCsvSink final : public IConvertSink {
 
     // The numbers of the text frame's 31 pixel lines, which hold each row from column 31 down
     // to column 0: the same digits the text recording holds, turned around. This runs for
-    // every frame, so the fields are found by one pass over each line and copied in blocks of
-    // kFieldCopyBytes (a field is shorter; the text goes on well past every pixel field).
+    // every frame: the TABs are found eight bytes at a time, and each field is copied as a block
+    // of kFieldCopyBytes (fields are shorter, and the text goes on well past every pixel field).
     bool AppendTextRows(std::string_view text) {
         constexpr std::ptrdiff_t kFieldCopyBytes = 16;
         const char* next = text.data();
         const char* const end = text.data() + text.size();
-        const char* starts[kFrameColumns];
-        std::ptrdiff_t sizes[kFrameColumns];
+        const char* tabs[kFrameColumns];
         char row[kFrameColumns * kFieldCopyBytes + kFieldCopyBytes];
         for (int line = 0; line < kFrameRows; ++line) {
-            for (int field = 0; field < kFrameColumns; ++field) {
-                if (next < end && *next == '+') {
-                    ++next;
+            const char* const lineStart = next;
+            int found = 0;
+            while (found < kFrameColumns && end - next >= 8) {
+                uint64_t word;
+                std::memcpy(&word, next, sizeof word);
+                for (uint64_t marks = TabBytes(word); marks != 0 && found < kFrameColumns;
+                     marks &= marks - 1) {
+                    tabs[found++] = next + std::countr_zero(marks) / 8;
                 }
-                const char* start = next;
-                const char* limit = std::min(end, start + kFieldCopyBytes - 1);
-                while (next < limit && *next != '\t' && *next != '\r') {
-                    ++next;
+                next += 8;
+            }
+            for (; found < kFrameColumns && next < end; ++next) {
+                if (*next == '\t') {
+                    tabs[found++] = next;
                 }
-                if (next == limit || *next != '\t') {
+            }
+            // A line of exactly 32 fields ends in CR right after its last TAB.
+            if (found < kFrameColumns || end - tabs[kFrameColumns - 1] < 3 ||
+                tabs[kFrameColumns - 1][1] != '\r') {
+                return false;
+            }
+            next = tabs[kFrameColumns - 1] + 3;  // past TAB, CR and LF
+            char* out = row;
+            // Field f of the line (column 31 - f) runs from just after TAB f - 1 to TAB f.
+            for (int field = kFrameColumns - 1; field >= 0; --field) {
+                const char* start = field == 0 ? lineStart : tabs[field - 1] + 1;
+                start += *start == '+' ? 1 : 0;
+                const std::ptrdiff_t size = tabs[field] - start;
+                if (size < 0 || size >= kFieldCopyBytes) {
                     return false;
                 }
-                starts[field] = start;
-                sizes[field] = next - start;
-                ++next;
-            }
-            while (next < end && *next++ != '\n') {
-            }
-            char* out = row;
-            for (int column = kFrameColumns - 1; column >= 0; --column) {
-                if (end - starts[column] >= kFieldCopyBytes) {
-                    std::memcpy(out, starts[column], kFieldCopyBytes);
+                if (end - start >= kFieldCopyBytes) {
+                    std::memcpy(out, start, kFieldCopyBytes);
                 } else {
-                    std::memcpy(out, starts[column], static_cast<std::size_t>(sizes[column]));
+                    std::memcpy(out, start, static_cast<std::size_t>(size));
                 }
-                out += sizes[column];
-                *out++ = column > 0 ? ',' : '\n';
+                out += size;
+                *out++ = field > 0 ? ',' : '\n';
             }
             m_block.append(row, out);
         }
         return true;
+    }
+
+    // One bit (the top bit of the byte) for every TAB among the eight bytes of `word`.
+    static uint64_t TabBytes(uint64_t word) {
+        constexpr uint64_t kTabs = 0x0909090909090909ULL;
+        constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+        const uint64_t x = word ^ kTabs;  // zero bytes where the TABs are
+        return ~(((x & kLow7) + kLow7) | x | kLow7);
     }
 
     CConvertOutputFile m_file;
