@@ -1,11 +1,9 @@
 // Text stream, binary stream and video outputs of `thermal convert`, written by the viewer's own
 // stream recorder so that their bytes are what a recording of the same frames would hold.
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "convert_output_file.h"
