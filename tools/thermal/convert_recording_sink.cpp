@@ -1,7 +1,5 @@
 // Text stream, binary stream and video outputs of `thermal convert`, written by the viewer's own
 // stream recorder so that their bytes are what a recording of the same frames would hold.
-#include <unistd.h>
-
 #include <limits>
 #include <optional>
 #include <vector>
@@ -9,38 +7,11 @@
 #include "convert_output_file.h"
 #include "convert_sink.h"
 #include "processing/image_scaling.h"
-#include "recording/avi_format.h"
-#include "recording/read_only_file.h"
+#include "recording/avi_reader.h"
 #include "recording/stream_recorder.h"
 #include "recording/write_counters.h"
 
 namespace {
-
-// Where the frame count of the main header ('avih') lies in a file this program wrote: after
-// the RIFF header, the header list's header and the chunk header of 'avih'.
-constexpr std::size_t kMainHeaderAt = 12 + kListHeaderBytes + kChunkHeaderBytes;
-constexpr std::size_t kTotalFramesAt = kMainHeaderAt + 16;
-
-uint32_t Le32(const uint8_t* bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-// The frames a completed video holds by its main header, or -1 when it cannot be read.
-int64_t VideoFrameCount(const std::string& path) {
-    const int fd = OpenRecordingForReading(path);
-    if (fd < 0) {
-        return -1;
-    }
-    uint8_t head[kTotalFramesAt + 4] = {};
-    const ssize_t got = ReadFully(fd, head, sizeof head);
-    ::close(fd);
-    if (got != static_cast<ssize_t>(sizeof head) || Le32(head) != kFourCcRiff ||
-        Le32(head + 8) != kFourCcAvi || Le32(head + kMainHeaderAt - 8) != kFourCcMainHeader) {
-        return -1;
-    }
-    return Le32(head + kTotalFramesAt);
-}
 
 int RecordingTypeOf(ConvertOutput kind) {
     switch (kind) {
@@ -103,12 +74,15 @@ class CRecordingSink final : public IConvertSink {
         }
         if (m_type == kRecordingVideo) {
             // Completing a movie on a full disk gives up frames so that the rest stays whole;
-            // here that is a failure.
-            const int64_t held = VideoFrameCount(m_file.TemporaryPath());
-            if (held != static_cast<int64_t>(m_frameCount)) {
+            // here that is a failure. The reader checks the index and the headers too.
+            CAviReader movie;
+            if (!movie.Open(m_file.TemporaryPath()) ||
+                movie.FrameCount() != static_cast<int64_t>(m_frameCount) ||
+                !movie.Problems().empty()) {
                 error = "cannot complete the video '" + m_file.FinalPath() + "': it holds " +
-                        std::to_string(held < 0 ? 0 : held) + " of " +
-                        std::to_string(m_frameCount) + " frames";
+                        std::to_string(movie.FrameCount()) + " of " + std::to_string(m_frameCount) +
+                        " frames" +
+                        (movie.Problems().empty() ? "" : "; " + movie.Problems().front().text);
                 return false;
             }
         }
