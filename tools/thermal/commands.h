@@ -6,4 +6,6 @@
 int RunConvert(int argc, char** argv);
 // `thermal info FILE...`: what recordings hold and what is wrong with them.
 int RunInfo(int argc, char** argv);
+// `thermal record --port NAME OUTPUT.{bds,txt,avi} [options]`: records from the module.
+int RunRecord(int argc, char** argv);
 int RunSim(int argc, char** argv);

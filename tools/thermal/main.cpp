@@ -16,6 +16,7 @@ struct Subcommand {
 constexpr Subcommand kSubcommands[] = {
     {"convert", RunConvert, "convert a recording or capture into other formats"},
     {"info", RunInfo, "show what recordings hold and the problems found in them"},
+    {"record", RunRecord, "record the module's stream from a serial port, as the viewer's Rec"},
     {"sim", RunSim, "simulate the sensor module on a pseudo-terminal"},
 };
 

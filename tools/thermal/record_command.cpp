@@ -1,0 +1,621 @@
+// `thermal record`: records the module's stream without a window. The port, the handshake and the
+// stop sequence are the viewer's module session; every frame goes through the viewer's frame
+// pipeline into the viewer's stream recorder, so the files are byte for byte those that "Rec"
+// writes with the same settings, split into parts and checked for disk space the same way.
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "commands.h"
+#include "device/module_session.h"
+#include "processing/frame_pipeline.h"
+#include "processing/frame_queue.h"
+#include "processing/image_scaling.h"
+#include "processing_options.h"
+#include "recording/stream_recorder.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// A module that has sent no frame this long after the stream was asked for is not answering.
+constexpr auto kFirstFrameWait = 3s;
+// The viewer's video timer: the last display image becomes a video frame this often.
+constexpr auto kVideoFramePeriod = 50ms;
+constexpr auto kProgressPeriod = 250ms;
+// The longest the main loop sleeps between looks at signals, limits and the video timer.
+constexpr auto kLoopWait = 10ms;
+// Frames received but not yet recorded, before newer ones are dropped: about 9 MB, seconds of the
+// fastest stream. Only a disk or a processor far too slow for the stream ever fills it.
+constexpr std::size_t kMaxWaitingFrames = 4096;
+
+constexpr char kUsageHead[] =
+    "Usage: thermal record --port NAME OUTPUT.bds|OUTPUT.txt|OUTPUT.avi [options]\n"
+    "\n"
+    "Starts the module on the serial port NAME as the viewer's START does (x, M, then K) and\n"
+    "records its stream as the viewer's \"Rec\" does: a binary stream (.bds, the frames as\n"
+    "received), a text stream (.txt, the processed values) or a video of the display (.avi,\n"
+    "20 frames a second). A long recording continues in OUTPUT_001.bds, OUTPUT_001_001.bds, ...;\n"
+    "recording stops when its disk has less than 256 MiB free. At the limit, on Ctrl-C or on\n"
+    "SIGTERM the module is turned off and the file closed.\n"
+    "\n"
+    "Options:\n"
+    "  --port NAME           serial device of the module, e.g. /dev/ttyUSB0 (required)\n"
+    "  --frames N            stop after N frames written; for .avi N video frames\n"
+    "                        (default: until interrupted)\n"
+    "  --duration SECONDS    stop after this long (default: until interrupted)\n"
+    "  --every N             write every N-th frame, as \"Every Frame\" (default 1; .bds and\n"
+    "                        .txt only)\n"
+    "  --voltage             record voltage frames (t) instead of temperatures (K) (default:\n"
+    "                        temperatures)\n"
+    "\n"
+    "Processing options (they shape .txt and .avi; a .bds keeps the frames as received):\n";
+
+struct RecordOptions {
+    std::string port;
+    std::string output;
+    int type = 0;  // kRecordingBinary, kRecordingText or kRecordingVideo
+    std::optional<uint64_t> frames;
+    std::optional<double> seconds;
+    int everyN = 1;
+    bool hasEvery = false;
+    bool voltage = false;
+    ProcessingOptions processing;
+};
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "thermal record: %s (see 'thermal record --help')\n", message.c_str());
+    return 2;
+}
+
+// The recording type an output name asks for by its extension (any case), or 0.
+int RecordingTypeOf(std::string_view path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) {
+        return 0;
+    }
+    std::string extension(path.substr(dot + 1));
+    for (char& c : extension) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return extension == "bds"   ? kRecordingBinary
+           : extension == "txt" ? kRecordingText
+           : extension == "avi" ? kRecordingVideo
+                                : 0;
+}
+
+template <typename Number>
+std::optional<Number> ParseNumber(std::string_view text, Number low, Number high) {
+    Number value{};
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() ||
+        !(value >= low && value <= high)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Returns 0 when the options are good, else the exit status after printing why.
+int ParseOptions(int argc, char** argv, RecordOptions& options) {
+    std::vector<std::string> positional;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        std::string error;
+        const OptionParse parsed = ParseProcessingOption(argc, argv, i, options.processing, error);
+        if (parsed == OptionParse::kBadValue) {
+            return UsageError(error);
+        }
+        if (parsed == OptionParse::kParsed) {
+            continue;
+        }
+        const std::string_view value = i + 1 < argc ? argv[i + 1] : "";
+        if (arg == "--port") {
+            if (value.empty()) {
+                return UsageError("--port takes a device name");
+            }
+            options.port = value;
+            ++i;
+        } else if (arg == "--frames") {
+            options.frames = ParseNumber<uint64_t>(value, 1, 1'000'000'000'000);
+            if (!options.frames) {
+                return UsageError("--frames takes a whole number of at least 1");
+            }
+            ++i;
+        } else if (arg == "--duration") {
+            options.seconds = ParseNumber<double>(value, 0.001, 1e9);
+            if (!options.seconds) {
+                return UsageError("--duration takes a number of seconds above 0");
+            }
+            ++i;
+        } else if (arg == "--every") {
+            const auto every = ParseNumber<int>(value, 1, 1'000'000);
+            if (!every) {
+                return UsageError("--every takes a whole number from 1 to 1000000");
+            }
+            options.everyN = *every;
+            options.hasEvery = true;
+            ++i;
+        } else if (arg == "--voltage") {
+            options.voltage = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return UsageError("unknown option '" + arg + "'");
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (options.port.empty()) {
+        return UsageError("missing --port NAME");
+    }
+    if (positional.empty()) {
+        return UsageError("missing OUTPUT.bds, OUTPUT.txt or OUTPUT.avi");
+    }
+    if (positional.size() > 1) {
+        return UsageError("one output file only, got '" + positional[0] + "' and '" +
+                          positional[1] + "'");
+    }
+    options.output = positional[0];
+    options.type = RecordingTypeOf(options.output);
+    if (options.type == 0) {
+        return UsageError("cannot record into '" + options.output +
+                          "': the name must end in .bds, .txt or .avi");
+    }
+    if (options.frames && options.seconds) {
+        return UsageError("--frames and --duration cannot be used together");
+    }
+    if (options.hasEvery && options.type == kRecordingVideo) {
+        return UsageError(
+            "--every does not apply to a video, which samples the display 20 times "
+            "a second");
+    }
+    return 0;
+}
+
+// Frames from the serial monitor thread to the main thread, which processes and records them.
+// Unlike the viewer's display queue it keeps every frame while it holds fewer than
+// kMaxWaitingFrames: a recording wants every frame, a display only the newest.
+class CFrameHandOver {
+  public:
+    // Monitor thread.
+    void Push(char modeLetter, const uint8_t* bytes, int count) {
+        {
+            std::lock_guard lock(m_lock);
+            if (m_frames.size() >= kMaxWaitingFrames) {
+                ++m_dropped;
+                return;
+            }
+            m_frames.push_back(
+                QueuedFrame{std::vector<uint8_t>(bytes, bytes + count), count, modeLetter});
+            ++m_received;
+        }
+        m_added.notify_one();
+    }
+
+    // Main thread: waits at most `limit` until a frame is waiting, without taking it.
+    void WaitForFrame(Clock::duration limit) {
+        std::unique_lock lock(m_lock);
+        m_added.wait_for(lock, limit, [this] { return !m_frames.empty(); });
+    }
+
+    // Main thread: waits at most `limit` for a frame, then takes every waiting frame.
+    void TakeAll(std::deque<QueuedFrame>& frames, Clock::duration limit) {
+        std::unique_lock lock(m_lock);
+        m_added.wait_for(lock, limit, [this] { return !m_frames.empty(); });
+        frames.swap(m_frames);
+    }
+
+    uint64_t Received() const {
+        std::lock_guard lock(m_lock);
+        return m_received;
+    }
+    uint64_t Dropped() const {
+        std::lock_guard lock(m_lock);
+        return m_dropped;
+    }
+
+  private:
+    mutable std::mutex m_lock;  // guards m_frames, m_received and m_dropped
+    std::condition_variable m_added;
+    std::deque<QueuedFrame> m_frames;
+    uint64_t m_received = 0;
+    uint64_t m_dropped = 0;
+};
+
+std::string SizeText(uint64_t bytes) {
+    char text[32];
+    if (bytes < 1024 * 1024) {
+        std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+    } else {
+        std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024 * 1024));
+    }
+    return text;
+}
+
+// One recording from start to end, on the calling thread (the owner of the session).
+class CRecordRun {
+  public:
+    CRecordRun(const RecordOptions& options, int signalFd)
+        : m_options(options),
+          m_signalFd(signalFd),
+          m_isProgressShown(::isatty(STDERR_FILENO) != 0),
+          m_lastImage(kImageBytes),
+          m_bgrImage(kImageBytes) {
+        ApplyProcessingOptions(options.processing, m_pipeline);
+        m_pipeline.SetCallback(&CRecordRun::OnFrameReady, this);
+        CModuleSession::Callbacks callbacks;
+        callbacks.frame = [this](char modeLetter, const uint8_t* bytes, int count) {
+            m_handOver.Push(modeLetter, bytes, count);
+        };
+        callbacks.textReply = [this](const std::string& command, const std::string&) {
+            if (command == "T") {
+                m_hasStopReply = true;
+            }
+        };
+        callbacks.deviceLost = [this] { m_isDeviceLost = true; };
+        m_session.SetCallbacks(std::move(callbacks));
+    }
+
+    // The exit status: 0 after a limit or a signal, 1 when the module or the file failed.
+    int Run() {
+        m_session.SetHandshakeState(HandshakeState::Idle);
+        if (const uint32_t error = m_session.OpenSession(m_options.port); error != 0) {
+            std::fprintf(stderr, "thermal record: cannot open '%s': %s\n", m_options.port.c_str(),
+                         std::strerror(static_cast<int>(error)));
+            return 1;
+        }
+        // The recording's time (its duration, its rate) runs from the stream's start.
+        m_recordStart = Clock::now();
+        m_session.SendCommandText(m_options.voltage ? "t" : "K");
+
+        // The file is made only once the module streams, so a silent module or an interrupted
+        // start leaves no empty file behind (nor truncates an old one).
+        const auto firstFrameDeadline = Clock::now() + kFirstFrameWait;
+        while (m_handOver.Received() == 0 && m_failure.empty()) {
+            m_session.Tick();
+            if (IsSignalled()) {
+                return Finish(false);
+            }
+            if (m_isDeviceLost) {
+                m_failure = "the module on '" + m_options.port + "' went away";
+            } else if (Clock::now() >= firstFrameDeadline) {
+                m_failure = "the module on '" + m_options.port + "' sent no frames within 3 s" +
+                            (m_session.GetHandshakeState() == HandshakeState::TimedOut
+                                 ? " and did not answer M"
+                                 : "");
+            } else {
+                m_handOver.WaitForFrame(kLoopWait);
+            }
+        }
+        if (!m_failure.empty()) {
+            return Finish(false);
+        }
+        if (m_recorder.OpenFile(m_options.type, m_options.output) == 0) {
+            m_failure = m_recorder.GetLastError();
+            return Finish(false);
+        }
+        m_parts.push_back(m_recorder.GetPath());
+        m_isRecording = true;
+        m_nextVideoFrame = Clock::now() + kVideoFramePeriod;
+        m_nextProgress = Clock::now();
+        std::optional<Clock::time_point> deadline;
+        if (m_options.seconds) {
+            deadline = m_recordStart + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(*m_options.seconds));
+        }
+
+        while (m_isRecording) {
+            m_session.Tick();
+            Clock::time_point wakeUp = Clock::now() + kLoopWait;
+            if (m_options.type == kRecordingVideo) {
+                wakeUp = std::min(wakeUp, m_nextVideoFrame);
+            }
+            if (deadline) {
+                wakeUp = std::min(wakeUp, *deadline);
+            }
+            const Clock::duration wait = std::max<Clock::duration>(wakeUp - Clock::now(), 0ms);
+            TakeFrames(wait);
+            ServeVideoTimer();
+            if (IsSignalled() || (deadline && Clock::now() >= *deadline)) {
+                break;
+            }
+            if (m_isDeviceLost) {
+                m_failure = "the module on '" + m_options.port + "' went away while recording";
+                break;
+            }
+            WarnOfUnansweredHandshake();
+            ShowProgress(false);
+        }
+        return Finish(true);
+    }
+
+  private:
+    static void OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
+                             const uint8_t* raw, const uint8_t* image, const uint16_t* /*values*/) {
+        auto* self = static_cast<CRecordRun*>(owner);
+        if (self->m_options.type == kRecordingVideo) {
+            std::memcpy(self->m_lastImage.data(), image, kImageBytes);
+            return;
+        }
+        const RecordableFrame frame{*modeLetter, text, raw, self->m_pipeline.GetUnit(),
+                                    self->m_pipeline.IsElOffsetSubtraction() != 0};
+        switch (self->m_recorder.RecordFrame(frame, self->m_options.everyN)) {
+            case RecordOutcome::kWritten:
+                self->CountWritten();
+                break;
+            case RecordOutcome::kStopped:
+                self->Fail(self->m_recorder.GetLastError());
+                break;
+            case RecordOutcome::kNotRecorded:
+            case RecordOutcome::kSkipped:
+                break;
+        }
+    }
+
+    // Takes what the monitor thread handed over (waiting at most `limit` for it) and, while
+    // recording, processes it as the viewer's processing thread does; frames that come after the
+    // end of the recording are let go.
+    void TakeFrames(Clock::duration limit) {
+        m_batch.clear();
+        m_handOver.TakeAll(m_batch, limit);
+        for (const QueuedFrame& frame : m_batch) {
+            if (m_isRecording) {
+                m_pipeline.ProcessFrameNow(frame.modeLetter, frame.byteCount, frame.bytes.data());
+            }
+        }
+    }
+
+    // The viewer's video timer: every 50 ms the last display image, turned from red, green,
+    // blue into blue, green, red, becomes the next video frame. A late tick is not made up for.
+    void ServeVideoTimer() {
+        if (m_options.type != kRecordingVideo || !m_isRecording) {
+            return;
+        }
+        const auto now = Clock::now();
+        if (now < m_nextVideoFrame) {
+            return;
+        }
+        m_nextVideoFrame += kVideoFramePeriod;
+        if (m_nextVideoFrame <= now) {
+            m_nextVideoFrame = now + kVideoFramePeriod;
+        }
+        for (int i = 0; i < kImageBytes; i += 3) {
+            m_bgrImage[i] = m_lastImage[i + 2];
+            m_bgrImage[i + 1] = m_lastImage[i + 1];
+            m_bgrImage[i + 2] = m_lastImage[i];
+        }
+        if (m_recorder.WriteVideoFrame(kImageWidth, kImageHeight, m_bgrImage.data()) != 0) {
+            CountWritten();
+        } else {
+            Fail(m_recorder.GetLastError());
+        }
+    }
+
+    void CountWritten() {
+        ++m_written;
+        m_lastWrite = Clock::now();
+        if (m_parts.back() != m_recorder.GetPath()) {
+            m_parts.push_back(m_recorder.GetPath());
+        }
+        if (m_options.frames && m_written >= *m_options.frames) {
+            m_isRecording = false;  // exactly N: later frames are not written
+        }
+    }
+
+    void Fail(std::string message) {
+        if (m_failure.empty()) {
+            m_failure = std::move(message);
+        }
+        m_isRecording = false;
+    }
+
+    // True once SIGINT or SIGTERM has arrived (read through the signal descriptor, so nothing
+    // runs inside a signal handler).
+    bool IsSignalled() {
+        signalfd_siginfo info{};
+        while (::read(m_signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            ++m_signalCount;
+        }
+        return m_signalCount > 0;
+    }
+
+    void WarnOfUnansweredHandshake() {
+        if (!m_hasWarnedOfHandshake && m_session.GetHandshakeState() == HandshakeState::TimedOut) {
+            m_hasWarnedOfHandshake = true;
+            ShowProgress(true);
+            std::fprintf(stderr,
+                         "thermal record: the module on '%s' did not answer M within 1 s; "
+                         "recording its frames anyway\n",
+                         m_options.port.c_str());
+        }
+    }
+
+    uint64_t BytesWritten() const {
+        uint64_t total = 0;
+        for (const std::string& part : m_parts) {
+            struct stat info {};
+            if (::stat(part.c_str(), &info) == 0) {
+                total += static_cast<uint64_t>(info.st_size);
+            }
+        }
+        return total;
+    }
+
+    // From the start of the stream to now, or to the end of the recording once it has ended.
+    double SecondsRecording() const {
+        const Clock::time_point end = m_recordEnd ? *m_recordEnd : Clock::now();
+        return std::chrono::duration<double>(end - m_recordStart).count();
+    }
+
+    // On a terminal only: one line, rewritten a few times a second. `isClearing` ends it so that
+    // other text can follow.
+    void ShowProgress(bool isClearing) {
+        if (!m_isProgressShown) {
+            return;
+        }
+        if (isClearing) {
+            if (m_hasProgressLine) {
+                std::fputs("\r\033[K", stderr);
+                m_hasProgressLine = false;
+            }
+            return;
+        }
+        const auto now = Clock::now();
+        if (now < m_nextProgress) {
+            return;
+        }
+        m_nextProgress = now + kProgressPeriod;
+        const double seconds = SecondsRecording();
+        std::fprintf(stderr, "\r\033[K%s: %llu frames, %.1f frames/s, %s", m_parts.back().c_str(),
+                     static_cast<unsigned long long>(m_written),
+                     seconds > 0 ? static_cast<double>(m_written) / seconds : 0.0,
+                     SizeText(BytesWritten()).c_str());
+        std::fflush(stderr);
+        m_hasProgressLine = true;
+    }
+
+    // The stop sequence: the module is turned off (the frames it sent before it stopped are still
+    // recorded, unless the limit or a failure ended the recording), the session closed, then the
+    // file. Returns the exit status.
+    int Finish(bool wasRecording) {
+        const Clock::time_point stopStart = Clock::now();
+        ShowProgress(true);
+        if (m_options.type == kRecordingVideo) {
+            m_isRecording = false;  // the display stops with the stream
+        }
+        const int signalsBefore = m_signalCount;
+        if (!m_isDeviceLost) {
+            m_session.TurnOff([this, signalsBefore] {
+                m_session.Tick();
+                TakeFrames(0ms);
+                // A second Ctrl-C cuts the wait for the module's last frames short.
+                return !m_hasStopReply && !(IsSignalled() && m_signalCount > signalsBefore);
+            });
+        }
+        TakeFrames(0ms);
+        m_isRecording = false;
+        // The recording ends with its last frame, if the module's last frames came after the stop
+        // began; the wait for the module's answer does not count.
+        m_recordEnd = std::max(stopStart, m_lastWrite);
+        m_session.Close();
+        TakeFrames(0ms);
+        m_recorder.CloseFile();
+
+        const uint64_t dropped = m_handOver.Dropped();
+        if (!wasRecording && m_failure.empty()) {
+            std::fprintf(stderr,
+                         "thermal record: stopped before the first frame; nothing "
+                         "recorded\n");
+        }
+        if (wasRecording) {
+            const double seconds = SecondsRecording();
+            std::string files = "'" + m_parts.front() + "'";
+            if (m_parts.size() > 1) {
+                files += " and " + std::to_string(m_parts.size() - 1) + " more part" +
+                         (m_parts.size() > 2 ? "s" : "");
+            }
+            std::fprintf(stderr,
+                         "thermal record: %llu frames written to %s (%s) in %.1f s, %.1f "
+                         "frames/s%s\n",
+                         static_cast<unsigned long long>(m_written), files.c_str(),
+                         SizeText(BytesWritten()).c_str(), seconds,
+                         seconds > 0 ? static_cast<double>(m_written) / seconds : 0.0,
+                         dropped > 0 ? (", " + std::to_string(dropped) +
+                                        " frames lost: the recording fell behind the stream")
+                                           .c_str()
+                                     : "");
+        }
+        if (!m_failure.empty()) {
+            std::fprintf(stderr, "thermal record: %s\n", m_failure.c_str());
+            return 1;
+        }
+        return 0;
+    }
+
+    const RecordOptions& m_options;
+    const int m_signalFd;
+    const bool m_isProgressShown;
+
+    CFrameHandOver m_handOver;
+    std::atomic<bool> m_hasStopReply{false};  // the module answered the T of the stop sequence
+    std::atomic<bool> m_isDeviceLost{false};
+
+    // Main thread only from here on.
+    std::deque<QueuedFrame> m_batch;
+    bool m_isRecording = false;
+    uint64_t m_written = 0;  // records, or video frames
+    std::string m_failure;
+    int m_signalCount = 0;
+    bool m_hasWarnedOfHandshake = false;
+    bool m_hasProgressLine = false;
+    std::vector<std::string> m_parts;  // every file of the recording, in order
+    std::vector<uint8_t> m_lastImage;  // the display image of the newest frame (RGB)
+    std::vector<uint8_t> m_bgrImage;
+    Clock::time_point m_recordStart;
+    std::optional<Clock::time_point> m_recordEnd;
+    Clock::time_point m_lastWrite;
+    Clock::time_point m_nextVideoFrame;
+    Clock::time_point m_nextProgress;
+
+    CStreamRecorder m_recorder;
+    CFramePipeline m_pipeline;
+    // Last: destroyed first, so no callback of its monitor thread outlives what it uses.
+    CModuleSession m_session;
+};
+
+}  // namespace
+
+int RunRecord(int argc, char** argv) {
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsageHead, stdout);
+            std::fputs(kProcessingOptionsHelp, stdout);
+            return 0;
+        }
+    }
+    RecordOptions options;
+    if (const int status = ParseOptions(argc, argv, options); status != 0) {
+        return status;
+    }
+
+    // SIGINT and SIGTERM are blocked in every thread (the threads made from here on inherit the
+    // mask) and read from a descriptor by the main loop. A file size limit must fail a write, not
+    // kill the process before the file is closed.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    if (::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
+        std::fprintf(stderr, "thermal record: pthread_sigmask() failed\n");
+        return 1;
+    }
+    const int signalFd = ::signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (signalFd < 0) {
+        std::fprintf(stderr, "thermal record: signalfd() failed: %s\n", std::strerror(errno));
+        return 1;
+    }
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    int status = 0;
+    {
+        CRecordRun run(options, signalFd);
+        status = run.Run();
+    }
+    ::close(signalFd);
+    return status;
+}
