@@ -1,0 +1,503 @@
+// `thermal record` run as the user runs it, against the simulated module on a real
+// pseudo-terminal. The simulator runs in this process, so the test knows every byte the module
+// received; the frames it sent are built again from the same seed to compare the recordings with.
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/module_simulator.h"
+#include "device/simulated_scene.h"
+#include "frame/binary_record_reader.h"
+#include "video/video_test_support.h"
+
+namespace {
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const std::string kThermal = std::string(THERMAL_BIN_DIR) + "/thermal";
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::uintmax_t FileSize(const fs::path& path) {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(path, error);
+    return error ? 0 : size;
+}
+
+std::vector<std::string> Words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+int LineCount(const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// The first `count` frames the simulated module streams after its seed: what it sent.
+std::vector<SimFrameBlock> SentBlocks(uint32_t seed, bool isTemperature, int count) {
+    std::mt19937 rng(seed);
+    std::vector<SimFrameBlock> blocks;
+    for (int i = 0; i < count; ++i) {
+        blocks.push_back(BuildSimulatedFrame(static_cast<uint64_t>(i), isTemperature, rng));
+    }
+    return blocks;
+}
+
+// Checks that `file` is whole binary records holding the module's frames number 0, every,
+// 2 x every, ... in order, and returns how many records it holds.
+int ExpectRecordsOfSentFrames(const std::string& file, uint32_t seed, bool isTemperature,
+                              int every = 1) {
+    EXPECT_EQ(file.size() % kBinaryRecordSize, 0u) << "a partial record at the end";
+    const int records = static_cast<int>(file.size() / kBinaryRecordSize);
+    const std::vector<SimFrameBlock> sent = SentBlocks(seed, isTemperature, records * every);
+    const std::string header =
+        std::string(isTemperature ? "Mode=T" : "Mode=V") + std::string(10, '\0');
+    for (int i = 0; i < records; ++i) {
+        const char* record = file.data() + i * kBinaryRecordSize;
+        EXPECT_EQ(std::string(record, kBinaryRecordHeaderSize), header) << "record " << i;
+        EXPECT_EQ(std::memcmp(record + kBinaryRecordHeaderSize + kFrameMarkerOffset, kFrameMarker,
+                              sizeof kFrameMarker),
+                  0)
+            << "record " << i;
+        EXPECT_EQ(
+            std::memcmp(record + kBinaryRecordHeaderSize, sent[i * every].data(), kFrameBlockSize),
+            0)
+            << "record " << i << " is not frame " << i * every;
+    }
+    return records;
+}
+
+struct Outcome {
+    int status = -1;  // -1: killed after its time was up, or by a signal
+    std::string errors;
+};
+
+// `thermal ARGS...` as a child process with standard error in a file; optionally under a file
+// size limit.
+class ThermalProcess {
+  public:
+    // `errorsFd`, when given, becomes standard error instead of the file `errors`.
+    ThermalProcess(const std::vector<std::string>& args, fs::path errors,
+                   std::optional<rlim_t> fileSizeLimit = std::nullopt, int errorsFd = -1)
+        : m_errors(std::move(errors)) {
+        std::vector<std::string> all = {kThermal};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        const std::string errorsPath = m_errors.string();
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            // Only async-signal-safe calls here: the simulator's thread runs in the parent.
+            const int err = errorsFd >= 0
+                                ? errorsFd
+                                : ::open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(err, STDERR_FILENO);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDIN_FILENO);
+            if (fileSizeLimit) {
+                const rlimit limit{*fileSizeLimit, *fileSizeLimit};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+    ~ThermalProcess() {
+        if (m_pid > 0 && !m_hasEnded) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+    void Signal(int number) { ::kill(m_pid, number); }
+
+    Outcome Wait(std::chrono::milliseconds limit = 10s) {
+        const auto end = Clock::now() + limit;
+        int raw = 0;
+        while (::waitpid(m_pid, &raw, WNOHANG) == 0) {
+            if (Clock::now() >= end) {
+                ::kill(m_pid, SIGKILL);
+                ::waitpid(m_pid, &raw, 0);
+                break;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        m_hasEnded = true;
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(m_errors)};
+    }
+
+  private:
+    fs::path m_errors;
+    pid_t m_pid = -1;
+    bool m_hasEnded = false;
+};
+
+SimulatorOptions Module(uint32_t seed, double fps) {
+    SimulatorOptions options;
+    options.seed = seed;
+    options.fps = fps;
+    return options;
+}
+
+// Waits until the simulated module has received `bytes` (the stop bytes come last).
+bool ModuleReceived(const CModuleSimulator& sim, const std::string& bytes) {
+    const auto end = Clock::now() + 2s;
+    while (sim.ReceivedBytes() != bytes && Clock::now() < end) {
+        std::this_thread::sleep_for(10ms);
+    }
+    return sim.ReceivedBytes() == bytes;
+}
+
+class ThermalRecord : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() /
+                ("thermal_record_" + std::to_string(::getpid()) + "_" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    // Records from `sim` into `output` with `options` until the command ends by itself.
+    Outcome Record(const CModuleSimulator& sim, const fs::path& output, const std::string& options,
+                   std::optional<rlim_t> fileSizeLimit = {}) {
+        std::vector<std::string> args = {"record", "--port", sim.SlavePath(), output.string()};
+        for (const std::string& word : Words(options)) {
+            args.push_back(word);
+        }
+        return ThermalProcess(args, m_dir / "stderr.txt", fileSizeLimit).Wait();
+    }
+
+    fs::path m_dir;
+};
+
+TEST_F(ThermalRecord, WritesExactlyTheFramesTheModuleSent) {
+    struct Case {
+        const char* options;
+        bool isTemperature;
+        int every;
+        int records;
+        const char* wire;  // every byte the module receives: start, then TURN OFF and close
+    };
+    const Case cases[] = {
+        {"--frames 25", true, 1, 25, "xMKTxx"},
+        {"--frames 7 --every 3", true, 3, 7, "xMKTxx"},
+        {"--every 2 --voltage --frames 6", false, 2, 6, "xMtTxx"},
+    };
+    uint32_t seed = 21;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        CModuleSimulator sim(Module(++seed, 300));
+        ASSERT_EQ(sim.Start(), "");
+        const fs::path output = m_dir / "rec.bds";
+        const Outcome outcome = Record(sim, output, c.options);
+        EXPECT_EQ(outcome.status, 0) << outcome.errors;
+        EXPECT_EQ(LineCount(outcome.errors), 1) << outcome.errors;
+        EXPECT_NE(outcome.errors.find(std::to_string(c.records) + " frames written to '" +
+                                      output.string() + "'"),
+                  std::string::npos)
+            << outcome.errors;
+        const std::string file = ReadFile(output);
+        EXPECT_EQ(file.size(), c.records * kBinaryRecordSize);
+        ExpectRecordsOfSentFrames(file, seed, c.isTemperature, c.every);
+        EXPECT_TRUE(ModuleReceived(sim, c.wire)) << sim.ReceivedBytes();
+    }
+}
+
+// A text recording holds what `thermal convert` makes of a binary recording of the same frames
+// with the same settings: both go through the viewer's pipeline and recorder.
+TEST_F(ThermalRecord, TextRecordingEqualsTheConversionOfABinaryRecording) {
+    struct Case {
+        const char* processing;
+        bool isVoltage;
+        const char* headerLine;
+    };
+    const Case cases[] = {
+        {"--unit K --stack 3", false, "Mode=K ElOff=F\r\r\n"},
+        {"--offset-stack 2", true, "Mode=V ElOff=T\r\r\n"},
+        {"--no-el-offsets --unit F", true, "Mode=V ElOff=F\r\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.processing);
+        const std::string settings = std::string(c.processing) + " --frames 8";
+        const std::string startOptions = settings + (c.isVoltage ? " --voltage" : "");
+        for (const char* name : {"rec.bds", "rec.txt"}) {
+            CModuleSimulator sim(Module(31, 300));
+            ASSERT_EQ(sim.Start(), "");
+            const Outcome outcome = Record(sim, m_dir / name, startOptions);
+            ASSERT_EQ(outcome.status, 0) << outcome.errors;
+        }
+        std::string command = kThermal + " convert " + (m_dir / "rec.bds").string() + " " +
+                              (m_dir / "converted.txt").string() + " " + c.processing;
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+
+        const std::string text = ReadFile(m_dir / "rec.txt");
+        EXPECT_EQ(text, ReadFile(m_dir / "converted.txt"));
+        EXPECT_EQ(text.substr(0, std::strlen(c.headerLine)), c.headerLine);
+        // 34 lines a frame, each ending CR CR LF.
+        int lines = 0;
+        for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; ++at) {
+            ASSERT_GE(at, 2u);
+            ASSERT_EQ(text.substr(at - 2, 2), "\r\r") << "line " << lines;
+            ++lines;
+        }
+        EXPECT_EQ(lines, 8 * 34);
+    }
+}
+
+// The video samples the display 20 times a second: with a slow module its first frames all show
+// the display image of the module's first frame.
+TEST_F(ThermalRecord, VideoShowsTheDisplayTwentyTimesASecond) {
+    SKIP_WITHOUT_FFMPEG();
+    CModuleSimulator sim(Module(7, 4));
+    ASSERT_EQ(sim.Start(), "");
+    const fs::path output = m_dir / "rec.avi";
+    const Outcome outcome = Record(sim, output, "--frames 12");
+    ASSERT_EQ(outcome.status, 0) << outcome.errors;
+    EXPECT_TRUE(ModuleReceived(sim, "xMKTxx")) << sim.ReceivedBytes();
+
+    auto stream = video_test::ProbeVideoStream(output);
+    EXPECT_EQ(stream["codec_name"], "mpeg4");
+    EXPECT_EQ(stream["width"], "320");
+    EXPECT_EQ(stream["height"], "310");
+    EXPECT_EQ(stream["r_frame_rate"], "20/1");
+    EXPECT_EQ(stream["nb_read_frames"], "12");
+
+    // The first video frame against the display image of the module's first frame (seed 7).
+    const std::string decoded =
+        video_test::RunCommand("ffmpeg -nostdin -v error -i '" + output.string() +
+                               "' -frames:v 1 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+    ASSERT_EQ(decoded.size(), static_cast<std::size_t>(kImageBytes));
+    const std::vector<uint8_t> shown = video_test::DisplayImagesBgr(1)[0];
+    double difference = 0;
+    for (int i = 0; i < kImageBytes; ++i) {
+        difference += std::abs(static_cast<uint8_t>(decoded[i]) - shown[i]);
+    }
+    // Measured: about 8 levels a byte of codec loss, against 23 for the module's next frame and
+    // 55 for red and blue swapped.
+    EXPECT_LT(difference / kImageBytes, 15.0);
+}
+
+// However the recording ends, the file holds whole records of the frames the module sent, in
+// order and without a gap, and the module has been turned off.
+TEST_F(ThermalRecord, StopsOnSignalsAndDurationWithWholeRecordsAndTheModuleOff) {
+    struct Case {
+        const char* name;
+        int signal;  // 0: --duration
+    };
+    const Case cases[] = {{"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}, {"duration", 0}};
+    uint32_t seed = 40;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CModuleSimulator sim(Module(++seed, 300));
+        ASSERT_EQ(sim.Start(), "");
+        const fs::path output = m_dir / "rec.bds";
+        std::vector<std::string> args = {"record", "--port", sim.SlavePath(), output.string()};
+        if (c.signal == 0) {
+            args.insert(args.end(), {"--duration", "0.5"});
+        }
+        fs::remove(output);
+        ThermalProcess record(args, m_dir / "stderr.txt");
+        if (c.signal != 0) {
+            const auto end = Clock::now() + 5s;
+            while (FileSize(output) < 20 * kBinaryRecordSize && Clock::now() < end) {
+                std::this_thread::sleep_for(10ms);
+            }
+            record.Signal(c.signal);
+        }
+        const Outcome outcome = record.Wait(5s);
+        EXPECT_EQ(outcome.status, 0) << outcome.errors;
+        EXPECT_EQ(LineCount(outcome.errors), 1) << outcome.errors;
+        EXPECT_GE(ExpectRecordsOfSentFrames(ReadFile(output), seed, true), 20);
+        EXPECT_TRUE(ModuleReceived(sim, "xMKTxx")) << sim.ReceivedBytes();
+    }
+}
+
+// On a terminal the figures are rewritten in place a few times a second; elsewhere only the
+// summary line is written (the other tests check that).
+TEST_F(ThermalRecord, ShowsProgressOnATerminal) {
+    CModuleSimulator sim(Module(61, 100));
+    ASSERT_EQ(sim.Start(), "");
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ThermalProcess record(
+        {"record", "--port", sim.SlavePath(), (m_dir / "rec.bds").string(), "--duration", "1.2"},
+        m_dir / "stderr.txt", std::nullopt, slave);
+    EXPECT_EQ(record.Wait().status, 0);
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) {
+        shown.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(slave);
+    ::close(master);
+    int updates = 0;
+    for (std::size_t at = 0; (at = shown.find("\r\033[K" + (m_dir / "rec.bds").string() + ": ",
+                                              at)) != std::string::npos;
+         ++at) {
+        ++updates;
+    }
+    EXPECT_GE(updates, 3) << shown;
+    EXPECT_LE(updates, 7) << shown;  // at most four a second
+    EXPECT_NE(shown.find(" frames/s, "), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\r\033[Kthermal record: "), std::string::npos) << shown;
+}
+
+TEST_F(ThermalRecord, FailuresStopTheModuleKeepWhatWasWrittenAndGiveStatusOne) {
+    struct Case {
+        const char* name;
+        std::string output;                   // relative to the test's directory
+        SimulatorOptions module;              // not started when `port` is set
+        std::string port;                     // a port that is not the simulator's
+        std::optional<rlim_t> fileSizeLimit;  // of the recording process
+        const char* message;                  // in the last line of standard error
+        int lines;                            // of standard error
+        int records;       // left in the output; -1: no file; kSentBeforeHangUp: see below
+        const char* wire;  // what the module received
+    };
+    constexpr int kSentBeforeHangUp = -2;
+    SimulatorOptions silent = Module(51, 300);
+    silent.silentOn = "MK";
+    SimulatorOptions vanishing = Module(52, 300);
+    vanishing.disconnectAfter = 30;
+    const Case cases[] = {
+        {"port cannot be opened",
+         "rec.bds",
+         {},
+         "/nonexistent/ttyTHERMAL",
+         {},
+         "cannot open '/nonexistent/ttyTHERMAL': No such file or directory",
+         1,
+         -1,
+         ""},
+        {"module sends nothing",
+         "rec.bds",
+         silent,
+         "",
+         {},
+         "sent no frames within 3 s and did not answer M",
+         1,
+         -1,
+         "xMKTxx"},
+        {"file cannot be created",
+         "missing/rec.bds",
+         Module(53, 300),
+         "",
+         {},
+         "cannot create",
+         1,
+         -1,
+         "xMKTxx"},
+        {"file size limit reached", "rec.bds", Module(54, 300), "", 10 * kBinaryRecordSize + 1000,
+         "File too large", 2, 10, "xMKTxx"},
+        {"device vanishes", "rec.bds", vanishing, "", {}, "went away", 2, kSentBeforeHangUp, "xMK"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CModuleSimulator sim(c.module);
+        if (c.port.empty()) {
+            ASSERT_EQ(sim.Start(), "");
+        }
+        const fs::path output = m_dir / c.output;
+        std::vector<std::string> args = {
+            "record", "--port", c.port.empty() ? sim.SlavePath() : c.port, output.string()};
+        const Outcome outcome = ThermalProcess(args, m_dir / "stderr.txt", c.fileSizeLimit).Wait();
+        EXPECT_EQ(outcome.status, 1) << outcome.errors;
+        EXPECT_EQ(LineCount(outcome.errors), c.lines) << outcome.errors;
+        EXPECT_NE(outcome.errors.find(c.message), std::string::npos) << outcome.errors;
+        if (c.records == -1) {
+            EXPECT_FALSE(fs::exists(output));
+        } else {
+            const int records = ExpectRecordsOfSentFrames(ReadFile(output), c.module.seed, true);
+            if (c.records == kSentBeforeHangUp) {
+                // Every frame the module got out, but for what the kernel discards unread when
+                // the line hangs up (as when a cable is pulled).
+                EXPECT_LE(records, static_cast<int>(sim.FramesSent()));
+                EXPECT_GE(records, static_cast<int>(sim.FramesSent()) - 3);
+            } else {
+                EXPECT_EQ(records, c.records);
+            }
+        }
+        if (c.port.empty()) {
+            EXPECT_TRUE(ModuleReceived(sim, c.wire)) << sim.ReceivedBytes();
+        }
+        fs::remove(output);
+    }
+}
+
+TEST_F(ThermalRecord, BadCommandLinesAreRefusedWithStatusTwoAndOneLine) {
+    const std::string out = (m_dir / "rec.bds").string();
+    const std::vector<std::string> bad[] = {
+        {"record", out},
+        {"record", "--port", "/dev/null"},
+        {"record", "--port"},
+        {"record", "--port", "/dev/null", (m_dir / "rec.csv").string()},
+        {"record", "--port", "/dev/null", (m_dir / "rec").string()},
+        {"record", "--port", "/dev/null", out, (m_dir / "b.bds").string()},
+        {"record", "--port", "/dev/null", out, "--frames", "0"},
+        {"record", "--port", "/dev/null", out, "--frames", "ten"},
+        {"record", "--port", "/dev/null", out, "--duration", "-1"},
+        {"record", "--port", "/dev/null", out, "--frames", "5", "--duration", "1"},
+        {"record", "--port", "/dev/null", out, "--every", "0"},
+        {"record", "--port", "/dev/null", (m_dir / "rec.avi").string(), "--every", "2"},
+        {"record", "--port", "/dev/null", out, "--palette", "9"},
+        {"record", "--port", "/dev/null", out, "--bogus"},
+    };
+    for (const std::vector<std::string>& args : bad) {
+        SCOPED_TRACE(args.back());
+        const Outcome outcome = ThermalProcess(args, m_dir / "stderr.txt").Wait();
+        EXPECT_EQ(outcome.status, 2) << outcome.errors;
+        EXPECT_EQ(LineCount(outcome.errors), 1) << outcome.errors;
+    }
+    EXPECT_FALSE(fs::exists(out));
+
+    // The help names every option with its default, and the tool's help names the command.
+    const std::string help = video_test::RunCommand(kThermal + " record --help");
+    for (const char* option : {"--port", "--frames", "--duration", "--every", "--voltage", "--unit",
+                               "--palette", "--mirror", "--no-interpolate", "--stack",
+                               "--offset-stack", "--no-el-offsets", "--manual"}) {
+        const std::size_t at = help.find(std::string("  ") + option);
+        ASSERT_NE(at, std::string::npos) << option;
+        const std::string entry = help.substr(at, help.find("\n  -", at + 1) - at);
+        EXPECT_TRUE(entry.find("default") != std::string::npos ||
+                    entry.find("required") != std::string::npos)
+            << entry;
+    }
+    EXPECT_NE(video_test::RunCommand(kThermal + " --help").find("  record "), std::string::npos);
+}
+
+}  // namespace
