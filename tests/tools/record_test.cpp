@@ -2,10 +2,12 @@
 // pseudo-terminal. The simulator runs in this process, so the test knows every byte the module
 // received; the frames it sent are built again from the same seed to compare the recordings with.
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -24,6 +26,7 @@
 #include <vector>
 
 #include "device/module_simulator.h"
+#include "device/simulated_replies.h"
 #include "device/simulated_scene.h"
 #include "frame/binary_record_reader.h"
 #include "video/video_test_support.h"
@@ -342,6 +345,67 @@ TEST_F(ThermalRecord, StopsOnSignalsAndDurationWithWholeRecordsAndTheModuleOff) 
         EXPECT_GE(ExpectRecordsOfSentFrames(ReadFile(output), seed, true), 20);
         EXPECT_TRUE(ModuleReceived(sim, "xMKTxx")) << sim.ReceivedBytes();
     }
+}
+
+// A module that has more frames on the line when it is told to stop: they arrive after the stop
+// command has taken over the incoming bytes, at the start of its answer, and are still recorded.
+// This module is played by hand on a pseudo-terminal so that the order is certain.
+TEST_F(ThermalRecord, KeepsTheFramesThatArriveAfterTheStopCommand) {
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    termios raw{};
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave, TCSANOW, &raw);
+    const std::string port = ::ttyname(slave);
+    const std::vector<SimFrameBlock> frames = SentBlocks(71, true, 7);
+    std::string received;
+    std::thread module([&] {
+        SimulatedModuleState state;
+        auto send = [&](const std::string& bytes) {
+            ASSERT_EQ(::write(master, bytes.data(), bytes.size()),
+                      static_cast<ssize_t>(bytes.size()));
+        };
+        auto sendFrames = [&](int first, int end) {
+            for (int i = first; i < end; ++i) {
+                send(std::string(frames[i].begin(), frames[i].end()));
+            }
+        };
+        const auto end = Clock::now() + 10s;
+        while (Occurrences(received, "x") < 3 && Clock::now() < end) {
+            pollfd pfd{master, POLLIN, 0};
+            char letter = 0;
+            if (::poll(&pfd, 1, 50) <= 0 || ::read(master, &letter, 1) != 1) {
+                continue;
+            }
+            received += letter;
+            if (letter == 'M') {
+                send(SimulatedInfoReply(state));
+            } else if (letter == 'K') {
+                sendFrames(0, 5);
+            } else if (letter == 'T') {
+                sendFrames(5, 7);
+                send(SimulatedTextReply('T', state));
+            } else {
+                send(SimulatedTextReply(static_cast<uint8_t>(letter), state));
+            }
+        }
+    });
+    const fs::path output = m_dir / "rec.bds";
+    ThermalProcess record({"record", "--port", port, output.string()}, m_dir / "stderr.txt");
+    const auto end = Clock::now() + 5s;
+    while (FileSize(output) < 5 * kBinaryRecordSize && Clock::now() < end) {
+        std::this_thread::sleep_for(10ms);
+    }
+    record.Signal(SIGINT);
+    const Outcome outcome = record.Wait(5s);
+    module.join();
+    ::close(slave);
+    ::close(master);
+    EXPECT_EQ(outcome.status, 0) << outcome.errors;
+    EXPECT_EQ(received, "xMKTxx");
+    EXPECT_EQ(ExpectRecordsOfSentFrames(ReadFile(output), 71, true), 7);
 }
 
 // On a terminal the figures are rewritten in place a few times a second; elsewhere only the

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "device/capture_frames.h"
 #include "device/module_session.h"
 #include "processing/frame_pipeline.h"
 #include "processing/frame_queue.h"
@@ -262,10 +263,20 @@ class CRecordRun {
         callbacks.frame = [this](char modeLetter, const uint8_t* bytes, int count) {
             m_handOver.Push(modeLetter, bytes, count);
         };
-        callbacks.textReply = [this](const std::string& command, const std::string&) {
-            if (command == "T") {
-                m_hasStopReply = true;
+        callbacks.textReply = [this](const std::string& command, const std::string& text) {
+            if (command != "T" || m_hasStopReply) {
+                return;
             }
+            // Frames the module sent before it took in the stop command reach us after the stop
+            // command took over the incoming bytes, so they open its answer. Whole frames there
+            // are recorded like the others; a frame cut in two by the switch is lost.
+            const char letter = m_options.voltage ? 't' : 'K';
+            for (const CapturedFrame& frame :
+                 CutCaptureIntoFrames(reinterpret_cast<const uint8_t*>(text.data()), text.size(),
+                                      static_cast<uint8_t>(letter))) {
+                m_handOver.Push(letter, frame.data(), kFrameBlockSize);
+            }
+            m_hasStopReply = true;  // after its frames, which the stop sequence still takes
         };
         callbacks.deviceLost = [this] { m_isDeviceLost = true; };
         m_session.SetCallbacks(std::move(callbacks));
@@ -552,7 +563,9 @@ class CRecordRun {
     const bool m_isProgressShown;
 
     CFrameHandOver m_handOver;
-    std::atomic<bool> m_hasStopReply{false};  // the module answered the T of the stop sequence
+    // The module answered the T of the stop sequence and the frames in its answer were handed
+    // over (written on the monitor thread; the main thread ends the stop's wait on it).
+    std::atomic<bool> m_hasStopReply{false};
     std::atomic<bool> m_isDeviceLost{false};
 
     // Main thread only from here on.
