@@ -3,8 +3,9 @@
 # pseudo-terminal, default 1000 frames/s) for SECONDS (default 10) into a binary and into a text
 # stream, and compares the frames in each recording with the frames the simulator says it sent
 # (its count on exit): the baseline of the same run. Also the recorder's processor time.
-# A frame still on the line when the stop command `T` goes out is collected as the module's
-# answer to `T`, as in the viewer, and so is sent but not recorded.
+# Frames still on the line when the stop command `T` goes out arrive inside the module's answer
+# to `T`; the recorder takes the whole ones from there, so only a frame cut in two by that switch
+# can be sent and not recorded.
 # Usage: bench/record.sh [BUILD_DIR]     (FPS=... SECONDS_PER_RUN=... to change the load)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
