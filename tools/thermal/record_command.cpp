@@ -197,13 +197,13 @@ class CFrameHandOver {
     void Push(char modeLetter, const uint8_t* bytes, int count) {
         {
             std::lock_guard lock(m_lock);
+            ++m_received;
             if (m_frames.size() >= kMaxWaitingFrames) {
                 ++m_dropped;
                 return;
             }
             m_frames.push_back(
                 QueuedFrame{std::vector<uint8_t>(bytes, bytes + count), count, modeLetter});
-            ++m_received;
         }
         m_added.notify_one();
     }
@@ -221,6 +221,7 @@ class CFrameHandOver {
         frames.swap(m_frames);
     }
 
+    // Every frame the module delivered, the dropped ones too.
     uint64_t Received() const {
         std::lock_guard lock(m_lock);
         return m_received;
@@ -540,16 +541,20 @@ class CRecordRun {
                 files += " and " + std::to_string(m_parts.size() - 1) + " more part" +
                          (m_parts.size() > 2 ? "s" : "");
             }
-            std::fprintf(stderr,
-                         "thermal record: %llu frames written to %s (%s) in %.1f s, %.1f "
-                         "frames/s%s\n",
-                         static_cast<unsigned long long>(m_written), files.c_str(),
-                         SizeText(BytesWritten()).c_str(), seconds,
-                         seconds > 0 ? static_cast<double>(m_written) / seconds : 0.0,
-                         dropped > 0 ? (", " + std::to_string(dropped) +
-                                        " frames lost: the recording fell behind the stream")
-                                           .c_str()
-                                     : "");
+            // What the module delivered beside what was written tells frames left out on
+            // purpose (--every, after --frames) and losses on the line from the recorder's own.
+            std::string received =
+                ", " + std::to_string(m_handOver.Received()) + " frames received";
+            if (dropped > 0) {
+                received += ", " + std::to_string(dropped) +
+                            " of them lost: the recording fell behind the stream";
+            }
+            std::fprintf(
+                stderr, "thermal record: %llu %s written to %s (%s) in %.1f s (%.1f/s)%s\n",
+                static_cast<unsigned long long>(m_written),
+                m_options.type == kRecordingVideo ? "video frames" : "frames", files.c_str(),
+                SizeText(BytesWritten()).c_str(), seconds,
+                seconds > 0 ? static_cast<double>(m_written) / seconds : 0.0, received.c_str());
         }
         if (!m_failure.empty()) {
             std::fprintf(stderr, "thermal record: %s\n", m_failure.c_str());
