@@ -291,6 +291,18 @@ class CRecordRun {
                          std::strerror(static_cast<int>(error)));
             return 1;
         }
+        // The stream is asked for once the module has answered M (or its second is up), the
+        // order START sends them in. An answer still on its way when the stream starts would be
+        // taken for frame bytes and cost the first frames on a slow or busy line.
+        const auto handshakeEnd = Clock::now() + 2 * CModuleSession::kHandshakeTimeout;
+        while (m_session.GetHandshakeState() != HandshakeState::Done &&
+               m_session.GetHandshakeState() != HandshakeState::TimedOut &&
+               Clock::now() < handshakeEnd && !m_isDeviceLost) {
+            if (IsSignalled()) {
+                return Finish(false);
+            }
+            m_session.Tick(kLoopWait);
+        }
         // The recording's time (its duration, its rate) runs from the stream's start.
         m_recordStart = Clock::now();
         m_session.SendCommandText(m_options.voltage ? "t" : "K");
