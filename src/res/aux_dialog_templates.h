@@ -1,6 +1,6 @@
 #pragma once
-// Control IDs and templates of the two auxiliary dialogs: the options dialog (129) and the
-// buffer status dialog (131).
+// Control IDs and templates of the auxiliary dialogs: the options dialog (129), the play dialog
+// (130) and the buffer status dialog (131).
 #include "res/dialog_template.h"
 
 // Options dialog (template 129).
@@ -17,10 +17,16 @@ constexpr int IDC_OPT_MIRROR_Y = 1062;
 constexpr int IDC_OPT_MIRROR_BOTH = 1063;
 constexpr int IDC_OPT_FAHRENHEIT = 1064;
 
+// Play dialog (template 130).
+constexpr int IDC_PLAY_SPEED = 1014;  // frames per second times ten
+constexpr int IDC_PLAY_OPEN_STREAM = 1071;
+constexpr int IDC_PLAY_STREAM = 1072;
+
 // Buffer status dialog (template 131).
 constexpr int IDC_BUF_PERCENT = 1085;
 constexpr int IDC_BUF_STACK_NAME = 1086;
 constexpr int IDC_BUF_FILL_BAR = 1087;
 
 const DlgTemplate& Template129();
+const DlgTemplate& Template130();
 const DlgTemplate& Template131();

@@ -67,6 +67,7 @@ class DialogsTest : public QObject {
 
 void DialogsTest::templatesGiveDialogsTheirLayout() {
     QCOMPARE(FindDialogTemplate(129), &Template129());
+    QCOMPARE(FindDialogTemplate(130), &Template130());
     QCOMPARE(FindDialogTemplate(131), &Template131());
     CDlgOptions options;
     const DialogUnits units = DialogUnitsForFont(TemplateFont(Template129()));
