@@ -59,7 +59,8 @@ std::string CommandLineUsage() {
            "      --demo     run a simulated module and select its port\n"
            "      --start    press START once the window is up\n"
            "      --stats    print each frame's latency from its last byte to its image on\n"
-           "                 the screen, and a summary when the window closes\n"
+           "                 the screen and the duration of each play-back tick, and a\n"
+           "                 summary of both when the window closes\n"
            "      --startup-report\n"
            "                 print when the window was shown and the memory in use, then\n"
            "                 close (for start-up measurements)\n";

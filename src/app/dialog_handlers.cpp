@@ -86,6 +86,7 @@ void CmfcVELKDlg::ConnectHandlers() {
     onClick(IDC_SAVE_TO, &CmfcVELKDlg::OnSaveTo);
     onClick(IDC_REC, &CmfcVELKDlg::OnRec);
     onClick(IDC_STOP, &CmfcVELKDlg::OnStop);
+    onClick(IDC_PLAY, &CmfcVELKDlg::OnPlay);
     ConnectScalingHandlers();
     ConnectSessionHandlers();
 }

@@ -138,7 +138,21 @@ void CmfcVELKDlg::OnTimer(int id) {
         case IDT_AVI_FRAME:
             OnVideoFrameTimer();
             break;
+        case IDT_PLAY_BDS:
+            OnPlayBinaryTick();
+            break;
+        case IDT_PLAY_TXT:
+            OnPlayTextTick();
+            break;
+        case IDT_PLAY_BIN:
+            OnPlayRawTick();
+            break;
         default:
             break;
     }
+}
+
+int CmfcVELKDlg::TimerInterval(int id) const {
+    const auto it = m_timers.find(id);
+    return it == m_timers.end() ? 0 : it->second->interval();
 }

@@ -43,18 +43,51 @@ void CLatencyStats::PresentationSkipped() {
     ++m_skipped;
 }
 
+void CLatencyStats::PlaybackTick(int64_t readUs, int64_t tickUs) {
+    std::lock_guard lock(m_lock);
+    m_playbackReadUs.push_back(readUs);
+    m_playbackTickUs.push_back(tickUs);
+    std::fprintf(m_out, "playback_tick_us=%lld read_us=%lld\n", static_cast<long long>(tickUs),
+                 static_cast<long long>(readUs));
+    std::fflush(m_out);
+}
+
+namespace {
+
+// The value below which the share q of the sorted values lies.
+long long Quantile(const std::vector<int64_t>& sorted, double q) {
+    return static_cast<long long>(
+        sorted[std::min(sorted.size() - 1, static_cast<size_t>(q * sorted.size()))]);
+}
+
+std::vector<int64_t> Sorted(std::vector<int64_t> values) {
+    std::sort(values.begin(), values.end());
+    return values;
+}
+
+}  // namespace
+
 void CLatencyStats::PrintSummary() {
     std::lock_guard lock(m_lock);
-    if (m_summaryPrinted || m_latenciesUs.empty())
+    if (m_summaryPrinted)
         return;
-    m_summaryPrinted = true;
-    std::vector<int64_t> sorted = m_latenciesUs;
-    std::sort(sorted.begin(), sorted.end());
-    const auto at = [&](double q) {
-        return sorted[std::min(sorted.size() - 1, static_cast<size_t>(q * sorted.size()))];
-    };
-    std::fprintf(m_out, "latency_summary frames=%zu skipped=%llu median_us=%lld p99_us=%lld\n",
-                 sorted.size(), static_cast<unsigned long long>(m_skipped),
-                 static_cast<long long>(at(0.5)), static_cast<long long>(at(0.99)));
+    if (!m_latenciesUs.empty()) {
+        const std::vector<int64_t> sorted = Sorted(m_latenciesUs);
+        std::fprintf(m_out, "latency_summary frames=%zu skipped=%llu median_us=%lld p99_us=%lld\n",
+                     sorted.size(), static_cast<unsigned long long>(m_skipped),
+                     Quantile(sorted, 0.5), Quantile(sorted, 0.99));
+        m_summaryPrinted = true;
+    }
+    if (!m_playbackTickUs.empty()) {
+        const std::vector<int64_t> read = Sorted(m_playbackReadUs);
+        const std::vector<int64_t> tick = Sorted(m_playbackTickUs);
+        std::fprintf(m_out,
+                     "playback_summary ticks=%zu read_median_us=%lld read_p99_us=%lld "
+                     "read_max_us=%lld tick_median_us=%lld tick_p99_us=%lld tick_max_us=%lld\n",
+                     tick.size(), Quantile(read, 0.5), Quantile(read, 0.99),
+                     static_cast<long long>(read.back()), Quantile(tick, 0.5), Quantile(tick, 0.99),
+                     static_cast<long long>(tick.back()));
+        m_summaryPrinted = true;
+    }
     std::fflush(m_out);
 }

@@ -3,7 +3,8 @@
 // in (on the serial monitor thread), finds that moment again for the frame being painted (on
 // the GUI thread), and prints one line per painted frame plus a summary when the viewer closes.
 // Frames are recognised by a hash of their bytes, so nothing has to travel with them through
-// the pipeline. Thread-safe.
+// the pipeline. It also times each play-back tick, which reads a file on the GUI thread: how
+// long the read took and how long the whole tick held the GUI thread. Thread-safe.
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -27,6 +28,8 @@ class CLatencyStats {
     void FramePainted(Clock::time_point arrival);
     // A processed frame was not shown because a newer one replaced it first.
     void PresentationSkipped();
+    // A play-back tick spent `readUs` reading its record and `tickUs` in all.
+    void PlaybackTick(int64_t readUs, int64_t tickUs);
     void PrintSummary();
 
   private:
@@ -41,6 +44,8 @@ class CLatencyStats {
     std::array<Arrival, 256> m_arrivals{};  // ring of the newest arrivals
     size_t m_next = 0;
     std::vector<int64_t> m_latenciesUs;
+    std::vector<int64_t> m_playbackReadUs;
+    std::vector<int64_t> m_playbackTickUs;
     uint64_t m_skipped = 0;
     bool m_summaryPrinted = false;
 };

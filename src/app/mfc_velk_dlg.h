@@ -27,6 +27,7 @@
 #include "device/module_session.h"
 #include "device/module_simulator.h"
 #include "device/tty_monitor.h"
+#include "frame/binary_record_reader.h"
 #include "frame/text_frame.h"
 #include "processing/frame_pipeline.h"
 #include "recording/stream_player.h"
@@ -35,6 +36,7 @@
 class CColorGradient;
 class CColorStatic;
 class CDlgBufStatus;
+class CDlgPlay;
 struct FramePresentation;
 class CDxStatic;
 class CPolyChart;
@@ -92,6 +94,8 @@ class CmfcVELKDlg : public QDialog {
     void SetTimer(int id, int periodMs);
     void KillTimer(int id);
     bool IsTimerActive(int id) const;
+    // The period a timer was last started with, in milliseconds; 0 for one never started.
+    int TimerInterval(int id) const;
     void OnTimer(int id);
 
     // The program directory, ending in '/'.
@@ -117,8 +121,17 @@ class CmfcVELKDlg : public QDialog {
     const CStreamRecorder& Recorder() const { return m_recorder; }
 
     // Play-back (dialog_playback.cpp).
+    // "Play": turns the module off, ends any recording and play-back, then brings up the play
+    // dialog (a new one with the speed "186" unless one is open).
+    void OnPlay();
+    // Plays a recording at speedValue (frames per second times ten; below 1 means 18.6): binary
+    // and text streams and raw frame files through the play-back timers, videos in the video
+    // player. Shows the blue frame for every file it tried to open.
+    void PlayFile(int speedValue, const std::string& path);
     // Stops the play-back timers, closes the played file and hides the blue frame.
     void StopPlayback();
+    // The play dialog while it is open, else nullptr.
+    CDlgPlay* PlayDialog() const { return m_pPlayDlg; }
 
     // Manual colour scale (dialog_scaling.cpp).
     // Relabels the scale readouts for temperature (1) or voltage (2); 1 if it changed them.
@@ -240,6 +253,20 @@ class CmfcVELKDlg : public QDialog {
     static void OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
                              const uint8_t* raw, const uint8_t* image, const uint16_t* values);
 
+    // Play-back ticks (dialog_playback.cpp): one record or frame each, on the GUI thread.
+    void OnPlayBinaryTick();
+    void OnPlayTextTick();
+    void OnPlayRawTick();
+    // The file ended (or its last record is short): the timer stops and the blue frame goes;
+    // the file stays open until the next "Stop" or "Play".
+    void EndPlaybackTick(int timerId);
+    // A text recording's unit applies to everything the frame shows and records.
+    void SetPlaybackUnit(int unit);
+    void OpenVideoPlayer(const std::string& path);
+    // --stats: how long one tick took to read its record and in all.
+    void NotePlaybackTick(std::chrono::steady_clock::time_point start,
+                          std::chrono::steady_clock::time_point read);
+
     // Typed access to the controls.
     QLineEdit* Edit(int id) const;
     QPlainTextEdit* LogBox() const;
@@ -258,8 +285,8 @@ class CmfcVELKDlg : public QDialog {
     std::atomic<int> m_isRecording{0};
     // A stopped recording's turn-off and log line are queued; later failing frames add nothing.
     std::atomic<bool> m_isRecordingStopPosted{false};
-    // Not used yet: the play dialog, once play-back has one.
-    QDialog* m_pPlayDlg = nullptr;
+    // The open play dialog; it clears this itself as it closes. GUI thread only.
+    CDlgPlay* m_pPlayDlg = nullptr;
     std::string m_appDir;
     std::atomic<int> m_profileMode{0};
     std::atomic<int> m_isClosing{0};
@@ -271,6 +298,13 @@ class CmfcVELKDlg : public QDialog {
     std::mutex m_lastImageLock;  // guards the bytes of m_pLastImage
     // The video timer's frame in blue, green, red order; GUI thread only.
     std::unique_ptr<uint8_t[]> m_pVideoFrame;
+    // Play-back buffers, reused by every tick; GUI thread only. A binary stream record or a raw
+    // frame; a text stream record; a raw frame's values and its small and display images.
+    std::vector<uint8_t> m_playRecord = std::vector<uint8_t>(kBinaryRecordSize);
+    std::string m_playText;
+    std::vector<uint16_t> m_playValues = std::vector<uint16_t>(kPixelCount);
+    std::vector<uint8_t> m_playSmallImage = std::vector<uint8_t>(kSmallImageBytes);
+    std::vector<uint8_t> m_playImage = std::vector<uint8_t>(kImageBytes);
     // The last valid pixel range of the log and "Copy Data"; used by the frame-ready callback,
     // one frame at a time.
     std::atomic<int> m_startPixel{1};
