@@ -57,8 +57,9 @@ int main(int argc, char** argv) {
             }
             int length = 0, isKeyFrame = 0;
             r.encoder.EncodeFrame(r.bgr.data(), r.out.data(), &length, &isKeyFrame);
-            if (r.pWriter->AppendFrame(length, isKeyFrame, r.out.data()) != kAviOk)
+            if (r.pWriter->AppendFrame(length, isKeyFrame, r.out.data()) != kAviOk) {
                 r.failed = true;
+            }
         },
         &recorder);
     std::mt19937 rng(7);

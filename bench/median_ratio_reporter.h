@@ -32,26 +32,31 @@ class MedianRatioReporter : public benchmark::ConsoleReporter {
 
     void PrintRatios() const {
         const double baseline = MedianOf(m_baseline);
-        if (baseline <= 0.0)
+        if (baseline <= 0.0) {
             return;
+        }
         std::printf("\nMedian per frame as a multiple of %s (%.0f ns):\n", m_baseline.c_str(),
                     baseline);
         for (const auto& [name, time] : m_medians) {
-            if (IsBaseline(name))
+            if (IsBaseline(name)) {
                 continue;
+            }
             const RatioTarget* target = TargetOf(name);
             const std::string own =
                 target != nullptr && target->baseline != nullptr ? target->baseline : m_baseline;
             const double base = MedianOf(own);
-            if (base <= 0.0)
+            if (base <= 0.0) {
                 continue;
+            }
             const double ratio = time / base;
             std::printf("  %-30s %6.2fx", name.c_str(), ratio);
-            if (own != m_baseline)
+            if (own != m_baseline) {
                 std::printf(" of %s", own.c_str());
-            if (target != nullptr && target->limit > 0.0)
+            }
+            if (target != nullptr && target->limit > 0.0) {
                 std::printf("  (target <= %gx) %s", target->limit,
                             ratio <= target->limit ? "ok" : "MISSED");
+            }
             std::printf("\n");
         }
     }
@@ -63,24 +68,28 @@ class MedianRatioReporter : public benchmark::ConsoleReporter {
 
     double MedianOf(const std::string& name) const {
         for (const auto& [run, time] : m_medians) {
-            if (run == name)
+            if (run == name) {
                 return time;
+            }
         }
         return 0.0;
     }
     const RatioTarget* TargetOf(const std::string& name) const {
         for (const RatioTarget& target : m_targets) {
-            if (name == target.name)
+            if (name == target.name) {
                 return &target;
+            }
         }
         return nullptr;
     }
     bool IsBaseline(const std::string& name) const {
-        if (name == m_baseline)
+        if (name == m_baseline) {
             return true;
+        }
         for (const RatioTarget& target : m_targets) {
-            if (target.baseline != nullptr && name == target.baseline)
+            if (target.baseline != nullptr && name == target.baseline) {
                 return true;
+            }
         }
         return false;
     }

@@ -28,14 +28,18 @@ int CmfcVELKDlg::GetDlgItemInt(int id) const {
 
 QString CmfcVELKDlg::GetDlgItemText(int id) const {
     const QWidget* widget = GetDlgItem(id);
-    if (const auto* edit = qobject_cast<const QLineEdit*>(widget))
+    if (const auto* edit = qobject_cast<const QLineEdit*>(widget)) {
         return edit->text();
-    if (const auto* log = qobject_cast<const QPlainTextEdit*>(widget))
+    }
+    if (const auto* log = qobject_cast<const QPlainTextEdit*>(widget)) {
         return log->toPlainText();
-    if (const auto* label = qobject_cast<const QLabel*>(widget))
+    }
+    if (const auto* label = qobject_cast<const QLabel*>(widget)) {
         return label->text();
-    if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
+    }
+    if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
         return button->text();
+    }
     return {};
 }
 
@@ -44,8 +48,9 @@ void CmfcVELKDlg::SetDlgItemText(int id, const QString& text) {
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
         // The readouts are rewritten at every frame, mostly with the text they already show,
         // and setting it again would lay it out again.
-        if (edit->text() != text)
+        if (edit->text() != text) {
             edit->setText(text);
+        }
     } else if (auto* log = qobject_cast<QPlainTextEdit*>(widget)) {
         log->setPlainText(text);
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
@@ -97,8 +102,9 @@ void CmfcVELKDlg::ApplyPalette() {
                                        IDC_PALETTE_6, IDC_PALETTE_7, IDC_PALETTE_8};
     int palette = 1;
     for (int i = 0; i < 7; ++i) {
-        if (IsChecked(kButtons[i]))
+        if (IsChecked(kButtons[i])) {
             palette = i + 2;
+        }
     }
     m_paletteBar->SetPalette(palette);
     m_pipeline.SelectPalette(palette);
@@ -115,8 +121,9 @@ void CmfcVELKDlg::OnStackSizeChange(int editId) {
         SetDlgItemText(editId, QString::number(kMaxStackSize));
         return;
     }
-    if (editId == IDC_FRAMESTACK)
+    if (editId == IDC_FRAMESTACK) {
         ApplyStackSizes();
+    }
 }
 
 void CmfcVELKDlg::ApplyStackSizes() {
@@ -165,8 +172,9 @@ void CmfcVELKDlg::OnPixelCountChange() {
 }
 
 void CmfcVELKDlg::OnEveryFrameChange() {
-    if (GetDlgItemInt(IDC_EVERY_FRAME) < 1)
+    if (GetDlgItemInt(IDC_EVERY_FRAME) < 1) {
         SetDlgItemText(IDC_EVERY_FRAME, QStringLiteral("1"));
+    }
 }
 
 void CmfcVELKDlg::OnElectrical() {
@@ -181,8 +189,9 @@ void CmfcVELKDlg::OnHistMode() {
 void CmfcVELKDlg::OnOptions() {
     int mirrorMode = m_mirrorMode;
     int tempUnit = m_tempUnit;
-    if (CDlgOptions::EditOptions(nullptr, mirrorMode, tempUnit))
+    if (CDlgOptions::EditOptions(nullptr, mirrorMode, tempUnit)) {
         ApplyOptions(mirrorMode, tempUnit);
+    }
 }
 
 void CmfcVELKDlg::ApplyOptions(int mirrorMode, int tempUnit) {
@@ -221,6 +230,7 @@ void CmfcVELKDlg::CloseBufferStatusDialog() {
         dlg = m_pBufStatusDlg;
     }
     // Cancelling clears m_pBufStatusDlg under the lock and deletes the window.
-    if (dlg)
+    if (dlg) {
         dlg->reject();
+    }
 }

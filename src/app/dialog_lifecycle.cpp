@@ -44,8 +44,9 @@ class QuitWatcher : public QObject {
   public:
     using QObject::QObject;
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == qApp && event->type() == QEvent::Quit)
+        if (watched == qApp && event->type() == QEvent::Quit) {
             g_quitRequested = true;
+        }
         return false;
     }
 };
@@ -62,12 +63,14 @@ CmfcVELKDlg::CmfcVELKDlg(QWidget* parent, ViewerOptions options)
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromUtf8(kDialogCaption));
     m_appDir = m_options.appDir.empty() ? ProgramDirectory() : m_options.appDir;
-    if (m_appDir.back() != '/')
+    if (m_appDir.back() != '/') {
         m_appDir.push_back('/');
+    }
     LoadIcon();
     LoadTitle();
-    if (m_options.stats)
+    if (m_options.stats) {
         m_pStats = std::make_unique<CLatencyStats>(stdout);
+    }
 }
 
 CmfcVELKDlg::~CmfcVELKDlg() {
@@ -75,8 +78,9 @@ CmfcVELKDlg::~CmfcVELKDlg() {
     // still call into members that are about to go: stop them first.
     m_session.ClosePort();
     m_pipeline.StopThread();
-    if (qApp)
+    if (qApp) {
         qApp->removeEventFilter(this);
+    }
     delete m_hIcon;
 }
 
@@ -94,11 +98,13 @@ void CmfcVELKDlg::LoadIcon() {
 void CmfcVELKDlg::LoadTitle() {
     m_title.clear();
     const auto path = FindFileNoCase(m_appDir, "Title.txt");
-    if (!path)
+    if (!path) {
         return;
+    }
     const auto bytes = ReadWholeFile(*path);
-    if (!bytes)
+    if (!bytes) {
         return;
+    }
     m_title = QString::fromStdU16String(DecodeTitleFile(*bytes)).toStdString();
 }
 
@@ -124,8 +130,9 @@ bool CmfcVELKDlg::OnInitDialog() {
 
     m_statusPanes[0]->setText(QString());
     m_statusPanes[1]->setText(QString());
-    if (!m_title.empty())
+    if (!m_title.empty()) {
         setWindowTitle(FromUtf8(m_title + "   Ver1.03 "));
+    }
     return true;
 }
 
@@ -166,8 +173,9 @@ void CmfcVELKDlg::InitMainWindow() {
 
     // Module type, converter and offsets.
     SetCheck(IDC_MODULE_32X31, true);
-    for (int id = IDC_MODULE_1001; id <= IDC_MODULE_80X60; ++id)
+    for (int id = IDC_MODULE_1001; id <= IDC_MODULE_80X60; ++id) {
         EnableControl(id, false);
+    }
     SetCheck(IDC_ADC_UC, true);
     EnableControl(IDC_ADC_UC, false);
     EnableControl(IDC_ADC_SOFT, false);
@@ -300,8 +308,9 @@ void CmfcVELKDlg::InitMainWindow() {
 }
 
 void CmfcVELKDlg::AppendLog(std::string message) {
-    if (m_isClosing)
+    if (m_isClosing) {
         return;
+    }
     if (QThread::currentThread() != thread()) {
         PostToGui(
             [this, message = std::move(message)]() mutable { AppendLog(std::move(message)); });
@@ -324,8 +333,9 @@ void CmfcVELKDlg::PostToGui(std::function<void()> fn) {
 }
 
 int CmfcVELKDlg::PumpPendingMessages() {
-    if (g_quitRequested)
+    if (g_quitRequested) {
         return 0;
+    }
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     return g_quitRequested ? 0 : 1;
 }
@@ -348,8 +358,9 @@ QComboBox* CmfcVELKDlg::Combo(int id) const {
 }
 
 void CmfcVELKDlg::SetCheck(int id, bool checked) {
-    if (auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(id)))
+    if (auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(id))) {
         button->setChecked(checked);
+    }
 }
 
 bool CmfcVELKDlg::IsChecked(int id) const {
@@ -358,8 +369,9 @@ bool CmfcVELKDlg::IsChecked(int id) const {
 }
 
 void CmfcVELKDlg::EnableControl(int id, bool enable) {
-    if (QWidget* widget = GetDlgItem(id))
+    if (QWidget* widget = GetDlgItem(id)) {
         widget->setEnabled(enable);
+    }
 }
 
 void CmfcVELKDlg::SetTimer(int id, int periodMs) {
@@ -372,8 +384,9 @@ void CmfcVELKDlg::SetTimer(int id, int periodMs) {
 }
 
 void CmfcVELKDlg::KillTimer(int id) {
-    if (const auto it = m_timers.find(id); it != m_timers.end())
+    if (const auto it = m_timers.find(id); it != m_timers.end()) {
         it->second->stop();
+    }
 }
 
 bool CmfcVELKDlg::IsTimerActive(int id) const {
@@ -400,8 +413,9 @@ void CmfcVELKDlg::contextMenuEvent(QContextMenuEvent* event) {
     // dialog's own context menu.
     QMenu menu(this);
     QAction* about = menu.addAction(QString::fromUtf8(kStringAboutMenu));
-    if (menu.exec(event->globalPos()) == about)
+    if (menu.exec(event->globalPos()) == about) {
         OnSysCommand(IDM_ABOUTBOX);
+    }
 }
 
 void CmfcVELKDlg::OnSysCommand(int command) {
@@ -427,8 +441,9 @@ void CmfcVELKDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CmfcVELKDlg::RunCloseSequence() {
-    if (m_isClosing || m_closeSequenceRunning || m_closeSequenceDone)
+    if (m_isClosing || m_closeSequenceRunning || m_closeSequenceDone) {
         return;
+    }
     m_closeSequenceRunning = true;
     setEnabled(false);
 
@@ -436,8 +451,9 @@ void CmfcVELKDlg::RunCloseSequence() {
     CloseBufferStatusDialog();
 
     for (int round = 0; round < 20; ++round) {
-        if (!PumpPendingMessages())
+        if (!PumpPendingMessages()) {
             break;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
@@ -451,8 +467,9 @@ void CmfcVELKDlg::RunCloseSequence() {
         std::lock_guard lock(m_lastImageLock);
         m_pLastImage.reset();
     }
-    for (auto& [id, timer] : m_timers)
+    for (auto& [id, timer] : m_timers) {
         timer->stop();
+    }
     m_closeSequenceRunning = false;
     m_closeSequenceDone = true;
 }

@@ -34,16 +34,18 @@ std::string CmfcVELKDlg::ShowSelectedPixels(const std::string& text) {
 void CmfcVELKDlg::OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
                                const uint8_t* raw, const uint8_t* image, const uint16_t* values) {
     auto* dlg = static_cast<CmfcVELKDlg*>(owner);
-    if (dlg->m_isClosing)
+    if (dlg->m_isClosing) {
         return;
+    }
     const char letter = *modeLetter;
 
     auto frame = std::make_unique<FramePresentation>();
     std::memcpy(frame->image.get(), image, kImageBytes);
     {
         std::lock_guard lock(dlg->m_lastImageLock);
-        if (dlg->m_pLastImage)
+        if (dlg->m_pLastImage) {
             std::memcpy(dlg->m_pLastImage.get(), image, kImageBytes);
+        }
     }
     frame->chart = std::make_unique<CChartData>();
     if (dlg->m_profileMode == 0) {
@@ -57,13 +59,15 @@ void CmfcVELKDlg::OnFrameReady(void* owner, const char* modeLetter, const std::s
     dlg->m_pipeline.GetMinMaxText(frame->minText, frame->maxText);
     frame->vddCode = dlg->m_pipeline.GetVddCode();
     frame->ambientCode = dlg->m_pipeline.GetAmbientCode();
-    if (dlg->m_pStats && raw)
+    if (dlg->m_pStats && raw) {
         frame->arrival = dlg->m_pStats->ArrivalOf(raw, kFrameBlockSize);
+    }
 
     {
         std::lock_guard lock(dlg->m_presentationLock);
-        if (dlg->m_pPendingPresentation && dlg->m_pStats)
+        if (dlg->m_pPendingPresentation && dlg->m_pStats) {
             dlg->m_pStats->PresentationSkipped();
+        }
         dlg->m_pPendingPresentation = std::move(frame);
     }
     if (!dlg->m_isPresentationPosted.exchange(true)) {
@@ -79,8 +83,9 @@ void CmfcVELKDlg::PresentFrame() {
         frame = std::move(m_pPendingPresentation);
         m_isPresentationPosted = false;
     }
-    if (!frame || m_isClosing)
+    if (!frame || m_isClosing) {
         return;
+    }
 
     if (frame->isTemperature) {
         m_chart->SetChartUnit(m_tempUnit);
@@ -100,8 +105,9 @@ void CmfcVELKDlg::PresentFrame() {
     // reach the screen in the same pass. The log's text, slow to lay out and paint, comes after
     // the image and is painted in a later pass, so it does not hold the image back.
     m_image->SetImage(kImageWidth, kImageHeight, frame->image.get());
-    if (m_pStats && frame->arrival)
+    if (m_pStats && frame->arrival) {
         m_pStats->FramePainted(*frame->arrival);
+    }
     ShowFrameText(std::move(frame->selectedText));
     UpdateBufferStatus();
 }

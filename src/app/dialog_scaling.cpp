@@ -17,8 +17,9 @@ float ReadLeadingFloat(const QString& text) {
     const QByteArray bytes = text.trimmed().toUtf8();
     const char* first = bytes.constData();
     const char* last = first + bytes.size();
-    if (first != last && *first == '+')
+    if (first != last && *first == '+') {
         ++first;
+    }
     float value = 0.0f;
     const auto result = std::from_chars(first, last, value);
     return result.ec == std::errc() ? value : 0.0f;
@@ -47,8 +48,9 @@ void CmfcVELKDlg::ConnectScalingHandlers() {
     }
     connect(static_cast<QAbstractButton*>(GetDlgItem(IDC_SCALING_AUTO)), &QAbstractButton::clicked,
             this, [this] {
-                if (IsChecked(IDC_SCALING_AUTO))
+                if (IsChecked(IDC_SCALING_AUTO)) {
                     m_pipeline.SetAutoScaling();
+                }
             });
     connect(static_cast<QAbstractButton*>(GetDlgItem(IDC_SCALING_MANUAL)),
             &QAbstractButton::clicked, this, [this] { ApplyManualScaling(); });
@@ -103,16 +105,18 @@ int CmfcVELKDlg::UpdateScaleLabels(int kind) {
     };
     if (kind == 1) {
         const QChar unit = UnitLetter(m_tempUnit);
-        if (charAt(span, 1) == QLatin1Char('T') && charAt(centre, 8) == unit)
+        if (charAt(span, 1) == QLatin1Char('T') && charAt(centre, 8) == unit) {
             return 0;
+        }
         SetDlgItemText(IDC_SPAN_LABEL, QStringLiteral("ΔT[%1]").arg(unit));
         SetDlgItemText(IDC_CENTRE_LABEL, QStringLiteral("Tcentre[%1]").arg(unit));
         SetDlgItemText(IDC_MIN_LABEL, QStringLiteral("Tmin[%1]").arg(unit));
         SetDlgItemText(IDC_MAX_LABEL, QStringLiteral("Tmax[%1]").arg(unit));
         return 1;
     }
-    if (charAt(span, 1) == QLatin1Char('V'))
+    if (charAt(span, 1) == QLatin1Char('V')) {
         return 0;
+    }
     SetDlgItemText(IDC_SPAN_LABEL, QStringLiteral("ΔV"));
     SetDlgItemText(IDC_CENTRE_LABEL, QStringLiteral("Vcentre[V]"));
     SetDlgItemText(IDC_MIN_LABEL, QStringLiteral("Vmin[V]"));
@@ -121,8 +125,9 @@ int CmfcVELKDlg::UpdateScaleLabels(int kind) {
 }
 
 void CmfcVELKDlg::ApplyManualScaling() {
-    if (!IsChecked(IDC_SCALING_MANUAL))
+    if (!IsChecked(IDC_SCALING_MANUAL)) {
         return;
+    }
     const QString label = GetDlgItemText(IDC_CENTRE_LABEL);
     float centre = ReadLeadingFloat(GetDlgItemText(IDC_CENTRE_READOUT));
     float upper = ReadLeadingFloat(GetDlgItemText(IDC_MAX_READOUT));

@@ -23,8 +23,9 @@ std::optional<CLatencyStats::Clock::time_point> CLatencyStats::ArrivalOf(const u
     const uint64_t hash = Hash(block, count);
     std::lock_guard lock(m_lock);
     for (const Arrival& arrival : m_arrivals) {
-        if (arrival.hash == hash && arrival.time != Clock::time_point{})
+        if (arrival.hash == hash && arrival.time != Clock::time_point{}) {
             return arrival.time;
+        }
     }
     return std::nullopt;
 }
@@ -69,8 +70,9 @@ std::vector<int64_t> Sorted(std::vector<int64_t> values) {
 
 void CLatencyStats::PrintSummary() {
     std::lock_guard lock(m_lock);
-    if (m_summaryPrinted)
+    if (m_summaryPrinted) {
         return;
+    }
     if (!m_latenciesUs.empty()) {
         const std::vector<int64_t> sorted = Sorted(m_latenciesUs);
         std::fprintf(m_out, "latency_summary frames=%zu skipped=%llu median_us=%lld p99_us=%lld\n",

@@ -55,8 +55,9 @@ bool CmfcVELKApp::InitInstance() {
     signal(SIGTERM, SIG_DFL);
     signalNotifier.reset();
     for (int& fd : g_signalPipe) {
-        if (fd >= 0)
+        if (fd >= 0) {
             close(fd);
+        }
         fd = -1;
     }
     return false;

@@ -15,8 +15,9 @@ inline void PrintStartupReport(FILE* out) {
     if (FILE* status = std::fopen("/proc/self/status", "r")) {
         char line[256];
         while (std::fgets(line, sizeof(line), status)) {
-            if (std::strncmp(line, "VmRSS:", 6) == 0)
+            if (std::strncmp(line, "VmRSS:", 6) == 0) {
                 rssKb = std::strtol(line + 6, nullptr, 10);
+            }
         }
         std::fclose(status);
     }

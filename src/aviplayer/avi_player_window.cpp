@@ -148,19 +148,21 @@ bool CAviPlayerWindow::OpenFile(const QString& path) {
         m_pSlider->setRange(0, std::max(0, LastFrame()));
         m_pSlider->setPageStep(std::max(1, static_cast<int>(m_framesPerSecond)));
     }
-    if (m_stream.FrameCount() > 0)
+    if (m_stream.FrameCount() > 0) {
         ShowFrame(0);
-    else if (const AviProblem* end = reader.FramesEnd())
+    } else if (const AviProblem* end = reader.FramesEnd()) {
         m_pStatusLabel->setText(
             tr("The file holds no whole frame: %1").arg(QString::fromStdString(end->text)));
+    }
     updateGeometry();
     UpdateControls();
     return true;
 }
 
 void CAviPlayerWindow::ShowFrame(int n) {
-    if (m_stream.FrameCount() == 0)
+    if (m_stream.FrameCount() == 0) {
         return;
+    }
     n = std::clamp(n, 0, LastFrame());
     const bool shown = m_stream.ShowFrame(n);
     const CAviReader& reader = m_stream.Reader();
@@ -190,10 +192,12 @@ void CAviPlayerWindow::StepBack() {
 }
 
 void CAviPlayerWindow::Play() {
-    if (m_isPlaying || m_stream.FrameCount() == 0)
+    if (m_isPlaying || m_stream.FrameCount() == 0) {
         return;
-    if (CurrentFrame() >= LastFrame())
+    }
+    if (CurrentFrame() >= LastFrame()) {
         ShowFrame(0);  // from the start again
+    }
     m_isPlaying = true;
     m_playFirstFrame = std::max(0, CurrentFrame());
     m_playClock.start();
@@ -202,18 +206,20 @@ void CAviPlayerWindow::Play() {
 }
 
 void CAviPlayerWindow::Pause() {
-    if (!m_isPlaying)
+    if (!m_isPlaying) {
         return;
+    }
     m_isPlaying = false;
     m_frameTimer.stop();
     UpdateControls();
 }
 
 void CAviPlayerWindow::TogglePlay() {
-    if (m_isPlaying)
+    if (m_isPlaying) {
         Pause();
-    else
+    } else {
         Play();
+    }
 }
 
 void CAviPlayerWindow::ScheduleNextFrame() {
@@ -228,8 +234,9 @@ void CAviPlayerWindow::ScheduleNextFrame() {
 }
 
 void CAviPlayerWindow::OnFrameDue() {
-    if (!m_isPlaying)
+    if (!m_isPlaying) {
         return;
+    }
     // The frame due now; frames whose time has passed while the machine was busy are decoded
     // (the next ones depend on them) but not shown.
     const auto elapsedFrames =
@@ -242,10 +249,11 @@ void CAviPlayerWindow::OnFrameDue() {
                     static_cast<double>(m_playClock.nsecsElapsed()) / 1e6 - dueMs);
         std::fflush(stdout);
     }
-    if (CurrentFrame() != due)
+    if (CurrentFrame() != due) {
         Pause();  // the frame could not be decoded; the status line says why
-    else
+    } else {
         ScheduleNextFrame();
+    }
 }
 
 void CAviPlayerWindow::UpdateControls() {
@@ -314,8 +322,9 @@ bool CAviPlayerWindow::SaveFrameAsPng(const QString& path, QString* error) {
 
 void CAviPlayerWindow::OnSaveFrame() {
     Pause();
-    if (CurrentFrame() < 0)
+    if (CurrentFrame() < 0) {
         return;
+    }
     const QFileInfo video(m_path);
     const QString suggested =
         video.dir().filePath(QStringLiteral("%1-frame%2.png")
@@ -323,10 +332,12 @@ void CAviPlayerWindow::OnSaveFrame() {
                                  .arg(CurrentFrame(), 4, 10, QLatin1Char('0')));
     QString path = QFileDialog::getSaveFileName(this, tr("Save frame as PNG"), suggested,
                                                 tr("PNG images (*.png)"));
-    if (path.isEmpty())
+    if (path.isEmpty()) {
         return;
-    if (!path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive))
+    }
+    if (!path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) {
         path += QLatin1String(".png");
+    }
     QString error;
     m_pStatusLabel->setText(SaveFrameAsPng(path, &error)
                                 ? tr("Frame %1 saved as '%2'.").arg(CurrentFrame()).arg(path)
@@ -338,8 +349,9 @@ void CAviPlayerWindow::OnOpen() {
     const QString path =
         QFileDialog::getOpenFileName(this, tr("Open video"), QFileInfo(m_path).absolutePath(),
                                      tr("AVI videos (*.avi *.AVI);;All files (*)"));
-    if (!path.isEmpty())
+    if (!path.isEmpty()) {
         OpenFile(path);
+    }
 }
 
 void CAviPlayerWindow::keyPressEvent(QKeyEvent* event) {
@@ -363,13 +375,15 @@ void CAviPlayerWindow::keyPressEvent(QKeyEvent* event) {
             ShowFrame(LastFrame());
             break;
         case Qt::Key_O:
-            if (!control)
+            if (!control) {
                 return QWidget::keyPressEvent(event);
+            }
             OnOpen();
             break;
         case Qt::Key_S:
-            if (!control)
+            if (!control) {
                 return QWidget::keyPressEvent(event);
+            }
             OnSaveFrame();
             break;
         default:

@@ -56,10 +56,12 @@ int main(int argc, char** argv) {
             optionsEnd = true;
             continue;
         }
-        if (!optionsEnd && arg.size() > 1 && arg[0] == '-')
+        if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option '" + arg + "'");
-        if (!path.empty())
+        }
+        if (!path.empty()) {
             return UsageError("one video at a time: '" + arg + "' is one too many");
+        }
         path = arg;
     }
 
@@ -71,14 +73,17 @@ int main(int argc, char** argv) {
     if (file.isEmpty()) {
         file = QFileDialog::getOpenFileName(nullptr, QObject::tr("Open video"), QString(),
                                             QObject::tr("AVI videos (*.avi *.AVI);;All files (*)"));
-        if (file.isEmpty())
+        if (file.isEmpty()) {
             return 0;
+        }
     }
     // Opened before the window is shown, so that the window takes the picture's size.
-    if (!window.OpenFile(file))
+    if (!window.OpenFile(file)) {
         std::fprintf(stderr, "VELKAviPlayer: %s\n", window.StatusText().toLocal8Bit().constData());
+    }
     window.show();
-    if (play)
+    if (play) {
         window.Play();
+    }
     return QApplication::exec();
 }

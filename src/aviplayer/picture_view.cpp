@@ -35,8 +35,9 @@ void CPictureView::Clear() {
 }
 
 QSize CPictureView::sizeHint() const {
-    if (m_picture.isNull())
+    if (m_picture.isNull()) {
         return {kPreferredWidth, kPreferredWidth * 3 / 4};
+    }
     const int factor = std::max(1, (kPreferredWidth + m_picture.width() - 1) / m_picture.width());
     return m_picture.size() * factor;
 }

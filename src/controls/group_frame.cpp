@@ -14,8 +14,9 @@ void CGroupFrame::paintEvent(QPaintEvent*) {
     painter.drawRect(frame);
     painter.setPen(palette().color(QPalette::Light));
     painter.drawRect(frame.translated(1, 1).adjusted(0, 0, -1, -1));
-    if (m_caption.isEmpty())
+    if (m_caption.isEmpty()) {
         return;
+    }
     const int textWidth = metrics.horizontalAdvance(m_caption);
     const QRect text(6, 0, textWidth + 4, metrics.height());
     painter.fillRect(text, palette().color(QPalette::Window));

@@ -29,17 +29,20 @@ void CSpinButton::SetRange(int lower, int upper) {
 
 void CSpinButton::SetPos(int pos) {
     m_pos = std::clamp(pos, std::min(m_lower, m_upper), std::max(m_lower, m_upper));
-    if (m_pBuddy)
+    if (m_pBuddy) {
         m_pBuddy->setText(QString::number(m_pos));
+    }
 }
 
 void CSpinButton::SyncFromBuddy() {
-    if (!m_pBuddy)
+    if (!m_pBuddy) {
         return;
+    }
     bool ok = false;
     const int typed = m_pBuddy->text().trimmed().toInt(&ok);
-    if (ok)
+    if (ok) {
         m_pos = std::clamp(typed, std::min(m_lower, m_upper), std::max(m_lower, m_upper));
+    }
 }
 
 void CSpinButton::Step(int delta) {
@@ -47,7 +50,8 @@ void CSpinButton::Step(int delta) {
     SyncFromBuddy();
     emit deltaPos(m_pos, delta);
     const int next = m_pos + delta;
-    if (next < std::min(m_lower, m_upper) || next > std::max(m_lower, m_upper))
+    if (next < std::min(m_lower, m_upper) || next > std::max(m_lower, m_upper)) {
         return;
+    }
     SetPos(next);
 }

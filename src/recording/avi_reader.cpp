@@ -43,8 +43,9 @@ uint64_t Padded(uint64_t end, uint32_t size) {
 bool IsPrintableFourCc(uint32_t id) {
     for (int shift = 0; shift < 32; shift += 8) {
         const auto c = static_cast<uint8_t>(id >> shift);
-        if (c < 0x20 || c > 0x7E)
+        if (c < 0x20 || c > 0x7E) {
             return false;
+        }
     }
     return true;
 }
@@ -77,8 +78,9 @@ CAviReader::~CAviReader() {
 }
 
 void CAviReader::Close() {
-    if (m_fd >= 0)
+    if (m_fd >= 0) {
         ::close(m_fd);
+    }
     m_fd = -1;
     m_frames = {};
     m_problems.clear();
@@ -97,8 +99,9 @@ void CAviReader::Problem(AviProblemKind kind, uint64_t at, int64_t frame, std::s
 
 const AviProblem* CAviReader::FramesEnd() const {
     for (const AviProblem& problem : m_problems) {
-        if (problem.kind == AviProblemKind::kFramesEnd)
+        if (problem.kind == AviProblemKind::kFramesEnd) {
             return &problem;
+        }
     }
     return nullptr;
 }
@@ -107,11 +110,13 @@ bool CAviReader::ReadAt(uint64_t at, void* buffer, std::size_t bytes) const {
     auto* out = static_cast<uint8_t*>(buffer);
     while (bytes > 0) {
         const ssize_t got = ::pread(m_fd, out, bytes, static_cast<off_t>(at));
-        if (got < 0 && errno == EINTR)
+        if (got < 0 && errno == EINTR) {
             continue;
+        }
         if (got <= 0) {
-            if (got == 0)
+            if (got == 0) {
                 errno = 0;  // the file ended early
+            }
             return false;
         }
         out += got;
@@ -123,16 +128,18 @@ bool CAviReader::ReadAt(uint64_t at, void* buffer, std::size_t bytes) const {
 
 bool CAviReader::ReadChunkHeader(uint64_t at, ChunkHeader& header) const {
     uint8_t bytes[kChunkHeaderBytes];
-    if (at + kChunkHeaderBytes > m_fileBytes || !ReadAt(at, bytes, sizeof bytes))
+    if (at + kChunkHeaderBytes > m_fileBytes || !ReadAt(at, bytes, sizeof bytes)) {
         return false;
+    }
     header.id = Le32(bytes);
     header.size = Le32(bytes + 4);
     return true;
 }
 
 bool CAviReader::IsOwnFrameChunk(uint32_t id) const {
-    if (m_streamNumber < 0)
+    if (m_streamNumber < 0) {
         return false;
+    }
     const auto tens = static_cast<uint32_t>('0' + m_streamNumber / 10);
     const auto ones = static_cast<uint32_t>('0' + m_streamNumber % 10) << 8;
     const uint32_t number = tens | ones;
@@ -163,48 +170,58 @@ bool CAviReader::Open(const std::string& path) {
 
     const std::string name = "'" + path + "'";
     m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_fd < 0)
+    if (m_fd < 0) {
         return Fail("cannot open " + name + ": " + std::strerror(errno));
+    }
     struct stat status {};
-    if (::fstat(m_fd, &status) != 0)
+    if (::fstat(m_fd, &status) != 0) {
         return Fail("cannot read " + name + ": " + std::strerror(errno));
-    if (S_ISDIR(status.st_mode))
+    }
+    if (S_ISDIR(status.st_mode)) {
         return Fail(name + " is a directory");
-    if (!S_ISREG(status.st_mode))
+    }
+    if (!S_ISREG(status.st_mode)) {
         return Fail(name + " is not a regular file");
+    }
     m_fileBytes = static_cast<uint64_t>(status.st_size);
-    if (m_fileBytes == 0)
+    if (m_fileBytes == 0) {
         return Fail(name + " is empty");
+    }
 
     uint8_t riff[kListHeaderBytes];
     if (m_fileBytes < sizeof riff || !ReadAt(0, riff, sizeof riff) || Le32(riff) != kFourCcRiff ||
-        Le32(riff + 8) != kFourCcAvi)
+        Le32(riff + 8) != kFourCcAvi) {
         return Fail(name + " is not an AVI file (no RIFF 'AVI ' header)");
+    }
     const uint64_t riffEnd = kChunkHeaderBytes + uint64_t{Le32(riff + 4)};
-    if (riffEnd != m_fileBytes)
+    if (riffEnd != m_fileBytes) {
         Problem(AviProblemKind::kLayout, 4, -1,
                 "the RIFF header gives a file of " + Num(riffEnd) + " bytes, the file has " +
                     Num(m_fileBytes));
+    }
 
     bool hasHeaderList = false;
     uint64_t at = kListHeaderBytes;
     while (at + kChunkHeaderBytes <= m_fileBytes) {
         ChunkHeader chunk;
-        if (!ReadChunkHeader(at, chunk))
+        if (!ReadChunkHeader(at, chunk)) {
             return Fail("cannot read " + name + ": " + std::strerror(errno));
+        }
         const uint64_t payload = at + kChunkHeaderBytes;
         const uint64_t chunkEnd = payload + chunk.size;
         if (chunk.id == kFourCcList) {
             uint8_t type[4];
-            if (payload + 4 > m_fileBytes || !ReadAt(payload, type, 4))
+            if (payload + 4 > m_fileBytes || !ReadAt(payload, type, 4)) {
                 break;
+            }
             const uint64_t listEnd = std::min(chunkEnd, m_fileBytes);
             if (Le32(type) == kFourCcHeaderList && !hasHeaderList) {
                 hasHeaderList = true;
                 ReadHeaderList(payload + 4, listEnd);
             } else if (Le32(type) == kFourCcMovieList) {
-                if (m_streamNumber < 0)
+                if (m_streamNumber < 0) {
                     break;  // no video stream to read frames of
+                }
                 if (m_hasMovieList) {
                     Problem(AviProblemKind::kLayout, at, -1,
                             "a second movie list at byte " + Num(at) + " is not read");
@@ -221,11 +238,12 @@ bool CAviReader::Open(const std::string& path) {
                 m_indexAt = payload;
                 const uint64_t present = std::min(chunkEnd, m_fileBytes) - payload;
                 m_indexBytes = present - present % kAviIndexEntryBytes;
-                if (present < chunk.size)
+                if (present < chunk.size) {
                     Problem(AviProblemKind::kIndex, m_fileBytes, -1,
                             "the idx1 index is cut short: " + Num(present / kAviIndexEntryBytes) +
                                 " of its " + Num(chunk.size / kAviIndexEntryBytes) +
                                 " entries are in the file");
+                }
             }
         } else if (chunk.id == kFourCcRiff) {
             Problem(AviProblemKind::kLayout, at, -1,
@@ -240,10 +258,12 @@ bool CAviReader::Open(const std::string& path) {
         at = Padded(chunkEnd, chunk.size);
     }
 
-    if (!hasHeaderList)
+    if (!hasHeaderList) {
         return Fail(name + " has no stream headers (no 'hdrl' list)");
-    if (m_streamNumber < 0)
+    }
+    if (m_streamNumber < 0) {
         return Fail(name + " has no video stream");
+    }
 
     // The frame size: the stream format's, or else the main header's.
     int64_t width = m_format.width;
@@ -252,9 +272,10 @@ bool CAviReader::Open(const std::string& path) {
         width = m_mainHeader.width;
         height = m_mainHeader.height;
     }
-    if (width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide)
+    if (width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide) {
         return Fail(name + " gives its video a frame size of " + Num(static_cast<uint64_t>(width)) +
                     " x " + Num(static_cast<uint64_t>(height)) + " pixels, which cannot be");
+    }
     m_width = static_cast<int>(width);
     m_height = static_cast<int>(height);
 
@@ -271,9 +292,10 @@ bool CAviReader::Open(const std::string& path) {
                 "neither header gives a frame rate");
     }
 
-    if (!m_hasMovieList)
+    if (!m_hasMovieList) {
         Problem(AviProblemKind::kFramesEnd, m_fileBytes, 0,
                 "the file has no movie list ('movi'), so it holds no frames");
+    }
     ReadIndex();
     CheckFrameCounts();
     return true;
@@ -283,19 +305,22 @@ void CAviReader::ReadHeaderList(uint64_t begin, uint64_t end) {
     int streamNumber = 0;
     for (uint64_t at = begin; at + kChunkHeaderBytes <= end;) {
         ChunkHeader chunk;
-        if (!ReadChunkHeader(at, chunk))
+        if (!ReadChunkHeader(at, chunk)) {
             return;
+        }
         const uint64_t payload = at + kChunkHeaderBytes;
         const uint64_t chunkEnd = std::min(payload + chunk.size, end);
         const auto present = static_cast<std::size_t>(chunkEnd - payload);
         if (chunk.id == kFourCcMainHeader && !m_hasMainHeader) {
             uint8_t b[kAviMainHeaderBytes] = {};
-            if (!ReadAt(payload, b, std::min(present, sizeof b)))
+            if (!ReadAt(payload, b, std::min(present, sizeof b))) {
                 return;
-            if (present < sizeof b)
+            }
+            if (present < sizeof b) {
                 Problem(
                     AviProblemKind::kLayout, at, -1,
                     "the main header has " + Num(present) + " bytes instead of " + Num(sizeof b));
+            }
             m_hasMainHeader = true;
             m_mainHeaderAt = payload;
             m_mainHeader.microSecPerFrame = Le32(b);
@@ -310,10 +335,12 @@ void CAviReader::ReadHeaderList(uint64_t begin, uint64_t end) {
             m_mainHeader.height = Le32(b + 36);
         } else if (chunk.id == kFourCcList && present >= 4) {
             uint8_t type[4];
-            if (!ReadAt(payload, type, 4))
+            if (!ReadAt(payload, type, 4)) {
                 return;
-            if (Le32(type) == kFourCcStreamList)
+            }
+            if (Le32(type) == kFourCcStreamList) {
                 ReadStreamList(payload + 4, chunkEnd, streamNumber++);
+            }
         }
         at = Padded(payload + chunk.size, chunk.size);
     }
@@ -327,15 +354,17 @@ void CAviReader::ReadStreamList(uint64_t begin, uint64_t end, int streamNumber) 
     uint64_t headerAt = 0;
     for (uint64_t at = begin; at + kChunkHeaderBytes <= end;) {
         ChunkHeader chunk;
-        if (!ReadChunkHeader(at, chunk))
+        if (!ReadChunkHeader(at, chunk)) {
             return;
+        }
         const uint64_t payload = at + kChunkHeaderBytes;
         const auto present =
             static_cast<std::size_t>(std::min(payload + chunk.size, end) - payload);
         if (chunk.id == kFourCcStreamHeader && !hasHeader) {
             uint8_t b[kAviStreamHeaderBytes] = {};
-            if (!ReadAt(payload, b, std::min(present, sizeof b)))
+            if (!ReadAt(payload, b, std::min(present, sizeof b))) {
                 return;
+            }
             hasHeader = true;
             headerAt = payload;
             header.type = Le32(b);
@@ -356,15 +385,17 @@ void CAviReader::ReadStreamList(uint64_t begin, uint64_t end, int streamNumber) 
             header.frameRight = static_cast<int16_t>(Le16(b + 52));
             header.frameBottom = static_cast<int16_t>(Le16(b + 54));
             // Older writers leave out the frame rectangle.
-            if (present < 48)
+            if (present < 48) {
                 Problem(AviProblemKind::kLayout, at, -1,
                         "the header of stream " + Num(static_cast<uint64_t>(streamNumber)) +
                             " has " + Num(present) + " bytes instead of " + Num(sizeof b));
+            }
         } else if (chunk.id == kFourCcStreamFormat && format.size == 0 &&
                    present >= kBitmapInfoHeaderBytes) {
             uint8_t b[kBitmapInfoHeaderBytes];
-            if (!ReadAt(payload, b, sizeof b))
+            if (!ReadAt(payload, b, sizeof b)) {
                 return;
+            }
             format.size = Le32(b);
             format.width = static_cast<int32_t>(Le32(b + 4));
             format.height = static_cast<int32_t>(Le32(b + 8));
@@ -379,8 +410,9 @@ void CAviReader::ReadStreamList(uint64_t begin, uint64_t end, int streamNumber) 
         }
         at = Padded(payload + chunk.size, chunk.size);
     }
-    if (!hasHeader || header.type != kFourCcVideoStream)
+    if (!hasHeader || header.type != kFourCcVideoStream) {
         return;
+    }
     if (m_streamNumber >= 0 || streamNumber > kMaxStreamNumber) {
         Problem(AviProblemKind::kLayout, begin, -1,
                 "stream " + Num(static_cast<uint64_t>(streamNumber)) +
@@ -391,10 +423,11 @@ void CAviReader::ReadStreamList(uint64_t begin, uint64_t end, int streamNumber) 
     m_streamHeaderAt = headerAt;
     m_streamHeader = header;
     m_format = format;
-    if (format.size == 0)
+    if (format.size == 0) {
         Problem(AviProblemKind::kLayout, begin, -1,
                 "the video stream has no usable format ('strf'); the main header's frame size "
                 "is used");
+    }
 }
 
 uint64_t CAviReader::WalkMovieList(uint64_t begin, uint64_t declaredEnd) {
@@ -413,45 +446,53 @@ uint64_t CAviReader::WalkMovieList(uint64_t begin, uint64_t declaredEnd) {
             // A recording that stopped before its headers were completed states an empty movie
             // list, yet its frames follow: read on while they do.
             ChunkHeader next;
-            if (!ReadChunkHeader(at, next) || !IsOwnFrameChunk(next.id))
+            if (!ReadChunkHeader(at, next) || !IsOwnFrameChunk(next.id)) {
                 return at;
+            }
             readingOn = true;
             Problem(AviProblemKind::kLayout, declaredEnd, -1,
                     "the movie list's size ends it at byte " + Num(declaredEnd) +
                         ", but frames follow; they are read on");
         }
         if (at >= m_fileBytes) {
-            if (at < declaredEnd)
+            if (at < declaredEnd) {
                 Problem(AviProblemKind::kFramesEnd, m_fileBytes, frameNumber(),
                         "frame " + Num(m_frames.size()) + ": the file ends at byte " +
                             Num(m_fileBytes) + ", but its movie list runs to byte " +
                             Num(declaredEnd));
+            }
             return at;
         }
         ChunkHeader chunk;
-        if (at + kChunkHeaderBytes > m_fileBytes)
+        if (at + kChunkHeaderBytes > m_fileBytes) {
             return cut("the file ends inside the chunk header");
-        if (!ReadChunkHeader(at, chunk))
+        }
+        if (!ReadChunkHeader(at, chunk)) {
             return cut(std::string("the chunk header cannot be read: ") + std::strerror(errno));
+        }
         const uint64_t payload = at + kChunkHeaderBytes;
         const uint64_t payloadEnd = payload + chunk.size;
         if (IsOwnFrameChunk(chunk.id)) {
-            if (chunk.size > kMaxFrameBytes)
+            if (chunk.size > kMaxFrameBytes) {
                 return cut("the chunk header gives " + Num(chunk.size) +
                            " bytes, more than any frame has");
-            if (payloadEnd > m_fileBytes)
+            }
+            if (payloadEnd > m_fileBytes) {
                 return cut("the file ends inside the frame (" + Num(m_fileBytes - payload) +
                            " of its " + Num(chunk.size) + " bytes are there)");
+            }
             m_frames.push_back({payload, chunk.size, 0});
             at = Padded(payloadEnd, chunk.size);
             continue;
         }
-        if (readingOn && !IsStreamDataChunk(chunk.id))
+        if (readingOn && !IsStreamDataChunk(chunk.id)) {
             return at;
+        }
         if (chunk.id == kFourCcList) {
             uint8_t type[4];
-            if (payload + 4 > m_fileBytes || !ReadAt(payload, type, 4))
+            if (payload + 4 > m_fileBytes || !ReadAt(payload, type, 4)) {
                 return cut("the file ends inside a list header");
+            }
             if (Le32(type) == kFourCcRecordList) {
                 at = payload + 4;  // its chunks follow in line
                 continue;
@@ -464,9 +505,10 @@ uint64_t CAviReader::WalkMovieList(uint64_t begin, uint64_t declaredEnd) {
         } else if (!IsPrintableFourCc(chunk.id)) {
             return cut("the chunk header is broken");
         }
-        if (payloadEnd > m_fileBytes)
+        if (payloadEnd > m_fileBytes) {
             return cut("the '" + FourCcText(chunk.id) + "' chunk of " + Num(chunk.size) +
                        " bytes runs past the end of the file");
+        }
         at = Padded(payloadEnd, chunk.size);
     }
 }
@@ -497,14 +539,16 @@ void CAviReader::ReadIndex() {
         }
         for (std::size_t i = 0; i < count; ++i) {
             const uint8_t* e = batch.data() + i * kAviIndexEntryBytes;
-            if (!IsOwnFrameChunk(Le32(e)))
+            if (!IsOwnFrameChunk(Le32(e))) {
                 continue;
+            }
             const uint32_t flags = Le32(e + 4), offset = Le32(e + 8), size = Le32(e + 12);
             if (consistent && own < m_frames.size()) {
                 AviFrameEntry& frame = m_frames[own];
                 const uint64_t header = frame.offset - kChunkHeaderBytes;
-                if (own == 0 && m_movieCodeAt + offset != header && offset == header)
+                if (own == 0 && m_movieCodeAt + offset != header && offset == header) {
                     base = 0;
+                }
                 if (base + offset == header && size == frame.size) {
                     frame.flags = flags & kAviifKeyFrame;
                     flagged = own + 1;
@@ -522,10 +566,11 @@ void CAviReader::ReadIndex() {
         }
     }
     m_indexFrames = own;
-    if (own != m_frames.size())
+    if (own != m_frames.size()) {
         Problem(AviProblemKind::kIndex, m_indexAt, -1,
                 "the idx1 index lists " + Num(own) + " frames, the file holds " +
                     Num(m_frames.size()) + " whole frames");
+    }
     FlagKeyFramesFromPictures(flagged);
 }
 
@@ -540,8 +585,9 @@ void CAviReader::FlagKeyFramesFromPictures(std::size_t from) {
         bool isKey = !isMpeg4;
         if (isMpeg4) {
             const std::size_t bytes = std::min<std::size_t>(frame.size, sizeof prefix);
-            if (ReadAt(frame.offset, prefix, bytes))
+            if (ReadAt(frame.offset, prefix, bytes)) {
                 isKey = FirstPictureType(prefix, bytes) == Mpeg4PictureType::kIntra;
+            }
         }
         frame.flags = isKey ? kAviifKeyFrame : 0;
     }
@@ -549,20 +595,23 @@ void CAviReader::FlagKeyFramesFromPictures(std::size_t from) {
 
 void CAviReader::CheckFrameCounts() {
     const uint64_t found = m_frames.size();
-    if (m_hasMainHeader && m_mainHeader.totalFrames != found)
+    if (m_hasMainHeader && m_mainHeader.totalFrames != found) {
         Problem(AviProblemKind::kFrameCount, m_mainHeaderAt + 16, -1,
                 "the main header gives " + Num(m_mainHeader.totalFrames) +
                     " frames, the file holds " + Num(found) + " whole frames");
-    if (m_streamHeader.length != found)
+    }
+    if (m_streamHeader.length != found) {
         Problem(AviProblemKind::kFrameCount, m_streamHeaderAt + 32, -1,
                 "the stream header gives " + Num(m_streamHeader.length) +
                     " frames, the file holds " + Num(found) + " whole frames");
+    }
 }
 
 int CAviReader::KeyFrameAtOrBefore(int n) const {
     for (int k = std::min(n, FrameCount() - 1); k > 0; --k) {
-        if (IsKeyFrame(k))
+        if (IsKeyFrame(k)) {
             return k;
+        }
     }
     return 0;
 }

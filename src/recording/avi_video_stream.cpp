@@ -9,8 +9,9 @@ bool CAviVideoStream::Fail(std::string text) {
 
 bool CAviVideoStream::Open(const std::string& path) {
     Close();
-    if (!m_reader.Open(path))
+    if (!m_reader.Open(path)) {
         return Fail(m_reader.ErrorText());
+    }
     if (!IsMpeg4Part2FourCc(m_reader.Compression()) && !IsMpeg4Part2FourCc(m_reader.Handler())) {
         const std::string code = FourCcText(m_reader.Compression());
         m_reader.Close();
@@ -35,16 +36,20 @@ void CAviVideoStream::Close() {
 }
 
 bool CAviVideoStream::ShowFrame(int n) {
-    if (!IsOpen() || n < 0 || n >= FrameCount())
+    if (!IsOpen() || n < 0 || n >= FrameCount()) {
         return Fail("frame " + std::to_string(n) + " is not in the file");
-    if (n == m_pictureFrame)
+    }
+    if (n == m_pictureFrame) {
         return true;
+    }
     int from = m_reader.KeyFrameAtOrBefore(n);
-    if (m_pictureFrame >= from && m_pictureFrame < n)
+    if (m_pictureFrame >= from && m_pictureFrame < n) {
         from = m_pictureFrame + 1;  // the frames before are decoded already
+    }
     for (int k = from; k <= n; ++k) {
-        if (!m_reader.ReadFrame(k, m_frameBytes))
+        if (!m_reader.ReadFrame(k, m_frameBytes)) {
             return Fail(m_reader.ErrorText());
+        }
         if (m_decoder.DecodeFrame(m_frameBytes.data(), static_cast<int>(m_frameBytes.size()),
                                   m_picture.data()) < 0) {
             // What the decoder holds now is unknown: start again from a key frame next time.

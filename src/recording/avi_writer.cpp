@@ -27,8 +27,9 @@ bool WriteAllAt(int fd, iovec* parts, int count, uint64_t at) {
     while (count > 0) {
         const ssize_t written = pwritev(fd, parts, count, static_cast<off_t>(at));
         if (written < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR) {
                 continue;
+            }
             return false;
         }
         if (written == 0) {
@@ -70,8 +71,9 @@ CAviWriter::~CAviWriter() {
 }
 
 int32_t CAviWriter::AppendFrame(int byteCount, int isKeyFrame, const uint8_t* bytes) {
-    if (m_state == kAviStateClosed || byteCount < 0 || (byteCount > 0 && bytes == nullptr))
+    if (m_state == kAviStateClosed || byteCount < 0 || (byteCount > 0 && bytes == nullptr)) {
         return kAviFail;
+    }
     if (m_state == kAviStateNotCreated) {
         if (CreateMovie(m_width, m_height) != kAviOk) {
             CloseMovie();
@@ -188,8 +190,9 @@ bool CAviWriter::WriteIndex() {
             Fail(kWriteFailed, "ftruncate()");
             reported = true;
         }
-        if (WriteAllAt(m_fd, BuildAviIndexChunk(m_index), m_movieEnd))
+        if (WriteAllAt(m_fd, BuildAviIndexChunk(m_index), m_movieEnd)) {
             return true;
+        }
         if (!reported) {
             Fail(kWriteFailed, "write()");
             reported = true;
@@ -219,15 +222,17 @@ void CAviWriter::WriteHeaders(bool hasIndex) {
         BuildAviHeaderBlock(m_mainHeader, m_streamHeader, m_format, kStreamName,
                             static_cast<uint32_t>(fileEnd - kChunkHeaderBytes),
                             static_cast<uint32_t>(m_movieEnd - m_movieListAt - kChunkHeaderBytes));
-    if (!WriteAllAt(m_fd, header, 0))
+    if (!WriteAllAt(m_fd, header, 0)) {
         Fail(kWriteFailed, "write()");
+    }
 }
 
 void CAviWriter::CloseMovie() {
     if (m_fd >= 0) {
         WriteHeaders(WriteIndex());
-        if (::close(m_fd) != 0)
+        if (::close(m_fd) != 0) {
             Fail(kWriteFailed, "close()");
+        }
         m_fd = -1;
     }
     m_state = kAviStateClosed;

@@ -15,20 +15,24 @@ CLib_XvidEncoder::~CLib_XvidEncoder() {
 }
 
 int CLib_XvidEncoder::InitLibrary() {
-    if (m_isLibraryReady)
+    if (m_isLibraryReady) {
         return 1;
-    if (InitXvidLibrary() != 0)
+    }
+    if (InitXvidLibrary() != 0) {
         return -1;
+    }
     m_isLibraryReady = 1;
     return 1;
 }
 
 int CLib_XvidEncoder::CreateEncoder(int width, int height, int colourSpaceSelector) {
-    if (!m_isLibraryReady)
+    if (!m_isLibraryReady) {
         return -1;
+    }
     DestroyEncoder();
-    if (colourSpaceSelector < kXvidColourSpaceBgr || colourSpaceSelector > kXvidColourSpaceYuy2)
+    if (colourSpaceSelector < kXvidColourSpaceBgr || colourSpaceSelector > kXvidColourSpaceYuy2) {
         return -1;
+    }
     m_width = width;
     m_height = height;
     m_frameBytes = width * height * 3;
@@ -42,8 +46,9 @@ int CLib_XvidEncoder::CreateEncoder(int width, int height, int colourSpaceSelect
     create.width = width;
     create.height = height;
     create.max_key_interval = kMaxKeyFrameInterval;
-    if (xvid_encore(nullptr, XVID_ENC_CREATE, &create, nullptr) != 0)
+    if (xvid_encore(nullptr, XVID_ENC_CREATE, &create, nullptr) != 0) {
         return -1;
+    }
     m_hEncoder = create.handle;
     m_isEncoderReady = 1;
     return 1;
@@ -53,8 +58,9 @@ int CLib_XvidEncoder::EncodeFrame(const uint8_t* image, uint8_t* out, int* outLe
                                   int* isKeyFrame) {
     *outLength = 0;
     *isKeyFrame = 0;
-    if (!m_isEncoderReady || m_hEncoder == nullptr || image == nullptr || out == nullptr)
+    if (!m_isEncoderReady || m_hEncoder == nullptr || image == nullptr || out == nullptr) {
         return -1;
+    }
 
     xvid_enc_frame_t frame{};
     frame.version = kXvidInterfaceVersion;
@@ -83,18 +89,21 @@ int CLib_XvidEncoder::EncodeFrame(const uint8_t* image, uint8_t* out, int* outLe
     frame.quant = 0;
 
     const int written = xvid_encore(m_hEncoder, XVID_ENC_ENCODE, &frame, &stats);
-    if (written <= 0)
+    if (written <= 0) {
         return -1;
+    }
     *outLength = written;
     *isKeyFrame = (frame.out_flags & XVID_KEYFRAME) ? 1 : 0;
     return 1;
 }
 
 void CLib_XvidEncoder::DestroyEncoder() {
-    if (!m_isEncoderReady)
+    if (!m_isEncoderReady) {
         return;
-    if (m_hEncoder != nullptr)
+    }
+    if (m_hEncoder != nullptr) {
         xvid_encore(m_hEncoder, XVID_ENC_DESTROY, nullptr, nullptr);
+    }
     m_hEncoder = nullptr;
     m_isEncoderReady = 0;
 }

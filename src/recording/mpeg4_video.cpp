@@ -25,8 +25,9 @@ bool IsMpeg4Part2FourCc(uint32_t fourCc) {
                            MakeFourCc('D', 'X', '5', '0'), MakeFourCc('F', 'M', 'P', '4'),
                            MakeFourCc('M', 'P', '4', 'V'), MakeFourCc('M', '4', 'S', '2'),
                            MakeFourCc('M', 'P', '4', 'S')}) {
-        if (upper == known)
+        if (upper == known) {
             return true;
+        }
     }
     return false;
 }
@@ -35,8 +36,9 @@ std::optional<Mpeg4PictureType> FirstPictureType(const uint8_t* bytes, std::size
     // The two bits after the start code are the coding type.
     for (std::size_t i = 0; i + 4 < count; ++i) {
         if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1 &&
-            bytes[i + 3] == kPictureStartCode)
+            bytes[i + 3] == kPictureStartCode) {
             return static_cast<Mpeg4PictureType>(bytes[i + 4] >> 6);
+        }
     }
     return std::nullopt;
 }

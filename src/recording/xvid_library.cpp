@@ -16,8 +16,9 @@ unsigned CpuFlags() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
     if (__builtin_cpu_supports("mmx") && __builtin_cpu_supports("sse2") &&
-        __builtin_cpu_supports("sse3"))
+        __builtin_cpu_supports("sse3")) {
         return kForcedCpuFlags;
+    }
 #endif
     return 0;
 }

@@ -65,8 +65,9 @@ QWidget* CreateStandardControl(const DlgControl& control, QWidget* parent) {
             combo->setEditable((control.style & kDropDown) != 0);
             // The default completion ignores case, so a typed "k" would become an entry that
             // starts with "K": the module's letters differ by case, so completion must not.
-            if (QCompleter* completer = combo->completer())
+            if (QCompleter* completer = combo->completer()) {
                 completer->setCaseSensitivity(Qt::CaseSensitive);
+            }
             combo->setInsertPolicy(QComboBox::NoInsert);
             combo->setProperty(kSortedProperty, (control.style & kSorted) != 0);
             return combo;
@@ -131,8 +132,9 @@ DialogControls BuildDialogControls(QWidget* parent, const DlgTemplate& dlgTempla
         if (control.cls == DlgClass::Custom && customFactory) {
             widget = customFactory(control, parent);
         }
-        if (!widget)
+        if (!widget) {
             widget = CreateStandardControl(control, parent);
+        }
         widget->setProperty(kIdProperty, control.id);
         if (control.id >= 0) {
             widget->setObjectName(QStringLiteral("IDC_%1").arg(control.id));
@@ -159,18 +161,21 @@ DialogControls BuildDialogControls(QWidget* parent, const DlgTemplate& dlgTempla
         } else if (control.cls != DlgClass::Static) {
             radioGroup = nullptr;
         }
-        if (control.cls == DlgClass::Group)
+        if (control.cls == DlgClass::Group) {
             groupBoxes.push_back(widget);
+        }
     }
     // Frames sit behind the controls they surround.
-    for (QWidget* group : groupBoxes)
+    for (QWidget* group : groupBoxes) {
         group->lower();
+    }
     return built;
 }
 
 int DialogControlId(const QWidget* widget) {
-    if (!widget)
+    if (!widget) {
         return -1;
+    }
     const QVariant id = widget->property(kIdProperty);
     return id.isValid() ? id.toInt() : -1;
 }

@@ -26,8 +26,9 @@ constexpr int kHeight = 310;
 bool WriteMovingPattern(const QString& path, int frames) {
     CLib_XvidEncoder encoder;
     if (encoder.InitLibrary() != 1 ||
-        encoder.CreateEncoder(kWidth, kHeight, kXvidColourSpaceBgr) != 1)
+        encoder.CreateEncoder(kWidth, kHeight, kXvidColourSpaceBgr) != 1) {
         return false;
+    }
     CAviWriter writer(path.toStdString(), "xvid", kWidth, kHeight, 20);
     std::vector<uint8_t> image(kWidth * kHeight * 3), out(image.size());
     for (int f = 0; f < frames; ++f) {
@@ -42,8 +43,9 @@ bool WriteMovingPattern(const QString& path, int frames) {
         }
         int length = 0, isKeyFrame = 0;
         if (encoder.EncodeFrame(image.data(), out.data(), &length, &isKeyFrame) != 1 ||
-            writer.AppendFrame(length, isKeyFrame, out.data()) != kAviOk)
+            writer.AppendFrame(length, isKeyFrame, out.data()) != kAviOk) {
             return false;
+        }
     }
     return true;
 }
@@ -53,15 +55,17 @@ QImage DecodedFrame(const QString& path, int n) {
     CAviReader reader;
     CLib_XvidDecoder decoder;
     if (!reader.Open(path.toStdString()) || decoder.InitLibrary() != 1 ||
-        decoder.CreateDecoder(reader.Width(), reader.Height(), XvidPictureLayout::kRgb) != 1)
+        decoder.CreateDecoder(reader.Width(), reader.Height(), XvidPictureLayout::kRgb) != 1) {
         return {};
+    }
     QImage picture(reader.Width(), reader.Height(), QImage::Format_RGB888);
     std::vector<uint8_t> rgb(static_cast<std::size_t>(decoder.FrameBytes()));
     std::vector<uint8_t> bytes;
     for (int k = 0; k <= n; ++k) {
         if (!reader.ReadFrame(k, bytes) ||
-            decoder.DecodeFrame(bytes.data(), static_cast<int>(bytes.size()), rgb.data()) != 1)
+            decoder.DecodeFrame(bytes.data(), static_cast<int>(bytes.size()), rgb.data()) != 1) {
             return {};
+        }
     }
     for (int y = 0; y < picture.height(); ++y) {
         std::copy_n(&rgb[static_cast<std::size_t>(y * picture.width() * 3)], picture.width() * 3,
@@ -72,8 +76,9 @@ QImage DecodedFrame(const QString& path, int n) {
 
 // The largest difference of one colour channel of one pixel; 256 for images of other sizes.
 int MaxChannelDifference(const QImage& a, const QImage& b) {
-    if (a.size() != b.size() || a.isNull())
+    if (a.size() != b.size() || a.isNull()) {
         return 256;
+    }
     const QImage ra = a.convertToFormat(QImage::Format_RGB888);
     const QImage rb = b.convertToFormat(QImage::Format_RGB888);
     int worst = 0;

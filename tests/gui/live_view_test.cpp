@@ -21,8 +21,9 @@ std::vector<uint8_t> MakeBlock(uint16_t base) {
         block[2 * word] = static_cast<uint8_t>(value & 0xFF);
         block[2 * word + 1] = static_cast<uint8_t>(value >> 8);
     };
-    for (int i = 0; i < 992; ++i)
+    for (int i = 0; i < 992; ++i) {
         put(i, static_cast<uint16_t>(base + i % 97));
+    }
     put(1024, 0x789A);
     put(1025, 0xBCDE);
     put(1026, 3000);  // ambient: 12 low bits here, 4 high bits (0) in the next word
@@ -223,8 +224,9 @@ namespace {
 
 CDlgBufStatus* FindBufferStatus() {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* dlg = qobject_cast<CDlgBufStatus*>(widget))
+        if (auto* dlg = qobject_cast<CDlgBufStatus*>(widget)) {
             return dlg;
+        }
     }
     return nullptr;
 }

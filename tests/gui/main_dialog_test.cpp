@@ -41,12 +41,15 @@ QByteArray Utf16WithBom(const QString& text) {
 }
 
 QString WidgetCaption(const QWidget* widget) {
-    if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
+    if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
         return button->text();
-    if (const auto* label = qobject_cast<const QLabel*>(widget))
+    }
+    if (const auto* label = qobject_cast<const QLabel*>(widget)) {
         return label->text();
-    if (const auto* edit = qobject_cast<const QLineEdit*>(widget))
+    }
+    if (const auto* edit = qobject_cast<const QLineEdit*>(widget)) {
         return edit->text();
+    }
     return {};
 }
 
@@ -85,8 +88,9 @@ void MainDialogTest::everyTemplateControlExistsWithItsStyle() {
                                          IDC_THERMALS_SOFT,  IDC_PTAT_USE};
     int withId = 0;
     for (const DlgControl& control : Template102().controls) {
-        if (control.id < 0)
+        if (control.id < 0) {
             continue;
+        }
         ++withId;
         QWidget* widget = dlg->GetDlgItem(control.id);
         QVERIFY2(widget, qPrintable(QStringLiteral("control %1 missing").arg(control.id)));
@@ -235,8 +239,9 @@ void MainDialogTest::captionFromTitleFile() {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, caption);
     QTemporaryDir dir;
-    if (!fileName.isEmpty())
+    if (!fileName.isEmpty()) {
         WriteFile(dir, fileName, bytes);
+    }
     auto dlg = MakeDialog(dir);
     QCOMPARE(dlg->windowTitle(), caption);
 }
@@ -244,8 +249,9 @@ void MainDialogTest::captionFromTitleFile() {
 void MainDialogTest::logBoxStartsAfreshAfterFiveLines() {
     QTemporaryDir dir;
     auto dlg = MakeDialog(dir);
-    for (int i = 1; i <= 5; ++i)
+    for (int i = 1; i <= 5; ++i) {
         dlg->AppendLog("[Test] message " + std::to_string(i) + "\r\n");
+    }
     QString text = dlg->GetDlgItemText(IDC_LOG);
     QVERIFY(text.startsWith(QStringLiteral("[Test] message 1\n")));
     QVERIFY(text.endsWith(QStringLiteral("[Test] message 5\n")));
@@ -419,8 +425,9 @@ void MainDialogTest::typedCommandLetterIsTheOneSent() {
     QFETCH(QString, typed);
     QFETCH(QString, shown);
     QTemporaryDir dir;
-    if (!cmdList.isEmpty())
+    if (!cmdList.isEmpty()) {
         WriteFile(dir, QStringLiteral("CmdList.TXT"), cmdList);
+    }
     auto dlg = MakeDialog(dir);
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));

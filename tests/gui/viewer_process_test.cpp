@@ -47,8 +47,9 @@ void ViewerProcessTest::commandLine() {
     QVERIFY(QString::fromUtf8(viewer.readAllStandardOutput()).contains(stdoutHas));
     const QString errors = QString::fromUtf8(viewer.readAllStandardError());
     QVERIFY2(errors.contains(stderrHas), qPrintable(errors));
-    if (status == 2)
+    if (status == 2) {
         QCOMPARE(errors.count(QLatin1Char('\n')), 1);
+    }
 }
 
 void ViewerProcessTest::startsAndClosesWithStatusZero() {

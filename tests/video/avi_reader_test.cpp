@@ -365,8 +365,9 @@ TEST(AviReader, RandomlyDamagedRecordingsNeverLeadOutsideTheFile) {
         const int changes = 1 + static_cast<int>(rng() % 4);
         for (int i = 0; i < changes; ++i) {
             const std::size_t spot = hotSpots[rng() % hotSpots.size()];
-            if (spot + 4 > damaged.size())
+            if (spot + 4 > damaged.size()) {
                 continue;
+            }
             switch (rng() % 4) {
                 case 0:
                     PutLe32(damaged, spot, words[rng() % std::size(words)]);
@@ -381,8 +382,9 @@ TEST(AviReader, RandomlyDamagedRecordingsNeverLeadOutsideTheFile) {
                     damaged.resize(rng() % damaged.size());
                     break;
             }
-            if (damaged.size() < avi.movieCode + 12)
+            if (damaged.size() < avi.movieCode + 12) {
                 break;
+            }
         }
         const fs::path file = dir.path / "random.avi";
         WriteBytes(file, damaged);

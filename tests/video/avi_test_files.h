@@ -55,8 +55,9 @@ inline std::vector<uint8_t> FfmpegPictureBgr(const fs::path& file, int n,
 
 // The largest difference of one colour channel of one pixel.
 inline int MaxChannelDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-    if (a.size() != b.size())
+    if (a.size() != b.size()) {
         return 256;
+    }
     int worst = 0;
     for (std::size_t i = 0; i < a.size(); ++i) {
         worst = std::max(worst, std::abs(a[i] - b[i]));

@@ -163,8 +163,9 @@ TEST(AviWriter, ColoursSurviveEncodingInEveryInputLayout) {
         ASSERT_EQ(rgb.size(), static_cast<std::size_t>(kImageBytes));
         int worst = 0;
         for (int row = 0; row < kImageHeight; ++row) {
-            if (std::abs(row - kImageHeight / 2) < 16)
+            if (std::abs(row - kImageHeight / 2) < 16) {
                 continue;  // the codec's 16-pixel blocks blur the border between the halves
+            }
             const uint8_t* want = row < kImageHeight / 2 ? c.topRgb : c.bottomRgb;
             for (int i = 0; i < kImageWidth * 3; ++i) {
                 const auto got = static_cast<uint8_t>(rgb[row * kImageWidth * 3 + i]);
@@ -259,8 +260,9 @@ TEST(AviWriter, FileThatHitsALimitKeepsTheWholeFramesBeforeIt) {
         if (child == 0) {
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{c.limit, c.limit};
-            if (c.processLimit && setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            if (c.processLimit && setrlimit(RLIMIT_FSIZE, &limit) != 0) {
                 _exit(10);
+            }
             int accepted = 0;
             bool refusedAfter = false;
             std::string text;
@@ -269,8 +271,9 @@ TEST(AviWriter, FileThatHitsALimitKeepsTheWholeFramesBeforeIt) {
                                   c.processLimit ? kAviMaxFileBytes : c.limit);
                 for (const EncodedFrame& frame : frames) {
                     if (writer.AppendFrame(static_cast<int>(frame.bytes.size()), frame.isKeyFrame,
-                                           frame.bytes.data()) != kAviOk)
+                                           frame.bytes.data()) != kAviOk) {
                         break;
+                    }
                     ++accepted;
                 }
                 refusedAfter = writer.AppendFrame(0, 0, nullptr) == kAviFail &&

@@ -72,15 +72,17 @@ inline std::vector<EncodedFrame> EncodeImages(const std::vector<std::vector<uint
 inline std::string RunCommand(const std::string& command, int* status = nullptr) {
     std::string output;
     FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
+    if (pipe == nullptr) {
         return output;
+    }
     char buffer[65536];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
         output.append(buffer, n);
     }
     const int raw = pclose(pipe);
-    if (status != nullptr)
+    if (status != nullptr) {
         *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
     return output;
 }
 
@@ -105,9 +107,10 @@ inline std::map<std::string, std::string> ProbeVideoStream(const fs::path& file)
     for (std::size_t start = 0, end; (end = probe.find('\n', start)) != std::string::npos;
          start = end + 1) {
         const std::size_t equals = probe.find('=', start);
-        if (equals < end)
+        if (equals < end) {
             fields[probe.substr(start, equals - start)] =
                 probe.substr(equals + 1, end - equals - 1);
+        }
     }
     return fields;
 }
@@ -174,8 +177,9 @@ inline ParsedAvi ParseAvi(const fs::path& file) {
         return avi;
     }
     for (std::size_t at = movieEnd + 8; at + 16 <= b.size(); at += 16) {
-        if (code(at) != "00dc")
+        if (code(at) != "00dc") {
             avi.problem = "index entry of another stream";
+        }
         avi.index.push_back({Le32(b, at + 8), Le32(b, at + 12), Le32(b, at + 4)});
     }
     return avi;
