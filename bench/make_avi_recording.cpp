@@ -49,12 +49,7 @@ int main(int argc, char** argv) {
         [](void* owner, const char*, const std::string&, const uint8_t*, const uint8_t* image,
            const uint16_t*) {
             auto& r = *static_cast<Recorder*>(owner);
-            // Display images are red, green, blue; the encoder takes blue, green, red.
-            for (int i = 0; i < kImageBytes; i += 3) {
-                r.bgr[i] = image[i + 2];
-                r.bgr[i + 1] = image[i + 1];
-                r.bgr[i + 2] = image[i];
-            }
+            DisplayImageToBgr(image, r.bgr.data());
             int length = 0, isKeyFrame = 0;
             r.encoder.EncodeFrame(r.bgr.data(), r.out.data(), &length, &isKeyFrame);
             if (r.pWriter->AppendFrame(length, isKeyFrame, r.out.data()) != kAviOk) {

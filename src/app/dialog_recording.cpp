@@ -6,6 +6,7 @@
 
 #include "app/mfc_velk_dlg.h"
 #include "controls/color_static.h"
+#include "processing/image_scaling.h"
 #include "res/resource.h"
 
 namespace {
@@ -118,13 +119,7 @@ void CmfcVELKDlg::OnVideoFrameTimer() {
         if (!m_pLastImage) {
             return;
         }
-        const uint8_t* rgb = m_pLastImage.get();
-        uint8_t* bgr = m_pVideoFrame.get();
-        for (int i = 0; i < kImageBytes; i += 3) {
-            bgr[i] = rgb[i + 2];
-            bgr[i + 1] = rgb[i + 1];
-            bgr[i + 2] = rgb[i];
-        }
+        DisplayImageToBgr(m_pLastImage.get(), m_pVideoFrame.get());
     }
     if (!m_recorder.WriteVideoFrame(kImageWidth, kImageHeight, m_pVideoFrame.get())) {
         PostRecordingStopped();

@@ -325,3 +325,11 @@ void BuildDisplayImage(const uint8_t small[kSmallImageBytes], bool interpolate,
         EnlargePlain(small, image);
     }
 }
+
+void DisplayImageToBgr(const uint8_t rgb[kImageBytes], uint8_t bgr[kImageBytes]) {
+    for (int i = 0; i < kImageBytes; i += 3) {
+        bgr[i] = rgb[i + 2];
+        bgr[i + 1] = rgb[i + 1];
+        bgr[i + 2] = rgb[i];
+    }
+}

@@ -32,3 +32,6 @@ void BilinearEnlarge(const uint8_t* src, int srcRows, int srcColumns, uint8_t* d
 // pixel a 5 x 5 block), without building the 64 x 62 image.
 void BuildDisplayImage(const uint8_t small[kSmallImageBytes], bool interpolate,
                        uint8_t image[kImageBytes]);
+
+// The display image (red, green, blue) in the blue, green, red order the video encoder takes.
+void DisplayImageToBgr(const uint8_t rgb[kImageBytes], uint8_t bgr[kImageBytes]);

@@ -44,11 +44,7 @@ class CRecordingSink final : public IConvertSink {
         bool written = false;
         if (m_type == kRecordingVideo) {
             // The encoder takes blue, green, red, as the viewer's video timer hands it over.
-            for (std::size_t i = 0; i < kImageBytes; i += 3) {
-                m_bgrImage[i] = frame.image[i + 2];
-                m_bgrImage[i + 1] = frame.image[i + 1];
-                m_bgrImage[i + 2] = frame.image[i];
-            }
+            DisplayImageToBgr(frame.image, m_bgrImage.data());
             written = m_recorder.WriteVideoFrame(kImageWidth, kImageHeight, m_bgrImage.data()) == 1;
         } else {
             const RecordableFrame recordable{frame.modeLetter, frame.text, frame.block, frame.unit,

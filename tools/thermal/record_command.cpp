@@ -418,11 +418,7 @@ class CRecordRun {
         if (m_nextVideoFrame <= now) {
             m_nextVideoFrame = now + kVideoFramePeriod;
         }
-        for (int i = 0; i < kImageBytes; i += 3) {
-            m_bgrImage[i] = m_lastImage[i + 2];
-            m_bgrImage[i + 1] = m_lastImage[i + 1];
-            m_bgrImage[i + 2] = m_lastImage[i];
-        }
+        DisplayImageToBgr(m_lastImage.data(), m_bgrImage.data());
         if (m_recorder.WriteVideoFrame(kImageWidth, kImageHeight, m_bgrImage.data()) != 0) {
             CountWritten();
         } else {
