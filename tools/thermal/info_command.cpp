@@ -23,6 +23,7 @@
 #include "frame/text_frame.h"
 #include "info_problem_list.h"
 #include "info_video.h"
+#include "one_line.h"
 #include "recording/playback_rules.h"
 #include "recording/read_only_file.h"
 #include "recording/stream_player.h"
@@ -117,7 +118,7 @@ struct FileReport {
     }
 
     void Print(const std::string& path) const {
-        std::printf("%s\n  type: %s\n", path.c_str(), type.c_str());
+        std::printf("%s\n  type: %s\n", OneLine(path).c_str(), type.c_str());
         if (readable == frames) {
             std::printf("  frames: %llu\n", static_cast<unsigned long long>(frames));
         } else {
@@ -199,7 +200,8 @@ std::optional<uint64_t> SizeOf(const std::string& path) {
 
 // Reports a file that cannot be read; returns the status for it.
 int CannotRead(const std::string& path, const std::string& why) {
-    std::fprintf(stderr, "thermal info: cannot read '%s': %s\n", path.c_str(), why.c_str());
+    std::fprintf(stderr, "thermal info: cannot read '%s': %s\n", OneLine(path).c_str(),
+                 OneLine(why).c_str());
     return 2;
 }
 
@@ -533,7 +535,8 @@ int InfoOfFile(const std::string& path, std::size_t maxProblems, bool decode, bo
 }
 
 int UsageError(const std::string& message) {
-    std::fprintf(stderr, "thermal info: %s (see 'thermal info --help')\n", message.c_str());
+    std::fprintf(stderr, "thermal info: %s (see 'thermal info --help')\n",
+                 OneLine(message).c_str());
     return 2;
 }
 

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "info_problem_list.h"
+#include "one_line.h"
 #include "recording/avi_reader.h"
 #include "recording/avi_video_stream.h"
 #include "recording/mpeg4_video.h"
@@ -94,7 +95,7 @@ int InspectVideo(const std::string& path, std::size_t maxProblems, bool decode, 
     }
     const bool decoding = stream.IsOpen();
     if (!decoding && !plainReader.Open(path)) {
-        std::fprintf(stderr, "thermal info: %s\n", plainReader.ErrorText().c_str());
+        std::fprintf(stderr, "thermal info: %s\n", OneLine(plainReader.ErrorText()).c_str());
         return 2;
     }
     const CAviReader& reader = decoding ? stream.Reader() : plainReader;
@@ -115,7 +116,7 @@ int InspectVideo(const std::string& path, std::size_t maxProblems, bool decode, 
     if (separate) {
         std::printf("\n");
     }
-    std::printf("%s\n  type: video (AVI)\n", path.c_str());
+    std::printf("%s\n  type: video (AVI)\n", OneLine(path).c_str());
     const bool isMpeg4 =
         IsMpeg4Part2FourCc(reader.Compression()) || IsMpeg4Part2FourCc(reader.Handler());
     std::string codec = FourCcText(reader.Compression());

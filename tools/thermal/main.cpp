@@ -1,9 +1,11 @@
 // `thermal`: command-line companion of the viewer. Dispatches to one subcommand per file.
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string_view>
 
 #include "commands.h"
+#include "one_line.h"
 
 namespace {
 
@@ -28,9 +30,7 @@ void PrintUsage(FILE* out) {
     std::fprintf(out, "\nRun 'thermal COMMAND --help' for the options of one command.\n");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunThermal(int argc, char** argv) {
     if (argc < 2) {
         PrintUsage(stderr);
         return 2;
@@ -57,6 +57,24 @@ int main(int argc, char** argv) {
             return sub.run(argc - 2, argv + 2);
         }
     }
-    std::fprintf(stderr, "thermal: unknown command '%s' (see 'thermal --help')\n", argv[1]);
+    std::fprintf(stderr, "thermal: unknown command '%s' (see 'thermal --help')\n",
+                 OneLine(argv[1]).c_str());
+    return 2;
+}
+
+}  // namespace
+
+// A fault nobody foresaw (memory running out, a library that throws) still ends with one line
+// and the status of bad input, never with an abort and a core dump; the commands' own clean-up
+// (temporaries, the module turned off) runs as the stack unwinds.
+int main(int argc, char** argv) {
+    try {
+        return RunThermal(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "thermal: stopped by an unexpected error: %s\n",
+                     OneLine(error.what()).c_str());
+    } catch (...) {
+        std::fprintf(stderr, "thermal: stopped by an unexpected error\n");
+    }
     return 2;
 }

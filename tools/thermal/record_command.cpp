@@ -26,6 +26,7 @@
 #include "commands.h"
 #include "device/capture_frames.h"
 #include "device/module_session.h"
+#include "one_line.h"
 #include "processing/frame_pipeline.h"
 #include "processing/frame_queue.h"
 #include "processing/image_scaling.h"
@@ -82,7 +83,8 @@ struct RecordOptions {
 };
 
 int UsageError(const std::string& message) {
-    std::fprintf(stderr, "thermal record: %s (see 'thermal record --help')\n", message.c_str());
+    std::fprintf(stderr, "thermal record: %s (see 'thermal record --help')\n",
+                 OneLine(message).c_str());
     return 2;
 }
 
@@ -287,8 +289,8 @@ class CRecordRun {
     int Run() {
         m_session.SetHandshakeState(HandshakeState::Idle);
         if (const uint32_t error = m_session.OpenSession(m_options.port); error != 0) {
-            std::fprintf(stderr, "thermal record: cannot open '%s': %s\n", m_options.port.c_str(),
-                         std::strerror(static_cast<int>(error)));
+            std::fprintf(stderr, "thermal record: cannot open '%s': %s\n",
+                         OneLine(m_options.port).c_str(), std::strerror(static_cast<int>(error)));
             return 1;
         }
         // The stream is asked for once the module has answered M (or its second is up), the
@@ -461,7 +463,7 @@ class CRecordRun {
             std::fprintf(stderr,
                          "thermal record: the module on '%s' did not answer M within 1 s; "
                          "recording its frames anyway\n",
-                         m_options.port.c_str());
+                         OneLine(m_options.port).c_str());
         }
     }
 
@@ -501,8 +503,8 @@ class CRecordRun {
         }
         m_nextProgress = now + kProgressPeriod;
         const double seconds = SecondsRecording();
-        std::fprintf(stderr, "\r\033[K%s: %llu frames, %.1f frames/s, %s", m_parts.back().c_str(),
-                     static_cast<unsigned long long>(m_written),
+        std::fprintf(stderr, "\r\033[K%s: %llu frames, %.1f frames/s, %s",
+                     OneLine(m_parts.back()).c_str(), static_cast<unsigned long long>(m_written),
                      seconds > 0 ? static_cast<double>(m_written) / seconds : 0.0,
                      SizeText(BytesWritten()).c_str());
         std::fflush(stderr);
@@ -560,12 +562,12 @@ class CRecordRun {
             std::fprintf(
                 stderr, "thermal record: %llu %s written to %s (%s) in %.1f s (%.1f/s)%s\n",
                 static_cast<unsigned long long>(m_written),
-                m_options.type == kRecordingVideo ? "video frames" : "frames", files.c_str(),
-                SizeText(BytesWritten()).c_str(), seconds,
+                m_options.type == kRecordingVideo ? "video frames" : "frames",
+                OneLine(files).c_str(), SizeText(BytesWritten()).c_str(), seconds,
                 seconds > 0 ? static_cast<double>(m_written) / seconds : 0.0, received.c_str());
         }
         if (!m_failure.empty()) {
-            std::fprintf(stderr, "thermal record: %s\n", m_failure.c_str());
+            std::fprintf(stderr, "thermal record: %s\n", OneLine(m_failure).c_str());
             return 1;
         }
         return 0;
