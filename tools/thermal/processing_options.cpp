@@ -2,12 +2,18 @@
 #include "processing_options.h"
 
 #include <charconv>
+#include <cmath>
 #include <optional>
 #include <string_view>
 
 #include "processing/frame_pipeline.h"
 
 namespace {
+
+// Manual bounds beyond this are no scale at all: frames hold at most 65,535 counts or 6,553.5 K,
+// and larger bounds (times ten for kelvin, their difference, a pixel's distance to them) would
+// leave the range of the 32-bit floats the colour mapping computes in.
+constexpr float kManualBoundLimit = 1.0e6f;
 
 std::optional<int> ParseInt(std::string_view text, int low, int high) {
     int value = 0;
@@ -102,6 +108,11 @@ OptionParse ParseProcessingOption(int argc, char** argv, int& i, ProcessingOptio
                               : ParseFloat(std::string_view(text).substr(colon + 1));
         if (!low || !high) {
             return bad("--manual takes LOW:HIGH, two numbers");
+        }
+        for (const float bound : {*low, *high}) {
+            if (!std::isfinite(bound) || std::fabs(bound) > kManualBoundLimit) {
+                return bad("--manual takes LOW:HIGH, two numbers from -1000000 to 1000000");
+            }
         }
         options.manual = true;
         options.low = *low;
