@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -56,20 +57,52 @@ std::string OpenLine(int& master, int& slave, std::string& path) {
     return {};
 }
 
+// Points `link` at `target` through a new link of a name nobody uses, renamed over `link`, so
+// a program opening `link` meanwhile finds the old terminal or the new one, never nothing.
 std::string UpdateLink(const std::string& link, const std::string& target) {
     if (link.empty()) {
         return {};
     }
+    if (std::string refusal = CheckSimulatorLink(link); !refusal.empty()) {
+        return refusal;
+    }
     std::error_code error;
-    const std::string temporary = link + ".tmp";
-    std::filesystem::remove(temporary, error);
-    std::filesystem::create_symlink(target, temporary, error);
+    std::string temporary;
+    for (int attempt = 0;; ++attempt) {
+        temporary = link + ".tmp" + std::to_string(static_cast<long>(::getpid())) + "." +
+                    std::to_string(attempt);
+        // Never replaces what is there: a name already taken is simply skipped.
+        std::filesystem::create_symlink(target, temporary, error);
+        if (error != std::errc::file_exists || attempt == 100) {
+            break;
+        }
+    }
     if (!error) {
         std::filesystem::rename(temporary, link, error);
+        if (error) {
+            std::error_code ignored;
+            std::filesystem::remove(temporary, ignored);
+        }
     }
     return error ? "cannot link " + link + ": " + error.message() : std::string();
 }
 }  // namespace
+
+std::string CheckSimulatorLink(const std::string& link) {
+    struct stat status {};
+    if (::lstat(link.c_str(), &status) != 0) {
+        return errno == ENOENT ? std::string()
+                               : "cannot check " + link + ": " + std::strerror(errno);
+    }
+    if (S_ISLNK(status.st_mode)) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(link, error).string();
+        if (!error && target.rfind(kPseudoTerminalFolder, 0) == 0) {
+            return {};
+        }
+    }
+    return "cannot link " + link + ": it exists and is not a link to a pseudo-terminal";
+}
 
 CModuleSimulator::CModuleSimulator(SimulatorOptions options) : m_options(std::move(options)) {}
 

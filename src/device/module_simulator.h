@@ -24,6 +24,14 @@ struct SimulatorOptions {
     std::string linkPath;          // a symlink kept pointing at the current slave, if not empty
 };
 
+// The folder of the pseudo-terminals the simulator's links point at.
+inline constexpr char kPseudoTerminalFolder[] = "/dev/pts/";
+
+// Whether `link` may be made to point at the simulator: it is missing, or a symbolic link into
+// kPseudoTerminalFolder (one an earlier simulator left, even if its terminal is gone). Anything
+// else at that name belongs to somebody else and is never replaced. Returns why not, or empty.
+std::string CheckSimulatorLink(const std::string& link);
+
 class CModuleSimulator {
   public:
     explicit CModuleSimulator(SimulatorOptions options);

@@ -1,5 +1,7 @@
 // `thermal sim`: runs the simulated module in the foreground on a pseudo-terminal, prints the
 // device path to open, logs every byte it receives, and runs until interrupted (or --duration).
+#include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +11,7 @@
 
 #include "commands.h"
 #include "device/module_simulator.h"
+#include "one_line.h"
 
 namespace {
 
@@ -54,7 +57,7 @@ int RunSim(int argc, char** argv) {
         const std::string arg = argv[i];
         auto needValue = [&]() -> const char* {
             if (i + 1 >= argc) {
-                std::fprintf(stderr, "thermal sim: %s needs a value\n", arg.c_str());
+                std::fprintf(stderr, "thermal sim: %s needs a value\n", OneLine(arg).c_str());
                 return nullptr;
             }
             return argv[++i];
@@ -79,8 +82,11 @@ int RunSim(int argc, char** argv) {
                                 : arg.find("rate") != std::string::npos ? 1.0
                                                                         : 1e12;
             const double low = arg == "--fps" ? 0.001 : 0.0;
-            if (!ParseDouble(value, low, high, &number)) {
-                std::fprintf(stderr, "thermal sim: bad value '%s' for %s\n", value, arg.c_str());
+            const bool wholeNumber = arg == "--seed" || arg == "--disconnect-after";
+            if (!ParseDouble(value, low, high, &number) ||
+                (wholeNumber && number != std::trunc(number))) {
+                std::fprintf(stderr, "thermal sim: bad value '%s' for %s\n", OneLine(value).c_str(),
+                             arg.c_str());
                 return 2;
             }
             if (arg == "--fps") {
@@ -103,7 +109,14 @@ int RunSim(int argc, char** argv) {
             (arg == "--link" ? options.linkPath : options.silentOn) = value;
         } else {
             std::fprintf(stderr, "thermal sim: unknown option '%s' (see 'thermal sim --help')\n",
-                         arg.c_str());
+                         OneLine(arg).c_str());
+            return 2;
+        }
+    }
+
+    if (!options.linkPath.empty()) {
+        if (const std::string refusal = CheckSimulatorLink(options.linkPath); !refusal.empty()) {
+            std::fprintf(stderr, "thermal sim: %s\n", OneLine(refusal).c_str());
             return 2;
         }
     }
@@ -120,11 +133,18 @@ int RunSim(int argc, char** argv) {
         });
     }
     if (const std::string error = simulator.Start(); !error.empty()) {
-        std::fprintf(stderr, "thermal sim: %s\n", error.c_str());
+        std::fprintf(stderr, "thermal sim: %s\n", OneLine(error).c_str());
         return 1;
     }
+    // The path is what the user came for: if it cannot be written, nobody can use the line.
     std::printf("%s\n", simulator.SlavePath().c_str());
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        const int error = errno;
+        simulator.Stop();
+        std::fprintf(stderr, "thermal sim: cannot write the device path to standard output: %s\n",
+                     std::strerror(error));
+        return 1;
+    }
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
@@ -136,5 +156,10 @@ int RunSim(int argc, char** argv) {
     simulator.Stop();
     std::fprintf(stderr, "thermal sim: %llu frames sent\n",
                  static_cast<unsigned long long>(simulator.FramesSent()));
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "thermal sim: cannot write the log of received bytes: %s\n",
+                     std::strerror(errno));
+        return 1;
+    }
     return 0;
 }
