@@ -1,5 +1,11 @@
 #include "frame/binary_record_reader.h"
 
+#include <cstring>
+
+bool IsKnownRecordHeader(const uint8_t header[kBinaryRecordHeaderSize]) {
+    return std::memcmp(header, "Mode=", 5) == 0 && (header[5] == 'T' || header[5] == 'V');
+}
+
 char ModeLetterOfRecord(const uint8_t header[kBinaryRecordHeaderSize]) {
     return header[5] == 'T' ? 'K' : 't';
 }

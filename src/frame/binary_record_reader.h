@@ -18,6 +18,11 @@ struct BinaryRecordView {
     const uint8_t* block;  // kFrameBlockSize bytes
 };
 
+// True when a record header names a known mode ("Mode=T" or "Mode=V"). Play-back takes any
+// other header as a voltage frame; readers that must not guess use this to tell a record from
+// bytes out of step.
+bool IsKnownRecordHeader(const uint8_t header[kBinaryRecordHeaderSize]);
+
 // The mode letter for a record header.
 char ModeLetterOfRecord(const uint8_t header[kBinaryRecordHeaderSize]);
 

@@ -61,8 +61,7 @@ std::string CConvertSource::Open(const std::string& path, ConvertInput kind) {
         if (got < 0) {
             return "cannot read '" + path + "': " + std::strerror(errno);
         }
-        if (got != static_cast<ssize_t>(sizeof header) || std::memcmp(header, "Mode=", 5) != 0 ||
-            (header[5] != 'T' && header[5] != 'V')) {
+        if (got != static_cast<ssize_t>(sizeof header) || !IsKnownRecordHeader(header)) {
             return "'" + path + "' is not a binary stream recording (no Mode=T or Mode=V header)";
         }
     } else if (kind == ConvertInput::kTextStream) {
@@ -96,17 +95,28 @@ CConvertSource::Read CConvertSource::NextBytes() {
     if (m_kind == ConvertInput::kCapture) {
         return got > 0 ? Read::kRecord : Read::kEnd;
     }
+    const uint64_t start = m_position - m_count;
     if (m_count == m_bytes.size()) {
+        // A record without its header is not a frame, whatever play-back would make of it: the
+        // file is out of step or damaged from here on (zeros where a crash left a hole).
+        if (m_kind == ConvertInput::kBinaryStream && !IsKnownRecordHeader(m_bytes.data())) {
+            m_endNote = "everything from byte " + std::to_string(start) + " on, where record " +
+                        std::to_string(start / m_bytes.size() + 1) +
+                        " has no Mode=T or Mode=V header and the file stops being whole";
+            return Read::kEnd;
+        }
         return Read::kRecord;
     }
     if (got > 0) {
-        m_endNote = "a short last record of " + std::to_string(got) + " bytes";
+        m_endNote = "a short last record of " + std::to_string(got) + " bytes at byte " +
+                    std::to_string(start) + ", where the file stops being whole";
     }
     return Read::kEnd;
 }
 
 CConvertSource::Read CConvertSource::NextText() {
     m_text.clear();
+    const uint64_t start = m_textReader.Position();
     for (int line = 0; line < kTextRecordLineCount; ++line) {
         if (m_textReader.ReadLine(m_text) == 0) {
             const int error = m_textReader.ReadError();
@@ -116,7 +126,8 @@ CConvertSource::Read CConvertSource::NextText() {
             }
             if (line > 0) {
                 m_endNote = "a short last frame of " + std::to_string(line) + " of " +
-                            std::to_string(kTextRecordLineCount) + " lines";
+                            std::to_string(kTextRecordLineCount) + " lines at byte " +
+                            std::to_string(start) + ", where the file stops being whole";
             }
             return Read::kEnd;
         }
