@@ -6,13 +6,23 @@
 #include <cerrno>
 #include <cstdio>
 
-std::string TemporaryPathFor(const std::string& path) {
-    return path + ".part" + std::to_string(static_cast<long>(::getpid()));
+int CreateTemporaryFor(const std::string& path, std::string& temporary) {
+    const std::string base = path + ".part" + std::to_string(static_cast<long>(::getpid()));
+    constexpr int kAttempts = 1000;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        temporary = attempt == 0 ? base : base + "." + std::to_string(attempt);
+        const int fd =
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;  // errno is EEXIST
 }
 
 bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size) {
-    const std::string temporary = TemporaryPathFor(path);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    std::string temporary;
+    const int fd = CreateTemporaryFor(path, temporary);
     if (fd < 0) {
         return false;
     }

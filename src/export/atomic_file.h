@@ -10,5 +10,9 @@
 // flushed or renamed.
 bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size);
 
-// The temporary name used while `path` is written.
-std::string TemporaryPathFor(const std::string& path);
+// Creates the empty temporary file `path` is written under, beside it: `path` + ".part" + the
+// process ID, or with "." and a counter after that while the name is taken, so that no file
+// that is already there (a part left by another program, or a file of that name) is ever
+// truncated. Returns its descriptor, open for writing, and sets `temporary`; or -1 with errno
+// set.
+int CreateTemporaryFor(const std::string& path, std::string& temporary);

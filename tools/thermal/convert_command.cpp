@@ -21,6 +21,7 @@
 #include "frame/conversion.h"
 #include "frame/frame_block.h"
 #include "frame/text_frame.h"
+#include "one_line.h"
 #include "processing/frame_pipeline.h"
 #include "processing/image_scaling.h"
 #include "recording/playback_rules.h"
@@ -28,11 +29,12 @@
 namespace {
 
 void PrintError(const std::string& message) {
-    std::fprintf(stderr, "thermal convert: %s\n", message.c_str());
+    std::fprintf(stderr, "thermal convert: %s\n", OneLine(message).c_str());
 }
 
 int UsageError(const std::string& message) {
-    std::fprintf(stderr, "thermal convert: %s (see 'thermal convert --help')\n", message.c_str());
+    std::fprintf(stderr, "thermal convert: %s (see 'thermal convert --help')\n",
+                 OneLine(message).c_str());
     return 2;
 }
 
@@ -356,7 +358,8 @@ int RunConvert(int argc, char** argv) {
     if (options.inputKind == ConvertInput::kCapture) {
         std::printf("%llu frames from %llu bytes written to %s\n",
                     static_cast<unsigned long long>(fanOut.FrameCount()),
-                    static_cast<unsigned long long>(source.Position()), options.output.c_str());
+                    static_cast<unsigned long long>(source.Position()),
+                    OneLine(options.output).c_str());
     }
     if (conversion.UnparsedCount() != 0) {
         PrintError("skipped " + std::to_string(conversion.UnparsedCount()) +

@@ -75,6 +75,9 @@ class CCsvSink final : public IConvertSink {
     }
 
     bool Open(std::string& error) {
+        if (!m_file.CreateTemporary(error)) {
+            return false;
+        }
         m_stream = std::fopen(m_file.TemporaryPath().c_str(), "wb");
         if (m_stream == nullptr) {
             error = "cannot create '" + m_file.FinalPath() + "': " + std::strerror(errno);

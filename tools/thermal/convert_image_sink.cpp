@@ -1,6 +1,8 @@
 // The --frames output of `thermal convert`: each display image as a file of its own,
 // frame_000001.bmp (or .png), frame_000002, ... Each picture is written whole under a temporary
 // name and renamed, so the directory never holds a cut-off picture.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -53,6 +55,13 @@ class CImageFilesSink final : public IConvertSink {
         std::snprintf(name, sizeof name, "frame_%06llu.%s",
                       static_cast<unsigned long long>(m_frameCount + 1), m_isPng ? "png" : "bmp");
         const std::string path = (fs::path(m_directory) / name).string();
+        // A picture replaces an earlier one of its name, but never a device node, a directory
+        // or a link that happens to carry it.
+        struct stat status {};
+        if (::lstat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+            error = "cannot write '" + path + "': it is not a regular file";
+            return false;
+        }
         if (m_isPng) {
             if (!SavePngFile(frame.image, kImageWidth, kImageHeight, path, error)) {
                 return false;

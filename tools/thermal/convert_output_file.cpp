@@ -108,11 +108,7 @@ std::string ResolveOutputPath(const std::string& path, const struct stat& input,
 }
 
 CConvertOutputFile::CConvertOutputFile(std::string finalPath, const struct stat& input)
-    : m_finalPath(std::move(finalPath)),
-      m_temporaryPath(TemporaryPathFor(m_finalPath)),
-      m_inputDevice(input.st_dev),
-      m_inputInode(input.st_ino),
-      m_slot(RegisterTemporary(m_temporaryPath)) {}
+    : m_finalPath(std::move(finalPath)), m_inputDevice(input.st_dev), m_inputInode(input.st_ino) {}
 
 CConvertOutputFile::~CConvertOutputFile() {
     if (!m_isDone) {
@@ -121,6 +117,19 @@ CConvertOutputFile::~CConvertOutputFile() {
     if (m_slot >= 0) {
         g_slotInUse[m_slot] = 0;
     }
+}
+
+bool CConvertOutputFile::CreateTemporary(std::string& error) {
+    const int fd = CreateTemporaryFor(m_finalPath, m_temporaryPath);
+    if (fd < 0) {
+        error =
+            "cannot create a temporary file beside '" + m_finalPath + "': " + std::strerror(errno);
+        m_temporaryPath.clear();
+        return false;
+    }
+    ::close(fd);
+    m_slot = RegisterTemporary(m_temporaryPath);
+    return true;
 }
 
 bool CConvertOutputFile::Commit(std::string& error) {
@@ -138,11 +147,16 @@ bool CConvertOutputFile::Commit(std::string& error) {
 }
 
 void CConvertOutputFile::Discard() {
-    ::unlink(m_temporaryPath.c_str());
+    if (!m_temporaryPath.empty()) {
+        ::unlink(m_temporaryPath.c_str());
+    }
     m_isDone = true;
 }
 
 std::string CConvertOutputFile::InFinalTerms(std::string text) const {
+    if (m_temporaryPath.empty()) {
+        return text;
+    }
     for (std::size_t at = text.find(m_temporaryPath); at != std::string::npos;
          at = text.find(m_temporaryPath, at + m_finalPath.size())) {
         text.replace(at, m_temporaryPath.size(), m_finalPath);

@@ -22,14 +22,17 @@ std::string ResolveOutputPath(const std::string& path, const struct stat& input,
 
 class CConvertOutputFile {
   public:
-    // `finalPath` as ResolveOutputPath returned it. Nothing is created yet: the caller creates
-    // TemporaryPath() (directly or through a writer).
+    // `finalPath` as ResolveOutputPath returned it. Nothing is created yet.
     CConvertOutputFile(std::string finalPath, const struct stat& input);
     // Removes the temporary unless Commit succeeded.
     ~CConvertOutputFile();
     CConvertOutputFile(const CConvertOutputFile&) = delete;
     CConvertOutputFile& operator=(const CConvertOutputFile&) = delete;
 
+    // Creates the empty temporary file under a name of its own (never one that is taken), for
+    // the caller to open and fill (directly or through a writer). Returns false with `error`
+    // set.
+    bool CreateTemporary(std::string& error);
     const std::string& TemporaryPath() const { return m_temporaryPath; }
     const std::string& FinalPath() const { return m_finalPath; }
 
@@ -48,6 +51,6 @@ class CConvertOutputFile {
     std::string m_temporaryPath;
     dev_t m_inputDevice;
     ino_t m_inputInode;
-    int m_slot;  // where the signal handler finds the temporary path, or -1
+    int m_slot = -1;  // where the signal handler finds the temporary path, or -1
     bool m_isDone = false;
 };

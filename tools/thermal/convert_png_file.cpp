@@ -1,6 +1,7 @@
 #include "convert_png_file.h"
 
 #include <png.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -10,10 +11,15 @@
 
 bool SavePngFile(const uint8_t* image, int width, int height, const std::string& path,
                  std::string& error) {
-    const std::string temporary = TemporaryPathFor(path);
-    std::FILE* stream = std::fopen(temporary.c_str(), "wb");
+    std::string temporary;
+    const int fd = CreateTemporaryFor(path, temporary);
+    std::FILE* stream = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
     if (stream == nullptr) {
         error = "cannot create '" + path + "': " + std::strerror(errno);
+        if (fd >= 0) {
+            ::close(fd);
+            std::remove(temporary.c_str());
+        }
         return false;
     }
     png_image png{};

@@ -30,6 +30,9 @@ class CRecordingSink final : public IConvertSink {
         : m_type(RecordingTypeOf(kind)), m_file(path, input), m_recorder(Environment()) {}
 
     bool Open(std::string& error) {
+        if (!m_file.CreateTemporary(error)) {
+            return false;
+        }
         if (m_recorder.OpenFile(m_type, m_file.TemporaryPath()) != 1) {
             error = m_file.InFinalTerms(m_recorder.GetLastError());
             return false;
