@@ -2,13 +2,16 @@
 #include <QApplication>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/mfc_velk_app.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int RunViewer(int argc, char** argv) {
     // The command line is read before Qt starts, so --help works without a display.
     const CommandLine commandLine =
         ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
@@ -34,4 +37,20 @@ int main(int argc, char** argv) {
     CmfcVELKApp thermalApp(commandLine.options);
     thermalApp.InitInstance();
     return 0;
+}
+
+}  // namespace
+
+// Whatever escapes the dialog (memory running out, a library that throws) ends the program with
+// one line and status 2 rather than an abort; recordings are appended in whole records, so the
+// files written so far stay readable.
+int main(int argc, char** argv) {
+    try {
+        return RunViewer(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "thermal-viewer: stopped by an unexpected error: %s\n", error.what());
+    } catch (...) {
+        std::fprintf(stderr, "thermal-viewer: stopped by an unexpected error\n");
+    }
+    return 2;
 }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "aviplayer/avi_player_window.h"
@@ -30,9 +31,7 @@ int UsageError(const std::string& text) {
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunPlayer(int argc, char** argv) {
     // The command line is read before Qt starts, so that --help works without a display.
     std::string path;
     bool play = false;
@@ -86,4 +85,19 @@ int main(int argc, char** argv) {
         window.Play();
     }
     return QApplication::exec();
+}
+
+}  // namespace
+
+// Whatever escapes the window (memory running out, a library that throws) ends the player with
+// one line and status 2 rather than an abort.
+int main(int argc, char** argv) {
+    try {
+        return RunPlayer(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "VELKAviPlayer: stopped by an unexpected error: %s\n", error.what());
+    } catch (...) {
+        std::fprintf(stderr, "VELKAviPlayer: stopped by an unexpected error\n");
+    }
+    return 2;
 }
