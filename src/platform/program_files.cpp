@@ -1,12 +1,14 @@
 #include "platform/program_files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
-#include <fstream>
-#include <iterator>
+#include <cstdint>
 #include <memory>
 
 std::string ProgramDirectory() {
@@ -38,14 +40,34 @@ std::optional<std::string> FindFileNoCase(const std::string& dir, const std::str
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // Plain reads: a directory found under the file's name makes the standard file buffer throw,
+    // and the open must not wait for a writer when the name is a FIFO.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
         return std::nullopt;
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        return std::nullopt;
+    struct stat status {};
+    std::optional<std::string> bytes;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+        static_cast<uint64_t>(status.st_size) <= kMaxProgramFileBytes) {
+        bytes.emplace();
+        char chunk[4096];
+        for (;;) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0 || bytes->size() + static_cast<std::size_t>(n) > kMaxProgramFileBytes) {
+                bytes.reset();
+                break;
+            }
+            if (n == 0) {
+                break;
+            }
+            bytes->append(chunk, static_cast<std::size_t>(n));
+        }
     }
+    ::close(fd);
     return bytes;
 }
 

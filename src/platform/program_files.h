@@ -11,7 +11,12 @@ std::string ProgramDirectory();
 // exact match; nullopt if there is none. dir ends in '/'.
 std::optional<std::string> FindFileNoCase(const std::string& dir, const std::string& name);
 
-// The whole file, or nullopt if it cannot be read.
+// The program's own small files (the title, the command list) are a few hundred bytes; a
+// larger file under their name is not one of them and is not read into memory.
+inline constexpr std::size_t kMaxProgramFileBytes = 1024 * 1024;
+
+// The whole file, or nullopt if it cannot be read, is not a regular file (a directory, a FIFO,
+// a device) or is larger than kMaxProgramFileBytes.
 std::optional<std::string> ReadWholeFile(const std::string& path);
 
 // The caption text of a "Title.txt": UTF-16 little-endian after a two-byte byte-order mark, up

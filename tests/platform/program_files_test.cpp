@@ -1,6 +1,7 @@
 #include "platform/program_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +24,24 @@ TEST(ProgramFiles, LookupIgnoresCaseButPrefersTheExactName) {
     EXPECT_EQ(FindFileNoCase(dir, "AppIcon.ico"), std::nullopt);
     EXPECT_EQ(FindFileNoCase(dir + "missing/", "Title.txt"), std::nullopt);
     EXPECT_EQ(ReadWholeFile(dir + "missing"), std::nullopt);
+    fs::remove_all(pattern);
+}
+
+// Whatever carries the name where a small file is expected is refused without throwing, waiting
+// for a writer or reading without end.
+TEST(ProgramFiles, OnlyRegularFilesOfAtMostOneMebibyteAreRead) {
+    char pattern[] = "/tmp/program-files-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = std::string(pattern) + "/";
+    fs::create_directory(dir + "Title.txt");
+    ASSERT_EQ(::mkfifo((dir + "fifo").c_str(), 0600), 0);
+    std::ofstream(dir + "large", std::ios::binary) << std::string(kMaxProgramFileBytes + 1, 'x');
+    std::ofstream(dir + "largest", std::ios::binary) << std::string(kMaxProgramFileBytes, 'x');
+    for (const std::string path :
+         {dir + "Title.txt", dir + "fifo", std::string("/dev/zero"), dir + "large"}) {
+        EXPECT_EQ(ReadWholeFile(path), std::nullopt) << path;
+    }
+    EXPECT_EQ(ReadWholeFile(dir + "largest").value_or("").size(), kMaxProgramFileBytes);
     fs::remove_all(pattern);
 }
 
