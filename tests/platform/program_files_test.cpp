@@ -37,7 +37,7 @@ TEST(ProgramFiles, OnlyRegularFilesOfAtMostOneMebibyteAreRead) {
     ASSERT_EQ(::mkfifo((dir + "fifo").c_str(), 0600), 0);
     std::ofstream(dir + "large", std::ios::binary) << std::string(kMaxProgramFileBytes + 1, 'x');
     std::ofstream(dir + "largest", std::ios::binary) << std::string(kMaxProgramFileBytes, 'x');
-    for (const std::string path :
+    for (const std::string& path :
          {dir + "Title.txt", dir + "fifo", std::string("/dev/zero"), dir + "large"}) {
         EXPECT_EQ(ReadWholeFile(path), std::nullopt) << path;
     }
