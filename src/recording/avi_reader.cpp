@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "recording/mpeg4_video.h"
+#include "recording/read_only_file.h"
 
 namespace {
 
@@ -169,19 +170,20 @@ bool CAviReader::Open(const std::string& path) {
     m_problems.clear();
 
     const std::string name = "'" + path + "'";
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never waits for a writer: a FIFO under a video's name is refused, not opened.
+    m_fd = OpenRecordingForReading(path);
     if (m_fd < 0) {
+        if (errno == EISDIR) {
+            return Fail(name + " is a directory");
+        }
+        if (errno == EINVAL) {
+            return Fail(name + " is not a regular file");
+        }
         return Fail("cannot open " + name + ": " + std::strerror(errno));
     }
     struct stat status {};
     if (::fstat(m_fd, &status) != 0) {
         return Fail("cannot read " + name + ": " + std::strerror(errno));
-    }
-    if (S_ISDIR(status.st_mode)) {
-        return Fail(name + " is a directory");
-    }
-    if (!S_ISREG(status.st_mode)) {
-        return Fail(name + " is not a regular file");
     }
     m_fileBytes = static_cast<uint64_t>(status.st_size);
     if (m_fileBytes == 0) {

@@ -3,6 +3,8 @@
 #include "recording/avi_reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 #include <set>
@@ -321,6 +323,16 @@ TEST(AviReader, FileThatIsNoUsableAviGivesOneClearError) {
                                       "': No such file or directory");
     EXPECT_FALSE(reader.Open(dir.path.string()));
     EXPECT_EQ(reader.ErrorText(), "'" + dir.path.string() + "' is a directory");
+    // A FIFO under a video's name is refused at once rather than waited on for a writer (the
+    // alarm ends a test that would hang).
+    const fs::path fifo = dir.path / "fifo.avi";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ::alarm(10);
+    EXPECT_FALSE(reader.Open(fifo.string()));
+    ::alarm(0);
+    EXPECT_EQ(reader.ErrorText(), "'" + fifo.string() + "' is not a regular file");
+    EXPECT_FALSE(reader.Open("/dev/zero"));
+    EXPECT_EQ(reader.ErrorText(), "'/dev/zero' is not a regular file");
 
     // Headers without a movie list open, hold no frames and say so.
     std::vector<uint8_t> noMovie = HeadersOnly(kFourCcVideoStream, 320, 310);
