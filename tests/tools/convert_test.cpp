@@ -171,30 +171,40 @@ TEST_F(ConvertTest, BadInputGivesOneLineAndStatusTwoAndChangesNothing) {
     fs::create_directories(m_dir / "taken.txt");
     fs::create_hard_link(m_dir / "in.txt", m_dir / "hard.txt");
     fs::create_symlink(m_dir / "in.txt", m_dir / "soft.txt");
+    fs::create_symlink("/dev/null", m_dir / "null.txt");
+    fs::create_symlink("/dev/full", m_dir / "full.csv");
+    fs::create_directories(m_dir / "line\nbreak.bds");
     const std::string out = dir + "out.txt";
     const std::string cases[] = {
         dir + "missing.bds " + out,
-        dir + "junk.bds " + out,              // no Mode=T or Mode=V header
-        dir + "hello.txt " + out,             // no mode in the first line
-        dir + "dir.bds " + out,               // a directory
-        dir + "in.dat " + out,                // an extension convert does not read
-        in + " " + dir + "out.xyz",           // ... or write
-        in + " " + dir + "out",               // no extension
-        in + " " + dir + "out.txt.gz",        // not what it ends in
-        in + " " + dir + "again.bds",         // already a binary stream
-        dir + "in.txt " + dir + "in.txt",     // the output is the input
-        dir + "in.txt " + dir + "hard.txt",   // ... under another name
-        dir + "in.txt " + dir + "soft.txt",   // ... through a link
-        in + " " + dir + "taken.txt",         // a directory in the way
-        in + " --frames " + dir + "old.txt",  // pictures into a file
-        dir + "junk.bin " + dir + "out.txt",  // raw frames have no text form
-        in + " " + out + " --png",            // PNG without --frames
-        in + " " + out + " --letter t",       // a capture option
+        dir + "junk.bds " + out,             // no Mode=T or Mode=V header
+        dir + "hello.txt " + out,            // no mode in the first line
+        dir + "dir.bds " + out,              // a directory
+        dir + "in.dat " + out,               // an extension convert does not read
+        in + " " + dir + "out.xyz",          // ... or write
+        in + " " + dir + "out",              // no extension
+        in + " " + dir + "out.txt.gz",       // not what it ends in
+        in + " " + dir + "again.bds",        // already a binary stream
+        dir + "in.txt " + dir + "in.txt",    // the output is the input
+        dir + "in.txt " + dir + "hard.txt",  // ... under another name
+        dir + "in.txt " + dir + "soft.txt",  // ... through a link
+        in + " " + dir + "taken.txt",        // a directory in the way
+        in + " " + dir + "null.txt",         // a device: never renamed over, never written
+        in + " " + dir + "full.csv",
+        "'" + dir + "line\nbreak.bds' " + out,  // the message stays one line
+        in + " --frames " + dir + "old.txt",    // pictures into a file
+        dir + "junk.bin " + dir + "out.txt",    // raw frames have no text form
+        in + " " + out + " --png",              // PNG without --frames
+        in + " " + out + " --letter t",         // a capture option
         in + " " + out + " --palette 9",
         in + " " + out + " --unit X",
         in + " " + out + " --mirror sideways",
         in + " " + out + " --stack 0",
         in + " " + out + " --manual 300",
+        in + " " + out + " --manual nan:nan",  // bounds the colour scale cannot compute with
+        in + " " + out + " --manual -inf:inf",
+        in + " " + out + " --manual -1e38:1e38",
+        in + " " + out + " --manual 0:1000001",
         in + " " + out + " --bogus",
         in + " " + out + " " + dir + "third.txt",
         in,
@@ -331,6 +341,44 @@ TEST_F(ConvertTest, LongConversionShowsProgressOnATerminalAndStopsCleanlyOnASign
         EXPECT_EQ(Snapshot(m_dir), before) << signalNumber;
     }
     fs::remove(errorFile);
+}
+
+// Temporary files never take a name that is there already (a part another run left, or a
+// file that happens to be called so), and pictures never replace what is not a picture file.
+TEST_F(ConvertTest, OutputsNeverReplaceFilesThatAreNotTheirs) {
+    std::vector<uint8_t> bds;
+    AppendRecord(bds, 'T', 2981, 0, 0);
+    const std::string in = WriteRecording(bds).string();
+    for (const char* output : {"out.txt", "out.csv", "out.avi"}) {
+        const fs::path out = m_dir / output;
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            // The process keeps its ID through exec: this is the name its first part would get.
+            WriteFileBytes(out.string() + ".part" + std::to_string(::getpid()), "somebody's");
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDERR_FILENO);
+            ::execl(kThermal.c_str(), "thermal", "convert", in.c_str(), out.c_str(), nullptr);
+            ::_exit(127);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
+        EXPECT_EQ(ReadWhole(out.string() + ".part" + std::to_string(pid)), "somebody's") << output;
+        EXPECT_GT(fs::file_size(out), 0u) << output;
+    }
+
+    fs::create_directories(m_dir / "frames");
+    fs::create_symlink("/dev/null", m_dir / "frames" / "frame_000001.bmp");
+    const auto before = Snapshot(m_dir);
+    const ToolResult pictures =
+        RunTool("convert " + in + " --frames " + (m_dir / "frames").string(), m_dir / "run");
+    EXPECT_EQ(pictures.status, 1) << pictures.errors;
+    EXPECT_NE(pictures.errors.find("frame_000001.bmp': it is not a regular file"),
+              std::string::npos)
+        << pictures.errors;
+    EXPECT_EQ(Snapshot(m_dir), before);
+    EXPECT_TRUE(fs::is_symlink(m_dir / "frames" / "frame_000001.bmp"));
 }
 
 TEST_F(ConvertTest, OptionsThatCannotApplyAreSaidOnce) {

@@ -117,6 +117,8 @@ TEST_F(ThermalTool, BadInputIsRefusedWithStatusTwo) {
     EXPECT_EQ(RunThermal("sim --fps abc"), 2);
     EXPECT_EQ(RunThermal("sim --garbage-rate 2"), 2);
     EXPECT_EQ(RunThermal("sim --bogus"), 2);
+    EXPECT_EQ(RunThermal("sim --seed 1.5"), 2);
+    EXPECT_EQ(RunThermal("sim --disconnect-after 2.5"), 2);
     EXPECT_EQ(RunThermal("convert " + (m_dir / "missing.raw").string() + " " +
                          (m_dir / "out.bds").string()),
               2);
@@ -126,6 +128,43 @@ TEST_F(ThermalTool, BadInputIsRefusedWithStatusTwo) {
               2);
     EXPECT_FALSE(fs::exists(m_dir / "out.bds"));
     EXPECT_FALSE(fs::exists(m_dir / "o.bds"));
+}
+
+// --link takes a free name or a link an earlier simulator left (even one whose terminal is
+// gone), and on its way out removes only its own link; whatever else is at the name is the
+// user's and stays as it was, and no temporary link is left beside it.
+TEST_F(ThermalTool, SimLinkReplacesOnlyLinksToTerminals) {
+    std::ofstream(m_dir / "file") << "keep me";
+    fs::create_directories(m_dir / "dir");
+    fs::create_symlink(m_dir / "file", m_dir / "to-file");
+    fs::create_symlink("/dev/null", m_dir / "to-device");
+    for (const char* taken : {"file", "dir", "to-file", "to-device"}) {
+        EXPECT_EQ(RunThermal("sim --quiet --duration 0.2 --link " + (m_dir / taken).string()), 2)
+            << taken;
+    }
+    EXPECT_EQ(ReadFile(m_dir / "file"), "keep me");
+    EXPECT_TRUE(fs::is_directory(m_dir / "dir"));
+    EXPECT_EQ(fs::read_symlink(m_dir / "to-file"), m_dir / "file");
+    EXPECT_EQ(fs::read_symlink(m_dir / "to-device"), "/dev/null");
+
+    fs::create_symlink("/dev/pts/99999", m_dir / "stale");
+    fs::create_symlink("/dev/pts/99999", m_dir / "stale.tmp");  // not ours either
+    EXPECT_EQ(RunThermal("sim --quiet --duration 0.2 --link " + (m_dir / "stale").string()), 0);
+    EXPECT_FALSE(fs::is_symlink(m_dir / "stale"));
+    EXPECT_TRUE(fs::is_symlink(m_dir / "stale.tmp"));
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(m_dir)) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 5u);  // file, dir, to-file, to-device, stale.tmp
+}
+
+// The device path is all the user gets: when it cannot be written, the run fails.
+TEST_F(ThermalTool, SimFailsWhenItsDevicePathCannotBeWritten) {
+    const int status =
+        std::system((kThermal + " sim --quiet --duration 5 > /dev/full 2>/dev/null").c_str());
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
 }
 
 TEST_F(ThermalTool, UnwritableOutputFailsWithStatusOneAndLeavesNothing) {
