@@ -1,0 +1,173 @@
+// Play-back of recordings that are cut off, empty, noise, or not files at all: the player hands
+// out every whole record before the damage and nothing else, and never blocks or reads without
+// end (an alarm ends a test that would hang).
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "frame/binary_record_reader.h"
+#include "recording/playback_rules.h"
+#include "recording/recording_files.h"
+#include "recording/stream_player.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A recording of three frames of one type, with where each of its records begins and ends.
+struct Recording {
+    const char* name;
+    int type;
+    std::string bytes;
+    std::vector<std::size_t> ends;  // the byte after each record
+};
+
+std::vector<Recording> ThreeFrameRecordings() {
+    const FrameData frames[] = {SpreadFrame(2981, 2900, 3100), SpreadFrame(1200, 1000, 1400),
+                                SpreadFrame(3050, 2950, 3150)};
+    Recording binary{"cut.bds", kPlayBinaryStream, {}, {}};
+    Recording text{"cut.txt", kPlayTextStream, {}, {}};
+    Recording raw{"cut.bin", kPlayRawFrames, {}, {}};
+    for (int i = 0; i < 3; ++i) {
+        binary.bytes += BinaryStreamRecord(i == 1 ? 't' : 'K', frames[i]);
+        text.bytes += TextStreamRecord(frames[i], i == 1 ? 'V' : "KCF"[i]);
+        raw.bytes += RawFrameBytes(frames[i]);
+        for (Recording* recording : {&binary, &text, &raw}) {
+            recording->ends.push_back(recording->bytes.size());
+        }
+    }
+    return {binary, text, raw};
+}
+
+// Every record the player hands out, read as play-back reads them.
+std::vector<std::string> PlayAll(CStreamPlayer& player, int type) {
+    std::vector<std::string> records;
+    for (int guard = 0; guard < 100; ++guard) {
+        std::string record;
+        if (type == kPlayTextStream) {
+            if (player.ReadTextFrame(record) == 0) {
+                break;
+            }
+        } else {
+            record.resize(type == kPlayBinaryStream ? kBinaryRecordSize : kRawFrameSize);
+            if (player.ReadRecord(static_cast<int>(record.size()),
+                                  reinterpret_cast<uint8_t*>(record.data())) == 0) {
+                break;
+            }
+        }
+        records.push_back(record);
+    }
+    return records;
+}
+
+class DamagedRecordings : public ::testing::Test {
+  protected:
+    void SetUp() override { ::alarm(60); }
+    void TearDown() override { ::alarm(0); }
+
+    std::string Write(const std::string& name, const std::string& bytes) {
+        const fs::path path = m_dir.path() / name;
+        WriteFileBytes(path, bytes);
+        return path.string();
+    }
+
+    ScratchDirectory m_dir{"damaged_recordings"};
+};
+
+// Cut at every record boundary, one byte after it and in the middle of each record: exactly the
+// records before the cut play, the same as they play from the whole file.
+TEST_F(DamagedRecordings, CutRecordingsPlayEveryWholeRecordBeforeTheCut) {
+    for (const Recording& recording : ThreeFrameRecordings()) {
+        CStreamPlayer whole;
+        ASSERT_NE(whole.OpenForPlay(recording.type, Write("whole", recording.bytes)), 0);
+        const std::vector<std::string> expected = PlayAll(whole, recording.type);
+        ASSERT_EQ(expected.size(), 3u) << recording.name;
+        whole.ClosePlay();
+
+        std::vector<std::size_t> cuts = {0, 1};
+        std::size_t start = 0;
+        for (const std::size_t end : recording.ends) {
+            cuts.insert(cuts.end(), {start + (end - start) / 2, end - 1, end});
+            if (end < recording.bytes.size()) {
+                cuts.push_back(end + 1);
+            }
+            start = end;
+        }
+        for (const std::size_t cut : cuts) {
+            std::size_t wholeRecords = 0;
+            while (wholeRecords < 3 && recording.ends[wholeRecords] <= cut) {
+                ++wholeRecords;
+            }
+            // A text-mode stream reads a last line without its line feed as a line, so a text
+            // record cut inside its last line still comes out, shorter (its parse decides).
+            std::size_t allowed = wholeRecords;
+            if (recording.type == kPlayTextStream && wholeRecords < 3) {
+                const std::size_t end = recording.ends[wholeRecords];
+                const std::size_t lastLine = recording.bytes.rfind('\n', end - 2) + 1;
+                allowed += cut > lastLine ? 1 : 0;
+            }
+            CStreamPlayer player;
+            player.OpenForPlay(recording.type,
+                               Write(recording.name, recording.bytes.substr(0, cut)));
+            ASSERT_EQ(player.IsOpen(), 1) << recording.name << " cut at " << cut;
+            const std::vector<std::string> played = PlayAll(player, recording.type);
+            ASSERT_EQ(played.size(), allowed) << recording.name << " cut at " << cut;
+            for (std::size_t i = 0; i < wholeRecords; ++i) {
+                EXPECT_TRUE(played[i] == expected[i])
+                    << recording.name << " cut at " << cut << ": record " << i;
+            }
+        }
+    }
+}
+
+// Empty files and noise under each recording's name open (a file is a file) and give at most
+// the records their length holds; things that are not files are refused at once.
+TEST_F(DamagedRecordings, EmptyNoiseAndNonFilesNeverHangOrCrashThePlayer) {
+    std::mt19937 random(11);
+    std::string noise(3 * kBinaryRecordSize + 100, '\0');
+    for (char& c : noise) {
+        c = static_cast<char>(random());
+    }
+    struct Type {
+        const char* extension;
+        int type;
+        std::size_t noiseRecords;  // fixed-size records in the noise
+    };
+    const Type types[] = {{".bds", kPlayBinaryStream, 3},
+                          {".txt", kPlayTextStream, 0},
+                          {".bin", kPlayRawFrames, noise.size() / kRawFrameSize}};
+    fs::create_directories(m_dir.path() / "folder.bds");
+    ASSERT_EQ(::mkfifo((m_dir.path() / "fifo").c_str(), 0600), 0);
+    for (const Type& type : types) {
+        SCOPED_TRACE(type.extension);
+        CStreamPlayer player;
+        EXPECT_EQ(player.OpenForPlay(type.type, Write(std::string("empty") + type.extension, "")),
+                  type.type == kPlayRawFrames ? 1 : 0);
+        EXPECT_EQ(player.IsOpen(), 1);
+        EXPECT_TRUE(PlayAll(player, type.type).empty());
+
+        player.OpenForPlay(type.type, Write(std::string("noise") + type.extension, noise));
+        EXPECT_EQ(player.IsOpen(), 1);
+        const std::size_t played = PlayAll(player, type.type).size();
+        if (type.type == kPlayTextStream) {
+            EXPECT_LE(played, 1u);  // noise holds a few line feeds at most
+        } else {
+            EXPECT_EQ(played, type.noiseRecords);
+        }
+
+        for (const std::string& path :
+             {(m_dir.path() / "folder.bds").string(), (m_dir.path() / "fifo").string(),
+              std::string("/dev/null"), std::string("/dev/zero")}) {
+            EXPECT_EQ(player.OpenForPlay(type.type, path), 0) << path;
+            EXPECT_EQ(player.IsOpen(), 0) << path;
+            EXPECT_TRUE(PlayAll(player, type.type).empty()) << path;
+        }
+    }
+}
+
+}  // namespace
