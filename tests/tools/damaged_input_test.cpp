@@ -1,0 +1,374 @@
+// `thermal info` and `thermal convert` on every kind of input they read, cut at every record
+// boundary and inside records, empty, noise, and names that are not files at all. Whatever the
+// input, the tool ends (every run under a time-out) with its status and a clear message, writes
+// nothing when it fails, and still converts the whole records before a cut, saying where the
+// file stops being whole.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "convert_test_support.h"
+#include "device/capture_frames.h"
+#include "frame/binary_record_reader.h"
+#include "recording/avi_reader.h"
+#include "recording/playback_rules.h"
+#include "recording/recording_files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A recording of three frames and the byte after each of its records.
+struct Recording {
+    std::string extension;
+    std::string bytes;
+    std::vector<std::size_t> ends;
+};
+
+// The frames of a capture taken at a random moment: the module's blocks, each with its marker.
+std::string MarkedBlock(const FrameData& frame) {
+    uint8_t block[kFrameBlockSize];
+    EncodeFrameBlock(frame, block);
+    PutFrameMarker(block);
+    return std::string(reinterpret_cast<const char*>(block), kFrameBlockSize);
+}
+
+std::vector<Recording> ThreeFrameRecordings() {
+    const FrameData frames[] = {SpreadFrame(2981, 2900, 3100), SpreadFrame(1200, 1000, 1400),
+                                SpreadFrame(3050, 2950, 3150)};
+    Recording binary{".bds", {}, {}};
+    Recording text{".txt", {}, {}};
+    Recording raw{".bin", {}, {}};
+    Recording capture{".raw", {}, {}};
+    for (int i = 0; i < 3; ++i) {
+        binary.bytes += BinaryStreamRecord(i == 1 ? 't' : 'K', frames[i]);
+        text.bytes += TextStreamRecord(frames[i], i == 1 ? 'V' : "KCF"[i]);
+        raw.bytes += RawFrameBytes(frames[i]);
+        capture.bytes += MarkedBlock(frames[i]);
+        for (Recording* recording : {&binary, &text, &raw, &capture}) {
+            recording->ends.push_back(recording->bytes.size());
+        }
+    }
+    return {binary, text, raw, capture};
+}
+
+// Where to cut: at the start, one byte in, inside and around every record boundary.
+std::vector<std::size_t> CutsOf(const Recording& recording) {
+    std::vector<std::size_t> cuts = {0, 1};
+    std::size_t start = 0;
+    for (const std::size_t end : recording.ends) {
+        cuts.insert(cuts.end(), {start + (end - start) / 2, end - 1, end});
+        start = end;
+    }
+    return cuts;
+}
+
+// Frames in a CSV output: one '#' line each.
+std::size_t CsvFrames(const std::string& csv) {
+    std::size_t frames = csv.rfind('#', 0) == 0 ? 1 : 0;
+    for (std::size_t at = csv.find("\n#"); at != std::string::npos; at = csv.find("\n#", at + 1)) {
+        ++frames;
+    }
+    return frames;
+}
+
+class DamagedInput : public ::testing::Test {
+  protected:
+    ScratchDirectory m_dir{std::string("damaged_input_") +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name()};
+
+    std::string Path(const std::string& name) const { return (m_dir.path() / name).string(); }
+    std::string Write(const std::string& name, const std::string& bytes) {
+        WriteFileBytes(m_dir.path() / name, bytes);
+        return Path(name);
+    }
+    // `thermal ARGUMENTS`, ended after 20 s (status 124) should it hang.
+    ToolResult Thermal(const std::string& arguments) {
+        return RunShell("timeout 20 " + kThermalTool.string() + " " + arguments,
+                        m_dir.path().parent_path() / (m_dir.path().filename().string() + "_run"));
+    }
+};
+
+TEST_F(DamagedInput, CutRecordingsConvertAndReportEveryWholeRecordBeforeTheCut) {
+    for (const Recording& recording : ThreeFrameRecordings()) {
+        const bool isCapture = recording.extension == ".raw";
+        const std::string output = Path(isCapture ? "out.bds" : "out.csv");
+        for (const std::size_t cut : CutsOf(recording)) {
+            const std::string what = recording.extension + " cut at " + std::to_string(cut);
+            const std::string prefix = recording.bytes.substr(0, cut);
+            const std::string input = Write("in" + recording.extension, prefix);
+            std::size_t whole = 0;
+            while (whole < 3 && recording.ends[whole] <= cut) {
+                ++whole;
+            }
+            const std::size_t wholeEnd = whole == 0 ? 0 : recording.ends[whole - 1];
+            // What the live receive path makes of the same bytes.
+            const std::size_t captured =
+                isCapture ? CutCaptureIntoFrames(reinterpret_cast<const uint8_t*>(prefix.data()),
+                                                 prefix.size(), 'K')
+                                .size()
+                          : 0;
+            // A text record cut inside its last line still has all its lines (a last line needs
+            // no line feed); it converts when its fields are all there.
+            std::size_t mayAlsoConvert = 0;
+            if (recording.extension == ".txt" && whole < 3) {
+                const std::size_t lastLine =
+                    recording.bytes.rfind('\n', recording.ends[whole] - 2) + 1;
+                mayAlsoConvert = cut > lastLine ? 1 : 0;
+            }
+
+            const ToolResult convert = Thermal("convert " + input + " " + output);
+            const std::size_t expected = isCapture ? captured : whole;
+            if (convert.status != 0) {
+                // Nothing whole to convert: too short to tell what it is (2), or no frame (1).
+                EXPECT_EQ(expected, 0u) << what << ": " << convert.errors;
+                EXPECT_TRUE(convert.status == 1 || convert.status == 2) << what;
+                EXPECT_EQ(LineCount(convert.errors), 1) << what << ": " << convert.errors;
+                EXPECT_FALSE(fs::exists(output)) << what;
+            } else {
+                const std::string written = ReadWhole(output);
+                const std::size_t frames =
+                    isCapture ? written.size() / kBinaryRecordSize : CsvFrames(written);
+                EXPECT_GE(frames, expected) << what;
+                EXPECT_LE(frames, expected + mayAlsoConvert) << what;
+                if (!isCapture && cut != wholeEnd && mayAlsoConvert == 0) {
+                    EXPECT_NE(convert.errors.find("at byte " + std::to_string(wholeEnd) +
+                                                  ", where the file stops being whole"),
+                              std::string::npos)
+                        << what << ": " << convert.errors;
+                }
+                fs::remove(output);
+            }
+
+            if (isCapture) {
+                continue;  // info reads recordings, not captures
+            }
+            const ToolResult info = Thermal("info " + input);
+            if (mayAlsoConvert != 0) {
+                EXPECT_LE(info.status, 1) << what << ": " << info.errors;
+                continue;
+            }
+            EXPECT_EQ(info.status, cut == wholeEnd && whole > 0 ? 0 : 1)
+                << what << ": " << info.out << info.errors;
+            EXPECT_NE(info.out.find("  frames: " + std::to_string(whole)), std::string::npos)
+                << what << ": " << info.out;
+            if (cut != wholeEnd) {
+                EXPECT_NE(info.out.find("byte " + std::to_string(wholeEnd) + ", frame " +
+                                        std::to_string(whole + 1) + ": "),
+                          std::string::npos)
+                    << what << ": " << info.out;
+            }
+        }
+    }
+}
+
+// A recording whose records after the first are zeros (a hole a crash left) is converted as far
+// as it is whole, not read as voltage frames of zeros.
+TEST_F(DamagedInput, RecordsWithoutAHeaderEndTheConversion) {
+    const std::string first = BinaryStreamRecord('K', SpreadFrame(2981, 2900, 3100));
+    const std::string input = Write("in.bds", first + std::string(2 * kBinaryRecordSize, '\0'));
+    const ToolResult convert = Thermal("convert " + input + " " + Path("out.csv"));
+    ASSERT_EQ(convert.status, 0) << convert.errors;
+    EXPECT_EQ(CsvFrames(ReadWhole(Path("out.csv"))), 1u);
+    EXPECT_EQ(convert.errors,
+              "thermal convert: ignored everything from byte 2128 on, where record 2 has no "
+              "Mode=T or Mode=V header and the file stops being whole\n");
+}
+
+// Videos cut at every frame: info counts the whole frames before the cut and says the file
+// is damaged.
+TEST_F(DamagedInput, CutVideosReportTheWholeFramesBeforeTheCut) {
+    std::string bds;
+    for (int i = 0; i < 4; ++i) {
+        bds += BinaryStreamRecord('K', SpreadFrame(static_cast<uint16_t>(2900 + 40 * i), 2800,
+                                                   static_cast<uint16_t>(3100 + i)));
+    }
+    const std::string video = Path("whole.avi");
+    ASSERT_EQ(Thermal("convert " + Write("in.bds", bds) + " " + video).status, 0);
+    const std::string bytes = ReadWhole(video);
+    CAviReader reader;
+    ASSERT_TRUE(reader.Open(video)) << reader.ErrorText();
+    ASSERT_EQ(reader.FrameCount(), 4);
+    std::vector<std::size_t> cuts = {0, 1, 12, 100};
+    std::vector<std::size_t> frameEnds;
+    for (int n = 0; n < reader.FrameCount(); ++n) {
+        const std::size_t start = reader.Frame(n).offset;
+        frameEnds.push_back(start + reader.Frame(n).size);
+        cuts.insert(cuts.end(),
+                    {start - 8, start, start + reader.Frame(n).size / 2, frameEnds.back()});
+    }
+    cuts.push_back(bytes.size() - 1);
+    const std::size_t movieStart = reader.Frame(0).offset - 8;
+    for (const std::size_t cut : cuts) {
+        const std::string what = "cut at " + std::to_string(cut);
+        const std::string input = Write("cut.avi", bytes.substr(0, cut));
+        const ToolResult info = Thermal("info " + input);
+        ASSERT_TRUE(info.status == 1 || info.status == 2) << what << ": " << info.errors;
+        if (info.status == 2) {
+            EXPECT_LT(cut, movieStart) << what << ": " << info.errors;
+            EXPECT_EQ(LineCount(info.errors), 1) << what << ": " << info.errors;
+            continue;
+        }
+        int whole = 0;
+        while (whole < 4 && frameEnds[static_cast<std::size_t>(whole)] <= cut) {
+            ++whole;
+        }
+        if (whole > 0) {
+            EXPECT_NE(info.out.find("  frames: " + std::to_string(whole) + " whole frame"),
+                      std::string::npos)
+                << what << ": " << info.out;
+        }
+    }
+}
+
+// Empty files and noise under every extension: a clear failure, or for noise that happens to
+// be frames (any bytes are raw frames) a conversion of them; never a crash, a hang or a file
+// left behind.
+TEST_F(DamagedInput, EmptyAndRandomFilesGiveAClearMessage) {
+    std::mt19937 random(5);
+    std::string noise(10000, '\0');
+    for (char& c : noise) {
+        c = static_cast<char>(random());
+    }
+    for (const char* extension : {".bds", ".txt", ".bin", ".raw", ".avi"}) {
+        for (const std::string& bytes : {std::string(), noise}) {
+            const std::string what =
+                std::string(extension) + " of " + std::to_string(bytes.size()) + " bytes";
+            const std::string input = Write(std::string("in") + extension, bytes);
+            if (std::string(extension) != ".avi") {
+                const std::string output =
+                    Path(extension == std::string(".raw") ? "o.bds" : "o.csv");
+                const ToolResult convert = Thermal("convert " + input + " " + output);
+                ASSERT_TRUE(convert.status <= 2) << what << ": " << convert.errors;
+                EXPECT_EQ(fs::exists(output), convert.status == 0) << what;
+                if (convert.status != 0) {
+                    EXPECT_EQ(LineCount(convert.errors), 1) << what << ": " << convert.errors;
+                }
+                if (bytes.empty()) {
+                    EXPECT_EQ(convert.status, 1) << what << ": " << convert.errors;
+                }
+                fs::remove(output);
+            }
+            if (std::string(extension) != ".raw") {
+                const ToolResult info = Thermal("info " + input);
+                EXPECT_TRUE(info.status == 1 || info.status == 2)
+                    << what << ": " << info.out << info.errors;
+            }
+        }
+    }
+}
+
+// Directories, FIFOs and devices (/dev/zero never ends) under a recording's name are refused
+// before anything is read or written.
+TEST_F(DamagedInput, NamesThatAreNotFilesAreRefusedAtOnce) {
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+    for (const char* extension : {".bds", ".txt", ".bin", ".raw", ".avi"}) {
+        const std::string ext = extension;
+        fs::create_directory(Path("dir" + ext));
+        fs::create_symlink(Path("fifo"), Path("fifo" + ext));
+        fs::create_symlink("/dev/zero", Path("zero" + ext));
+        fs::create_symlink("/dev/null", Path("null" + ext));
+        for (const char* name : {"dir", "fifo", "zero", "null"}) {
+            const std::string input = Path(name + ext);
+            std::vector<std::string> commands;
+            if (ext != ".avi") {
+                commands.push_back("convert " + input + " " +
+                                   Path(ext == ".raw" ? "out.bds" : "out.csv"));
+            }
+            if (ext != ".raw") {
+                commands.push_back("info " + input);
+            }
+            for (const std::string& command : commands) {
+                const ToolResult result = Thermal(command);
+                EXPECT_EQ(result.status, 2) << command << ": " << result.errors;
+                EXPECT_EQ(LineCount(result.errors), 1) << command << ": " << result.errors;
+                const bool clear = result.errors.find("directory") != std::string::npos ||
+                                   result.errors.find("not a regular file") != std::string::npos;
+                EXPECT_TRUE(clear) << command << ": " << result.errors;
+            }
+        }
+    }
+    EXPECT_FALSE(fs::exists(Path("out.bds")));
+    EXPECT_FALSE(fs::exists(Path("out.csv")));
+}
+
+// The sanitizers reserve terabytes of address space: a limit on it cannot be tested under them.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kAddressSpaceIsLimitable = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kAddressSpaceIsLimitable = false;
+#else
+constexpr bool kAddressSpaceIsLimitable = true;
+#endif
+#else
+constexpr bool kAddressSpaceIsLimitable = true;
+#endif
+
+// Files far larger than the memory the tool may use are read a record at a time: a sparse file
+// of 256 MiB under a 128 MiB address space limit (a whole-file read would need twice that).
+TEST_F(DamagedInput, HugeFilesAreReadInConstantMemory) {
+    if (!kAddressSpaceIsLimitable) {
+        GTEST_SKIP() << "built with a sanitizer";
+    }
+    constexpr std::uintmax_t kHuge = 256u << 20;
+    const std::string record = BinaryStreamRecord('K', SpreadFrame(2981, 2900, 3100));
+    const std::string bds = Write("huge.bds", record);  // then a hole of zeros
+    const std::string txt = Write("huge.txt", "");      // one line without end
+    const std::string bin = Write("huge.bin", "");      // raw frames of zeros
+    for (const std::string& path : {bds, txt, bin}) {
+        fs::resize_file(path, kHuge);
+    }
+    struct Case {
+        std::string command;
+        int status;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"convert " + bds + " " + Path("out.txt"), 0, "record 2 has no Mode=T or Mode=V header"},
+        {"convert " + txt + " " + Path("out.csv"), 2, "is not a text stream recording"},
+        {"info " + bin, 1, "frames: 135300"},
+    };
+    for (const Case& c : cases) {
+        const ToolResult result =
+            RunShell("ulimit -v 131072; exec timeout 60 " + kThermalTool.string() + " " + c.command,
+                     m_dir.path().parent_path() / (m_dir.path().filename().string() + "_run"));
+        EXPECT_EQ(result.status, c.status) << c.command << ": " << result.errors;
+        EXPECT_NE((result.out + result.errors).find(c.message), std::string::npos)
+            << c.command << ": " << result.out << result.errors;
+    }
+}
+
+// A failure nobody planned for (here the memory running out at start-up, or a thread that
+// cannot be started) ends the tool with one line and status 2, never an abort.
+TEST_F(DamagedInput, UnforeseenFailuresEndWithOneLineAndStatusTwo) {
+    if (!kAddressSpaceIsLimitable) {
+        GTEST_SKIP() << "built with a sanitizer";
+    }
+    const std::string input =
+        Write("in.bds", BinaryStreamRecord('K', SpreadFrame(2981, 2900, 3100)));
+    int stopped = 0;
+    for (const int kib : {8192, 12288, 16384, 20480}) {
+        const ToolResult result =
+            RunShell("ulimit -v " + std::to_string(kib) + "; exec " + kThermalTool.string() +
+                         " convert " + input + " " + Path("out.txt"),
+                     m_dir.path().parent_path() / (m_dir.path().filename().string() + "_run"));
+        ASSERT_TRUE(result.status == 0 || result.status == 2)
+            << kib << " KiB: status " << result.status << ": " << result.errors;
+        if (result.status == 2) {
+            ++stopped;
+            EXPECT_EQ(result.errors.rfind("thermal: stopped by an unexpected error: ", 0), 0u)
+                << result.errors;
+            EXPECT_EQ(LineCount(result.errors), 1) << result.errors;
+            EXPECT_FALSE(fs::exists(Path("out.txt")));
+        }
+        fs::remove(Path("out.txt"));
+    }
+    EXPECT_GT(stopped, 0);
+}
+
+}  // namespace
