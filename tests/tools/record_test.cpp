@@ -513,6 +513,8 @@ TEST_F(ThermalRecord, BadCommandLinesAreRefusedWithStatusTwoAndOneLine) {
         "--port /dev/null OUT.bds --every 0",
         "--port /dev/null OUT.avi --every 2",
         "--port /dev/null OUT.bds --palette 9",
+        "--port /dev/null OUT.avi --manual nan:300",
+        "--port /dev/null OUT.avi --manual -1e38:1e38",
         "--port /dev/null OUT.bds --bogus",
     };
     for (const char* line : bad) {
