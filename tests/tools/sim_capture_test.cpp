@@ -17,6 +17,7 @@
 
 #include "device/capture_frames.h"
 #include "frame/binary_record_reader.h"
+#include "recording/recording_files.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -159,12 +160,20 @@ TEST_F(ThermalTool, SimLinkReplacesOnlyLinksToTerminals) {
     EXPECT_EQ(entries, 5u);  // file, dir, to-file, to-device, stale.tmp
 }
 
-// The device path is all the user gets: when it cannot be written, the run fails.
-TEST_F(ThermalTool, SimFailsWhenItsDevicePathCannotBeWritten) {
-    const int status =
-        std::system((kThermal + " sim --quiet --duration 5 > /dev/full 2>/dev/null").c_str());
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
+// What the tool prints on standard output is what the user ran it for (the device path, a
+// report, the help): when it cannot be written, the run fails.
+TEST_F(ThermalTool, LostStandardOutputFailsTheRun) {
+    std::ofstream(m_dir / "clean.bds", std::ios::binary)
+        << BinaryStreamRecord('K', SpreadFrame(2981, 2900, 3100));
+    ASSERT_EQ(RunThermal("info " + (m_dir / "clean.bds").string()), 0);
+    for (const std::string& arguments :
+         {std::string("sim --quiet --duration 5"), "info " + (m_dir / "clean.bds").string(),
+          std::string("--help")}) {
+        const int status =
+            std::system((kThermal + " " + arguments + " > /dev/full 2>/dev/null").c_str());
+        EXPECT_TRUE(WIFEXITED(status)) << arguments;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << arguments;
+    }
 }
 
 TEST_F(ThermalTool, UnwritableOutputFailsWithStatusOneAndLeavesNothing) {

@@ -1,4 +1,5 @@
 // `thermal`: command-line companion of the viewer. Dispatches to one subcommand per file.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -69,7 +70,15 @@ int RunThermal(int argc, char** argv) {
 // (temporaries, the module turned off) runs as the stack unwinds.
 int main(int argc, char** argv) {
     try {
-        return RunThermal(argc, argv);
+        const int status = RunThermal(argc, argv);
+        // Reports, summaries and paths go to standard output: a run whose output was lost (a
+        // full disk, /dev/full) has not done its work.
+        if ((std::fflush(stdout) != 0 || std::ferror(stdout) != 0) && status == 0) {
+            std::fprintf(stderr, "thermal: cannot write to standard output: %s\n",
+                         std::strerror(errno));
+            return 1;
+        }
+        return status;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "thermal: stopped by an unexpected error: %s\n",
                      OneLine(error.what()).c_str());
