@@ -19,31 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A recording of three frames of one type, with where each of its records begins and ends.
-struct Recording {
-    const char* name;
-    int type;
-    std::string bytes;
-    std::vector<std::size_t> ends;  // the byte after each record
-};
-
-std::vector<Recording> ThreeFrameRecordings() {
-    const FrameData frames[] = {SpreadFrame(2981, 2900, 3100), SpreadFrame(1200, 1000, 1400),
-                                SpreadFrame(3050, 2950, 3150)};
-    Recording binary{"cut.bds", kPlayBinaryStream, {}, {}};
-    Recording text{"cut.txt", kPlayTextStream, {}, {}};
-    Recording raw{"cut.bin", kPlayRawFrames, {}, {}};
-    for (int i = 0; i < 3; ++i) {
-        binary.bytes += BinaryStreamRecord(i == 1 ? 't' : 'K', frames[i]);
-        text.bytes += TextStreamRecord(frames[i], i == 1 ? 'V' : "KCF"[i]);
-        raw.bytes += RawFrameBytes(frames[i]);
-        for (Recording* recording : {&binary, &text, &raw}) {
-            recording->ends.push_back(recording->bytes.size());
-        }
-    }
-    return {binary, text, raw};
-}
-
 // Every record the player hands out, read as play-back reads them.
 std::vector<std::string> PlayAll(CStreamPlayer& player, int type) {
     std::vector<std::string> records;
@@ -82,44 +57,27 @@ class DamagedRecordings : public ::testing::Test {
 // Cut at every record boundary, one byte after it and in the middle of each record: exactly the
 // records before the cut play, the same as they play from the whole file.
 TEST_F(DamagedRecordings, CutRecordingsPlayEveryWholeRecordBeforeTheCut) {
-    for (const Recording& recording : ThreeFrameRecordings()) {
+    for (const CutRecording& recording : ThreeFrameRecordings()) {
+        const int type = PlayFileKindOf(recording.extension);
         CStreamPlayer whole;
-        ASSERT_NE(whole.OpenForPlay(recording.type, Write("whole", recording.bytes)), 0);
-        const std::vector<std::string> expected = PlayAll(whole, recording.type);
-        ASSERT_EQ(expected.size(), 3u) << recording.name;
+        ASSERT_NE(whole.OpenForPlay(type, Write("whole", recording.bytes)), 0);
+        const std::vector<std::string> expected = PlayAll(whole, type);
+        ASSERT_EQ(expected.size(), 3u) << recording.extension;
         whole.ClosePlay();
 
-        std::vector<std::size_t> cuts = {0, 1};
-        std::size_t start = 0;
-        for (const std::size_t end : recording.ends) {
-            cuts.insert(cuts.end(), {start + (end - start) / 2, end - 1, end});
-            if (end < recording.bytes.size()) {
-                cuts.push_back(end + 1);
-            }
-            start = end;
-        }
-        for (const std::size_t cut : cuts) {
-            std::size_t wholeRecords = 0;
-            while (wholeRecords < 3 && recording.ends[wholeRecords] <= cut) {
-                ++wholeRecords;
-            }
-            // A text-mode stream reads a last line without its line feed as a line, so a text
-            // record cut inside its last line still comes out, shorter (its parse decides).
-            std::size_t allowed = wholeRecords;
-            if (recording.type == kPlayTextStream && wholeRecords < 3) {
-                const std::size_t end = recording.ends[wholeRecords];
-                const std::size_t lastLine = recording.bytes.rfind('\n', end - 2) + 1;
-                allowed += cut > lastLine ? 1 : 0;
-            }
+        for (const std::size_t cut : recording.Cuts()) {
+            const std::string what = recording.extension + " cut at " + std::to_string(cut);
+            const std::size_t wholeRecords = recording.WholeBefore(cut);
             CStreamPlayer player;
-            player.OpenForPlay(recording.type,
-                               Write(recording.name, recording.bytes.substr(0, cut)));
-            ASSERT_EQ(player.IsOpen(), 1) << recording.name << " cut at " << cut;
-            const std::vector<std::string> played = PlayAll(player, recording.type);
-            ASSERT_EQ(played.size(), allowed) << recording.name << " cut at " << cut;
+            player.OpenForPlay(type,
+                               Write("cut" + recording.extension, recording.bytes.substr(0, cut)));
+            ASSERT_EQ(player.IsOpen(), 1) << what;
+            const std::vector<std::string> played = PlayAll(player, type);
+            // A record cut in its last text line still comes out; its parse decides.
+            ASSERT_EQ(played.size(), wholeRecords + (recording.CutsInsideLastTextLine(cut) ? 1 : 0))
+                << what;
             for (std::size_t i = 0; i < wholeRecords; ++i) {
-                EXPECT_TRUE(played[i] == expected[i])
-                    << recording.name << " cut at " << cut << ": record " << i;
+                EXPECT_TRUE(played[i] == expected[i]) << what << ": record " << i;
             }
         }
     }

@@ -102,3 +102,56 @@ class ScratchDirectory {
   private:
     std::filesystem::path m_path;
 };
+
+// A recording of three frames, to be cut: its bytes and the byte after each of its records.
+struct CutRecording {
+    std::string extension;  // ".bds", ".txt" or ".bin"
+    std::string bytes;
+    std::vector<std::size_t> ends;
+
+    // Where to cut it: at the start, one byte in, in the middle of each record and on both
+    // sides of each record's end.
+    std::vector<std::size_t> Cuts() const {
+        std::vector<std::size_t> cuts = {0, 1};
+        std::size_t start = 0;
+        for (const std::size_t end : ends) {
+            cuts.insert(cuts.end(), {start + (end - start) / 2, end - 1, end});
+            start = end;
+        }
+        return cuts;
+    }
+    // The records wholly before `cut`.
+    std::size_t WholeBefore(std::size_t cut) const {
+        std::size_t whole = 0;
+        while (whole < ends.size() && ends[whole] <= cut) {
+            ++whole;
+        }
+        return whole;
+    }
+    // A text-mode stream reads a last line without its line feed as a line: a text record cut
+    // inside its last line still has all its lines, shorter.
+    bool CutsInsideLastTextLine(std::size_t cut) const {
+        const std::size_t whole = WholeBefore(cut);
+        return extension == ".txt" && whole < ends.size() &&
+               cut > bytes.rfind('\n', ends[whole] - 2) + 1;
+    }
+};
+
+// The same three frames (a temperature, a voltage and another temperature frame) as a binary
+// stream, a text stream and a raw frame file.
+inline std::vector<CutRecording> ThreeFrameRecordings() {
+    const FrameData frames[] = {SpreadFrame(2981, 2900, 3100), SpreadFrame(1200, 1000, 1400),
+                                SpreadFrame(3050, 2950, 3150)};
+    CutRecording binary{".bds", {}, {}};
+    CutRecording text{".txt", {}, {}};
+    CutRecording raw{".bin", {}, {}};
+    for (int i = 0; i < 3; ++i) {
+        binary.bytes += BinaryStreamRecord(i == 1 ? 't' : 'K', frames[i]);
+        text.bytes += TextStreamRecord(frames[i], i == 1 ? 'V' : "KCF"[i]);
+        raw.bytes += RawFrameBytes(frames[i]);
+        for (CutRecording* recording : {&binary, &text, &raw}) {
+            recording->ends.push_back(recording->bytes.size());
+        }
+    }
+    return {binary, text, raw};
+}

@@ -22,49 +22,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A recording of three frames and the byte after each of its records.
-struct Recording {
-    std::string extension;
-    std::string bytes;
-    std::vector<std::size_t> ends;
-};
-
-// The frames of a capture taken at a random moment: the module's blocks, each with its marker.
-std::string MarkedBlock(const FrameData& frame) {
-    uint8_t block[kFrameBlockSize];
-    EncodeFrameBlock(frame, block);
-    PutFrameMarker(block);
-    return std::string(reinterpret_cast<const char*>(block), kFrameBlockSize);
-}
-
-std::vector<Recording> ThreeFrameRecordings() {
-    const FrameData frames[] = {SpreadFrame(2981, 2900, 3100), SpreadFrame(1200, 1000, 1400),
-                                SpreadFrame(3050, 2950, 3150)};
-    Recording binary{".bds", {}, {}};
-    Recording text{".txt", {}, {}};
-    Recording raw{".bin", {}, {}};
-    Recording capture{".raw", {}, {}};
-    for (int i = 0; i < 3; ++i) {
-        binary.bytes += BinaryStreamRecord(i == 1 ? 't' : 'K', frames[i]);
-        text.bytes += TextStreamRecord(frames[i], i == 1 ? 'V' : "KCF"[i]);
-        raw.bytes += RawFrameBytes(frames[i]);
-        capture.bytes += MarkedBlock(frames[i]);
-        for (Recording* recording : {&binary, &text, &raw, &capture}) {
-            recording->ends.push_back(recording->bytes.size());
-        }
+// A capture taken at a random moment holds the module's blocks, each with its marker.
+CutRecording ThreeFrameCapture() {
+    CutRecording capture{".raw", {}, {}};
+    for (const uint16_t base : {2981, 1200, 3050}) {
+        uint8_t block[kFrameBlockSize];
+        EncodeFrameBlock(SpreadFrame(base, base - 100, base + 100), block);
+        PutFrameMarker(block);
+        capture.bytes.append(reinterpret_cast<const char*>(block), kFrameBlockSize);
+        capture.ends.push_back(capture.bytes.size());
     }
-    return {binary, text, raw, capture};
-}
-
-// Where to cut: at the start, one byte in, inside and around every record boundary.
-std::vector<std::size_t> CutsOf(const Recording& recording) {
-    std::vector<std::size_t> cuts = {0, 1};
-    std::size_t start = 0;
-    for (const std::size_t end : recording.ends) {
-        cuts.insert(cuts.end(), {start + (end - start) / 2, end - 1, end});
-        start = end;
-    }
-    return cuts;
+    return capture;
 }
 
 // Frames in a CSV output: one '#' line each.
@@ -94,17 +62,16 @@ class DamagedInput : public ::testing::Test {
 };
 
 TEST_F(DamagedInput, CutRecordingsConvertAndReportEveryWholeRecordBeforeTheCut) {
-    for (const Recording& recording : ThreeFrameRecordings()) {
+    std::vector<CutRecording> recordings = ThreeFrameRecordings();
+    recordings.push_back(ThreeFrameCapture());
+    for (const CutRecording& recording : recordings) {
         const bool isCapture = recording.extension == ".raw";
         const std::string output = Path(isCapture ? "out.bds" : "out.csv");
-        for (const std::size_t cut : CutsOf(recording)) {
+        for (const std::size_t cut : recording.Cuts()) {
             const std::string what = recording.extension + " cut at " + std::to_string(cut);
             const std::string prefix = recording.bytes.substr(0, cut);
             const std::string input = Write("in" + recording.extension, prefix);
-            std::size_t whole = 0;
-            while (whole < 3 && recording.ends[whole] <= cut) {
-                ++whole;
-            }
+            const std::size_t whole = recording.WholeBefore(cut);
             const std::size_t wholeEnd = whole == 0 ? 0 : recording.ends[whole - 1];
             // What the live receive path makes of the same bytes.
             const std::size_t captured =
@@ -112,14 +79,8 @@ TEST_F(DamagedInput, CutRecordingsConvertAndReportEveryWholeRecordBeforeTheCut) 
                                                  prefix.size(), 'K')
                                 .size()
                           : 0;
-            // A text record cut inside its last line still has all its lines (a last line needs
-            // no line feed); it converts when its fields are all there.
-            std::size_t mayAlsoConvert = 0;
-            if (recording.extension == ".txt" && whole < 3) {
-                const std::size_t lastLine =
-                    recording.bytes.rfind('\n', recording.ends[whole] - 2) + 1;
-                mayAlsoConvert = cut > lastLine ? 1 : 0;
-            }
+            // A text record cut inside its last line converts when its fields are all there.
+            const std::size_t mayAlsoConvert = recording.CutsInsideLastTextLine(cut) ? 1 : 0;
 
             const ToolResult convert = Thermal("convert " + input + " " + output);
             const std::size_t expected = isCapture ? captured : whole;
