@@ -298,6 +298,7 @@ TEST_F(InfoTest, VideoRecordings) {
 TEST_F(InfoTest, FilesThatCannotBeReadGiveOneLineAndStatusTwo) {
     const std::string good = Write("good.bds", BinaryStreamRecord('K', kWarm));
     fs::create_directory(m_dir.path() / "folder.bds");
+    fs::create_directory(m_dir.path() / "line\nbreak.bds");
     std::mt19937 rng(3);
     std::string noise(4000, '\0');
     for (char& byte : noise) {
@@ -309,6 +310,7 @@ TEST_F(InfoTest, FilesThatCannotBeReadGiveOneLineAndStatusTwo) {
     } cases[] = {
         {(m_dir.path() / "missing.bds").string(), "No such file or directory"},
         {(m_dir.path() / "folder.bds").string(), "it is a directory"},
+        {"'" + (m_dir.path() / "line\nbreak.bds").string() + "'", "line\\nbreak.bds': it is a"},
         {Write("rec.dat", "x"), "unknown file type (expected .bds, .txt, .bin or .avi)"},
         {Write("movie.avi", "RIFF"), "is not an AVI file (no RIFF 'AVI ' header)"},
         {Write("noise.avi", noise), "is not an AVI file"},
