@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libudev-dev libxvidcore-dev libpng-dev
   xvfb xauth x11-utils imagemagick bc ffmpeg python3
+  libreoffice-calc-nogui
   fonts-liberation2 fonts-noto-cjk
 )
 

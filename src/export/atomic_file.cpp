@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <system_error>
 
 int CreateTemporaryFor(const std::string& path, std::string& temporary) {
     const std::string base = path + ".part" + std::to_string(static_cast<long>(::getpid()));
@@ -20,35 +21,49 @@ int CreateTemporaryFor(const std::string& path, std::string& temporary) {
     return -1;  // errno is EEXIST
 }
 
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size) {
+namespace {
+
+bool Fail(const std::string& path, int errorNumber, std::string* error) {
+    if (error != nullptr) {
+        *error = "cannot write '" + path + "': " + std::generic_category().message(errorNumber);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size,
+                         std::string* error) {
     std::string temporary;
     const int fd = CreateTemporaryFor(path, temporary);
     if (fd < 0) {
-        return false;
+        return Fail(path, errno, error);
     }
     const auto* bytes = static_cast<const char*>(data);
-    bool ok = true;
+    int failure = 0;  // errno of the first step that failed
     while (size > 0) {
         const ssize_t written = ::write(fd, bytes, size);
         if (written < 0 && errno == EINTR) {
             continue;
         }
         if (written <= 0) {
-            ok = false;
+            // write() returning 0 for a non-empty buffer means the device took nothing.
+            failure = written < 0 ? errno : ENOSPC;
             break;
         }
         bytes += written;
         size -= static_cast<std::size_t>(written);
     }
     // close() reports deferred write errors (full disk on network file systems).
-    if (::close(fd) != 0) {
-        ok = false;
+    if (::close(fd) != 0 && failure == 0) {
+        failure = errno;
     }
-    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
+    if (failure == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) {
+        failure = errno;
     }
-    if (!ok) {
+    if (failure != 0) {
         std::remove(temporary.c_str());
+        return Fail(path, failure, error);
     }
-    return ok;
+    return true;
 }

@@ -7,8 +7,10 @@
 
 // Writes `size` bytes to `path`. On failure nothing is left at `path` that was not there before
 // and the temporary file is removed. Returns false if the file could not be created, written,
-// flushed or renamed.
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size);
+// flushed or renamed; then `error`, when given, receives one line naming the file and the cause
+// ("cannot write '/x/y.xls': No space left on device").
+bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size,
+                         std::string* error = nullptr);
 
 // Creates the empty temporary file `path` is written under, beside it: `path` + ".part" + the
 // process ID, or with "." and a counter after that while the name is taken, so that no file
