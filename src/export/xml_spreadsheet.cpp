@@ -10,6 +10,9 @@ namespace {
 
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 
+// Columns of an Excel 2003 sheet.
+constexpr int kExcel2003Columns = 256;
+
 // Column widths are stored in points. Calibri 11 and Arial 10, the spreadsheet defaults, have
 // digits 7 pixels wide at 96 dpi; a width of n characters is n digits plus 5 pixels of margin,
 // rounded to whole pixels: 89 pixels, 66.75 points, for 12 characters.
@@ -146,9 +149,11 @@ std::string RenderXmlSpreadsheet(const WorkbookSheet& sheet) {
     // of two in one place last, so that it is the one kept.
     std::vector<const WorkbookCell*> cells;
     cells.reserve(sheet.size());
+    int lastColumn = 0;
     for (const WorkbookCell& cell : sheet) {
         if (IsInSheet(cell)) {
             cells.push_back(&cell);
+            lastColumn = std::max(lastColumn, cell.column);
         }
     }
     const auto before = [](const WorkbookCell* a, const WorkbookCell* b) {
@@ -175,12 +180,13 @@ std::string RenderXmlSpreadsheet(const WorkbookSheet& sheet) {
         "<Table ss:DefaultColumnWidth=\"";
     out += widthText;
     out += "\">\n";
-    // The default covers every column for Excel; LibreOffice takes widths only from column
-    // elements, so one element spans the whole sheet.
+    // Excel applies the default to every column; LibreOffice takes widths only from column
+    // elements, so one element spans the 256 columns of an Excel 2003 sheet (which refuses a
+    // wider one) or as many as are used.
     out += "<Column ss:Width=\"";
     out += widthText;
     out += "\" ss:Span=\"";
-    out += std::to_string(kWorkbookMaxColumns - 1);
+    out += std::to_string(std::max(kExcel2003Columns, lastColumn) - 1);
     out += "\"/>\n";
     int previousRow = 0;
     int previousColumn = 0;
