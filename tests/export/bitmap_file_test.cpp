@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 namespace {
@@ -37,8 +38,8 @@ TEST(BitmapFile, ColourSnapshotLayout) {
     // First stored row is the bottom row; pixels are blue, green, red.
     EXPECT_EQ(bytes[54 + 3 + 1], 200);
     const std::size_t topRow = 54 + 309 * 960;
-    EXPECT_EQ(bytes[topRow], 0);
-    EXPECT_EQ(bytes[topRow + 2], 255);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + topRow, bytes.begin() + topRow + 3),
+              (std::vector<uint8_t>{0, 0, 255}));
 }
 
 TEST(BitmapFile, GreyImageHasPaletteAndPaddedRows) {
@@ -67,13 +68,28 @@ TEST(BitmapFile, SaveReportsFailuresAndLeavesNoPartialFile) {
     EXPECT_EQ(SaveBitmapFile(nullptr, 4, 3, 3, (dir / "a.bmp").string(), 0, 0), kBitmapNullBuffer);
     EXPECT_EQ(SaveBitmapFile(image.data(), 4, 3, 2, (dir / "a.bmp").string(), 0, 0),
               kBitmapBadChannels);
-    EXPECT_EQ(SaveBitmapFile(image.data(), 4, 3, 3, (dir / "missing" / "a.bmp").string(), 0, 0),
-              kBitmapWriteFailed);
+    std::string error;
+    const std::string unwritable = (dir / "missing" / "a.bmp").string();
+    EXPECT_EQ(SaveBitmapFile(image.data(), 4, 3, 3, unwritable, 0, 0, &error), kBitmapWriteFailed);
+    EXPECT_EQ(error, "cannot write '" + unwritable + "': No such file or directory");
+    // An older picture of the same name is replaced whole.
+    std::ofstream(dir / "a.bmp") << "an older picture that is longer than the new one will be";
     ASSERT_EQ(SaveBitmapFile(image.data(), 4, 3, 3, (dir / "a.bmp").string(), 0, 0), kBitmapSaved);
     std::ifstream in(dir / "a.bmp", std::ios::binary);
     const std::vector<uint8_t> onDisk((std::istreambuf_iterator<char>(in)),
                                       std::istreambuf_iterator<char>());
     EXPECT_EQ(onDisk, EncodeBitmapFile(image.data(), 4, 3, true, 0, 0));
+    in.close();
+    // The pieces the writer takes, written for a grey picture, give the same bytes as the
+    // encoder's whole file.
+    const std::vector<uint8_t> grey(10 * 2, 77);
+    ASSERT_TRUE(WriteBitmapFile((dir / "a.bmp").string(), EncodeBitmapInfo(10, 2, false, 0, 0),
+                                EncodeBitmapRows(grey.data(), 10, 2, false), &error));
+    in.open(dir / "a.bmp", std::ios::binary);
+    const std::vector<uint8_t> greyOnDisk((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>());
+    EXPECT_EQ(greyOnDisk, EncodeBitmapFile(grey.data(), 10, 2, false, 0, 0));
+    EXPECT_EQ(greyOnDisk.size(), 1078u + 24u);
     // Only the finished file is left behind.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
                             std::filesystem::directory_iterator()),
