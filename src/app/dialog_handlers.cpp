@@ -93,6 +93,7 @@ void CmfcVELKDlg::ConnectHandlers() {
     onClick(IDC_STOP, &CmfcVELKDlg::OnStop);
     onClick(IDC_PLAY, &CmfcVELKDlg::OnPlay);
     ConnectScalingHandlers();
+    ConnectExportHandlers();
     ConnectSessionHandlers();
 }
 

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
@@ -68,6 +69,10 @@ CmfcVELKDlg::CmfcVELKDlg(QWidget* parent, ViewerOptions options)
     }
     LoadIcon();
     LoadTitle();
+    m_picturesDir =
+        QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdString();
+    // One workbook at a time, in the order the tables came.
+    m_exportThreads.setMaxThreadCount(1);
     if (m_options.stats) {
         m_pStats = std::make_unique<CLatencyStats>(stdout);
     }
@@ -78,6 +83,7 @@ CmfcVELKDlg::~CmfcVELKDlg() {
     // still call into members that are about to go: stop them first.
     m_session.ClosePort();
     m_pipeline.StopThread();
+    m_exportThreads.waitForDone();
     if (qApp) {
         qApp->removeEventFilter(this);
     }
@@ -412,6 +418,8 @@ void CmfcVELKDlg::contextMenuEvent(QContextMenuEvent* event) {
     // The window menu of the desktop cannot be extended here, so its about item lives in the
     // dialog's own context menu.
     QMenu menu(this);
+    menu.addActions(actions());
+    menu.addSeparator();
     QAction* about = menu.addAction(QString::fromUtf8(kStringAboutMenu));
     if (menu.exec(event->globalPos()) == about) {
         OnSysCommand(IDM_ABOUTBOX);
@@ -462,6 +470,8 @@ void CmfcVELKDlg::RunCloseSequence() {
     // The stop byte, the wait for the reply handler (still serving the GUI thread's queue) and
     // the port's close.
     m_session.Close([this] { return PumpPendingMessages() != 0; });
+    // No more replies come; a calibration table that came is written before the program ends.
+    m_exportThreads.waitForDone();
 
     {
         std::lock_guard lock(m_lastImageLock);

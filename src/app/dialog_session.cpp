@@ -30,7 +30,8 @@ void CmfcVELKDlg::ConnectSession() {
     m_session.SetCallbacks(CModuleSession::Callbacks{
         .frame = [this](char letter, const uint8_t* bytes,
                         int count) { OnFrameReceived(letter, bytes, count); },
-        .textReply = [this](const std::string&, const std::string& text) { OnReply(text); },
+        .textReply = [this](const std::string& command,
+                            const std::string& text) { OnReply(command, text); },
         .mclk = [this](const std::string& value) { ShowMclk(value); },
         .rate = [this](const std::string& rate) { ShowRate(rate); },
         .deviceLost = {},  // the session's log line says it
@@ -165,8 +166,11 @@ void CmfcVELKDlg::OnFrameReceived(char letter, const uint8_t* bytes, int count) 
     m_pipeline.QueueFrame(letter, count, bytes);
 }
 
-void CmfcVELKDlg::OnReply(const std::string& text) {
+void CmfcVELKDlg::OnReply(const std::string& command, const std::string& text) {
     AppendLog(Latin1ToUtf8(text) + "\r\n");
+    if (command == "w" && m_exportCalibration.exchange(0) != 0) {
+        ExportCalibrationLater(text);
+    }
 }
 
 void CmfcVELKDlg::ShowMclk(const std::string& value) {

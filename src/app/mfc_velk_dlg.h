@@ -12,6 +12,7 @@
 // owner thread of the module session.
 #include <QDialog>
 #include <QString>
+#include <QThreadPool>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -29,6 +30,7 @@
 #include "device/tty_monitor.h"
 #include "frame/binary_record_reader.h"
 #include "frame/text_frame.h"
+#include "platform/export_directory.h"
 #include "processing/frame_pipeline.h"
 #include "recording/stream_player.h"
 #include "recording/stream_recorder.h"
@@ -154,6 +156,22 @@ class CmfcVELKDlg : public QDialog {
         std::lock_guard lock(m_copyTextLock);
         return m_copyText;
     }
+    // A copy of the last display image (black before the first frame); empty once the close
+    // sequence has released it.
+    std::vector<uint8_t> LastImage();
+
+    // Snapshot and clipboard (dialog_export.cpp), GUI thread.
+    // "Picture and Temperature Data": the last image as a BMP file and the last frame's data as
+    // a workbook, named after the local time, in the program directory or else the pictures
+    // folder; one log line says where they went, one more if writing failed. Nothing before the
+    // first frame.
+    void OnSavePictureAndData();
+    // "Copy Data" and "Screenshot": the last frame's data text and image to the clipboard.
+    void OnCopyData();
+    void OnScreenshot();
+    // The thread that writes calibration workbooks, so that the serial monitor thread never
+    // waits for the disk. The close sequence waits for it.
+    QThreadPool& ExportThreads() { return m_exportThreads; }
 
     // Device session (dialog_session.cpp, dialog_commands.cpp).
     // "START": opens the port chosen in the list, runs the handshake and starts the stream.
@@ -222,10 +240,21 @@ class CmfcVELKDlg : public QDialog {
     // What the session reports from the serial monitor thread: a frame block goes to the
     // pipeline, the rest is posted to the controls.
     void OnFrameReceived(char letter, const uint8_t* bytes, int count);
-    void OnReply(const std::string& text);
+    // A text reply: to the log, and a calibration table asked for by "Calibration - constants"
+    // to a workbook as well (handed to the export thread).
+    void OnReply(const std::string& command, const std::string& text);
     void ShowMclk(const std::string& value);
     void ShowRate(const std::string& rate);
     void OnRecoveryCommand(uint8_t letter);
+
+    // Snapshot, clipboard and calibration export (dialog_export.cpp).
+    // The clipboard buttons, the snapshot button and their items in the context menu.
+    void ConnectExportHandlers();
+    // Where exported files go now: the program directory or the pictures folder.
+    ExportDirectory ExportDirectoryNow() const;
+    // Serial monitor thread: names the workbook after the time of the reply and queues the
+    // writing of the table on the export thread, which logs the outcome.
+    void ExportCalibrationLater(std::string replyText);
 
     // Manual colour scale (dialog_scaling.cpp).
     QSlider* Trackbar(int id) const;
@@ -317,8 +346,8 @@ class CmfcVELKDlg : public QDialog {
     // The letter of the last data command (`K`, `k`, `t`, `c`). Not read yet: recordings take
     // their mode from it.
     std::atomic<char> m_modeLetter{' '};
-    // Set by "Calibration - constants". Not read yet: the next `w` reply is exported to a
-    // workbook once the export exists.
+    // Set by "Calibration - constants": the next `w` reply is exported to a workbook, and the
+    // flag drops, so a table asked for by typing "w" is only logged.
     std::atomic<int> m_exportCalibration{0};
     CDlgBufStatus* m_pBufStatusDlg = nullptr;
     std::mutex m_bufStatusLock;  // guards m_pBufStatusDlg and keeps the dialog alive in use
@@ -352,6 +381,12 @@ class CmfcVELKDlg : public QDialog {
     std::atomic<bool> m_isPresentationPosted{false};  // one PresentFrame queued at a time
 
     ViewerOptions m_options;
+    // The user's pictures folder, where exports go when the program directory is not writable.
+    // Read once on the GUI thread at start-up, read-only afterwards.
+    std::string m_picturesDir;
+    // Writes calibration workbooks one at a time, in order of arrival; its jobs only post to the
+    // GUI thread. Emptied by the close sequence, and waited for before the members go.
+    QThreadPool m_exportThreads;
     bool m_closeSequenceRunning = false;
     bool m_closeSequenceDone = false;
 
