@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libudev-dev libxvidcore-dev libpng-dev
-  xvfb xauth x11-utils imagemagick bc ffmpeg python3
+  xvfb xauth x11-utils xclip imagemagick bc ffmpeg python3
   libreoffice-calc-nogui
   fonts-liberation2 fonts-noto-cjk
 )

@@ -40,38 +40,6 @@ class LogHistory {
     QString m_seen;
 };
 
-// A temperature frame with a gradient across it, so that a flipped or mirrored picture differs.
-std::vector<uint8_t> MakeBlock() {
-    std::vector<uint8_t> block(2112, 0);
-    const auto put = [&](int word, uint16_t value) {
-        block[2 * word] = static_cast<uint8_t>(value & 0xFF);
-        block[2 * word + 1] = static_cast<uint8_t>(value >> 8);
-    };
-    for (int i = 0; i < 992; ++i) {
-        put(i, static_cast<uint16_t>(2900 + 3 * (i / 32) + i % 32));
-    }
-    put(1024, 0x789A);
-    put(1025, 0xBCDE);
-    return block;
-}
-
-// The display image of the block through a pipeline with the dialog's start-up settings.
-std::vector<uint8_t> ReferenceImage(const std::vector<uint8_t>& block) {
-    CFramePipeline reference;
-    reference.SetUnit(2);
-    reference.SetElOffsetSubtraction(1);
-    reference.SetInterpolation(1);
-    std::vector<uint8_t> image;
-    reference.SetCallback(
-        [](void* owner, const char*, const std::string&, const uint8_t*, const uint8_t* rgb,
-           const uint16_t*) {
-            static_cast<std::vector<uint8_t>*>(owner)->assign(rgb, rgb + 320 * 310 * 3);
-        },
-        &image);
-    reference.ProcessFrameNow('K', 2112, block.data());
-    return image;
-}
-
 void ShowOneFrame(CmfcVELKDlg& dlg, const std::vector<uint8_t>& block) {
     dlg.Pipeline().QueueFrame('K', 2112, block.data());
     QTRY_VERIFY(!dlg.CopyText().empty());
@@ -134,7 +102,7 @@ void SnapshotTest::snapshotWritesPictureAndWorkbookBesideTheProgram() {
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList());
     QCOMPARE(log.All(), QString());
 
-    const std::vector<uint8_t> block = MakeBlock();
+    const std::vector<uint8_t> block = MakeGradientBlock();
     ShowOneFrame(*dlg, block);
     button->click();
     const QStringList pictures = Files(dir.path(), QStringLiteral("VELK_BMP_*.bmp"));
@@ -172,7 +140,7 @@ void SnapshotTest::unwritableProgramDirectoryFallsBackToPictures() {
         qInfo("mode bits do not stop this user: /proc stands for the read-only directory");
         options.appDir = "/proc/";
     }
-    const std::vector<uint8_t> block = MakeBlock();
+    const std::vector<uint8_t> block = MakeGradientBlock();
     {
         auto dlg = std::make_unique<CmfcVELKDlg>(nullptr, options);
         dlg->OnInitDialog();
