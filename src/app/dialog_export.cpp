@@ -3,6 +3,7 @@
 // module's calibration table after "Calibration - constants".
 #include <QAbstractButton>
 #include <QAction>
+#include <QString>
 
 #include "app/clipboard_writer.h"
 #include "app/mfc_velk_dlg.h"
@@ -103,8 +104,11 @@ void CmfcVELKDlg::ExportCalibrationLater(std::string replyText) {
             return;
         }
         const std::string name = CalibrationWorkbookName(arrived);
+        // The module writes single-byte text; the workbook holds UTF-8.
+        const std::string utf8 =
+            QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())).toStdString();
         std::string error;
-        if (CWorkbookExport().ExportCalibration(dir.path + name, text, &error)) {
+        if (CWorkbookExport().ExportCalibration(dir.path + name, utf8, &error)) {
             AppendLog("[Calibration]Saved " + name + " in " + dir.path + "\r\n");
         } else {
             AppendLog("[Calibration]" + error + "\r\n");
