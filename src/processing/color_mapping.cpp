@@ -1,6 +1,8 @@
 #include "processing/color_mapping.h"
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "frame/conversion.h"
 
@@ -8,13 +10,25 @@ namespace {
 
 uint8_t ClampIndex(float position) {
     const double rounded = position + 0.5;
-    if (rounded < kFirstUsedEntry) {
+    // Written so that a NaN position also takes the first entry: converting it (or anything
+    // beyond 255) to a byte is undefined.
+    if (!(rounded >= kFirstUsedEntry)) {
         return kFirstUsedEntry;
     }
     if (rounded > kLastUsedEntry) {
         return kLastUsedEntry;
     }
     return static_cast<uint8_t>(rounded);
+}
+
+// A manual bound in kelvin as a float in deci-kelvin. Past the float range it becomes an
+// infinity of its sign (converting such a double to float is undefined); NaN stays NaN.
+float DeciKelvinBound(float kelvin) {
+    const double deciKelvin = kelvin * 10.0;
+    if (std::fabs(deciKelvin) > std::numeric_limits<float>::max()) {
+        return std::copysign(std::numeric_limits<float>::infinity(), static_cast<float>(kelvin));
+    }
+    return static_cast<float>(deciKelvin);
 }
 
 MarkerCell CellOf(int index) {
@@ -78,7 +92,22 @@ void ManualIndices(const uint16_t values[kPixelCount], float lower, float upper,
                    uint8_t indices[kPixelCount], MarkerCell& minCell, MarkerCell& maxCell) {
     minCell = {};
     maxCell = {};
-    // The lower test comes first, so bounds that cross never reach the division.
+    // The lower test comes first, so bounds that cross never reach the division. A bound that
+    // is not a finite number (typed as such, or a temperature bound past the float range once
+    // in deci-kelvin) gives no usable span: it maps like crossed bounds, each pixel at or below
+    // the lower bound in the lower colour and every other pixel in the upper colour.
+    if (!std::isfinite(lower) || !std::isfinite(upper)) {
+        for (int i = 0; i < kPixelCount; ++i) {
+            if (values[i] <= lower) {
+                indices[i] = kFirstUsedEntry;
+                minCell = CellOf(i);
+            } else {
+                indices[i] = kLastUsedEntry;
+                maxCell = CellOf(i);
+            }
+        }
+        return;
+    }
     const double span = static_cast<double>(upper) - lower;
     for (int i = 0; i < kPixelCount; ++i) {
         const float value = values[i];
@@ -109,8 +138,8 @@ void MapFrameColours(char modeLetter, uint16_t values[kPixelCount],
         float upper = scale.upper;
         if (!voltage) {
             // Temperature values are deci-kelvin.
-            lower = static_cast<float>(lower * 10.0);
-            upper = static_cast<float>(upper * 10.0);
+            lower = DeciKelvinBound(lower);
+            upper = DeciKelvinBound(upper);
         }
         ManualIndices(values, lower, upper, indices, minCell, maxCell);
     } else {

@@ -30,6 +30,8 @@ ExtremeIndices AutomaticIndices(const uint16_t values[kPixelCount], uint8_t indi
 
 // Palette indices between fixed bounds (same units as the values). Values at or below `lower`
 // take 5, at or above `upper` 250; the marker cells are the last such pixels, (0, 0) if none.
+// Total for any bounds: crossed bounds, and bounds that are not finite numbers, put each pixel
+// at or below `lower` in entry 5 and every other pixel in entry 250.
 void ManualIndices(const uint16_t values[kPixelCount], float lower, float upper,
                    uint8_t indices[kPixelCount], MarkerCell& minCell, MarkerCell& maxCell);
 

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -126,6 +129,64 @@ TEST(ColourMapping, ManualScaleOnATemperatureFrame) {
     uint8_t indices[kPixelCount];
     ManualIndices(Flat(3050).data(), 4000.0f, 1000.0f, indices, minCell, maxCell);
     EXPECT_EQ(indices[0], 5);
+}
+
+// Bounds typed by a user or given on a command line can be anything a float holds. Bounds that
+// are not finite (also temperature bounds that overflow the float range in deci-kelvin) map like
+// crossed bounds: at or below the lower bound the lower colour, everything else the upper one.
+// Finite bounds however wide keep the plain formula. Every index stays within 5..250.
+TEST(ColourMapping, ManualBoundsOfAnyFloatGiveAUsableIndex) {
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    constexpr float kNan = std::numeric_limits<float>::quiet_NaN();
+    constexpr float kMax = std::numeric_limits<float>::max();
+    Values values;
+    for (int i = 0; i < kPixelCount; ++i) {
+        values[i] = static_cast<uint16_t>(i * 66);
+    }
+    const struct {
+        char mode;
+        float lower, upper;
+        bool degenerate;  // else the plain formula
+    } cases[] = {
+        {'K', kNan, kNan, true},         {'K', -kInf, kInf, true},  {'K', -1e38f, 1e38f, true},
+        {'K', 0.0f, kNan, true},         {'K', kNan, 310.0f, true}, {'K', 300.0f, kInf, true},
+        {'K', -kMax, 400.0f, true},      {'t', kNan, kNan, true},   {'t', -kInf, kInf, true},
+        {'t', -1e38f, 1e38f, false},     {'t', -kMax, kMax, false}, {'t', 1e38f, -1e38f, false},
+        {'K', 3.4e37f, -3.4e37f, false},
+    };
+    uint32_t palette[kPaletteSize];
+    BuildPalette(3, palette);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.mode << " " << c.lower << ":" << c.upper);
+        Values mapped = values;
+        uint8_t small[kSmallImageBytes];
+        MarkerCell minCell, maxCell;
+        MapFrameColours(c.mode, mapped.data(), nullptr, false,
+                        ColourScale{kScalingManual, c.upper, c.lower}, palette, kMirrorNone, small,
+                        minCell, maxCell);
+        const double scale = c.mode == 'K' ? 10.0 : 1.0;
+        const double lower = c.lower * scale;
+        const double upper = c.upper * scale;
+        MarkerCell expectedMin, expectedMax;
+        for (int i = 0; i < kPixelCount; ++i) {
+            const double v = values[i];
+            double index = 0;
+            if (v <= lower) {
+                index = 5;
+                expectedMin = {i % kFrameColumns, i / kFrameColumns};
+            } else if (c.degenerate || v >= upper) {
+                index = 250;
+                expectedMax = {i % kFrameColumns, i / kFrameColumns};
+            } else {
+                index =
+                    std::clamp(std::trunc((v - lower) * 256.0 / (upper - lower) + 0.5), 5.0, 250.0);
+            }
+            const uint8_t grey = SmallPixel(small, i % kFrameColumns, i / kFrameColumns)[0];
+            ASSERT_EQ(grey, palette[static_cast<int>(index)] & 0xFF) << "pixel " << i;
+        }
+        EXPECT_EQ(minCell, expectedMin);
+        EXPECT_EQ(maxCell, expectedMax);
+    }
 }
 
 TEST(ColourMapping, VoltageFramesLoseTheirOffsetsWithWrapAround) {
