@@ -2,7 +2,9 @@
 
 #include <array>
 #include <charconv>
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -123,10 +125,18 @@ bool IsSpace(char ch) {
     return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
 }
 
-// A decimal number at the start of `field` as the C library's strtod reads it: leading white
-// space skipped, trailing text ignored, 0 when there is no number. Plain fixed-point fields, the
-// only ones this program writes, take an exact fast path: an integer of at most 15 digits
-// divided by an exact power of ten rounds the same as strtod.
+// strtod in the C locale, whatever locale a GUI has switched the process to.
+double StrtodInCLocale(const char* text) {
+    static const locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", locale_t{});
+    return ::strtod_l(text, nullptr, cLocale);
+}
+
+// A decimal number at the start of `field` exactly as the C library's strtod reads it: leading
+// white space skipped, one optional sign, trailing text ignored, 0 when there is no number (so
+// "+-1.0" and "--5" read 0), and the forms only strtod knows (exponents, hexadecimal, infinity,
+// overflow to infinity). Plain fixed-point fields, the only ones this program writes, take an
+// exact fast path: an integer of at most 15 digits divided by an exact power of ten rounds the
+// same as strtod. Everything else goes to strtod itself.
 double ParseNumber(std::string_view field) {
     std::size_t i = 0;
     while (i < field.size() && IsSpace(field[i])) {
@@ -137,7 +147,6 @@ double ParseNumber(std::string_view field) {
         negative = field[i] == '-';
         ++i;
     }
-    const std::size_t numberStart = i;
     int64_t mantissa = 0;
     int digits = 0;
     int decimals = 0;
@@ -156,21 +165,17 @@ double ParseNumber(std::string_view field) {
             break;
         }
     }
-    const bool plainEnd = i == field.size() || (field[i] != 'e' && field[i] != 'E');
+    // An exponent or the x of a hexadecimal number continues the number for strtod.
+    const bool plainEnd = i == field.size() || (field[i] != 'e' && field[i] != 'E' &&
+                                                field[i] != 'x' && field[i] != 'X');
     if (digits > 0 && digits <= 15 && plainEnd) {
         static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                              1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
         const double magnitude = static_cast<double>(mantissa) / kPowers[decimals];
         return negative ? -magnitude : magnitude;
     }
-    double number = 0.0;
-    const char* begin = field.data() + numberStart;
-    const std::from_chars_result result =
-        std::from_chars(begin, field.data() + field.size(), number);
-    if (result.ec != std::errc() && result.ec != std::errc::result_out_of_range) {
-        return 0.0;
-    }
-    return negative ? -number : number;
+    // strtod stops at a NUL byte, as the copy's c_str() does.
+    return StrtodInCLocale(std::string(field).c_str());
 }
 
 // One field read from a text frame. A plain fixed-point field (white space, a sign, at most

@@ -205,8 +205,8 @@ TEST(TextFrame, FieldsAreReadLikeStrtod) {
 
 // Every field the renderer can write, in every unit, and fixed-point fields of every shape
 // around the reader's shortcuts (whole quotients of the volt conversion, the Celsius zero, digit
-// limits, signs), plus forms only strtod reads, parsed in every file mode against strtod and the
-// inverse conversions.
+// limits, signs), plus malformed fields and forms only strtod reads, parsed in every file mode
+// against strtod and the inverse conversions.
 TEST(TextFrame, ParsedValuesEqualStrtodWithTheInverseConversions) {
     std::vector<std::string> pool;
     for (int v = 0; v < 65536; ++v) {
@@ -240,12 +240,18 @@ TEST(TextFrame, ParsedValuesEqualStrtodWithTheInverseConversions) {
         pool.push_back(Printf("%+.0f", k - 273.0));
     }
     for (const char* odd :
-         {"",          ".",          "+",           "-",          "-0.0",
-          "-0.0000",   " +1.5",      "\v2.5",       "1e2",        "-1.5E-1",
-          "+.5",       "5.",         "+12.5xyz",    "abc",        "99999999",
-          "999999999", "12345678.9", "0.000000001", "-99999.999", "00000000000000000001.5"}) {
+         {"", ".", "+", "-", "-0.0", "-0.0000", " +1.5", "\v2.5", "1e2", "-1.5E-1", "+.5", "5.",
+          "+12.5xyz", "abc", "99999999", "999999999", "12345678.9", "0.000000001", "-99999.999",
+          "00000000000000000001.5",
+          // Two signs or a sign apart from its digits: no number, 0 (2731 in a Celsius frame).
+          "+-1.0", "--5", "-+5", "++1", "+ 1", "- 2.5", "+-0",
+          // Forms that only strtod reads: hexadecimal, infinities, NaN, exponents cut short,
+          // numbers past the double range.
+          "0x1A", "-0x1p4", "0x", "0x.8", "0X10", "inf", "-Infinity", "nan", "NAN(123)", "1e",
+          "1e+", "4e1x", "1e999", "-1e999", "1e-999", "\f-7.5"}) {
         pool.emplace_back(odd);
     }
+    pool.push_back(std::string(400, '9'));
 
     for (const char mode : {'V', 'K', 'C', 'F', 'X'}) {
         for (std::size_t first = 0; first < pool.size(); first += 33 * 32) {
