@@ -3,7 +3,6 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QSlider>
-#include <charconv>
 
 #include "app/mfc_velk_dlg.h"
 #include "frame/conversion.h"
@@ -11,18 +10,9 @@
 
 namespace {
 
-// The number a text starts with, as the C library reads it but independent of the locale the
-// desktop sets; 0 when the text does not start with a number.
+// The number a readout starts with; 0 for text that is no finite number.
 float ReadLeadingFloat(const QString& text) {
-    const QByteArray bytes = text.trimmed().toUtf8();
-    const char* first = bytes.constData();
-    const char* last = first + bytes.size();
-    if (first != last && *first == '+') {
-        ++first;
-    }
-    float value = 0.0f;
-    const auto result = std::from_chars(first, last, value);
-    return result.ec == std::errc() ? value : 0.0f;
+    return ReadoutNumber(text.trimmed().toStdString());
 }
 
 QChar UnitLetter(int tempUnit) {

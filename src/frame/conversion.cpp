@@ -1,5 +1,6 @@
 #include "frame/conversion.h"
 
+#include <charconv>
 #include <cmath>
 
 double TemperatureForOutput(uint16_t value, int unit) {
@@ -70,4 +71,23 @@ float KelvinOfReadout(float readout, int unit) {
 
 float CountsOfVoltReadout(float volts) {
     return volts / static_cast<float>(kVoltsPerCount);
+}
+
+float ReadoutNumber(std::string_view text) {
+    const auto isSpace = [](char ch) {
+        return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
+    };
+    while (!text.empty() && isSpace(text.front())) {
+        text.remove_prefix(1);
+    }
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+            return 0.0f;  // two signs: no number
+        }
+    }
+    float value = 0.0f;
+    const std::from_chars_result result =
+        std::from_chars(text.data(), text.data() + text.size(), value);
+    return result.ec == std::errc() && std::isfinite(value) ? value : 0.0f;
 }

@@ -4,6 +4,7 @@
 // for reading recorded text frames back, and the readouts of the manual colour scale. Pure
 // functions, any thread.
 #include <cstdint>
+#include <string_view>
 
 #include "frame/frame_block.h"
 
@@ -60,6 +61,11 @@ inline uint16_t CountsFromVolts(double volts) {
 // that turns back into the very same kelvin.
 inline constexpr float kReadoutCelsiusOffset = 273.2f;
 
+// The number a readout text starts with, as the C library reads a float but whatever locale the
+// desktop set: white space at both ends and one leading '+' allowed, trailing text ignored. 0
+// when the text does not start with a number, and also for infinities, NaN and numbers beyond
+// the float range: a bound of the colour scale must be a finite number.
+float ReadoutNumber(std::string_view text);
 // The readout of `kelvin` in `unit`.
 float ReadoutOfKelvin(float kelvin, int unit);
 // The kelvin of a temperature readout in `unit`; the inverse of ReadoutOfKelvin.

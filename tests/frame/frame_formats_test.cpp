@@ -136,4 +136,21 @@ TEST(ManualScale, ReadoutsAndKelvinConvertBothWaysInEveryUnit) {
     EXPECT_EQ(CountsOfVoltReadout(0.0f), 0.0f);
 }
 
+// The manual scale's edit boxes: whatever is typed, a bound is a finite float. Text that is no
+// number, and numbers that are not finite or do not fit a float, read as 0.
+TEST(ManualScale, ReadoutTextGivesAFiniteNumber) {
+    const struct {
+        const char* text;
+        float number;
+    } cases[] = {
+        {"310.5", 310.5f}, {"  +25.0 ", 25.0f}, {"-40.0C", -40.0f},  {"1e3", 1000.0f},
+        {"", 0.0f},        {"abc", 0.0f},       {"+-1", 0.0f},       {"nan", 0.0f},
+        {"-nan", 0.0f},    {"inf", 0.0f},       {"-INFINITY", 0.0f}, {"1e39", 0.0f},
+        {"-1e39", 0.0f},   {"3.4e38", 3.4e38f},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ReadoutNumber(c.text), c.number) << '"' << c.text << '"';
+    }
+}
+
 }  // namespace
