@@ -1,10 +1,13 @@
 #include "device/module_session.h"
 
+#include <unistd.h>
+
 #include <thread>
 #include <utility>
 
 #include "device/command_list.h"
 #include "device/mclk.h"
+#include "device/port_holders.h"
 #include "device/receive_batch.h"
 
 namespace {
@@ -58,6 +61,11 @@ uint32_t CModuleSession::OpenSession(const std::string& name) {
         return error;
     }
     Log("[" + name + "] Open OK!\r\n");
+    // The exclusive open cannot keep out a program that had the port open before.
+    if (const std::string line = PortHoldersLogLine(name, FindPortHolders(name, ::getpid()));
+        !line.empty()) {
+        Log(line);
+    }
     m_comPortName = name;
     SetHandshakeState(HandshakeState::Stopping);
     return 0;
