@@ -1,6 +1,7 @@
 #include "recording/avi_writer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -19,6 +20,8 @@ constexpr char kCreateFileFailed[] = "Unable to Create the Movie File";
 constexpr char kCreateStreamFailed[] = "Unable to Create Video Stream in the Movie File";
 constexpr char kSetFormatFailed[] = "Unable to Set Video Stream Format";
 constexpr char kWriteFailed[] = "Unable to Write Video Stream to the output Movie File";
+// Frames written between two checks that the movie file still has a name.
+constexpr std::size_t kFramesPerRemovalCheck = 16;
 constexpr char kSizeLimitReached[] = "Unable to Write Video Stream past the Movie File Size Limit";
 
 // Writes all of `parts` at `at`, continuing after short writes. False with errno set when the
@@ -161,6 +164,18 @@ int32_t CAviWriter::WriteFrame(int byteCount, int isKeyFrame, const uint8_t* byt
                         std::to_string(m_maxFileBytes) + " bytes";
         CloseMovie();
         return kAviFail;
+    }
+
+    // A movie whose last name is gone (its directory removed) would take every frame and vanish
+    // when closed. Asking costs about as much as a frame's write, so it is asked every few.
+    if (m_index.size() % kFramesPerRemovalCheck == 0) {
+        struct stat info {};
+        if (::fstat(m_fd, &info) == 0 && info.st_nlink == 0) {
+            m_errorText = kWriteFailed;
+            m_errorDetail = "the movie file '" + m_path + "' was removed while recording";
+            CloseMovie();
+            return kAviFail;
+        }
     }
 
     auto chunkHeader = ChunkHeader(kFourCcCompressedFrame, payload);
