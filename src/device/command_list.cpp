@@ -1,9 +1,9 @@
 #include "device/command_list.h"
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <system_error>
+
+#include "platform/program_files.h"
 
 namespace {
 bool IsWhiteSpace(char c) {
@@ -50,13 +50,11 @@ std::vector<std::string> LoadCommandListFile(const std::string& path) {
     if (!std::filesystem::exists(path, error)) {
         return DefaultCommandList();
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    const std::optional<std::string> text = ReadWholeFile(path);
+    if (!text) {
         return {};
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return ParseCommandList(text.str());
+    return ParseCommandList(*text);
 }
 
 std::optional<uint8_t> CommandByteFromText(std::string_view text) {

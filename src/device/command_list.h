@@ -18,7 +18,8 @@ std::vector<std::string> ParseCommandList(std::string_view fileText);
 std::vector<std::string> DefaultCommandList();
 
 // Reads the command list at `path`: the defaults when the file does not exist, no entries when it
-// exists but cannot be read, else the parsed lines.
+// exists but cannot be read or is no regular file (a FIFO is never waited on), else the parsed
+// lines.
 std::vector<std::string> LoadCommandListFile(const std::string& path);
 
 // The byte a combo text sends: its first character after trimming (UTF-8 in, one byte out; a

@@ -27,12 +27,19 @@ std::optional<std::string> FindFileNoCase(const std::string& dir, const std::str
     if (!listing) {
         return std::nullopt;
     }
+    const auto isRegularFile = [&dir](const char* entryName) {
+        struct stat info {};
+        return ::stat((dir + entryName).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    };
     std::optional<std::string> found;
     while (const dirent* entry = readdir(listing.get())) {
+        if (strcasecmp(name.c_str(), entry->d_name) != 0 || !isRegularFile(entry->d_name)) {
+            continue;
+        }
         if (name == entry->d_name) {
             return dir + entry->d_name;
         }
-        if (!found && strcasecmp(name.c_str(), entry->d_name) == 0) {
+        if (!found) {
             found = dir + entry->d_name;
         }
     }

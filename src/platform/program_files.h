@@ -7,8 +7,10 @@
 // Directory of the running executable, ending in '/'; "./" if it cannot be found.
 std::string ProgramDirectory();
 
-// The path of the file in dir whose name equals name without regard to case, preferring an
-// exact match; nullopt if there is none. dir ends in '/'.
+// The path of the regular file (or link to one) in dir whose name equals name without regard to
+// case, preferring an exact match; nullopt if there is none. A directory, FIFO or device of that
+// name counts as none: whoever opens the path (the picture loader too) would wait for a FIFO's
+// writer for ever. dir ends in '/'.
 std::optional<std::string> FindFileNoCase(const std::string& dir, const std::string& name);
 
 // The program's own small files (the title, the command list) are a few hundred bytes; a

@@ -1,5 +1,7 @@
 // The pieces of the live session that need no window: reply list, command list, MCLK readout,
 // handshake states, batch splitting and the frame-rate meter.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -105,6 +107,13 @@ TEST(CommandList, DefaultsOnlyWhenTheFileIsMissing) {
     EXPECT_TRUE(LoadCommandListFile(path).empty());
     std::ofstream(path) << "M info\r\nw table\r\n";
     EXPECT_EQ(LoadCommandListFile(path), (std::vector<std::string>{"M info", "w table"}));
+    // A FIFO or a directory under the name: no entries, at once (a FIFO is never waited on).
+    std::filesystem::remove(path);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    EXPECT_TRUE(LoadCommandListFile(path).empty());
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    EXPECT_TRUE(LoadCommandListFile(path).empty());
     std::filesystem::remove_all(dir);
 }
 

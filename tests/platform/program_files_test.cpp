@@ -54,4 +54,24 @@ TEST(ProgramFiles, TitleTextIsUtf16AfterTheByteOrderMarkUpToTheFirstZero) {
     EXPECT_EQ(DecodeTitleFile(mark), u"");
 }
 
+// What users may leave beside the program by mistake: a directory, a FIFO or a device under an
+// optional file's name. None is found as the file, so nothing (the picture loader included)
+// waits on the FIFO or reads the device without end.
+TEST(ProgramFiles, LookupFindsOnlyRegularFiles) {
+    char pattern[] = "/tmp/program-files-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = std::string(pattern) + "/";
+    fs::create_directory(dir + "Title.txt");
+    ASSERT_EQ(::mkfifo((dir + "CmdList.TXT").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir + "AppIcon.ico");
+    std::ofstream(dir + "mainlogo.jpg") << "jpeg";
+    fs::create_symlink(dir + "mainlogo.jpg", dir + "DistributionLogo.jpg");
+    for (const char* name : {"Title.txt", "CmdList.TXT", "AppIcon.ico"}) {
+        EXPECT_EQ(FindFileNoCase(dir, name), std::nullopt) << name;
+    }
+    EXPECT_EQ(FindFileNoCase(dir, "MainLogo.jpg"), dir + "mainlogo.jpg");
+    EXPECT_EQ(FindFileNoCase(dir, "DistributionLogo.jpg"), dir + "DistributionLogo.jpg");
+    fs::remove_all(pattern);
+}
+
 }  // namespace
