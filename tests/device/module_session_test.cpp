@@ -1,13 +1,19 @@
 // CModuleSession without any window, against the simulated module on a real pseudo-terminal. The
 // test's own thread is the session's owner: it drives the handshake's time-out and the hand-over
 // of the module's answer through Tick, as a headless recorder does.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -322,6 +328,169 @@ TEST(ModuleSession, WithoutAnOpenPortNothingIsSent) {
         EXPECT_EQ(h.Log().back(), selectInterface);
         h.Session().TurnOff();  // nothing to stop
         h.Session().Close();
+    }
+}
+
+// A module that misbehaves, played by a thread of the test on a raw pseudo-terminal: it reads
+// what the session sends and, at the letter its fault names, goes away (the adapter unplugged),
+// or floods the line with text that ends no reply; a silent module only reads.
+class FaultyModule {
+  public:
+    enum class Fault { kUnplugOnStop, kUnplugOnInfo, kUnplugInStream, kSilent, kFloodText };
+
+    explicit FaultyModule(Fault fault) : m_fault(fault) {
+        char name[64];
+        if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+            return;
+        }
+        termios tio{};
+        ::tcgetattr(m_slave, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(m_slave, TCSANOW, &tio);
+        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+        m_path = name;
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~FaultyModule() {
+        m_stop = true;
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        for (int fd : {m_master, m_slave}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    const std::string& Path() const { return m_path; }
+    uint64_t TextBytesSent() const { return m_textBytes.load(); }
+
+  private:
+    void Unplug() {
+        ::close(m_master);
+        m_master = -1;
+    }
+    void Run() {
+        bool flooding = false;
+        const std::string flood(65536, 'Z');
+        while (!m_stop && m_master >= 0) {
+            pollfd pfd{m_master, static_cast<short>(POLLIN | (flooding ? POLLOUT : 0)), 0};
+            ::poll(&pfd, 1, 20);
+            uint8_t bytes[256];
+            const ssize_t got = ::read(m_master, bytes, sizeof bytes);
+            for (ssize_t i = 0; i < got && m_master >= 0; ++i) {
+                const uint8_t letter = bytes[i];
+                if ((m_fault == Fault::kUnplugOnStop && letter == 'x') ||
+                    (m_fault == Fault::kUnplugOnInfo && letter == 'M')) {
+                    Unplug();
+                } else if (m_fault == Fault::kUnplugInStream && letter == 'K') {
+                    for (uint16_t tag = 1; tag <= 5; ++tag) {
+                        WriteAll(TaggedFrame(tag));
+                    }
+                    std::this_thread::sleep_for(200ms);
+                    Unplug();
+                } else if (m_fault == Fault::kFloodText && letter == 'M') {
+                    flooding = true;
+                }
+            }
+            if (flooding && m_master >= 0 && m_textBytes < kFloodBytes) {
+                const ssize_t sent = ::write(m_master, flood.data(), flood.size());
+                m_textBytes += sent > 0 ? static_cast<uint64_t>(sent) : 0;
+            }
+        }
+    }
+    void WriteAll(const std::vector<uint8_t>& bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size() && !m_stop) {
+            const ssize_t n = ::write(m_master, bytes.data() + done, bytes.size() - done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+            } else {
+                pollfd pfd{m_master, POLLOUT, 0};
+                ::poll(&pfd, 1, 20);
+            }
+        }
+    }
+
+  public:
+    static constexpr uint64_t kFloodBytes = 32u << 20;
+
+  private:
+    const Fault m_fault;
+    int m_master = -1;  // module thread once it runs
+    int m_slave = -1;   // kept open, as a simulator keeps its line
+    std::string m_path;
+    std::atomic<bool> m_stop{false};
+    std::atomic<uint64_t> m_textBytes{0};
+    std::thread m_thread;
+};
+
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+// The module fails at each stage of a session. Whatever it does, START, TURN OFF and Close
+// return in bounded time, the loss of the device is reported once, a silent or babbling module
+// ends in the handshake's time-out, text that never ends a reply does not pile up in memory, and
+// nothing of it is taken for a frame.
+TEST(ModuleSession, FaultyModuleNeverHangsOrCrashesTheSession) {
+    using Fault = FaultyModule::Fault;
+    const struct {
+        const char* name;
+        Fault fault;
+        bool lost;
+        int frames;
+    } cases[] = {
+        {"unplugged during START", Fault::kUnplugOnStop, true, 0},
+        {"unplugged during the handshake", Fault::kUnplugOnInfo, true, 0},
+        {"unplugged during a stream", Fault::kUnplugInStream, true, 5},
+        {"never answers", Fault::kSilent, false, 0},
+        {"floods text", Fault::kFloodText, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FaultyModule module(c.fault);
+        ASSERT_FALSE(module.Path().empty());
+        const std::string& port = module.Path();
+        const long residentBefore = ResidentKiB();
+        auto h = std::make_unique<SessionHarness>();
+        CModuleSession& session = h->Session();
+        auto start = Clock::now();
+        session.Start(port);
+        EXPECT_LT(Clock::now() - start, 2s);
+        EXPECT_EQ(h->LogCount("[" + port + "] Open OK!\r\n"), 1);
+        if (c.lost) {
+            EXPECT_TRUE(h->RunUntil([&] { return h->Losses() > 0; }, 3s));
+            EXPECT_TRUE(h->RunUntil([&] { return h->FrameCount() >= size_t(c.frames); }, 3s));
+        } else {
+            EXPECT_TRUE(h->RunUntil(
+                [&] { return session.GetHandshakeState() == HandshakeState::TimedOut; }, 3s));
+            EXPECT_EQ(h->LogCount("[" + port + "]Timeout to Receive M Message.\r\n"), 1);
+        }
+        if (c.fault == Fault::kFloodText) {
+            EXPECT_TRUE(h->RunUntil(
+                [&] { return module.TextBytesSent() >= FaultyModule::kFloodBytes; }, 30s));
+            // A text reply keeps its newest 4 MiB; the frame collector keeps three blocks.
+            EXPECT_LT(ResidentKiB() - residentBefore, 16 * 1024);
+        }
+        h->RunFor(300ms);
+        EXPECT_EQ(h->Losses(), c.lost ? 1 : 0);
+        EXPECT_EQ(h->LogCount("[" + port + "] Device disconnected.\r\n"), c.lost ? 1 : 0);
+        EXPECT_EQ(h->FrameCount(), size_t(c.frames));
+        EXPECT_TRUE(h->AllFramesAreWhole('K'));
+
+        start = Clock::now();
+        session.TurnOff();
+        session.Close();
+        h.reset();
+        EXPECT_LT(Clock::now() - start, 5s);
     }
 }
 
