@@ -413,7 +413,7 @@ class FaultyModule {
     }
 
   public:
-    static constexpr uint64_t kFloodBytes = 32u << 20;
+    static constexpr uint64_t kFloodBytes = 16u << 20;
 
   private:
     const Fault m_fault;
@@ -459,7 +459,7 @@ TEST(ModuleSession, FaultyModuleNeverHangsOrCrashesTheSession) {
         FaultyModule module(c.fault);
         ASSERT_FALSE(module.Path().empty());
         const std::string& port = module.Path();
-        const long residentBefore = ResidentKiB();
+        [[maybe_unused]] const long residentBefore = ResidentKiB();
         auto h = std::make_unique<SessionHarness>();
         CModuleSession& session = h->Session();
         auto start = Clock::now();
@@ -477,8 +477,11 @@ TEST(ModuleSession, FaultyModuleNeverHangsOrCrashesTheSession) {
         if (c.fault == Fault::kFloodText) {
             EXPECT_TRUE(h->RunUntil(
                 [&] { return module.TextBytesSent() >= FaultyModule::kFloodBytes; }, 30s));
-            // A text reply keeps its newest 4 MiB; the frame collector keeps three blocks.
-            EXPECT_LT(ResidentKiB() - residentBefore, 16 * 1024);
+            // A text reply keeps its newest 4 MiB and the frame collector three blocks, so the
+            // flood, four times that, must not stay in memory.
+#if !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)  // their shadow memory
+            EXPECT_LT(ResidentKiB() - residentBefore, 12 * 1024);    // 4 MiB measured
+#endif
         }
         h->RunFor(300ms);
         EXPECT_EQ(h->Losses(), c.lost ? 1 : 0);
