@@ -8,8 +8,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -21,6 +23,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr size_t kMaxPendingOutput = 256 * 1024;  // nobody reads: the bytes are lost, as on a wire
 constexpr int kMaxFramesPerPass = 64;
+// Far beyond what any line carries; a bound that keeps the stream arithmetic finite.
+constexpr double kMaxFps = 1e6;
 }  // namespace
 
 // One pseudo-terminal. The simulator keeps the slave side open as well, so the line survives the
@@ -179,7 +183,11 @@ void CModuleSimulator::Run() {
     bool hasDisconnected = false;
     Clock::time_point streamStart;
     Clock::time_point reconnectAt;
-    const auto period = std::chrono::duration<double>(1.0 / std::max(m_options.fps, 0.001));
+    // Any rate a command line gives: a NaN rate streams at the default one, and the rate stays
+    // within bounds where the count of frames due below converts to an integer safely.
+    const double fps = std::isnan(m_options.fps) ? SimulatorOptions{}.fps
+                                                 : std::clamp(m_options.fps, 0.001, kMaxFps);
+    const auto period = std::chrono::duration<double>(1.0 / fps);
 
     auto queueFrame = [&](bool temperature) {
         const SimFrameBlock block = BuildSimulatedFrame(m_framesSent.load(), temperature, rng);

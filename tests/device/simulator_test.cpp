@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <random>
 #include <thread>
@@ -132,6 +133,35 @@ TEST(ModuleSimulator, AnswersLogsAndStreamsOnItsTerminal) {
     client.Read(1 << 20, 100ms);
     EXPECT_TRUE(client.Read(1, 200ms).empty());  // the stream has stopped
     EXPECT_EQ(sim.ReceivedBytes(), "MakKx");
+}
+
+// The rate comes from a command line and may be anything a double holds: NaN streams at the
+// default rate, a rate below the smallest waits, an infinite one streams as fast as it can.
+TEST(ModuleSimulator, AnyRateGivesAStreamOfBoundedPace) {
+    const struct {
+        double fps;
+        std::size_t fewestFrames, mostFrames;  // in one second
+    } cases[] = {
+        {std::numeric_limits<double>::quiet_NaN(), 2, 8},
+        {-5.0, 0, 1},
+        {std::numeric_limits<double>::infinity(), 20, 1000000},
+    };
+    for (const auto& c : cases) {
+        SimulatorOptions options;
+        options.fps = c.fps;
+        CModuleSimulator sim(options);
+        ASSERT_EQ(sim.Start(), "");
+        Client client(sim.SlavePath());
+        client.Send('K');
+        const std::string stream = client.Read(200 * kFrameBlockSize, 1s);
+        const std::size_t frames =
+            CutCaptureIntoFrames(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(),
+                                 'K')
+                .size();
+        EXPECT_GE(frames, c.fewestFrames) << c.fps;
+        EXPECT_LE(frames, c.mostFrames) << c.fps;
+        client.Send('x');
+    }
 }
 
 TEST(ModuleSimulator, SilentLetterGetsNoAnswer) {
