@@ -46,8 +46,9 @@ class CAviWriter {
     // written: the file could not be created ("Unable to Create the Movie File"; "Unable to
     // Create Video Stream in the Movie File" when not even the headers fit, and the file is
     // removed; "Unable to Set Video Stream Format" for a frame size outside 1 to 32767), a write
-    // failed ("Unable to Write Video Stream to the output Movie File"), the file would grow past
-    // its limit ("Unable to Write Video Stream past the Movie File Size Limit") -- each of these
+    // failed or the file lost its name, its directory removed, which is checked every 16 frames
+    // ("Unable to Write Video Stream to the output Movie File"), the file would grow past its
+    // limit ("Unable to Write Video Stream past the Movie File Size Limit") -- each of these
     // closes the movie and stores the text -- or the movie is closed, or a negative count or
     // missing bytes were given (nothing happens).
     int32_t AppendFrame(int byteCount, int isKeyFrame, const uint8_t* bytes);
