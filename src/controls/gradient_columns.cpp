@@ -14,7 +14,6 @@ constexpr Rgb kBlack{0, 0, 0};
 constexpr Rgb kBlue{0, 0, 255};
 constexpr Rgb kRed{255, 0, 0};
 constexpr Rgb kYellow{255, 255, 0};
-constexpr Rgb kWhite{255, 255, 255};
 constexpr Rgb kGreen{0, 255, 0};
 constexpr Rgb kCyan{0, 255, 255};
 constexpr Rgb kMagenta{255, 0, 255};
