@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git clang-format clang-format-15 ccache
+  clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libudev-dev libxvidcore-dev libpng-dev

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test. With --asan, builds into build-asan/ with
-# AddressSanitizer and UndefinedBehaviorSanitizer and runs the same tests there. With --tsan,
-# builds the core alone (no Qt, no benchmarks) into build-tsan/ with ThreadSanitizer and runs the
-# tests of its threaded parts: frame pipeline and queue, serial port and reply list against the
-# simulated module, the module session (also against faulty modules), the recorder opened and
-# closed under the processing thread's writes, play-back, and workbook exports from several
-# threads. THERMAL_WERROR=ON (as continuous integration sets it) makes every compiler warning an
-# error.
+# Builds everything and runs every test. With --asan, builds with clang into build-asan/ with
+# AddressSanitizer and all of UndefinedBehaviorSanitizer (float-cast-overflow included, which GCC
+# does not check) and the fuzz harnesses of fuzz/, and runs the same tests there plus one replay
+# of each harness's corpus. With --tsan, builds the core alone (no Qt, no benchmarks) into
+# build-tsan/ with ThreadSanitizer and runs the tests of its threaded parts: frame pipeline and
+# queue, serial port and reply list against the simulated module, the module session (also
+# against faulty modules), the recorder opened and closed under the processing thread's writes,
+# play-back, and workbook exports from several threads. THERMAL_WERROR=ON (as continuous
+# integration sets it) makes every compiler warning an error.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$here/build
@@ -15,7 +16,13 @@ ctest_args=(-j "$(nproc)")
 case "${1:-}" in
   --asan)
     build=$here/build-asan
-    cmake_args+=(-DTHERMAL_SANITIZE=address -DTHERMAL_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+    cmake_args+=(-DTHERMAL_SANITIZE=address -DTHERMAL_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++
+                -DTHERMAL_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+    # A build directory configured with another compiler cannot switch to clang in place.
+    if [ -f "$build/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:[A-Z]*=.*clang++' \
+        "$build/CMakeCache.txt"; then
+      rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
+    fi
     export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
     export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_suppressions=0}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
