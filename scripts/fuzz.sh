@@ -34,7 +34,7 @@ esac
 log=$scratch/last-run.log
 set +e
 "$harness" "${options[@]}" "$@" "$scratch/corpus" "$here/fuzz/corpus/$name" 2>&1 | tee "$log" |
-  grep -E '^(==|SUMMARY|INFO: -max_total_time|.*invariant failed|.*runtime error)' || true
+  grep -E '^(==|SUMMARY|INFO: -max_total_time|.*invariant failed|.*runtime error)'
 status=${PIPESTATUS[0]}
 set -e
 execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
