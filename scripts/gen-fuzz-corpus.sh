@@ -137,6 +137,11 @@ put("frame_pipeline", "text.bin", pipeline(frame_text("rec_k.txt"), True))
 put("frame_pipeline", "blocks.bin", pipeline(bds[16:16 + BLOCK] + bds[RECORD + 16:RECORD + 16 + BLOCK], False))
 put("frame_pipeline", "manual.bin", pipeline(bds[16:16 + BLOCK], False, (310.0, 290.0)))
 
+# workbook: byte 0 picks the sheet (0 frame data, 1 calibration); then a frame's data text or
+# the module's calibration table.
+put("workbook", "frame_data.txt", bytes([0]) + frame_text("rec_k.txt"))
+put("workbook", "calibration.txt", bytes([1]) + short_table)
+
 # avi_reader: a short video recording.
 put("avi_reader", "rec.avi", read("rec.avi"))
 
