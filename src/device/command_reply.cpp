@@ -9,14 +9,19 @@
 namespace {
 constexpr int kMaxChunk = 2048;  // chunks this size or larger are ignored whole
 constexpr int kKeptWindowBytes = kResyncWindowBytes - kFrameBlockSize;  // 4224: two blocks
+// The marker's four bytes in the order they arrive, as m_recentBytes holds them.
+constexpr uint32_t kMarkerAsReceived = uint32_t{kFrameMarker[0]} << 24 |
+                                       uint32_t{kFrameMarker[1]} << 16 |
+                                       uint32_t{kFrameMarker[2]} << 8 | kFrameMarker[3];
 }  // namespace
 
 CCommandReply::CCommandReply(std::string commandText, uint8_t letter, ReplyCallback callback,
-                             void* context)
+                             void* context, std::shared_ptr<FrameCollectorCounters> counters)
     : m_commandText(std::move(commandText)),
       m_letter(letter),
       m_replyCallback(callback),
-      m_callbackContext(context) {}
+      m_callbackContext(context),
+      m_pCounters(std::move(counters)) {}
 
 void CCommandReply::Collect(int count, const uint8_t* bytes) {
     if (m_isDone.load(std::memory_order_relaxed) || count <= 0 || bytes == nullptr ||
@@ -24,9 +29,27 @@ void CCommandReply::Collect(int count, const uint8_t* bytes) {
         return;
     }
     if (IsFrameLetter(m_letter)) {
+        if (m_pCounters) {
+            CountMarkers(count, bytes);
+        }
         CollectFrameBytes(count, bytes);
     } else {
         CollectTextBytes(count, bytes);
+    }
+}
+
+void CCommandReply::CountMarkers(int count, const uint8_t* bytes) {
+    // Every byte, whatever the collector does with it, so that markers split over chunks, or
+    // lying in bytes the re-synchronisation throws away, are counted too.
+    uint32_t recent = m_recentBytes;
+    uint64_t seen = 0;
+    for (int i = 0; i < count; ++i) {
+        recent = recent << 8 | bytes[i];
+        seen += recent == kMarkerAsReceived ? 1 : 0;
+    }
+    m_recentBytes = recent;
+    if (seen > 0) {
+        m_pCounters->markersSeen += seen;
     }
 }
 
@@ -116,6 +139,9 @@ void CCommandReply::Complete() {
     if (IsFrameLetter(m_letter)) {
         if (m_replyText.empty()) {
             m_replyText = "Frame data...";
+        }
+        if (m_pCounters) {
+            ++m_pCounters->framesReported;
         }
     } else {
         m_replyText.assign(reinterpret_cast<const char*>(m_buffer.data()), m_length);

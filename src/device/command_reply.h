@@ -8,9 +8,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "device/frame_collector_counters.h"
 #include "device/frame_sync.h"
 
 class CCommandReply {
@@ -24,7 +26,10 @@ class CCommandReply {
     // must not grow a collector without bound, and the end rules only look at the tail.
     static constexpr size_t kMaxTextReplyBytes = 4u << 20;
 
-    CCommandReply(std::string commandText, uint8_t letter, ReplyCallback callback, void* context);
+    // A frame collector adds what it sees and reports to `counters`, when given (shared by the
+    // collectors of one list, and kept alive by each of them).
+    CCommandReply(std::string commandText, uint8_t letter, ReplyCallback callback, void* context,
+                  std::shared_ptr<FrameCollectorCounters> counters = nullptr);
 
     // Takes one chunk (1 to 2047 bytes; anything else is ignored, as is input once done).
     void Collect(int count, const uint8_t* bytes);
@@ -40,6 +45,7 @@ class CCommandReply {
 
   private:
     void CollectFrameBytes(int count, const uint8_t* bytes);
+    void CountMarkers(int count, const uint8_t* bytes);
     void ProcessBlock();
     void CollectTextBytes(int count, const uint8_t* bytes);
 
@@ -53,4 +59,6 @@ class CCommandReply {
     std::atomic<bool> m_isDone{false};
     ReplyCallback m_replyCallback;
     void* m_callbackContext;
+    std::shared_ptr<FrameCollectorCounters> m_pCounters;
+    uint32_t m_recentBytes = 0;  // the last four bytes received, the oldest in the high byte
 };

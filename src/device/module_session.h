@@ -117,6 +117,8 @@ class CModuleSession {
     void Tick(std::chrono::milliseconds limit = std::chrono::milliseconds(0));
 
     bool IsOpen() const { return m_serialPort.IsOpen() != 0; }
+    // Any thread: what the frame collectors have seen and reported since the session was made.
+    FrameCollectorCounts CollectorCounts() const { return m_pReplyList->Counts(); }
     // The port of the current session; set when an open succeeds.
     const std::string& PortName() const { return m_comPortName; }
 

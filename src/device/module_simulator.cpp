@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <random>
 
@@ -25,6 +26,8 @@ constexpr size_t kMaxPendingOutput = 256 * 1024;  // nobody reads: the bytes are
 constexpr int kMaxFramesPerPass = 64;
 // Far beyond what any line carries; a bound that keeps the stream arithmetic finite.
 constexpr double kMaxFps = 1e6;
+// A terminal holds far less than this for its reader: a marker written this long ago was read.
+constexpr uint64_t kSurelyReadBytes = 1u << 20;
 }  // namespace
 
 // One pseudo-terminal. The simulator keeps the slave side open as well, so the line survives the
@@ -89,6 +92,29 @@ std::string UpdateLink(const std::string& link, const std::string& target) {
         }
     }
     return error ? "cannot link " + link + ": " + error.message() : std::string();
+}
+
+// Reads whatever the terminal still holds for the reader, so that none of it can reach the
+// reader any more, and returns the byte count. Each byte goes to exactly one of the two readers,
+// which makes the count exact however the reader is timed.
+uint64_t TakeUnreadBytes(int slave) {
+    const int flags = ::fcntl(slave, F_GETFL);
+    ::fcntl(slave, F_SETFL, flags | O_NONBLOCK);
+    uint64_t taken = 0;
+    uint8_t buffer[4096];
+    for (int idlePasses = 0; idlePasses < 2;) {
+        const ssize_t got = ::read(slave, buffer, sizeof buffer);
+        if (got > 0) {
+            taken += static_cast<uint64_t>(got);
+            idlePasses = 0;
+        } else if (!(got < 0 && errno == EINTR)) {
+            // Written bytes may still be on their way through the terminal's buffers.
+            ++idlePasses;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    ::fcntl(slave, F_SETFL, flags);
+    return taken;
 }
 }  // namespace
 
@@ -166,6 +192,17 @@ std::string CModuleSimulator::SlavePath() const {
     return m_slavePath;
 }
 
+SimulatorCounts CModuleSimulator::Counts() const {
+    SimulatorCounts counts;
+    counts.framesSent = m_framesSent.load();
+    counts.framesDamaged = m_framesDamaged.load();
+    counts.framesBroken = m_framesBroken.load();
+    counts.framesGarbled = m_framesGarbled.load();
+    counts.framesCut = m_framesCut.load();
+    counts.disconnections = m_disconnections.load();
+    return counts;
+}
+
 std::string CModuleSimulator::ReceivedBytes() const {
     std::lock_guard<std::mutex> lock(m_stateLock);
     return m_received;
@@ -189,6 +226,30 @@ void CModuleSimulator::Run() {
                                                  : std::clamp(m_options.fps, 0.001, kMaxFps);
     const auto period = std::chrono::duration<double>(1.0 / fps);
 
+    // Where the frames' markers lie in the bytes of the current line, to tell at a disconnection
+    // which of them the reader got. Positions count every byte queued on the line; a marker's
+    // position is that of the byte after it.
+    uint64_t lineWritten = 0;         // bytes written to the line; `output` holds those after it
+    std::deque<uint64_t> markerEnds;  // frames whose marker may not have been read yet
+    auto cutFramesNotRead = [&](uint64_t readBytes) {
+        for (const uint64_t end : markerEnds) {
+            if (end > readBytes) {
+                ++m_framesCut;
+            }
+        }
+        markerEnds.clear();
+    };
+    // The line goes down (or the simulator stops): what the reader has not read is lost.
+    auto closeLineAccounts = [&] {
+        if (m_line && m_line->slave >= 0) {
+            cutFramesNotRead(lineWritten - TakeUnreadBytes(m_line->slave));
+        } else {
+            cutFramesNotRead(0);
+        }
+        output.clear();
+        lineWritten = 0;
+    };
+
     auto queueFrame = [&](bool temperature) {
         const SimFrameBlock block = BuildSimulatedFrame(m_framesSent.load(), temperature, rng);
         if (m_options.garbageRate > 0 && chance(rng) < m_options.garbageRate) {
@@ -197,17 +258,27 @@ void CModuleSimulator::Run() {
             for (int i = size(rng); i > 0; --i) {
                 output.push_back(static_cast<char>(value(rng)));
             }
+            ++m_framesGarbled;
         }
         size_t dropAt = block.size();
         size_t dropCount = 0;
         if (m_options.dropRate > 0 && chance(rng) < m_options.dropRate) {
             dropAt = std::uniform_int_distribution<size_t>(0, block.size() - 65)(rng);
             dropCount = std::uniform_int_distribution<size_t>(1, 64)(rng);
+            ++m_framesDamaged;
         }
+        const size_t markerEnd = kFrameMarkerOffset + sizeof kFrameMarker;
+        const bool isMarkerHit = dropAt < markerEnd && dropAt + dropCount > kFrameMarkerOffset;
+        const uint64_t frameStart = lineWritten + output.size();
         for (size_t i = 0; i < block.size(); ++i) {
             if (i < dropAt || i >= dropAt + dropCount) {
                 output.push_back(static_cast<char>(block[i]));
             }
+        }
+        if (isMarkerHit) {
+            ++m_framesBroken;
+        } else {
+            markerEnds.push_back(frameStart + markerEnd - (dropAt < markerEnd ? dropCount : 0));
         }
         ++m_framesSent;
         ++lineFrames;
@@ -276,9 +347,13 @@ void CModuleSimulator::Run() {
             break;
         }
         if (fds[0].revents & POLLIN) {
+            if (isLineUp) {
+                closeLineAccounts();
+            }
             break;
         }
         if (!isLineUp) {
+            m_isDisconnectRequested = false;
             if (Clock::now() >= reconnectAt) {
                 auto line = std::make_unique<Line>();
                 if (OpenLine(line->master, line->slave, line->path).empty()) {
@@ -320,7 +395,12 @@ void CModuleSimulator::Run() {
             }
         }
         if (output.size() > kMaxPendingOutput) {
-            output.clear();  // no reader: what the module sends meanwhile is gone
+            // No reader: what the module sends meanwhile is gone.
+            while (!markerEnds.empty() && markerEnds.back() > lineWritten) {
+                markerEnds.pop_back();
+                ++m_framesCut;
+            }
+            output.clear();
         }
         while (!output.empty()) {
             size_t size = output.size();
@@ -332,17 +412,23 @@ void CModuleSimulator::Run() {
                 break;
             }
             output.erase(0, static_cast<size_t>(put));
+            lineWritten += static_cast<uint64_t>(put);
+            while (!markerEnds.empty() && markerEnds.front() + kSurelyReadBytes <= lineWritten) {
+                markerEnds.pop_front();
+            }
             if (m_options.chunking) {
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
         }
-        if (!hasDisconnected && m_options.disconnectAfter >= 0 &&
-            lineFrames >= static_cast<uint64_t>(m_options.disconnectAfter)) {
-            // Pull the plug once; the line comes back on a fresh terminal half a second later.
-            hasDisconnected = true;
+        const bool isDueToDisconnect =
+            !hasDisconnected && m_options.disconnectAfter >= 0 &&
+            lineFrames >= static_cast<uint64_t>(m_options.disconnectAfter);
+        if (isDueToDisconnect || m_isDisconnectRequested.exchange(false)) {
+            // Pull the plug; the line comes back on a fresh terminal half a second later.
+            hasDisconnected = hasDisconnected || isDueToDisconnect;
             ++m_disconnections;
+            closeLineAccounts();
             m_line.reset();
-            output.clear();
             isStreaming = false;
             reconnectAt = Clock::now() + std::chrono::milliseconds(500);
         }

@@ -32,6 +32,21 @@ inline constexpr char kPseudoTerminalFolder[] = "/dev/pts/";
 // else at that name belongs to somebody else and is never replaced. Returns why not, or empty.
 std::string CheckSimulatorLink(const std::string& link);
 
+// What became of the frames the simulator made, for checking that a reader accounts for each.
+// A frame's marker "reached the line" when its four bytes were read from the terminal by the
+// reader. Every frame sent ends up in exactly one of: marker reached the line, broken on purpose,
+// cut.
+struct SimulatorCounts {
+    uint64_t framesSent = 0;      // frames made for the line
+    uint64_t framesDamaged = 0;   // frames that lost some bytes on purpose (drop rate)
+    uint64_t framesBroken = 0;    // of those, the ones whose lost bytes include the marker
+    uint64_t framesGarbled = 0;   // frames preceded by stray bytes on purpose (garbage rate)
+    uint64_t framesCut = 0;       // marker never read: still queued or unread in the terminal
+                                  // when the line went down (or the simulator stopped), or thrown
+                                  // away because nobody read the line
+    uint64_t disconnections = 0;  // times the line went down, not counting Stop
+};
+
 class CModuleSimulator {
   public:
     explicit CModuleSimulator(SimulatorOptions options);
@@ -51,6 +66,11 @@ class CModuleSimulator {
     std::string ReceivedBytes() const;
     uint64_t FramesSent() const { return m_framesSent.load(); }
     uint64_t Disconnections() const { return m_disconnections.load(); }
+    // A snapshot of the frame counts; final once Stop has returned.
+    SimulatorCounts Counts() const;
+    // Any thread: pulls the plug as disconnectAfter does, within about 100 ms; the line comes
+    // back half a second later on a fresh terminal. Nothing while the line is already down.
+    void Disconnect() { m_isDisconnectRequested = true; }
     // Called on the simulator's thread for each byte received (for `thermal sim`'s log).
     void SetByteLogger(std::function<void(uint8_t)> logger) { m_byteLogger = std::move(logger); }
 
@@ -69,5 +89,10 @@ class CModuleSimulator {
     std::string m_received;
 
     std::atomic<uint64_t> m_framesSent{0};
+    std::atomic<uint64_t> m_framesDamaged{0};
+    std::atomic<uint64_t> m_framesBroken{0};
+    std::atomic<uint64_t> m_framesGarbled{0};
+    std::atomic<uint64_t> m_framesCut{0};
     std::atomic<uint64_t> m_disconnections{0};
+    std::atomic<bool> m_isDisconnectRequested{false};
 };

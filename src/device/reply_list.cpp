@@ -9,8 +9,8 @@ CReplyList::~CReplyList() {
 }
 
 void CReplyList::AddCommand(const std::string& commandText, uint8_t letter) {
-    auto reply =
-        std::make_shared<CCommandReply>(commandText, letter, m_replyCallback, m_callbackContext);
+    auto reply = std::make_shared<CCommandReply>(commandText, letter, m_replyCallback,
+                                                 m_callbackContext, m_pCounters);
     std::shared_ptr<CCommandReply> dropped;  // released outside the lock
     {
         std::lock_guard<std::mutex> lock(m_lock);

@@ -33,6 +33,8 @@ class CReplyList {
     // The command text of the newest collector, or "x" when none was registered.
     std::string LastCommandText() const;
     size_t ReplyCount() const;
+    // Any thread: what the frame collectors of this list have seen and reported so far.
+    FrameCollectorCounts Counts() const { return m_pCounters->Snapshot(); }
 
   private:
     ReplyCallback m_replyCallback = nullptr;
@@ -43,4 +45,7 @@ class CReplyList {
     std::vector<std::shared_ptr<CCommandReply>> m_replies;
     std::shared_ptr<CCommandReply> m_pCurrentReply;
     bool m_isStopped = false;
+    // Atomics, shared with every collector the list made.
+    std::shared_ptr<FrameCollectorCounters> m_pCounters =
+        std::make_shared<FrameCollectorCounters>();
 };

@@ -65,6 +65,11 @@ struct CFramePipeline::State {
     uint16_t header[kHeaderWordCount] = {};
 
     CFrameQueue queue;
+    // What became of the queued blocks; atomics, written by producers and the processing thread.
+    std::atomic<uint64_t> framesQueued{0};
+    std::atomic<uint64_t> framesProcessed{0};
+    std::atomic<uint64_t> framesReplaced{0};
+    std::atomic<uint64_t> framesRejected{0};
 
     std::mutex endLock;  // guards threadEnded
     std::condition_variable endEvent;
@@ -150,10 +155,12 @@ void CFramePipeline::State::Run(std::shared_ptr<State> state) {
             break;
         }
         if (result == CFrameQueue::WaitResult::kWork) {
-            state->queue.DrainPending([&state](QueuedFrame& frame) {
-                state->ProcessBlock(state->threadWork, frame.modeLetter, frame.byteCount,
-                                    frame.bytes.data());
+            const int replaced = state->queue.DrainPending([&state](QueuedFrame& frame) {
+                const int processed = state->ProcessBlock(state->threadWork, frame.modeLetter,
+                                                          frame.byteCount, frame.bytes.data());
+                ++(processed != 0 ? state->framesProcessed : state->framesRejected);
             });
+            state->framesReplaced += static_cast<uint64_t>(replaced);
         }
     }
     {
@@ -201,7 +208,18 @@ void CFramePipeline::QueueFrame(char modeLetter, int byteCount, const uint8_t* b
     } else {
         frame.byteCount = 0;
     }
+    ++m_state->framesQueued;
     m_state->queue.Push(std::move(frame));
+}
+
+PipelineCounts CFramePipeline::Counts() const {
+    PipelineCounts counts;
+    counts.framesQueued = m_state->framesQueued.load();
+    counts.framesProcessed = m_state->framesProcessed.load();
+    counts.framesReplaced = m_state->framesReplaced.load();
+    counts.framesRejected = m_state->framesRejected.load();
+    counts.framesWaiting = m_state->queue.Size();
+    return counts;
 }
 
 int CFramePipeline::ProcessFrameNow(char modeLetter, int byteCount, const uint8_t* bytes) {

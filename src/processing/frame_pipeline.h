@@ -16,6 +16,19 @@
 #include "frame/frame_block.h"
 #include "processing/image_scaling.h"
 
+// What became of the blocks queued to the pipeline (QueueFrame) so far. Every queued block is
+// processed, replaced by a newer one under the backlog rule, rejected for its length, or still
+// waiting. The counts are taken one after the other: they add up exactly only while no frame is
+// on its way (the replaced ones of a backlog are added once the processing thread has drained
+// it).
+struct PipelineCounts {
+    uint64_t framesQueued = 0;
+    uint64_t framesProcessed = 0;  // handed to the frame-ready callback
+    uint64_t framesReplaced = 0;   // dropped from the head of a backlog for a newer frame
+    uint64_t framesRejected = 0;   // not 2112 bytes long
+    uint64_t framesWaiting = 0;    // in the queue
+};
+
 class CFramePipeline {
   public:
     // (owner, mode letter, frame text, raw block or null, 320 x 310 RGB image, 992 values). The
@@ -91,6 +104,9 @@ class CFramePipeline {
     // the dialog, unused by the processing.
     void SetPixelRange(int first, int count);
     void GetPixelRange(int& first, int& count) const;
+
+    // Any thread: the counts of the queued blocks. The synchronous entry points are not counted.
+    PipelineCounts Counts() const;
 
     // Signals the processing thread to end and waits for it at most 2000 ms. If it is still
     // busy (a blocked callback) it is left to finish on its own, never killed: it processes no

@@ -16,9 +16,14 @@
 namespace {
 
 volatile std::sig_atomic_t g_isInterrupted = 0;
+volatile std::sig_atomic_t g_isDisconnectAsked = 0;
 
 void OnSignal(int) {
     g_isInterrupted = 1;
+}
+
+void OnDisconnectSignal(int) {
+    g_isDisconnectAsked = 1;
 }
 
 void PrintSimUsage(FILE* out) {
@@ -35,7 +40,10 @@ void PrintSimUsage(FILE* out) {
                  "  --disconnect-after N    drop the line after N frames, once\n"
                  "  --silent-on LETTERS     never answer these command letters\n"
                  "  --duration SECONDS      stop after this long (default: until interrupted)\n"
-                 "  --quiet                 do not log received bytes\n");
+                 "  --quiet                 do not log received bytes\n\n"
+                 "SIGUSR1 pulls the plug once more (the line comes back after 0.5 s). On exit it\n"
+                 "prints what became of the frames: sent, damaged and broken (marker lost) on\n"
+                 "purpose, preceded by garbage, cut by a disconnection (marker never read).\n");
 }
 
 bool ParseDouble(const char* text, double low, double high, double* value) {
@@ -149,13 +157,24 @@ int RunSim(int argc, char** argv) {
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    std::signal(SIGUSR1, OnDisconnectSignal);
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::duration<double>(duration);
     while (!g_isInterrupted && (duration <= 0 || std::chrono::steady_clock::now() < deadline)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (g_isDisconnectAsked) {
+            g_isDisconnectAsked = 0;
+            simulator.Disconnect();
+        }
     }
     simulator.Stop();
-    std::fprintf(stderr, "thermal sim: %llu frames sent\n",
-                 static_cast<unsigned long long>(simulator.FramesSent()));
+    const SimulatorCounts counts = simulator.Counts();
+    const auto u = [](uint64_t n) { return static_cast<unsigned long long>(n); };
+    std::fprintf(stderr, "thermal sim: %llu frames sent\n", u(counts.framesSent));
+    std::fprintf(stderr,
+                 "thermal sim: frames sent=%llu damaged=%llu broken=%llu garbled=%llu cut=%llu "
+                 "disconnections=%llu\n",
+                 u(counts.framesSent), u(counts.framesDamaged), u(counts.framesBroken),
+                 u(counts.framesGarbled), u(counts.framesCut), u(counts.disconnections));
     return 0;
 }
