@@ -123,8 +123,9 @@ void CSerialPort::Close() {
     }
     // Only what came in is dropped: Write has already drained every byte it wrote, and on a
     // pseudo-terminal a transmit flush would discard the stop byte before the other end read it.
+    // The flush takes effect at once, so no settling pause follows: START closes the previous
+    // port on the GUI thread, and a fixed pause there freezes the window.
     ::tcflush(m_hComm, TCIFLUSH);
-    std::this_thread::sleep_for(100ms);
     if (m_hThread) {
         StopMonitor(1000);
     }
@@ -141,7 +142,8 @@ uint32_t CSerialPort::StopMonitor(uint32_t timeoutMs) {
     }
     const uint64_t one = 1;
     [[maybe_unused]] ssize_t ignored = ::write(m_hStopEvent, &one, sizeof one);
-    std::this_thread::sleep_for(100ms);
+    // The monitor wakes on the stop descriptor and reports its end: waiting for that report,
+    // rather than a fixed pause first, lets START and the close sequence go on at once.
     {
         std::unique_lock<std::mutex> lock(m_exitLock);
         m_exitSignal.wait_for(lock, std::chrono::milliseconds(timeoutMs),
