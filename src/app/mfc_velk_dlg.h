@@ -151,6 +151,8 @@ class CmfcVELKDlg : public QDialog {
 
     // The frame pipeline, for play-back and for tests that feed frames.
     CFramePipeline& Pipeline() { return m_pipeline; }
+    // The module session, for its frame counts.
+    const CModuleSession& Session() const { return m_session; }
     // The text "Copy Data" copies: the selected part of the last frame's text.
     std::string CopyText() {
         std::lock_guard lock(m_copyTextLock);
