@@ -144,6 +144,65 @@ TEST(FramePipeline, StacksAverageLiveFramesAndResizeSafely) {
     resizer.join();
 }
 
+TEST(FramePipeline, CountsWhatBecameOfEveryQueuedBlock) {
+    // The first frame's callback waits for a go; meanwhile twelve frames and a short block
+    // queue up behind it. Frames queued while a backlog is being drained are all processed.
+    struct Gate {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool entered = false;
+        bool open = false;
+        int frames = 0;
+        static void OnFrame(void* owner, const char*, const std::string&, const uint8_t*,
+                            const uint8_t*, const uint16_t*) {
+            auto* self = static_cast<Gate*>(owner);
+            std::unique_lock<std::mutex> guard(self->lock);
+            self->entered = true;
+            ++self->frames;
+            self->changed.notify_all();
+            self->changed.wait(guard, [self] { return self->open; });
+        }
+    } gate;
+    CFramePipeline pipeline;
+    pipeline.SetCallback(&Gate::OnFrame, &gate);
+    const std::vector<uint8_t> block = Block(3000, 0, 0);
+    pipeline.QueueFrame('K', kFrameBlockSize, block.data());
+    {
+        std::unique_lock<std::mutex> guard(gate.lock);
+        ASSERT_TRUE(gate.changed.wait_for(guard, 5s, [&] { return gate.entered; }));
+    }
+    for (int i = 0; i < 12; ++i) {
+        pipeline.QueueFrame('K', kFrameBlockSize, block.data());
+    }
+    pipeline.QueueFrame('K', kFrameBlockSize - 1, block.data());
+    PipelineCounts counts = pipeline.Counts();
+    EXPECT_EQ(counts.framesQueued, 14u);
+    EXPECT_EQ(counts.framesWaiting, 13u);
+    EXPECT_EQ(counts.framesProcessed, 0u);  // the first is still in its callback
+    {
+        std::lock_guard<std::mutex> guard(gate.lock);
+        gate.open = true;
+    }
+    gate.changed.notify_all();
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (pipeline.Counts().framesProcessed + pipeline.Counts().framesRejected < 14 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    counts = pipeline.Counts();
+    EXPECT_EQ(counts.framesProcessed, 13u);
+    EXPECT_EQ(counts.framesRejected, 1u);
+    EXPECT_EQ(counts.framesReplaced, 0u);
+    EXPECT_EQ(counts.framesWaiting, 0u);
+    {
+        std::lock_guard<std::mutex> guard(gate.lock);
+        EXPECT_EQ(gate.frames, 13);
+    }
+    // Blocks processed at once on the caller's thread are not queued ones.
+    pipeline.ProcessFrameNow('K', kFrameBlockSize, block.data());
+    EXPECT_EQ(pipeline.Counts().framesProcessed, 13u);
+}
+
 TEST(FramePipeline, StopReturnsAfterTwoSecondsWhenTheCallbackBlocks) {
     struct Blocker {
         std::atomic<bool> entered{false};
