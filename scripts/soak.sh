@@ -138,8 +138,16 @@ waiting=$(value "$work/driver.out" "soak: pipeline" waiting)
 gui_worst=$(value "$work/driver.out" "soak: gui_lateness" worst_ms)
 gui_at=$(value "$work/driver.out" "soak: gui_lateness" at_s)
 gui_over=$(value "$work/driver.out" "soak: gui_lateness" over_50ms)
+gui_cpu=$(value "$work/driver.out" "soak: gui_lateness" cpu_ms)
+gui_wait=$(value "$work/driver.out" "soak: gui_lateness" cpu_wait_ms)
+gui_own=$(value "$work/driver.out" "soak: gui_lateness" own_worst_ms)
+gui_own_at=$(value "$work/driver.out" "soak: gui_lateness" own_at_s)
+sched_stats=$(value "$work/driver.out" "soak: gui_lateness" sched_stats)
 ref_worst=$(value "$work/driver.out" "soak: reference_lateness" worst_ms)
+ref_wait=$(value "$work/driver.out" "soak: reference_lateness" cpu_wait_ms)
 ref_over=$(value "$work/driver.out" "soak: reference_lateness" over_50ms)
+longest_start=$(value "$work/driver.out" "soak:" longest_start_ms)
+longest_settings=$(value "$work/driver.out" "soak:" longest_settings_change_ms)
 
 if [ -z "$sent" ] || [ -z "$processed" ] || [ -z "$gui_worst" ]; then
   failures+=("figures missing from the programs' output (below)")
@@ -148,7 +156,10 @@ if [ -z "$sent" ] || [ -z "$processed" ] || [ -z "$gui_worst" ]; then
   unplugged=${unplugged:-0} starts=${starts:-0} seen=${seen:-0} reported=${reported:-0}
   discarded=${discarded:-0} queued=${queued:-0} processed=${processed:-0} replaced=${replaced:-0}
   rejected=${rejected:-0} waiting=${waiting:-0} gui_worst=${gui_worst:-0} gui_at=${gui_at:-0}
-  gui_over=${gui_over:-0} ref_worst=${ref_worst:-0} ref_over=${ref_over:-0}
+  gui_over=${gui_over:-0} ref_worst=${ref_worst:-0} ref_over=${ref_over:-0} gui_cpu=${gui_cpu:-0}
+  gui_wait=${gui_wait:-0} gui_own=${gui_own:-0} gui_own_at=${gui_own_at:-0}
+  sched_stats=${sched_stats:-0} ref_wait=${ref_wait:-0} longest_start=${longest_start:-0}
+  longest_settings=${longest_settings:-0}
 fi
 
 # The recording: every part whole, records only, each with the marker; together the frames
@@ -185,8 +196,17 @@ lost=$((sent - processed - replaced - discarded - rejected - waiting - in_flight
   failures+=("START was pressed $starts times for $unplugged unpluggings")
 growth=$((rss_end - rss_start))
 [ "$growth" -le 2048 ] || failures+=("resident memory grew by $growth KiB after the warm-up")
-awk -v w="$gui_worst" 'BEGIN { exit !(w <= 100) }' ||
-  failures+=("the GUI thread was $gui_worst ms late")
+# The GUI thread's stall is its lateness less the time it was ready to run but waited for a CPU
+# (the kernel's scheduler statistics): on a machine loaded by other work the raw lateness measures
+# that load, not this program. Both figures are printed; without the statistics the raw one
+# counts.
+if [ "$sched_stats" -eq 1 ]; then
+  awk -v w="$gui_own" 'BEGIN { exit !(w <= 100) }' ||
+    failures+=("the GUI thread stalled for $gui_own ms (not counting time waiting for a CPU)")
+else
+  awk -v w="$gui_worst" 'BEGIN { exit !(w <= 100) }' ||
+    failures+=("the GUI thread was $gui_worst ms late")
+fi
 
 percent() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? 100 * a / b : 0) }'; }
 echo "soak: $seconds s against thermal sim --fps 100 (5 % garbage, 5 % drops, chunking), build $build"
@@ -199,8 +219,13 @@ echo "soak:   collectors saw $seen markers and reported $reported frames; the pi
 echo "soak: recording: $parts file(s), $recorded records, all whole with the marker"
 echo "soak: resident memory: $rss_start KiB after the ${warmup} s warm-up, $rss_end KiB at the end" \
   "(growth $growth KiB, peak $rss_peak KiB)"
-echo "soak: GUI thread at most $gui_worst ms late (at $gui_at s; $gui_over ticks over 50 ms);" \
-  "a sleeping reference thread at most $ref_worst ms ($ref_over over 50 ms)"
+echo "soak: GUI thread stalled at most $gui_own ms by its own work, locks or sleeps (at $gui_own_at s)"
+echo "soak:   at most $gui_worst ms late in all (at $gui_at s: $gui_cpu ms on a CPU, $gui_wait ms" \
+  "waiting for one; $gui_over ticks over 50 ms); a sleeping reference thread at most" \
+  "$ref_worst ms ($ref_wait ms waiting for a CPU; $ref_over over 50 ms)"
+echo "soak:   longest START $longest_start ms (it keeps the window responsive while it waits)," \
+  "longest settings change $longest_settings ms"
+echo "soak:   load average at the end: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) CPUs"
 echo "soak: START pressed $starts times"
 if [ "${#failures[@]}" -gt 0 ]; then
   for failure in "${failures[@]}"; do echo "soak: FAIL: $failure"; done

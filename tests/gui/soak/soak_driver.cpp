@@ -128,6 +128,17 @@ int main(int argc, char** argv) {
         }
     });
 
+    // How long the driver's own actions held the GUI thread, to tell them from other stalls.
+    double longestStartMs = 0;
+    double longestSettingsMs = 0;
+    const auto timed = [](double& longest, const auto& action) {
+        const auto start = std::chrono::steady_clock::now();
+        action();
+        longest = std::max(longest, std::chrono::duration<double, std::milli>(
+                                        std::chrono::steady_clock::now() - start)
+                                        .count());
+    };
+
     int starts = 0;
     std::string startedOn;
     QTimer linkWatch;
@@ -136,14 +147,15 @@ int main(int argc, char** argv) {
         if (!target.empty() && target != startedOn) {
             startedOn = target;
             ++starts;
-            dlg->OnStart();
+            timed(longestStartMs, [&] { dlg->OnStart(); });
         }
     });
     linkWatch.start(100);
 
     int step = 0;
     QTimer settings;
-    QObject::connect(&settings, &QTimer::timeout, [&] { ChangeSettings(*dlg, ++step); });
+    QObject::connect(&settings, &QTimer::timeout,
+                     [&] { timed(longestSettingsMs, [&] { ChangeSettings(*dlg, ++step); }); });
     settings.start(settingsEveryMs);
 
     // After SIGTERM: the frames still on their way are handled first; the counts are final once
@@ -182,10 +194,18 @@ int main(int argc, char** argv) {
             "waiting=%llu\n",
             U(pipeline.framesQueued), U(pipeline.framesProcessed), U(pipeline.framesReplaced),
             U(pipeline.framesRejected), U(pipeline.framesWaiting));
-        std::printf("soak: gui_lateness worst_ms=%.1f at_s=%.1f over_50ms=%llu ticks=%llu\n",
-                    gui.worstMs, gui.worstAtSeconds, U(gui.over50Ms), U(gui.ticks));
-        std::printf("soak: reference_lateness worst_ms=%.1f at_s=%.1f over_50ms=%llu ticks=%llu\n",
-                    ref.worstMs, ref.worstAtSeconds, U(ref.over50Ms), U(ref.ticks));
+        const auto printLateness = [](const char* name, const CLatenessWatch::Figures& f) {
+            std::printf(
+                "soak: %s worst_ms=%.1f at_s=%.1f cpu_ms=%.1f cpu_wait_ms=%.1f "
+                "own_worst_ms=%.1f own_at_s=%.1f over_50ms=%llu ticks=%llu "
+                "sched_stats=%d\n",
+                name, f.worstMs, f.worstAtSeconds, f.worstCpuMs, f.worstWaitMs, f.worstOwnMs,
+                f.worstOwnAtSeconds, U(f.over50Ms), U(f.ticks), f.hasSchedStats ? 1 : 0);
+        };
+        printLateness("gui_lateness", gui);
+        printLateness("reference_lateness", ref);
+        std::printf("soak: longest_start_ms=%.1f longest_settings_change_ms=%.1f\n", longestStartMs,
+                    longestSettingsMs);
         std::fflush(stdout);
         dlg->RunCloseSequence();
         QApplication::quit();
