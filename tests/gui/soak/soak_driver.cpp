@@ -6,9 +6,11 @@
 // watchdog timer on the GUI thread measures how late it fires; a plain thread does the same as a
 // reference for what the machine's load alone costs. On SIGTERM it waits until the frames on
 // their way have been handled, stops the recording, prints its figures as "soak: key=value"
-// lines on stdout, closes the dialog and exits with status 0.
+// lines on stdout, closes the dialog and exits with status 0. SIGUSR1 notes the heap in use, to
+// be compared with the heap at the end.
 //
 // Usage: soak_driver --port LINK --record FILE.bds [--settings-every MS]
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QAbstractButton>
@@ -36,10 +38,32 @@
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+constexpr char kFinish = 'F';
+constexpr char kMark = 'M';
 
 void OnTerminate(int) {
-    const char byte = 1;
-    [[maybe_unused]] ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
+    [[maybe_unused]] ssize_t ignored = ::write(g_signalPipe[1], &kFinish, 1);
+}
+
+void OnMark(int) {
+    [[maybe_unused]] ssize_t ignored = ::write(g_signalPipe[1], &kMark, 1);
+}
+
+}  // namespace
+
+// Present only in sanitizer builds: the heap the program has allocated, without the sanitizer's
+// own bookkeeping, quarantine and caches, which make the resident size grow by themselves.
+extern "C" size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
+
+namespace {
+
+// The heap in use, in KiB: from the sanitizer's allocator when there is one, else from glibc's.
+long HeapInUseKib() {
+    if (__sanitizer_get_current_allocated_bytes != nullptr) {
+        return static_cast<long>(__sanitizer_get_current_allocated_bytes() / 1024);
+    }
+    const struct mallinfo2 info = ::mallinfo2();
+    return static_cast<long>((info.uordblks + info.hblkhd) / 1024);
 }
 
 std::string LinkTarget(const std::string& link) {
@@ -99,6 +123,7 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGTERM, OnTerminate);
     std::signal(SIGINT, OnTerminate);
+    std::signal(SIGUSR1, OnMark);
 
     QTemporaryDir appDir;
     ViewerOptions options;
@@ -152,6 +177,7 @@ int main(int argc, char** argv) {
     });
     linkWatch.start(100);
 
+    long heapAtMarkKib = -1;  // the heap in use when SIGUSR1 came
     int step = 0;
     QTimer settings;
     QObject::connect(&settings, &QTimer::timeout,
@@ -204,15 +230,25 @@ int main(int argc, char** argv) {
         };
         printLateness("gui_lateness", gui);
         printLateness("reference_lateness", ref);
+        std::printf("soak: heap_kib at_mark=%ld end=%ld sanitizer=%d\n", heapAtMarkKib,
+                    HeapInUseKib(), __sanitizer_get_current_allocated_bytes != nullptr ? 1 : 0);
         std::printf("soak: longest_start_ms=%.1f longest_settings_change_ms=%.1f\n", longestStartMs,
                     longestSettingsMs);
         std::fflush(stdout);
         dlg->RunCloseSequence();
         QApplication::quit();
     });
-    QSocketNotifier terminate(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&terminate, &QSocketNotifier::activated, [&] {
-        terminate.setEnabled(false);
+    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&] {
+        char what = 0;
+        if (::read(g_signalPipe[0], &what, 1) != 1) {
+            return;
+        }
+        if (what == kMark) {
+            heapAtMarkKib = HeapInUseKib();
+            return;
+        }
+        signalNotifier.setEnabled(false);
         linkWatch.stop();
         settings.stop();
         sinceChange.start();
