@@ -99,7 +99,8 @@ int main(int argc, char** argv) {
     std::string port;
     std::string record;
     int settingsEveryMs = 3000;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    bool isUsable = argc % 2 == 1;
+    for (int i = 1; isUsable && i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
         if (arg == "--port") {
             port = argv[i + 1];
@@ -107,9 +108,11 @@ int main(int argc, char** argv) {
             record = argv[i + 1];
         } else if (arg == "--settings-every") {
             settingsEveryMs = std::max(100, std::atoi(argv[i + 1]));
+        } else {
+            isUsable = false;
         }
     }
-    if (port.empty() || record.empty()) {
+    if (!isUsable || port.empty() || record.empty()) {
         std::fprintf(stderr,
                      "usage: soak_driver --port LINK --record FILE.bds "
                      "[--settings-every MS]\n");
