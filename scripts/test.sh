@@ -32,7 +32,7 @@ case "${1:-}" in
     cmake_args+=(-DTHERMAL_SANITIZE=thread -DTHERMAL_BUILD_GUI=OFF -DTHERMAL_BUILD_BENCH=OFF
                 -DCMAKE_BUILD_TYPE=RelWithDebInfo)
     # One at a time: the session tests time the module's answers, which the sanitizer slows.
-    ctest_args=(-R '^(FramePipeline|FrameQueue|SerialPort|ReplyList|ModuleSimulator|ModuleSession|RecorderThreads|StreamPlayerTest|WorkbookThreads)\.')
+    ctest_args=(-R '^(FramePipeline|FrameQueue|SerialPort|ReplyList|ModuleSimulator|ModuleSession|RecorderThreads|StreamPlayerTest|WorkbookThreads|FrameAccounting)\.')
     export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
     ;;
 esac
