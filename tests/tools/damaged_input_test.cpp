@@ -17,6 +17,7 @@
 #include "recording/avi_reader.h"
 #include "recording/playback_rules.h"
 #include "recording/recording_files.h"
+#include "sanitizer_build.h"
 
 namespace fs = std::filesystem;
 
@@ -258,17 +259,7 @@ TEST_F(DamagedInput, NamesThatAreNotFilesAreRefusedAtOnce) {
 }
 
 // The sanitizers reserve terabytes of address space: a limit on it cannot be tested under them.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kAddressSpaceIsLimitable = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kAddressSpaceIsLimitable = false;
-#else
-constexpr bool kAddressSpaceIsLimitable = true;
-#endif
-#else
-constexpr bool kAddressSpaceIsLimitable = true;
-#endif
+constexpr bool kAddressSpaceIsLimitable = !kSanitizerBuild;
 
 // Files far larger than the memory the tool may use are read a record at a time: a sparse file
 // of 256 MiB under a 128 MiB address space limit (a whole-file read would need twice that).
