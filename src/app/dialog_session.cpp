@@ -30,8 +30,8 @@ void CmfcVELKDlg::ConnectSession() {
     m_session.SetCallbacks(CModuleSession::Callbacks{
         .frame = [this](char letter, const uint8_t* bytes,
                         int count) { OnFrameReceived(letter, bytes, count); },
-        .textReply = [this](const std::string& command,
-                            const std::string& text) { OnReply(command, text); },
+        .textReply = [this](const std::string& command, const std::string& text,
+                            uint64_t replySerial) { OnReply(command, text, replySerial); },
         .mclk = [this](const std::string& value) { ShowMclk(value); },
         .rate = [this](const std::string& rate) { ShowRate(rate); },
         .deviceLost = {},  // the session's log line says it
@@ -166,10 +166,22 @@ void CmfcVELKDlg::OnFrameReceived(char letter, const uint8_t* bytes, int count) 
     m_pipeline.QueueFrame(letter, count, bytes);
 }
 
-void CmfcVELKDlg::OnReply(const std::string& command, const std::string& text) {
-    AppendLog(Latin1ToUtf8(text) + "\r\n");
+void CmfcVELKDlg::OnReply(const std::string& command, const std::string& text,
+                          uint64_t replySerial) {
+    // A later completion of the same reply holds this one's text: while the log has not shown
+    // the first, it replaces it instead of queueing another copy of megabytes.
+    if (m_textReplies.Put(replySerial, text)) {
+        PostToGui([this] { ShowNextTextReply(); });
+    }
+    // The export takes the first complete table, as it arrived.
     if (command == "w" && m_exportCalibration.exchange(0) != 0) {
         ExportCalibrationLater(text);
+    }
+}
+
+void CmfcVELKDlg::ShowNextTextReply() {
+    if (std::optional<std::string> text = m_textReplies.Take()) {
+        AppendLog(Latin1ToUtf8(*text) + "\r\n");
     }
 }
 

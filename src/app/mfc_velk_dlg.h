@@ -27,6 +27,7 @@
 #include "device/dev_watcher.h"
 #include "device/module_session.h"
 #include "device/module_simulator.h"
+#include "device/text_reply_mailbox.h"
 #include "device/tty_monitor.h"
 #include "frame/binary_record_reader.h"
 #include "frame/text_frame.h"
@@ -244,7 +245,9 @@ class CmfcVELKDlg : public QDialog {
     void OnFrameReceived(char letter, const uint8_t* bytes, int count);
     // A text reply: to the log, and a calibration table asked for by "Calibration - constants"
     // to a workbook as well (handed to the export thread).
-    void OnReply(const std::string& command, const std::string& text);
+    void OnReply(const std::string& command, const std::string& text, uint64_t replySerial);
+    // GUI thread: the oldest text reply waiting in m_textReplies goes to the log.
+    void ShowNextTextReply();
     void ShowMclk(const std::string& value);
     void ShowRate(const std::string& rate);
     void OnRecoveryCommand(uint8_t letter);
@@ -356,6 +359,8 @@ class CmfcVELKDlg : public QDialog {
     std::string m_fpsText;       // the newest rate the session reported
     std::mutex m_fpsTextLock;    // guards m_fpsText
     std::atomic<bool> m_isFpsPostPending{false};  // one FPS update queued at a time
+    // Text replies waiting for the log; a module that floods one reply keeps one text waiting.
+    CTextReplyMailbox m_textReplies;
 
     // Controls bound by ID.
     CColorGradient* m_paletteBar = nullptr;

@@ -13,12 +13,14 @@ constexpr int kKeptWindowBytes = kResyncWindowBytes - kFrameBlockSize;  // 4224:
 constexpr uint32_t kMarkerAsReceived = uint32_t{kFrameMarker[0]} << 24 |
                                        uint32_t{kFrameMarker[1]} << 16 |
                                        uint32_t{kFrameMarker[2]} << 8 | kFrameMarker[3];
+std::atomic<uint64_t> g_nextSerial{1};  // collectors are made on the dialog and monitor threads
 }  // namespace
 
 CCommandReply::CCommandReply(std::string commandText, uint8_t letter, ReplyCallback callback,
                              void* context, std::shared_ptr<FrameCollectorCounters> counters)
     : m_commandText(std::move(commandText)),
       m_letter(letter),
+      m_serial(g_nextSerial.fetch_add(1, std::memory_order_relaxed)),
       m_replyCallback(callback),
       m_callbackContext(context),
       m_pCounters(std::move(counters)) {}
@@ -113,21 +115,25 @@ void CCommandReply::ProcessBlock() {
 
 void CCommandReply::CollectTextBytes(int count, const uint8_t* bytes) {
     const bool isFirstChunk = m_length == 0;
-    m_buffer.insert(m_buffer.begin() + m_length, bytes, bytes + count);
+    m_buffer.insert(m_buffer.begin() + static_cast<std::ptrdiff_t>(m_length), bytes, bytes + count);
     m_length += count;
-    if (m_length > kMaxTextReplyBytes) {
+    if (m_length > kMaxTextReplyBytes + kTextReplySlackBytes) {
+        // Dropping the oldest bytes only once per slack's worth of input keeps the cost of a
+        // chunk independent of how much is kept, however small the chunks of a flood are.
         const size_t excess = m_length - kMaxTextReplyBytes;
-        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + excess);
+        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(excess));
         m_length = kMaxTextReplyBytes;
     }
+    const uint8_t* text = KeptText();
+    const size_t length = KeptLength();
     if (m_letter == 'w') {
         // The table is only judged from its second chunk on.
-        if (!isFirstChunk && IsCalibrationTableComplete(m_buffer.data(), m_length)) {
+        if (!isFirstChunk && IsCalibrationTableComplete(text, length)) {
             Complete();
         }
         return;
     }
-    if (IsTextReplyComplete(m_letter, m_buffer.data(), m_length)) {
+    if (IsTextReplyComplete(m_letter, text, length)) {
         Complete();
     }
 }
@@ -144,10 +150,12 @@ void CCommandReply::Complete() {
             ++m_pCounters->framesReported;
         }
     } else {
-        m_replyText.assign(reinterpret_cast<const char*>(m_buffer.data()), m_length);
+        m_replyText.assign(reinterpret_cast<const char*>(KeptText()), KeptLength());
     }
     if (m_replyCallback != nullptr) {
-        m_replyCallback(m_callbackContext, this, m_replyText, m_buffer.data(),
-                        static_cast<int>(m_length));
+        const bool isFrame = IsFrameLetter(m_letter);
+        m_replyCallback(m_callbackContext, this, m_replyText,
+                        isFrame ? m_buffer.data() : KeptText(),
+                        static_cast<int>(isFrame ? m_length : KeptLength()));
     }
 }

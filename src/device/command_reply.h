@@ -4,6 +4,7 @@
 // is lost); text commands accumulate bytes until the end rule of their letter matches. Each
 // complete frame or reply goes to the reply callback. Only the serial monitor thread calls
 // Collect; MarkDone may come from the dialog thread and is atomic.
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -25,6 +26,9 @@ class CCommandReply {
     // Text replies keep at most this many of their newest bytes: a module that keeps talking
     // must not grow a collector without bound, and the end rules only look at the tail.
     static constexpr size_t kMaxTextReplyBytes = 4u << 20;
+    // How far a text collector may run past kMaxTextReplyBytes before its oldest bytes go: the
+    // trim then moves the kept bytes once per this much input, not once per chunk.
+    static constexpr size_t kTextReplySlackBytes = kMaxTextReplyBytes / 4;
 
     // A frame collector adds what it sees and reports to `counters`, when given (shared by the
     // collectors of one list, and kept alive by each of them).
@@ -40,6 +44,9 @@ class CCommandReply {
 
     const std::string& CommandText() const { return m_commandText; }
     uint8_t Letter() const { return m_letter; }
+    // Unique among the collectors of this process: tells the replies of different commands
+    // apart even where a new collector reuses the memory of a deleted one.
+    uint64_t Serial() const { return m_serial; }
     // True while a frame collector searches for the marker (window not empty).
     bool IsResynchronising() const { return m_windowFill > 0; }
 
@@ -48,9 +55,13 @@ class CCommandReply {
     void CountMarkers(int count, const uint8_t* bytes);
     void ProcessBlock();
     void CollectTextBytes(int count, const uint8_t* bytes);
+    // A text reply is judged and reported on its newest kMaxTextReplyBytes only.
+    size_t KeptLength() const { return std::min(m_length, kMaxTextReplyBytes); }
+    const uint8_t* KeptText() const { return m_buffer.data() + (m_length - KeptLength()); }
 
     std::string m_commandText;
     uint8_t m_letter;
+    uint64_t m_serial;
     std::string m_replyText;
     std::vector<uint8_t> m_buffer;  // frame: one block (+1); text: the collected bytes
     size_t m_length = 0;            // bytes collected in m_buffer

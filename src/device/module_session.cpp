@@ -288,7 +288,7 @@ void CModuleSession::OnReply(void* context, CCommandReply* reply, const std::str
         }
     } else {
         if (callbacks.textReply) {
-            callbacks.textReply(command, text);
+            callbacks.textReply(command, text, reply->Serial());
         }
         if (command == "M") {
             session->ShowMclk(text, false);

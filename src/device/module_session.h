@@ -42,8 +42,12 @@ class CModuleSession {
         // `c`). The bytes are valid during the call only.
         std::function<void(char modeLetter, const uint8_t* bytes, int count)> frame;
         // Monitor thread: a complete text reply (a `C` frame only says "Frame data..."), as the
-        // module sent it (one byte per character, Latin-1).
-        std::function<void(const std::string& command, const std::string& text)> textReply;
+        // module sent it (one byte per character, Latin-1). A collector reports again at every
+        // line that matches its end rule, each text holding the one before (up to the kept 4 MiB);
+        // `replySerial` tells whose text it is (CCommandReply::Serial).
+        std::function<void(const std::string& command, const std::string& text,
+                           uint64_t replySerial)>
+            textReply;
         // Monitor thread: the module clock in kHz as the replies to `M`, `a` and `A` print it.
         std::function<void(const std::string& mclk)> mclk;
         // Monitor thread: the average rate of the running continuous stream ("%.1f" frames per

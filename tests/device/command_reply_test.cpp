@@ -234,20 +234,6 @@ TEST(TextCollector, CompletesWhenTheEndArrivesAndKeepsCollecting) {
     EXPECT_EQ(recorder.commands[0], "M");
 }
 
-TEST(TextCollector, KeepsOnlyTheNewestFourMebibytes) {
-    ReplyRecorder recorder;
-    CCommandReply reply("x", 'x', ReplyRecorder::Callback, &recorder);
-    std::vector<uint8_t> chunk(1000, 'z');
-    for (size_t sent = 0; sent < CCommandReply::kMaxTextReplyBytes + 5000; sent += chunk.size()) {
-        reply.Collect(static_cast<int>(chunk.size()), chunk.data());
-    }
-    const std::string end = "pause\r\n";
-    reply.Collect(static_cast<int>(end.size()), reinterpret_cast<const uint8_t*>(end.data()));
-    ASSERT_EQ(recorder.texts.size(), 1u);
-    EXPECT_EQ(recorder.texts[0].size(), CCommandReply::kMaxTextReplyBytes);
-    EXPECT_EQ(recorder.texts[0].substr(recorder.texts[0].size() - end.size()), end);
-}
-
 TEST(TextCollector, DoneCollectorIgnoresInputAndReportsNothing) {
     ReplyRecorder recorder;
     CCommandReply reply("x", 'x', ReplyRecorder::Callback, &recorder);
@@ -270,6 +256,66 @@ void FeedText(CCommandReply& reply, const std::string& text, size_t chunk) {
     for (size_t pos = 0; pos < text.size(); pos += chunk) {
         const size_t n = std::min(chunk, text.size() - pos);
         reply.Collect(static_cast<int>(n), reinterpret_cast<const uint8_t*>(text.data() + pos));
+    }
+}
+
+// A module that keeps talking: the collector keeps and reports only the newest 4 MiB, judges the
+// end rule on them alone, and trims in steps, so that even one-byte chunks past the limit cost a
+// copy of the byte, not a move of megabytes (a one-byte-chunk flood would take hours otherwise).
+// Each reported text is checked against the tail of the whole stream sent.
+TEST(TextCollector, ReportsOnlyTheNewestFourMebibytesForAnyChunkSize) {
+    constexpr size_t kCap = CCommandReply::kMaxTextReplyBytes;
+    constexpr size_t kSlack = CCommandReply::kTextReplySlackBytes;
+    const std::string table = CalibrationTable(992);
+    const struct {
+        uint8_t letter;
+        size_t chunk;
+        size_t fillerBytes;  // before the end; filler never completes a reply
+        std::string end;     // ends a reply when it arrives after the filler
+        size_t endEvery;     // the end is also sent after this much filler (0: only at the end)
+    } cases[] = {
+        {'x', 1000, kCap + 5000, "pause\r\n", 0},
+        {'x', 1, kCap + kSlack + 100, "pause\r\n", 0},  // trims once, with one-byte chunks
+        {'q', 7, 2 * kCap + 3 * kSlack, "Command not in use\r\n", 2 << 20},
+        {'b', 2047, kCap - 10, "3300 mV\r\n", 1 << 20},  // never over the limit
+        {'w', 1023, kCap + kSlack + 1, table, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.letter << " chunk " << c.chunk);
+        ReplyRecorder recorder;
+        CCommandReply reply(std::string(1, static_cast<char>(c.letter)), c.letter,
+                            ReplyRecorder::Callback, &recorder);
+        std::string sent;
+        std::vector<std::string> expected;  // what each completion must report
+        const auto send = [&](const std::string& part, bool completes) {
+            for (size_t pos = 0; pos < part.size(); pos += c.chunk) {
+                const size_t n = std::min(c.chunk, part.size() - pos);
+                reply.Collect(static_cast<int>(n),
+                              reinterpret_cast<const uint8_t*>(part.data() + pos));
+            }
+            sent += part;
+            if (completes) {
+                expected.push_back(sent.substr(sent.size() - std::min(sent.size(), kCap)));
+            }
+        };
+        // Filler in whole chunks, so that only the chunk holding an end can complete.
+        const std::string filler(c.chunk * std::max<size_t>(1, 65536 / c.chunk), 'Z');
+        size_t sinceEnd = 0;
+        for (size_t total = 0; total < c.fillerBytes; total += filler.size()) {
+            send(filler, false);
+            sinceEnd += filler.size();
+            if (c.endEvery != 0 && sinceEnd >= c.endEvery) {
+                send(c.end, true);
+                sinceEnd = 0;
+            }
+        }
+        send(c.end, true);
+        ASSERT_EQ(recorder.texts.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            ASSERT_EQ(recorder.texts[i].size(), expected[i].size()) << "completion " << i;
+            ASSERT_EQ(recorder.bytes[i].size(), expected[i].size()) << "completion " << i;
+            EXPECT_TRUE(recorder.texts[i] == expected[i]) << "completion " << i;
+        }
     }
 }
 

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -23,6 +24,7 @@
 #include "device/module_session.h"
 #include "device/module_simulator.h"
 #include "device/simulated_replies.h"
+#include "device/text_reply_mailbox.h"
 #include "sanitizer_build.h"
 #include "test_frames.h"
 
@@ -38,7 +40,8 @@ class SessionHarness {
         callbacks.frame = [this](char letter, const uint8_t*, int count) {
             Record([&] { m_frames.push_back({letter, count}); });
         };
-        callbacks.textReply = [this](const std::string& command, const std::string& text) {
+        callbacks.textReply = [this](const std::string& command, const std::string& text,
+                                     uint64_t) {
             Record([&] { m_texts.push_back({command, text}); });
         };
         callbacks.mclk = [this](const std::string& value) { Record([&] { m_mclk = value; }); };
@@ -337,7 +340,14 @@ TEST(ModuleSession, WithoutAnOpenPortNothingIsSent) {
 // or floods the line with text that ends no reply; a silent module only reads.
 class FaultyModule {
   public:
-    enum class Fault { kUnplugOnStop, kUnplugOnInfo, kUnplugInStream, kSilent, kFloodText };
+    enum class Fault {
+        kUnplugOnStop,
+        kUnplugOnInfo,
+        kUnplugInStream,
+        kSilent,
+        kFloodText,
+        kFloodReplies,
+    };
 
     explicit FaultyModule(Fault fault) : m_fault(fault) {
         char name[64];
@@ -392,6 +402,8 @@ class FaultyModule {
                     Unplug();
                 } else if (m_fault == Fault::kFloodText && letter == 'M') {
                     flooding = true;
+                } else if (m_fault == Fault::kFloodReplies && letter == 'q') {
+                    FloodReplies();
                 }
             }
             if (flooding && m_master >= 0 && m_textBytes < kFloodBytes) {
@@ -399,6 +411,22 @@ class FaultyModule {
                 m_textBytes += sent > 0 ? static_cast<uint64_t>(sent) : 0;
             }
         }
+    }
+    // Lines that each end the reply to an unknown letter (a chunk that ends with one completes
+    // it), 8 MiB of them, then a last one.
+    void FloodReplies() {
+        const std::string line = "ZZZZnot in use\r\n";
+        std::vector<uint8_t> block;
+        for (int i = 0; i < 4096; ++i) {
+            block.insert(block.end(), line.begin(), line.end());
+        }
+        while (m_textBytes < kFloodBytes / 2 && !m_stop) {
+            WriteAll(block);
+            m_textBytes += block.size();
+        }
+        const std::string last = kLastFloodLine;
+        WriteAll(std::vector<uint8_t>(last.begin(), last.end()));
+        m_textBytes += last.size();
     }
     void WriteAll(const std::vector<uint8_t>& bytes) {
         std::size_t done = 0;
@@ -415,6 +443,7 @@ class FaultyModule {
 
   public:
     static constexpr uint64_t kFloodBytes = 16u << 20;
+    static constexpr const char* kLastFloodLine = "the last line in use\r\n";
 
   private:
     const Fault m_fault;
@@ -496,6 +525,72 @@ TEST(ModuleSession, FaultyModuleNeverHangsOrCrashesTheSession) {
         h.reset();
         EXPECT_LT(Clock::now() - start, 5s);
     }
+}
+
+// A module that answers one command with megabytes of lines that each end its reply: every
+// completion reports all the collector keeps, up to 4 MiB. A consumer as slow as a window that
+// lays out megabytes of text gets the replies through a CTextReplyMailbox, as the viewer's log
+// does: at most one text waits, however many completions there were, memory stays bounded, and
+// the last text shown is the newest, with the module's last line at its end.
+TEST(ModuleSession, FloodOfCompletedRepliesKeepsOneTextWaiting) {
+    FaultyModule module(FaultyModule::Fault::kFloodReplies);
+    ASSERT_FALSE(module.Path().empty());
+    const long residentBefore = ResidentKiB();
+    CTextReplyMailbox mailbox;
+    std::atomic<int> completions{0};
+    std::atomic<int> postsWaiting{0};  // the consumer's share: one Take per post
+    std::atomic<size_t> mostWaiting{0};
+    CModuleSession session;
+    CModuleSession::Callbacks callbacks;
+    callbacks.textReply = [&](const std::string& command, const std::string& text,
+                              uint64_t replySerial) {
+        if (command != "q") {
+            return;
+        }
+        ++completions;
+        if (mailbox.Put(replySerial, text)) {
+            ++postsWaiting;
+        }
+        const size_t waiting = mailbox.PendingCount();
+        size_t most = mostWaiting.load();
+        while (waiting > most && !mostWaiting.compare_exchange_weak(most, waiting)) {
+        }
+    };
+    session.SetCallbacks(std::move(callbacks));
+    session.Start(module.Path());
+    ASSERT_TRUE(session.SendCommand("q"));
+
+    std::string newest;
+    int shown = 0;
+    const std::string lastLine = FaultyModule::kLastFloodLine;
+    const auto flooded = [&] {
+        return module.TextBytesSent() > FaultyModule::kFloodBytes / 2 && postsWaiting == 0 &&
+               newest.size() >= lastLine.size() &&
+               newest.compare(newest.size() - lastLine.size(), lastLine.size(), lastLine) == 0;
+    };
+    const auto end = Clock::now() + 60s;
+    while (!flooded() && Clock::now() < end) {
+        session.Tick(100ms);  // the slow window: one post handled per 100 ms
+        if (postsWaiting > 0) {
+            --postsWaiting;
+            std::optional<std::string> text = mailbox.Take();
+            ASSERT_TRUE(text.has_value());
+            newest = std::move(*text);
+            ++shown;
+        }
+    }
+    ASSERT_TRUE(flooded()) << module.TextBytesSent() << " bytes sent, " << completions
+                           << " completions, " << shown << " shown";
+    EXPECT_EQ(newest.size(), CCommandReply::kMaxTextReplyBytes);
+    EXPECT_EQ(mostWaiting.load(), 1u);
+    // Far more completions than texts handed over: they superseded each other on the way.
+    EXPECT_GE(completions.load(), 50);
+    EXPECT_LT(shown, completions.load() / 2);
+    if (!kSanitizerBuild) {
+        // The collector's 5 MiB, its reply text, the waiting text and the one shown: 4 MiB each.
+        EXPECT_LT(ResidentKiB() - residentBefore, 32 * 1024);
+    }
+    session.Close();
 }
 
 }  // namespace

@@ -266,7 +266,8 @@ class CRecordRun {
         callbacks.frame = [this](char modeLetter, const uint8_t* bytes, int count) {
             m_handOver.Push(modeLetter, bytes, count);
         };
-        callbacks.textReply = [this](const std::string& command, const std::string& text) {
+        callbacks.textReply = [this](const std::string& command, const std::string& text,
+                                     uint64_t) {
             if (command != "T" || m_hasStopReply) {
                 return;
             }
