@@ -1,5 +1,6 @@
 // Frame collector throughput against a plain memcpy of the same bytes (the ratio is printed at
-// the end), and the whole receive path fed by the simulated module over a pseudo-terminal.
+// the end), a text collector's throughput at its 4 MiB limit against one keeping little, and the
+// whole receive path fed by the simulated module over a pseudo-terminal.
 //
 //   build-dev/bin/bench_collector
 #include <pthread.h>
@@ -78,6 +79,39 @@ void BM_CollectorResynchronising(benchmark::State& state) {
     RunCollector(state, 1);
 }
 
+// A text reply that never ends, fed 1 MiB per pass in 64-byte chunks. A fresh collector keeps
+// little; one that already keeps the 4 MiB limit drops its oldest bytes as it goes. Their
+// throughputs should match: a chunk must not cost more because much is kept.
+constexpr size_t kTextPassBytes = 1u << 20;
+constexpr int kTextChunk = 64;
+
+void FeedTextPass(CCommandReply& reply, const std::vector<uint8_t>& filler) {
+    for (size_t pos = 0; pos < kTextPassBytes; pos += kTextChunk) {
+        reply.Collect(kTextChunk, filler.data());
+    }
+}
+
+void BM_TextCollectorKeepingLittle(benchmark::State& state) {
+    const std::vector<uint8_t> filler(kTextChunk, 'Z');
+    for (auto _ : state) {
+        CCommandReply reply("x", 'x', CountFrame, nullptr);
+        FeedTextPass(reply, filler);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kTextPassBytes));
+}
+
+void BM_TextCollectorAtTheLimit(benchmark::State& state) {
+    const std::vector<uint8_t> filler(kTextChunk, 'Z');
+    CCommandReply reply("x", 'x', CountFrame, nullptr);
+    for (size_t fed = 0; fed < CCommandReply::kMaxTextReplyBytes; fed += kTextPassBytes) {
+        FeedTextPass(reply, filler);
+    }
+    for (auto _ : state) {
+        FeedTextPass(reply, filler);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kTextPassBytes));
+}
+
 // Simulated module at 2000 frames/s over a pseudo-terminal into port, chunking and collector,
 // for 10 s: frames the collector reported against frames sent, and the monitor thread's CPU.
 void BM_PtyIngest2000fps(benchmark::State& state) {
@@ -151,6 +185,8 @@ void BM_PtyIngest2000fps(benchmark::State& state) {
 BENCHMARK(BM_Memcpy);
 BENCHMARK(BM_CollectorInStep);
 BENCHMARK(BM_CollectorResynchronising);
+BENCHMARK(BM_TextCollectorKeepingLittle);
+BENCHMARK(BM_TextCollectorAtTheLimit);
 BENCHMARK(BM_PtyIngest2000fps)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // Prints the usual table, then the collector's throughput as a share of memcpy's.
@@ -175,6 +211,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
             if (m_rates.count(name)) {
                 std::printf("%s / memcpy throughput: %.2f\n", name, m_rates[name] / base);
             }
+        }
+        const double little = m_rates["BM_TextCollectorKeepingLittle"];
+        if (little > 0) {
+            std::printf("text collector at the 4 MiB limit / keeping little, throughput: %.2f\n",
+                        m_rates["BM_TextCollectorAtTheLimit"] / little);
         }
     }
 
