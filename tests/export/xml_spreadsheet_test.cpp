@@ -14,7 +14,6 @@
 #include <string>
 #include <utility>
 
-
 namespace {
 
 // Reads a workbook back with Python's XML parser, which refuses any document that is not
