@@ -25,6 +25,7 @@
 #include "device/module_simulator.h"
 #include "device/simulated_replies.h"
 #include "device/text_reply_mailbox.h"
+#include "raw_pty_line.h"
 #include "sanitizer_build.h"
 #include "test_frames.h"
 
@@ -350,16 +351,9 @@ class FaultyModule {
     };
 
     explicit FaultyModule(Fault fault) : m_fault(fault) {
-        char name[64];
-        if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+        if (m_line.Master() < 0) {
             return;
         }
-        termios tio{};
-        ::tcgetattr(m_slave, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(m_slave, TCSANOW, &tio);
-        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-        m_path = name;
         m_thread = std::thread([this] { Run(); });
     }
     ~FaultyModule() {
@@ -367,47 +361,38 @@ class FaultyModule {
         if (m_thread.joinable()) {
             m_thread.join();
         }
-        for (int fd : {m_master, m_slave}) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
-        }
     }
-    const std::string& Path() const { return m_path; }
+    const std::string& Path() const { return m_line.Path(); }
     uint64_t TextBytesSent() const { return m_textBytes.load(); }
 
   private:
-    void Unplug() {
-        ::close(m_master);
-        m_master = -1;
-    }
     void Run() {
         bool flooding = false;
         const std::string flood(65536, 'Z');
-        while (!m_stop && m_master >= 0) {
-            pollfd pfd{m_master, static_cast<short>(POLLIN | (flooding ? POLLOUT : 0)), 0};
+        while (!m_stop && m_line.Master() >= 0) {
+            pollfd pfd{m_line.Master(), static_cast<short>(POLLIN | (flooding ? POLLOUT : 0)), 0};
             ::poll(&pfd, 1, 20);
             uint8_t bytes[256];
-            const ssize_t got = ::read(m_master, bytes, sizeof bytes);
-            for (ssize_t i = 0; i < got && m_master >= 0; ++i) {
+            const ssize_t got = ::read(m_line.Master(), bytes, sizeof bytes);
+            for (ssize_t i = 0; i < got && m_line.Master() >= 0; ++i) {
                 const uint8_t letter = bytes[i];
                 if ((m_fault == Fault::kUnplugOnStop && letter == 'x') ||
                     (m_fault == Fault::kUnplugOnInfo && letter == 'M')) {
-                    Unplug();
+                    m_line.Unplug();
                 } else if (m_fault == Fault::kUnplugInStream && letter == 'K') {
                     for (uint16_t tag = 1; tag <= 5; ++tag) {
                         WriteAll(TaggedFrame(tag));
                     }
                     std::this_thread::sleep_for(200ms);
-                    Unplug();
+                    m_line.Unplug();
                 } else if (m_fault == Fault::kFloodText && letter == 'M') {
                     flooding = true;
                 } else if (m_fault == Fault::kFloodReplies && letter == 'q') {
                     FloodReplies();
                 }
             }
-            if (flooding && m_master >= 0 && m_textBytes < kFloodBytes) {
-                const ssize_t sent = ::write(m_master, flood.data(), flood.size());
+            if (flooding && m_line.Master() >= 0 && m_textBytes < kFloodBytes) {
+                const ssize_t sent = ::write(m_line.Master(), flood.data(), flood.size());
                 m_textBytes += sent > 0 ? static_cast<uint64_t>(sent) : 0;
             }
         }
@@ -429,16 +414,7 @@ class FaultyModule {
         m_textBytes += last.size();
     }
     void WriteAll(const std::vector<uint8_t>& bytes) {
-        std::size_t done = 0;
-        while (done < bytes.size() && !m_stop) {
-            const ssize_t n = ::write(m_master, bytes.data() + done, bytes.size() - done);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-            } else {
-                pollfd pfd{m_master, POLLOUT, 0};
-                ::poll(&pfd, 1, 20);
-            }
-        }
+        m_line.WriteAll(bytes.data(), bytes.size(), m_stop);
     }
 
   public:
@@ -447,9 +423,7 @@ class FaultyModule {
 
   private:
     const Fault m_fault;
-    int m_master = -1;  // module thread once it runs
-    int m_slave = -1;   // kept open, as a simulator keeps its line
-    std::string m_path;
+    RawPtyLine m_line;  // its master side: the module thread's once it runs
     std::atomic<bool> m_stop{false};
     std::atomic<uint64_t> m_textBytes{0};
     std::thread m_thread;

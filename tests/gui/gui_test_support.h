@@ -1,6 +1,9 @@
 #pragma once
-// Helpers shared by the GUI tests: a main dialog on a private program directory, and a frame
-// with the display image an independent pipeline makes of it.
+// Helpers shared by the GUI tests: a main dialog on a private program directory, a frame with
+// the display image an independent pipeline makes of it, and the history of the log box.
+#include <QObject>
+#include <QPlainTextEdit>
+#include <QString>
 #include <QTemporaryDir>
 #include <cstdint>
 #include <memory>
@@ -8,6 +11,7 @@
 #include <vector>
 
 #include "app/mfc_velk_dlg.h"
+#include "res/resource.h"
 
 // A started-up main dialog whose optional files are looked up in dir.
 inline std::unique_ptr<CmfcVELKDlg> MakeDialog(const QTemporaryDir& dir,
@@ -51,3 +55,21 @@ inline std::vector<uint8_t> ReferenceImage(const std::vector<uint8_t>& block) {
     reference.ProcessFrameNow('K', 2112, block.data());
     return image;
 }
+
+// Everything the log box has shown, since it replaces its content after five lines.
+class LogHistory {
+  public:
+    explicit LogHistory(CmfcVELKDlg& dlg) {
+        auto* box = static_cast<QPlainTextEdit*>(dlg.GetDlgItem(IDC_LOG));
+        QObject::connect(box, &QPlainTextEdit::textChanged, box,
+                         [this, box] { m_seen += box->toPlainText() + QStringLiteral("\n--\n"); });
+    }
+    bool Contains(const QString& text) const { return m_seen.contains(text); }
+    // Occurrences of a whole log line: counted where it was first appended.
+    int Count(const QString& line) const { return m_seen.count(line + QStringLiteral("\n\n--")); }
+    const QString& All() const { return m_seen; }
+    void Clear() { m_seen.clear(); }
+
+  private:
+    QString m_seen;
+};

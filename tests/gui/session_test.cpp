@@ -22,27 +22,11 @@
 #include "app/port_combo.h"
 #include "device/module_simulator.h"
 #include "gui/gui_test_support.h"
+#include "raw_pty_line.h"
 #include "res/resource.h"
 #include "sanitizer_build.h"
 
 namespace {
-
-// Everything the log box has shown, since it replaces its content after five lines.
-class LogHistory {
-  public:
-    explicit LogHistory(CmfcVELKDlg& dlg) {
-        auto* box = static_cast<QPlainTextEdit*>(dlg.GetDlgItem(IDC_LOG));
-        QObject::connect(box, &QPlainTextEdit::textChanged, box,
-                         [this, box] { m_seen += box->toPlainText() + QStringLiteral("\n--\n"); });
-    }
-    bool Contains(const QString& text) const { return m_seen.contains(text); }
-    // Occurrences of a whole log line: counted where it was first appended.
-    int Count(const QString& line) const { return m_seen.count(line + QStringLiteral("\n\n--")); }
-    const QString& All() const { return m_seen; }
-
-  private:
-    QString m_seen;
-};
 
 double ProcessCpuSeconds() {
     rusage usage{};
@@ -78,16 +62,9 @@ class FloodingModule {
     static constexpr const char* kLastLine = "the last line in use\r\n";
 
     FloodingModule() {
-        char name[64];
-        if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+        if (m_line.Master() < 0) {
             return;
         }
-        termios tio{};
-        ::tcgetattr(m_slave, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(m_slave, TCSANOW, &tio);
-        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-        m_path = name;
         m_thread = std::thread([this] { Run(); });
     }
     ~FloodingModule() {
@@ -95,22 +72,17 @@ class FloodingModule {
         if (m_thread.joinable()) {
             m_thread.join();
         }
-        for (int fd : {m_master, m_slave}) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
-        }
     }
-    const std::string& Path() const { return m_path; }
+    const std::string& Path() const { return m_line.Path(); }
     bool IsDone() const { return m_isDone; }
 
   private:
     void Run() {
         while (!m_stop) {
-            pollfd pfd{m_master, POLLIN, 0};
+            pollfd pfd{m_line.Master(), POLLIN, 0};
             ::poll(&pfd, 1, 20);
             char letters[256];
-            const ssize_t got = ::read(m_master, letters, sizeof letters);
+            const ssize_t got = ::read(m_line.Master(), letters, sizeof letters);
             if (got > 0 &&
                 std::string(letters, static_cast<size_t>(got)).find('q') != std::string::npos) {
                 Flood();
@@ -128,22 +100,9 @@ class FloodingModule {
         WriteAll(kLastLine);
         m_isDone = true;
     }
-    void WriteAll(const std::string& bytes) {
-        size_t done = 0;
-        while (done < bytes.size() && !m_stop) {
-            const ssize_t n = ::write(m_master, bytes.data() + done, bytes.size() - done);
-            if (n > 0) {
-                done += static_cast<size_t>(n);
-            } else {
-                pollfd pfd{m_master, POLLOUT, 0};
-                ::poll(&pfd, 1, 20);
-            }
-        }
-    }
+    void WriteAll(const std::string& bytes) { m_line.WriteAll(bytes.data(), bytes.size(), m_stop); }
 
-    int m_master = -1;  // module thread once it runs
-    int m_slave = -1;   // kept open, as a simulator keeps its line
-    std::string m_path;
+    RawPtyLine m_line;  // its master side: the module thread's once it runs
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_isDone{false};
     std::thread m_thread;

@@ -24,22 +24,6 @@
 
 namespace {
 
-// Everything the log box has shown, since it replaces its content after five lines.
-class LogHistory {
-  public:
-    explicit LogHistory(CmfcVELKDlg& dlg) {
-        auto* box = static_cast<QPlainTextEdit*>(dlg.GetDlgItem(IDC_LOG));
-        QObject::connect(box, &QPlainTextEdit::textChanged, box,
-                         [this, box] { m_seen += box->toPlainText() + QStringLiteral("\n--\n"); });
-    }
-    bool Contains(const QString& text) const { return m_seen.contains(text); }
-    const QString& All() const { return m_seen; }
-    void Clear() { m_seen.clear(); }
-
-  private:
-    QString m_seen;
-};
-
 void ShowOneFrame(CmfcVELKDlg& dlg, const std::vector<uint8_t>& block) {
     dlg.Pipeline().QueueFrame('K', 2112, block.data());
     QTRY_VERIFY(!dlg.CopyText().empty());
