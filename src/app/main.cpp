@@ -2,12 +2,12 @@
 #include <QApplication>
 #include <csignal>
 #include <cstdio>
-#include <exception>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/mfc_velk_app.h"
+#include "platform/guarded_main.h"
 
 namespace {
 
@@ -41,16 +41,6 @@ int RunViewer(int argc, char** argv) {
 
 }  // namespace
 
-// Whatever escapes the dialog (memory running out, a library that throws) ends the program with
-// one line and status 2 rather than an abort; recordings are appended in whole records, so the
-// files written so far stay readable.
 int main(int argc, char** argv) {
-    try {
-        return RunViewer(argc, argv);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "thermal-viewer: stopped by an unexpected error: %s\n", error.what());
-    } catch (...) {
-        std::fprintf(stderr, "thermal-viewer: stopped by an unexpected error\n");
-    }
-    return 2;
+    return RunGuarded("thermal-viewer", [&] { return RunViewer(argc, argv); });
 }

@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <cstdio>
-#include <exception>
 #include <string>
 
 #include "aviplayer/avi_player_window.h"
+#include "platform/guarded_main.h"
 
 namespace {
 
@@ -89,15 +89,6 @@ int RunPlayer(int argc, char** argv) {
 
 }  // namespace
 
-// Whatever escapes the window (memory running out, a library that throws) ends the player with
-// one line and status 2 rather than an abort.
 int main(int argc, char** argv) {
-    try {
-        return RunPlayer(argc, argv);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "VELKAviPlayer: stopped by an unexpected error: %s\n", error.what());
-    } catch (...) {
-        std::fprintf(stderr, "VELKAviPlayer: stopped by an unexpected error\n");
-    }
-    return 2;
+    return RunGuarded("VELKAviPlayer", [&] { return RunPlayer(argc, argv); });
 }

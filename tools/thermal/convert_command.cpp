@@ -21,7 +21,7 @@
 #include "frame/conversion.h"
 #include "frame/frame_block.h"
 #include "frame/text_frame.h"
-#include "one_line.h"
+#include "platform/one_line.h"
 #include "processing/frame_pipeline.h"
 #include "processing/image_scaling.h"
 #include "recording/playback_rules.h"

@@ -23,7 +23,7 @@
 #include "frame/text_frame.h"
 #include "info_problem_list.h"
 #include "info_video.h"
-#include "one_line.h"
+#include "platform/one_line.h"
 #include "recording/playback_rules.h"
 #include "recording/read_only_file.h"
 #include "recording/stream_player.h"

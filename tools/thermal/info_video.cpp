@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "info_problem_list.h"
-#include "one_line.h"
+#include "platform/one_line.h"
 #include "recording/avi_reader.h"
 #include "recording/avi_video_stream.h"
 #include "recording/mpeg4_video.h"

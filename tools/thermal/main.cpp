@@ -2,11 +2,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <string_view>
 
 #include "commands.h"
-#include "one_line.h"
+#include "platform/guarded_main.h"
+#include "platform/one_line.h"
 
 namespace {
 
@@ -65,11 +65,8 @@ int RunThermal(int argc, char** argv) {
 
 }  // namespace
 
-// A fault nobody foresaw (memory running out, a library that throws) still ends with one line
-// and the status of bad input, never with an abort and a core dump; the commands' own clean-up
-// (temporaries, the module turned off) runs as the stack unwinds.
 int main(int argc, char** argv) {
-    try {
+    return RunGuarded("thermal", [&] {
         const int status = RunThermal(argc, argv);
         // Reports, summaries and paths go to standard output: a run whose output was lost (a
         // full disk, /dev/full) has not done its work.
@@ -79,11 +76,5 @@ int main(int argc, char** argv) {
             return 1;
         }
         return status;
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "thermal: stopped by an unexpected error: %s\n",
-                     OneLine(error.what()).c_str());
-    } catch (...) {
-        std::fprintf(stderr, "thermal: stopped by an unexpected error\n");
-    }
-    return 2;
+    });
 }

@@ -26,7 +26,7 @@
 #include "commands.h"
 #include "device/capture_frames.h"
 #include "device/module_session.h"
-#include "one_line.h"
+#include "platform/one_line.h"
 #include "processing/frame_pipeline.h"
 #include "processing/frame_queue.h"
 #include "processing/image_scaling.h"

@@ -11,7 +11,7 @@
 
 #include "commands.h"
 #include "device/module_simulator.h"
-#include "one_line.h"
+#include "platform/one_line.h"
 
 namespace {
 

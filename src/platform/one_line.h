@@ -1,5 +1,5 @@
 #pragma once
-// Messages of the `thermal` tool are one line each, whatever names they quote: a file name may
+// Messages of the programs are one line each, whatever names they quote: a file name may
 // hold a newline, a carriage return or a terminal escape, which would split the line or rewrite
 // the terminal. Such bytes are shown as C escapes (\n, \r, \t, \xHH).
 #include <string>

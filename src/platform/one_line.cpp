@@ -1,4 +1,4 @@
-#include "one_line.h"
+#include "platform/one_line.h"
 
 #include <cstdio>
 
