@@ -140,7 +140,9 @@ int CStreamRecorder::WriteVideoFrame(int width, int height, const uint8_t* bgrIm
     }
     if (m_pVideoSink->AppendFrame(length, isKeyFrame, m_pEncodeBuffer.get()) < 0) {
         m_hasWriteFailed = true;
-        m_lastError = "cannot write the video " + Quoted(m_path);
+        const std::string reason = m_pVideoSink->FailureReason();
+        m_lastError = reason.empty() ? "cannot write the video " + Quoted(m_path)
+                                     : "cannot write the video: " + reason;
         return 0;
     }
     m_encodedByteTotal += static_cast<uint64_t>(length);

@@ -20,6 +20,9 @@ class IVideoSink {
     // Appends one encoded frame to the movie (the first frame creates the file). Returns 0, or
     // a negative code once the movie cannot be written; every later frame is then refused.
     virtual int32_t AppendFrame(int byteCount, int isKeyFrame, const uint8_t* bytes) = 0;
+    // Why the movie cannot be written (the failed call and the system's reason), once
+    // AppendFrame has failed; empty before.
+    virtual std::string FailureReason() const = 0;
 };
 
 // Makes the sink of a new video recording at `path`: a 320 x 310, 20 frames per second movie.

@@ -25,6 +25,7 @@ class CXvidAviSink final : public IVideoSink {
     int32_t AppendFrame(int byteCount, int isKeyFrame, const uint8_t* bytes) override {
         return m_writer.AppendFrame(byteCount, isKeyFrame, bytes);
     }
+    std::string FailureReason() const override { return m_writer.ErrorDetail(); }
 
   private:
     // Declared first, destroyed last: the writer completes the file before the encoder goes.

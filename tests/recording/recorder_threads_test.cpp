@@ -39,6 +39,7 @@ struct CountingVideoSink : IVideoSink {
         ++*frames;
         return 0;
     }
+    std::string FailureReason() const override { return {}; }
     std::atomic<int>* frames;
 };
 

@@ -63,6 +63,7 @@ struct FakeVideoSink : IVideoSink {
     int32_t AppendFrame(int, int, const uint8_t*) override {
         return appendsLeft-- == 0 ? -1 : (std::fputc('f', file), 0);
     }
+    std::string FailureReason() const override { return appendsLeft < 0 ? "disk on fire" : ""; }
     std::FILE* file;
     int length;
     int appendsLeft;
@@ -390,6 +391,7 @@ TEST_F(StreamRecorderTest, FailedWritesStopAndLeaveOnlyWholeRecordsAndFrames) {
                            WriteOne(video, kRecordingVideo), WriteOne(video, kRecordingVideo)};
     EXPECT_EQ(std::vector<int>(std::begin(results), std::end(results)),
               (std::vector<int>{1, 1, 0, 0}));
+    EXPECT_EQ(video.GetLastError(), "cannot write the video: disk on fire");
     video.CloseFile();  // completes the movie
     EXPECT_EQ(fs::file_size(Path("v.avi")), 2u);
 }

@@ -278,7 +278,7 @@ TEST_F(ConvertTest, FailedWriteRemovesThePartAndKeepsTheEarlierOutput) {
     };
     const Case cases[] = {{"in.bds", "out.txt", "File too large"},
                           {"in.bds", "out.csv", "File too large"},
-                          {"in.bds", "out.avi", "cannot write the video"},
+                          {"in.bds", "out.avi", "cannot write the video: write() failed on"},
                           {"in.txt", "out.bds", "File too large"}};
     for (const auto& [input, output, message] : cases) {
         WriteFileBytes(m_dir / output, "an earlier conversion");
