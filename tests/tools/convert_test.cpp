@@ -226,6 +226,9 @@ TEST_F(ConvertTest, NoFrameFoundFailsAndLeavesTheEarlierOutput) {
     const std::string reSaved = Replaced(TextStreamRecord(SpreadFrame(2981, 2900, 3000), 'C') +
                                              TextStreamRecord(SpreadFrame(2981, 2900, 3000), 'C'),
                                          "\r\r\n", "\r\n");
+    // Cut inside the last field of its last line.
+    std::string cutText = TextStreamRecord(SpreadFrame(2981, 2900, 3000), 'C');
+    cutText.resize(cutText.size() - 10);
     struct Case {
         const char* input;
         std::string bytes;
@@ -237,6 +240,7 @@ TEST_F(ConvertTest, NoFrameFoundFailsAndLeavesTheEarlierOutput) {
         {"short.bds", short_record, "out.avi", "short last record of 100 bytes"},
         {"empty.txt", "", "out.csv", ""},
         {"resaved.txt", reSaved, "out.bds", "single CR LF"},
+        {"cut.txt", cutText, "out.csv", "the first: its line 33 holds 31 fields instead of 32"},
         {"short.bin", std::string(1983, '\1'), "out.csv", "short last record of 1983 bytes"},
         {"noise.raw", std::string(5000, '\x55'), "out.bds", ""},
     };

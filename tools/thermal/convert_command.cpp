@@ -25,6 +25,7 @@
 #include "processing/frame_pipeline.h"
 #include "processing/image_scaling.h"
 #include "recording/playback_rules.h"
+#include "text_frame_fault.h"
 
 namespace {
 
@@ -136,6 +137,8 @@ class CConversion {
 
     uint64_t UnparsedCount() const { return m_unparsedCount; }
     uint64_t FirstUnparsed() const { return m_firstUnparsed; }
+    // Why the first of them does not parse, or "" when a field is at fault.
+    const std::string& FirstUnparsedFault() const { return m_firstUnparsedFault; }
 
   private:
     bool HasOption(const char* name) const {
@@ -179,6 +182,10 @@ class CConversion {
             0) {
             if (m_unparsedCount++ == 0) {
                 m_firstUnparsed = m_recordNumber;
+                // Lines re-saved by an editor lose the CR the frame's lines are cut at.
+                m_firstUnparsedFault = parts.frameText.find('\r') == std::string_view::npos
+                                           ? "its lines end in a single CR LF?"
+                                           : TextFrameFault(parts.frameText);
             }
         }
     }
@@ -234,6 +241,7 @@ class CConversion {
     CFramePipeline m_pipeline;
     uint64_t m_recordNumber = 0;
     uint64_t m_unparsedCount = 0;
+    std::string m_firstUnparsedFault;
     uint64_t m_firstUnparsed = 0;
     FrameData m_frame{};
     uint8_t m_block[kFrameBlockSize] = {};
@@ -337,8 +345,11 @@ int RunConvert(int argc, char** argv) {
     if (fanOut.FrameCount() == 0) {
         std::string why = "no frame found in '" + options.input + "'";
         if (conversion.UnparsedCount() != 0) {
-            why += " (" + std::to_string(conversion.UnparsedCount()) +
-                   " text frames do not parse; lines ending in a single CR LF?)";
+            why += " (" + std::to_string(conversion.UnparsedCount()) + " text frames do not parse";
+            if (!conversion.FirstUnparsedFault().empty()) {
+                why += "; the first: " + conversion.FirstUnparsedFault();
+            }
+            why += ")";
         } else if (!endNote.empty()) {
             why += " (it holds only " + endNote + ")";
         }
@@ -364,7 +375,11 @@ int RunConvert(int argc, char** argv) {
     if (conversion.UnparsedCount() != 0) {
         PrintError("skipped " + std::to_string(conversion.UnparsedCount()) +
                    " text frames that do not parse (the first is frame " +
-                   std::to_string(conversion.FirstUnparsed()) + ")");
+                   std::to_string(conversion.FirstUnparsed()) +
+                   (conversion.FirstUnparsedFault().empty()
+                        ? std::string()
+                        : ": " + conversion.FirstUnparsedFault()) +
+                   ")");
     }
     return 0;
 }

@@ -28,6 +28,7 @@
 #include "recording/read_only_file.h"
 #include "recording/stream_player.h"
 #include "recording/text_mode_reader.h"
+#include "text_frame_fault.h"
 
 namespace {
 
@@ -290,38 +291,10 @@ int ScanRecords(const std::string& path, int playType, FileReport& report) {
     return 0;
 }
 
-// Why a text frame (lines ending in CR, as read) does not parse: it needs 33 lines of exactly
-// 32 TAB-terminated fields.
+// "the frame does not parse", with the reason when the lines or fields tell it.
 std::string WhyTextFrameFails(std::string_view text) {
-    int lines = 0;
-    int firstBadLine = 0;
-    int firstBadFields = 0;
-    auto countLine = [&](std::string_view line) {
-        ++lines;
-        const int fields = static_cast<int>(std::count(line.begin(), line.end(), '\t'));
-        if (fields != kFrameColumns && firstBadLine == 0) {
-            firstBadLine = lines;
-            firstBadFields = fields;
-        }
-    };
-    std::size_t start = 0;
-    for (std::size_t cr = text.find('\r'); cr != std::string_view::npos;
-         cr = text.find('\r', start)) {
-        countLine(text.substr(start, cr - start));
-        start = cr + 1;
-    }
-    if (text.size() - start > 6) {
-        countLine(text.substr(start));
-    }
-    if (lines != kTextLineCount) {
-        return "the frame does not parse: it holds " + Plural(lines, "line", "lines") +
-               " instead of 33";
-    }
-    if (firstBadLine != 0) {
-        return "the frame does not parse: its line " + std::to_string(firstBadLine) + " holds " +
-               Plural(firstBadFields, "field", "fields") + " instead of 32";
-    }
-    return "the frame does not parse";
+    const std::string fault = TextFrameFault(text);
+    return fault.empty() ? "the frame does not parse" : "the frame does not parse: " + fault;
 }
 
 // Lines that lost the CR the recorder leaves at their end after reading.
