@@ -236,10 +236,13 @@ TEST(ModuleSession, LineErrorDropsTheBatchStopsTheModuleAndAsksAgain) {
     EXPECT_EQ(h.Recovery(), "xK");
     ASSERT_TRUE(h.RunUntil([&] { return sim.ReceivedBytes() == "xMKxK"; }, 1s))
         << sim.ReceivedBytes();
-    // The module's answer to the stop has been collected as a reply to `x` (the handshake's was
-    // the first).
-    ASSERT_TRUE(h.RunUntil([&] { return h.TextCount("x") == 2; }, 1s));
+    // The module's answer to the stop is read as a reply to `x` when the monitor thread reads it
+    // before the purge, and dropped by the purge when the thread is late (a loaded machine);
+    // either way it never becomes a frame. The handshake's was the first reply to `x`.
     h.RunFor(200ms);
+    EXPECT_GE(h.TextCount("x"), 1);
+    EXPECT_LE(h.TextCount("x"), 2);
+    EXPECT_EQ(h.FrameCount(), 0u);
     EXPECT_EQ(sim.ReceivedBytes(), "xMKxK");  // one stop, one request, nothing more
 
     // The stream was asked for again: a clean frame now goes through as a `K` frame.
