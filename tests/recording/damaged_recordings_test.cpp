@@ -12,33 +12,13 @@
 
 #include "frame/binary_record_reader.h"
 #include "recording/playback_rules.h"
+#include "recording/played_records.h"
 #include "recording/recording_files.h"
 #include "recording/stream_player.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Every record the player hands out, read as play-back reads them.
-std::vector<std::string> PlayAll(CStreamPlayer& player, int type) {
-    std::vector<std::string> records;
-    for (int guard = 0; guard < 100; ++guard) {
-        std::string record;
-        if (type == kPlayTextStream) {
-            if (player.ReadTextFrame(record) == 0) {
-                break;
-            }
-        } else {
-            record.resize(type == kPlayBinaryStream ? kBinaryRecordSize : kRawFrameSize);
-            if (player.ReadRecord(static_cast<int>(record.size()),
-                                  reinterpret_cast<uint8_t*>(record.data())) == 0) {
-                break;
-            }
-        }
-        records.push_back(record);
-    }
-    return records;
-}
 
 class DamagedRecordings : public ::testing::Test {
   protected:

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "frame/text_frame.h"
+#include "played_records.h"
 #include "processing/image_scaling.h"
 #include "recording/avi_reader.h"
 #include "recording/playback_rules.h"
@@ -71,27 +72,22 @@ ReadBack ReadRecording(int type, const std::string& path) {
         return result;
     }
     CStreamPlayer player;
-    const int playType = type == kRecordingBinary ? kPlayBinaryStream : kPlayTextStream;
+    const bool isBinary = type == kRecordingBinary;
+    const int playType = isBinary ? kPlayBinaryStream : kPlayTextStream;
     if (player.OpenForPlay(playType, path) == 0) {
         return result;
     }
-    result.whole = true;
-    if (type == kRecordingBinary) {
-        uint8_t record[kBinaryRecordSize];
-        while (player.ReadRecord(kBinaryRecordSize, record) == 1) {
-            result.whole = result.whole && std::string(record, record + 6) == "Mode=T";
-            ++result.frames;
+    const std::vector<std::string> records = PlayAll(player, playType);
+    result.frames = static_cast<int>(records.size());
+    result.whole = !isBinary || fs::file_size(path) % kBinaryRecordSize == 0;
+    for (const std::string& record : records) {
+        if (isBinary) {
+            result.whole = result.whole && record.rfind("Mode=T", 0) == 0;
+            continue;
         }
-        result.whole = result.whole && fs::file_size(path) % kBinaryRecordSize == 0;
-        return result;
-    }
-    std::string frameText;
-    while (player.ReadTextFrame(frameText) == 1) {
-        const TextRecordParts parts = SplitTextRecord(frameText);
-        result.whole = result.whole && parts.header.substr(0, 6) == "Mode=C" &&
+        const TextRecordParts parts = SplitTextRecord(record);
+        result.whole = result.whole && parts.header.rfind("Mode=C", 0) == 0 &&
                        ParseTextFrame(parts.frameText, 'C');
-        ++result.frames;
-        frameText.clear();
     }
     return result;
 }
@@ -124,30 +120,27 @@ TEST(RecordingFaults, FullDiskStopsEachTypeWithAReasonAndKeepsEveryFrameWritten)
             const rlimit limit{c.limit, c.limit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
             FrameSource source;
-            int written = 0;
-            {
-                CStreamRecorder recorder;
-                if (recorder.OpenFile(c.type, path) != 1) {
-                    ::_exit(203);
+            CStreamRecorder recorder;
+            if (recorder.OpenFile(c.type, path) != 1) {
+                ::_exit(203);
+            }
+            int n = 0;
+            while (n < 150 && source.Write(recorder, c.type, n) == 1) {
+                ++n;
+            }
+            if (n == 150) {
+                ::_exit(200);
+            }
+            if (recorder.GetLastError().find(c.reason) == std::string::npos) {
+                ::_exit(201);
+            }
+            for (int k = 0; k < 5; ++k) {
+                if (source.Write(recorder, c.type, n + k) != 0) {
+                    ::_exit(202);
                 }
-                int n = 0;
-                while (n < 150 && source.Write(recorder, c.type, n) == 1) {
-                    ++n;
-                }
-                written = n;
-                if (n == 150) {
-                    ::_exit(200);
-                }
-                if (recorder.GetLastError().find(c.reason) == std::string::npos) {
-                    ::_exit(201);
-                }
-                for (int k = 0; k < 5; ++k) {
-                    if (source.Write(recorder, c.type, n + k) != 0) {
-                        ::_exit(202);
-                    }
-                }
-            }  // closing completes the movie
-            ::_exit(written);
+            }
+            recorder.CloseFile();  // completes the movie
+            ::_exit(n);
         }
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
