@@ -3,7 +3,6 @@
 #include "device/port_holders.h"
 
 #include <fcntl.h>
-#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 
 #include "device/module_session.h"
 #include "device/module_simulator.h"
+#include "raw_pty_line.h"
 
 namespace {
 
@@ -82,15 +82,11 @@ std::vector<pid_t> Pids(const std::vector<PortHolder>& holders) {
 }
 
 TEST(PortHolders, OtherOpenersAreFoundByDeviceButNotTheFarEndOrThisProcess) {
-    int master = -1;
-    int slave = -1;
-    char name[64];
-    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-    int otherMaster = -1;
-    int otherSlave = -1;
-    char otherName[64];
-    ASSERT_EQ(::openpty(&otherMaster, &otherSlave, otherName, nullptr, nullptr), 0);
-    const std::vector<int> descriptors = {master, slave, otherMaster, otherSlave};
+    const RawPtyLine line;
+    const RawPtyLine otherLine;
+    ASSERT_GE(line.Master(), 0);
+    ASSERT_GE(otherLine.Master(), 0);
+    const std::string& name = line.Path();
     const auto link = std::filesystem::temp_directory_path() /
                       ("ttyTHERMAL_holders_" + std::to_string(::getpid()));
     std::filesystem::remove(link);
@@ -99,11 +95,11 @@ TEST(PortHolders, OtherOpenersAreFoundByDeviceButNotTheFarEndOrThisProcess) {
     // A terminal program on the line; one on another line; and the far end of the line (a
     // simulated module holds the master and the slave, as `thermal sim` does).
     HoldingChild reader(name, {});
-    HoldingChild elsewhere(otherName, {});
-    HoldingChild farEnd(name, {master});
+    HoldingChild elsewhere(otherLine.Path(), {});
+    HoldingChild farEnd(name, {line.Master()});
     ASSERT_TRUE(reader.IsHolding() && elsewhere.IsHolding() && farEnd.IsHolding());
 
-    for (const std::string& path : {std::string(name), link.string()}) {
+    for (const std::string& path : {name, link.string()}) {
         const std::vector<PortHolder> holders = FindPortHolders(path, ::getpid());
         EXPECT_EQ(Pids(holders), std::vector<pid_t>{reader.Pid()}) << path;
         if (!holders.empty()) {
@@ -121,9 +117,6 @@ TEST(PortHolders, OtherOpenersAreFoundByDeviceButNotTheFarEndOrThisProcess) {
               "[/dev/ttyUSB0] Also open in PID 12 (minicom -D /dev/ttyUSB0), PID 34 (cat): they "
               "may take the module's bytes.\r\n");
     std::filesystem::remove(link);
-    for (int fd : descriptors) {
-        ::close(fd);
-    }
 }
 
 TEST(PortHolders, SessionNamesAProgramThatHadThePortOpenBefore) {
