@@ -7,17 +7,15 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -25,23 +23,18 @@
 #include <thread>
 #include <vector>
 
+#include "convert_test_support.h"
 #include "device/module_simulator.h"
 #include "device/simulated_replies.h"
 #include "device/simulated_scene.h"
 #include "frame/binary_record_reader.h"
+#include "raw_pty_line.h"
 #include "video/video_test_support.h"
 
 namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-const std::string kThermal = std::string(THERMAL_BIN_DIR) + "/thermal";
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::uintmax_t FileSize(const fs::path& path) {
     std::error_code error;
@@ -64,10 +57,6 @@ int Occurrences(const std::string& text, const std::string& part) {
         ++count;
     }
     return count;
-}
-
-int LineCount(const std::string& text) {
-    return Occurrences(text, "\n");
 }
 
 // The first `count` frames the simulated module streams after its seed: what it sent.
@@ -114,7 +103,7 @@ class ThermalProcess {
     ThermalProcess(const std::vector<std::string>& args, fs::path errors,
                    std::optional<rlim_t> fileSizeLimit = std::nullopt, int errorsFd = -1)
         : m_errors(std::move(errors)) {
-        std::vector<std::string> all = {kThermal};
+        std::vector<std::string> all = {kThermalTool.string()};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (std::string& arg : all) {
@@ -161,7 +150,7 @@ class ThermalProcess {
             std::this_thread::sleep_for(10ms);
         }
         m_hasEnded = true;
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(m_errors)};
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadWhole(m_errors)};
     }
 
   private:
@@ -186,6 +175,16 @@ bool ModuleReceived(const CModuleSimulator& sim, const std::string& bytes) {
     return sim.ReceivedBytes() == bytes;
 }
 
+// `thermal record` from `port` into `output` with the words of `options`.
+std::vector<std::string> RecordArgs(const std::string& port, const fs::path& output,
+                                    const std::string& options = "") {
+    std::vector<std::string> args = {"record", "--port", port, output.string()};
+    for (const std::string& word : Words(options)) {
+        args.push_back(word);
+    }
+    return args;
+}
+
 class ThermalRecord : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -200,45 +199,62 @@ class ThermalRecord : public ::testing::Test {
     // Records from `sim` into `output` with `options` until the command ends by itself.
     Outcome Record(const CModuleSimulator& sim, const fs::path& output,
                    const std::string& options) {
-        std::vector<std::string> args = {"record", "--port", sim.SlavePath(), output.string()};
-        for (const std::string& word : Words(options)) {
-            args.push_back(word);
-        }
-        return ThermalProcess(args, m_dir / "stderr.txt").Wait();
+        return ThermalProcess(RecordArgs(sim.SlavePath(), output, options), m_dir / "stderr.txt")
+            .Wait();
     }
 
     fs::path m_dir;
 };
 
-TEST_F(ThermalRecord, WritesExactlyTheFramesTheModuleSent) {
+// However the recording ends (a count of frames, a duration, SIGINT or SIGTERM), the file holds
+// whole records of the frames the module sent, in order and without a gap (or every `every`th),
+// the summary line counts them, and the module has been turned off.
+TEST_F(ThermalRecord, WritesWholeRecordsOfTheSentFramesAndTurnsTheModuleOff) {
     struct Case {
         const char* options;
+        int signal;  // sent once 20 records are on disk; 0: the options end the recording
         bool isTemperature;
         int every;
-        int records;
+        int records;       // 0: at least 20
         const char* wire;  // every byte the module receives: start, then TURN OFF and close
     };
     const Case cases[] = {
-        {"--frames 25", true, 1, 25, "xMKTxx"},
-        {"--frames 7 --every 3", true, 3, 7, "xMKTxx"},
-        {"--every 2 --voltage --frames 6", false, 2, 6, "xMtTxx"},
+        {"--frames 25", 0, true, 1, 25, "xMKTxx"},
+        {"--frames 7 --every 3", 0, true, 3, 7, "xMKTxx"},
+        {"--every 2 --voltage --frames 6", 0, false, 2, 6, "xMtTxx"},
+        {"--duration 0.5", 0, true, 1, 0, "xMKTxx"},
+        {"", SIGINT, true, 1, 0, "xMKTxx"},
+        {"", SIGTERM, true, 1, 0, "xMKTxx"},
     };
     uint32_t seed = 21;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.options);
+        SCOPED_TRACE(std::string(c.options) + " signal " + std::to_string(c.signal));
         CModuleSimulator sim(Module(++seed, 300));
         ASSERT_EQ(sim.Start(), "");
         const fs::path output = m_dir / "rec.bds";
-        const Outcome outcome = Record(sim, output, c.options);
+        fs::remove(output);
+        ThermalProcess record(RecordArgs(sim.SlavePath(), output, c.options), m_dir / "stderr.txt");
+        if (c.signal != 0) {
+            const auto end = Clock::now() + 5s;
+            while (FileSize(output) < 20 * kBinaryRecordSize && Clock::now() < end) {
+                std::this_thread::sleep_for(10ms);
+            }
+            record.Signal(c.signal);
+        }
+        const Outcome outcome = record.Wait();
         EXPECT_EQ(outcome.status, 0) << outcome.errors;
         EXPECT_EQ(LineCount(outcome.errors), 1) << outcome.errors;
-        EXPECT_NE(outcome.errors.find(std::to_string(c.records) + " frames written to '" +
+        const int records =
+            ExpectRecordsOfSentFrames(ReadWhole(output), seed, c.isTemperature, c.every);
+        if (c.records > 0) {
+            EXPECT_EQ(records, c.records);
+        } else {
+            EXPECT_GE(records, 20);
+        }
+        EXPECT_NE(outcome.errors.find(std::to_string(records) + " frames written to '" +
                                       output.string() + "'"),
                   std::string::npos)
             << outcome.errors;
-        const std::string file = ReadFile(output);
-        EXPECT_EQ(file.size(), c.records * kBinaryRecordSize);
-        ExpectRecordsOfSentFrames(file, seed, c.isTemperature, c.every);
         EXPECT_TRUE(ModuleReceived(sim, c.wire)) << sim.ReceivedBytes();
     }
 }
@@ -266,12 +282,12 @@ TEST_F(ThermalRecord, TextRecordingEqualsTheConversionOfABinaryRecording) {
             const Outcome outcome = Record(sim, m_dir / name, startOptions);
             ASSERT_EQ(outcome.status, 0) << outcome.errors;
         }
-        std::string command = kThermal + " convert " + (m_dir / "rec.bds").string() + " " +
-                              (m_dir / "converted.txt").string() + " " + c.processing;
+        std::string command = kThermalTool.string() + " convert " + (m_dir / "rec.bds").string() +
+                              " " + (m_dir / "converted.txt").string() + " " + c.processing;
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
 
-        const std::string text = ReadFile(m_dir / "rec.txt");
-        EXPECT_EQ(text, ReadFile(m_dir / "converted.txt"));
+        const std::string text = ReadWhole(m_dir / "rec.txt");
+        EXPECT_EQ(text, ReadWhole(m_dir / "converted.txt"));
         EXPECT_EQ(text.substr(0, std::strlen(c.headerLine)), c.headerLine);
         // 34 lines a frame, each ending CR CR LF.
         EXPECT_EQ(LineCount(text), 8 * 34);
@@ -312,60 +328,19 @@ TEST_F(ThermalRecord, VideoShowsTheDisplayTwentyTimesASecond) {
     EXPECT_LT(difference / kImageBytes, 15.0);
 }
 
-// However the recording ends, the file holds whole records of the frames the module sent, in
-// order and without a gap, and the module has been turned off.
-TEST_F(ThermalRecord, StopsOnSignalsAndDurationWithWholeRecordsAndTheModuleOff) {
-    struct Case {
-        const char* name;
-        int signal;  // 0: --duration
-    };
-    const Case cases[] = {{"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}, {"duration", 0}};
-    uint32_t seed = 40;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        CModuleSimulator sim(Module(++seed, 300));
-        ASSERT_EQ(sim.Start(), "");
-        const fs::path output = m_dir / "rec.bds";
-        std::vector<std::string> args = {"record", "--port", sim.SlavePath(), output.string()};
-        if (c.signal == 0) {
-            args.insert(args.end(), {"--duration", "0.5"});
-        }
-        fs::remove(output);
-        ThermalProcess record(args, m_dir / "stderr.txt");
-        if (c.signal != 0) {
-            const auto end = Clock::now() + 5s;
-            while (FileSize(output) < 20 * kBinaryRecordSize && Clock::now() < end) {
-                std::this_thread::sleep_for(10ms);
-            }
-            record.Signal(c.signal);
-        }
-        const Outcome outcome = record.Wait(5s);
-        EXPECT_EQ(outcome.status, 0) << outcome.errors;
-        EXPECT_EQ(LineCount(outcome.errors), 1) << outcome.errors;
-        EXPECT_GE(ExpectRecordsOfSentFrames(ReadFile(output), seed, true), 20);
-        EXPECT_TRUE(ModuleReceived(sim, "xMKTxx")) << sim.ReceivedBytes();
-    }
-}
-
 // A module that has more frames on the line when it is told to stop: they arrive after the stop
 // command has taken over the incoming bytes, at the start of its answer, and are still recorded.
 // This module is played by hand on a pseudo-terminal so that the order is certain.
 TEST_F(ThermalRecord, KeepsTheFramesThatArriveAfterTheStopCommand) {
-    int master = -1;
-    int slave = -1;
-    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    termios raw{};
-    ::tcgetattr(slave, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(slave, TCSANOW, &raw);
-    const std::string port = ::ttyname(slave);
+    RawPtyLine line;
+    ASSERT_GE(line.Master(), 0);
     const std::vector<SimFrameBlock> frames = SentBlocks(71, true, 7);
     std::string received;
     std::thread module([&] {
         SimulatedModuleState state;
+        const std::atomic<bool> never{false};
         auto send = [&](const std::string& bytes) {
-            ASSERT_EQ(::write(master, bytes.data(), bytes.size()),
-                      static_cast<ssize_t>(bytes.size()));
+            line.WriteAll(bytes.data(), bytes.size(), never);
         };
         auto sendFrames = [&](int first, int end) {
             for (int i = first; i < end; ++i) {
@@ -374,9 +349,9 @@ TEST_F(ThermalRecord, KeepsTheFramesThatArriveAfterTheStopCommand) {
         };
         const auto end = Clock::now() + 10s;
         while (Occurrences(received, "x") < 3 && Clock::now() < end) {
-            pollfd pfd{master, POLLIN, 0};
+            pollfd pfd{line.Master(), POLLIN, 0};
             char letter = 0;
-            if (::poll(&pfd, 1, 50) <= 0 || ::read(master, &letter, 1) != 1) {
+            if (::poll(&pfd, 1, 50) <= 0 || ::read(line.Master(), &letter, 1) != 1) {
                 continue;
             }
             received += letter;
@@ -393,7 +368,7 @@ TEST_F(ThermalRecord, KeepsTheFramesThatArriveAfterTheStopCommand) {
         }
     });
     const fs::path output = m_dir / "rec.bds";
-    ThermalProcess record({"record", "--port", port, output.string()}, m_dir / "stderr.txt");
+    ThermalProcess record(RecordArgs(line.Path(), output), m_dir / "stderr.txt");
     const auto end = Clock::now() + 5s;
     while (FileSize(output) < 5 * kBinaryRecordSize && Clock::now() < end) {
         std::this_thread::sleep_for(10ms);
@@ -401,11 +376,9 @@ TEST_F(ThermalRecord, KeepsTheFramesThatArriveAfterTheStopCommand) {
     record.Signal(SIGINT);
     const Outcome outcome = record.Wait(5s);
     module.join();
-    ::close(slave);
-    ::close(master);
     EXPECT_EQ(outcome.status, 0) << outcome.errors;
     EXPECT_EQ(received, "xMKTxx");
-    EXPECT_EQ(ExpectRecordsOfSentFrames(ReadFile(output), 71, true), 7);
+    EXPECT_EQ(ExpectRecordsOfSentFrames(ReadWhole(output), 71, true), 7);
 }
 
 // On a terminal the figures are rewritten in place a few times a second; elsewhere only the
@@ -476,7 +449,7 @@ TEST_F(ThermalRecord, FailuresStopTheModuleKeepWhatWasWrittenAndGiveStatusOne) {
         }
         const fs::path output = m_dir / c.output;
         const Outcome outcome =
-            ThermalProcess({"record", "--port", c.port ? c.port : sim.SlavePath(), output.string()},
+            ThermalProcess(RecordArgs(c.port ? c.port : sim.SlavePath(), output),
                            m_dir / "stderr.txt", c.fileSizeLimit)
                 .Wait();
         EXPECT_EQ(outcome.status, 1) << outcome.errors;
@@ -485,7 +458,7 @@ TEST_F(ThermalRecord, FailuresStopTheModuleKeepWhatWasWrittenAndGiveStatusOne) {
         if (c.records == kNoFile) {
             EXPECT_FALSE(fs::exists(output));
         } else {
-            const int records = ExpectRecordsOfSentFrames(ReadFile(output), c.module.seed, true);
+            const int records = ExpectRecordsOfSentFrames(ReadWhole(output), c.module.seed, true);
             const int sent = static_cast<int>(sim.FramesSent());
             EXPECT_TRUE(c.records == kSentBeforeHangUp ? records <= sent && records >= sent - 3
                                                        : records == c.records)
@@ -529,13 +502,14 @@ TEST_F(ThermalRecord, BadCommandLinesAreRefusedWithStatusTwoAndOneLine) {
     }
     EXPECT_FALSE(fs::exists(m_dir / "OUT.bds"));
 
-    const std::string help = video_test::RunCommand(kThermal + " record --help");
+    const std::string help = video_test::RunCommand(kThermalTool.string() + " record --help");
     for (const char* option : {"--port", "--frames", "--duration", "--every", "--voltage", "--unit",
                                "--palette", "--mirror", "--no-interpolate", "--stack",
                                "--offset-stack", "--no-el-offsets", "--manual"}) {
         EXPECT_NE(help.find(std::string("  ") + option + " "), std::string::npos) << option;
     }
-    EXPECT_NE(video_test::RunCommand(kThermal + " --help").find("  record "), std::string::npos);
+    EXPECT_NE(video_test::RunCommand(kThermalTool.string() + " --help").find("  record "),
+              std::string::npos);
 }
 
 }  // namespace
