@@ -102,13 +102,16 @@ TEST(FrameAccounting, SimulatorAndReaderAccountForEveryFrame) {
         bool chunking;
         int64_t disconnectAfter;
         int readerPauseMs;  // the reader sleeps this long after each batch
+        // Far below what a run reports (150, about 110, 65 and 20 to 30 seen on a loaded
+        // machine): the stream flowed.
+        uint64_t minReported;
     };
     const Case cases[] = {
-        {"clean stream", 0, 0, false, -1, 0},
-        {"garbage, drops and odd write sizes", 0.1, 0.1, true, -1, 0},
-        {"unplugged mid-stream", 0.1, 0.1, true, 80, 0},
+        {"clean stream", 0, 0, false, -1, 0, 100},
+        {"garbage, drops and odd write sizes", 0.1, 0.1, true, -1, 0, 50},
+        {"unplugged mid-stream", 0.1, 0.1, true, 80, 0, 30},
         // The terminal and the simulator's output still hold frames when it stops.
-        {"slow reader", 0.1, 0.1, true, -1, 40},
+        {"slow reader", 0.1, 0.1, true, -1, 40, 5},
     };
     for (const Case& c : cases) {
         SimulatorOptions options;
@@ -156,7 +159,7 @@ TEST(FrameAccounting, SimulatorAndReaderAccountForEveryFrame) {
 
         const SimulatorCounts sent = simulator.Counts();
         const FrameCollectorCounts seen = list.Counts();
-        EXPECT_GT(seen.framesReported, 20u) << c.name;
+        EXPECT_GE(seen.framesReported, c.minReported) << c.name;
         EXPECT_EQ(sent.framesSent, sent.framesBroken + sent.framesCut + seen.markersSeen)
             << c.name << ": broken " << sent.framesBroken << ", cut " << sent.framesCut << ", seen "
             << seen.markersSeen;
