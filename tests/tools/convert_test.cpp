@@ -240,7 +240,8 @@ TEST_F(ConvertTest, NoFrameFoundFailsAndLeavesTheEarlierOutput) {
         {"short.bds", short_record, "out.avi", "short last record of 100 bytes"},
         {"empty.txt", "", "out.csv", ""},
         {"resaved.txt", reSaved, "out.bds", "single CR LF"},
-        {"cut.txt", cutText, "out.csv", "the first: its line 33 holds 31 fields instead of 32"},
+        {"cut.txt", cutText, "out.csv",
+         "(1 text frame that does not parse: its line 33 holds 31 fields instead of 32)"},
         {"short.bin", std::string(1983, '\1'), "out.csv", "short last record of 1983 bytes"},
         {"noise.raw", std::string(5000, '\x55'), "out.bds", ""},
     };
@@ -261,6 +262,22 @@ TEST_F(ConvertTest, NoFrameFoundFailsAndLeavesTheEarlierOutput) {
         EXPECT_EQ(LineCount(result.errors), 1) << result.errors;
         EXPECT_EQ(Snapshot(m_dir), before) << c.input;
     }
+}
+
+// Frames that do not parse among good ones are skipped; one line counts them and names the
+// first and its fault.
+TEST_F(ConvertTest, TextFramesThatDoNotParseAreSkippedAndNamed) {
+    const std::string good = TextStreamRecord(SpreadFrame(2981, 2900, 3000), 'C');
+    std::string bad = good;  // its last line loses a field separator
+    bad[bad.rfind('\t')] = ' ';
+    WriteFileBytes(m_dir / "in.txt", good + bad + bad + good);
+    const ToolResult result = RunTool(
+        "convert " + (m_dir / "in.txt").string() + " " + (m_dir / "out.csv").string(), m_dir);
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_EQ(result.errors,
+              "thermal convert: skipped 2 text frames that do not parse (the first is frame 2: its "
+              "line 33 holds 31 fields instead of 32)\n");
+    EXPECT_TRUE(fs::exists(m_dir / "out.csv"));
 }
 
 // A write that fails part-way (here a file size limit, as a full disk would) fails the

@@ -29,6 +29,12 @@
 
 namespace {
 
+// "1 text frame that does not parse", "2 text frames that do not parse".
+std::string UnparsedFrames(uint64_t count) {
+    return std::to_string(count) +
+           (count == 1 ? " text frame that does not parse" : " text frames that do not parse");
+}
+
 void PrintError(const std::string& message) {
     std::fprintf(stderr, "thermal convert: %s\n", OneLine(message).c_str());
 }
@@ -345,9 +351,10 @@ int RunConvert(int argc, char** argv) {
     if (fanOut.FrameCount() == 0) {
         std::string why = "no frame found in '" + options.input + "'";
         if (conversion.UnparsedCount() != 0) {
-            why += " (" + std::to_string(conversion.UnparsedCount()) + " text frames do not parse";
+            why += " (" + UnparsedFrames(conversion.UnparsedCount());
             if (!conversion.FirstUnparsedFault().empty()) {
-                why += "; the first: " + conversion.FirstUnparsedFault();
+                why += (conversion.UnparsedCount() == 1 ? ": " : "; the first: ") +
+                       conversion.FirstUnparsedFault();
             }
             why += ")";
         } else if (!endNote.empty()) {
@@ -373,9 +380,8 @@ int RunConvert(int argc, char** argv) {
                     OneLine(options.output).c_str());
     }
     if (conversion.UnparsedCount() != 0) {
-        PrintError("skipped " + std::to_string(conversion.UnparsedCount()) +
-                   " text frames that do not parse (the first is frame " +
-                   std::to_string(conversion.FirstUnparsed()) +
+        PrintError("skipped " + UnparsedFrames(conversion.UnparsedCount()) +
+                   " (the first is frame " + std::to_string(conversion.FirstUnparsed()) +
                    (conversion.FirstUnparsedFault().empty()
                         ? std::string()
                         : ": " + conversion.FirstUnparsedFault()) +
