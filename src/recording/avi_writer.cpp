@@ -62,12 +62,14 @@ bool WriteAllAt(int fd, const std::vector<uint8_t>& bytes, uint64_t at) {
 }  // namespace
 
 CAviWriter::CAviWriter(std::string path, [[maybe_unused]] std::string_view handlerCode, int width,
-                       int height, uint32_t frameRate, uint64_t maxFileBytes)
+                       int height, uint32_t frameRate, uint64_t maxFileBytes,
+                       RecordingFileCreation creation)
     : m_path(std::move(path)),
       m_width(width),
       m_height(height),
       m_frameRate(frameRate),
-      m_maxFileBytes(maxFileBytes) {}
+      m_maxFileBytes(maxFileBytes),
+      m_creation(creation) {}
 
 CAviWriter::~CAviWriter() {
     CloseMovie();
@@ -99,9 +101,11 @@ int32_t CAviWriter::CreateMovie(int width, int height) {
         Fail(kSetFormatFailed, "frame size");
         return kAviFail;
     }
-    m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    m_fd = CreateRecordingFile(m_path, m_creation);
     if (m_fd < 0) {
-        Fail(kCreateFileFailed, "open()");
+        const int error = errno;
+        m_errorText = kCreateFileFailed;
+        m_errorDetail = "open() failed on '" + m_path + "': " + RecordingCreateReason(error);
         return kAviFail;
     }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "recording/avi_format.h"
+#include "recording/recording_file.h"
 
 // Results of AppendFrame, with the values Windows gives S_OK and E_FAIL so that they mean the
 // same to code written against either.
@@ -33,8 +34,11 @@ class CAviWriter {
     // Nothing is created on disk yet. `handlerCode` is accepted for callers that name the codec,
     // but the stream always declares the Xvid handler, because that is what the encoder makes.
     // `maxFileBytes` is the largest file the writer produces (index included); tests lower it.
+    // `creation` says what the first frame may find at `path`: by default a regular file is
+    // replaced; a FIFO, a device or a directory is refused without waiting on it.
     CAviWriter(std::string path, std::string_view handlerCode, int width, int height,
-               uint32_t frameRate, uint64_t maxFileBytes = kAviMaxFileBytes);
+               uint32_t frameRate, uint64_t maxFileBytes = kAviMaxFileBytes,
+               RecordingFileCreation creation = RecordingFileCreation::kReplaceRegularFile);
     // CloseMovie: the file on disk is complete when the destructor returns.
     ~CAviWriter();
     CAviWriter(const CAviWriter&) = delete;
@@ -78,6 +82,7 @@ class CAviWriter {
     int m_height;
     uint32_t m_frameRate;
     uint64_t m_maxFileBytes;
+    RecordingFileCreation m_creation;
 
     int m_fd = -1;  // the movie file while writing
     int32_t m_state = kAviStateNotCreated;

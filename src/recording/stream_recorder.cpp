@@ -19,6 +19,9 @@ namespace {
 constexpr uint64_t kMiB = 1048576;
 // Writes of a binary or text file between two checks that the file still has a name.
 constexpr uint64_t kWritesPerRemovalCheck = 16;
+// Taken names a split skips before it gives up: other files in the way are the user's, and a
+// directory that full of them is no place to go on searching.
+constexpr int kPartNamesTried = 1000;
 
 std::string Quoted(const std::string& path) {
     return "'" + path + "'";
@@ -40,14 +43,13 @@ CStreamRecorder::~CStreamRecorder() {
     CloseFile();
 }
 
-int CStreamRecorder::OpenFile(int type, const std::string& path) {
+int CStreamRecorder::OpenFile(int type, const std::string& path, RecordingFileCreation creation) {
     std::lock_guard<std::mutex> lock(m_lock);
-    return OpenFileLocked(type, path);
+    return OpenFileLocked(type, path, creation);
 }
 
-int CStreamRecorder::OpenFileLocked(int type, const std::string& path) {
-    m_type = type;
-    m_path = path;
+int CStreamRecorder::OpenFileLocked(int type, const std::string& path,
+                                    RecordingFileCreation creation) {
     m_partCounter = 0;
     const std::size_t slash = path.rfind('/');
     m_directoryPart = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -55,6 +57,13 @@ int CStreamRecorder::OpenFileLocked(int type, const std::string& path) {
     const std::size_t dot = fileName.rfind('.');
     m_namePart = fileName.substr(0, dot);
     m_extensionPart = dot == std::string::npos ? std::string() : fileName.substr(dot);
+    return OpenPartLocked(type, path, creation);
+}
+
+int CStreamRecorder::OpenPartLocked(int type, const std::string& path,
+                                    RecordingFileCreation creation) {
+    m_type = type;
+    m_path = path;
     CloseFileLocked();
     m_wholeBytes = 0;
     m_writesToFile = 0;
@@ -63,10 +72,11 @@ int CStreamRecorder::OpenFileLocked(int type, const std::string& path) {
     m_lastError.clear();
 
     if (type == kRecordingBinary || type == kRecordingText) {
-        m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        m_fd = CreateRecordingFile(path, creation);
         if (m_fd < 0) {
             const int error = errno;
-            m_lastError = "cannot create " + Quoted(path) + ": " + std::strerror(error);
+            m_lastError = RecordingCreateError(path, error);
+            errno = error;  // the split looks at it
             return 0;
         }
     } else if (type == kRecordingVideo) {
@@ -75,7 +85,7 @@ int CStreamRecorder::OpenFileLocked(int type, const std::string& path) {
             return 0;
         }
         m_pEncodeBuffer = std::make_unique<uint8_t[]>(kImageBytes);
-        m_pVideoSink = m_env.videoSinkFactory(path);
+        m_pVideoSink = m_env.videoSinkFactory(path, creation);
         if (!m_pVideoSink) {
             m_pEncodeBuffer.reset();
             m_lastError = "cannot set up the video encoder for " + Quoted(path);
@@ -125,6 +135,7 @@ int CStreamRecorder::WriteText(std::string_view text) {
 
 int CStreamRecorder::WriteVideoFrame(int width, int height, const uint8_t* bgrImage) {
     std::lock_guard<std::mutex> lock(m_lock);
+    m_lastWriteKept = false;
     if (!m_isOpen || m_type != kRecordingVideo || m_hasWriteFailed) {
         return 0;
     }
@@ -146,6 +157,7 @@ int CStreamRecorder::WriteVideoFrame(int width, int height, const uint8_t* bgrIm
         return 0;
     }
     m_encodedByteTotal += static_cast<uint64_t>(length);
+    m_lastWriteKept = true;
     return AfterWriteLocked();
 }
 
@@ -182,12 +194,14 @@ RecordOutcome CStreamRecorder::RecordFrame(const RecordableFrame& frame, int eve
 }
 
 int CStreamRecorder::WriteBytesLocked(int type, const void* bytes, std::size_t size) {
+    m_lastWriteKept = false;
     if (!m_isOpen || m_type != type || m_hasWriteFailed) {
         return 0;
     }
     if (!AppendWholeLocked(bytes, size)) {
         return 0;
     }
+    m_lastWriteKept = true;
     return AfterWriteLocked();
 }
 
@@ -292,10 +306,40 @@ int CStreamRecorder::ContinueInNewFileLocked() {
     if (!m_isOpen) {
         return 0;
     }
-    ++m_partCounter;
-    char part[16];
-    std::snprintf(part, sizeof part, "_%03d", m_partCounter);
-    return OpenFileLocked(m_type, m_directoryPart + m_namePart + part + m_extensionPart);
+    const int type = m_type;
+    std::string firstTaken;
+    for (int attempt = 0; attempt < kPartNamesTried; ++attempt) {
+        ++m_partCounter;
+        char part[16];
+        std::snprintf(part, sizeof part, "_%03d", m_partCounter);
+        const std::string path = m_directoryPart + m_namePart + part + m_extensionPart;
+        // A video's file is made by its first frame, so the name is only looked at here; the
+        // writer then creates it as a new file and fails rather than replace one made meanwhile.
+        struct stat existing {};
+        const bool taken = type == kRecordingVideo
+                               ? ::lstat(path.c_str(), &existing) == 0 || errno != ENOENT
+                               : false;
+        if (!taken) {
+            if (OpenPartLocked(type, path, RecordingFileCreation::kNewFileOnly) == 1) {
+                if (!firstTaken.empty()) {
+                    m_notice =
+                        Quoted(firstTaken) + " exists: the recording continues in " + Quoted(path);
+                    m_hasNotice = true;
+                }
+                return 1;
+            }
+            if (errno != EEXIST) {
+                return 0;
+            }
+        }
+        if (firstTaken.empty()) {
+            firstTaken = path;
+        }
+    }
+    CloseFileLocked();
+    m_lastError = "cannot continue the recording: " + std::to_string(kPartNamesTried) +
+                  " part names from " + Quoted(firstTaken) + " on are taken";
+    return 0;
 }
 
 int CStreamRecorder::IsFileOpen() const {
@@ -314,4 +358,18 @@ std::string CStreamRecorder::GetPath() const {
 std::string CStreamRecorder::GetLastError() const {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_lastError;
+}
+
+int CStreamRecorder::LastWriteKept() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_lastWriteKept ? 1 : 0;
+}
+
+std::string CStreamRecorder::TakeNotice() {
+    if (!m_hasNotice) {
+        return {};
+    }
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_hasNotice = false;
+    return std::exchange(m_notice, std::string());
 }

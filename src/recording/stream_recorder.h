@@ -4,8 +4,9 @@
 // stream (.txt: header line and text frame per frame, stored as a Windows text-mode stream stores
 // them), 3 a video (.avi, through an IVideoSink). Every 1024 writes of a type it checks the free
 // space of the recording's disk and the size of the file, continues a long recording in a new
-// file (rec.bds, rec_001.bds, rec_001_001.bds, ...) and stops writing when the disk runs low or
-// a write fails. A write that fails leaves the file ending in its last whole record or frame.
+// file (rec.bds, rec_001.bds, rec_002.bds, ...) and stops writing when the disk runs low or a
+// write fails. A write that fails leaves the file ending in its last whole record or frame. A
+// part never takes a name that exists: it takes the next free number and says so in a notice.
 //
 // Threads: binary and text frames are written on the frame processing thread; OpenFile,
 // CloseFile and video frames come from the GUI thread. One lock keeps them apart; any operation
@@ -20,6 +21,7 @@
 #include <string>
 #include <string_view>
 
+#include "recording/recording_file.h"
 #include "recording/video_sink.h"
 #include "recording/write_counters.h"
 #include "recording/xvid_avi_sink.h"
@@ -72,10 +74,12 @@ class CStreamRecorder {
     CStreamRecorder(const CStreamRecorder&) = delete;
     CStreamRecorder& operator=(const CStreamRecorder&) = delete;
 
-    // Closes any open file, then creates `path` (truncating an existing file) for recording of
-    // `type`; a video also gets its encoder, and its file is created by the first frame. Returns
-    // 1, or 0 (recorder closed, GetLastError says why).
-    int OpenFile(int type, const std::string& path);
+    // Closes any open file, then creates `path` for recording of `type`, as `creation` allows
+    // (by default a regular file of that name is truncated; anything else is refused without
+    // waiting on it); a video also gets its encoder, and its file is created by the first frame.
+    // Returns 1, or 0 (recorder closed, GetLastError says why).
+    int OpenFile(int type, const std::string& path,
+                 RecordingFileCreation creation = RecordingFileCreation::kReplaceRegularFile);
     // Closes the file; a video's file is completed. Nothing happens when none is open.
     void CloseFile();
 
@@ -98,8 +102,9 @@ class CStreamRecorder {
     int CheckDiskSpace();
     // 1 when the open file has grown past its limit.
     int NeedsSplit();
-    // Closes the file and goes on in the next part: the name with "_001" added before the
-    // extension. Returns what OpenFile returns.
+    // Closes the file and goes on in the next part: the name OpenFile was given with "_001",
+    // "_002", ... added before the extension, the first number whose name is free. Returns what
+    // OpenFile returns.
     int ContinueInNewFile();
 
     int IsFileOpen() const;
@@ -109,9 +114,19 @@ class CStreamRecorder {
     std::string GetPath() const;
     // Why the last open or write failed or stopped, naming the call and the file.
     std::string GetLastError() const;
+    // 1 when the last write operation stored its record or frame, even if the recording stopped
+    // right after it (the disk check that followed found the disk low, or no next part could be
+    // made): that frame is in the file.
+    int LastWriteKept() const;
+    // Any thread: what the user should hear of that is no failure (a part that took another
+    // number because its name was taken), one line; empty when nothing new. Each notice is
+    // handed out once. Cheap when there is none.
+    std::string TakeNotice();
 
   private:
-    int OpenFileLocked(int type, const std::string& path);
+    int OpenFileLocked(int type, const std::string& path, RecordingFileCreation creation);
+    // Opens `path` as the next file of the recording; the names of its parts stay.
+    int OpenPartLocked(int type, const std::string& path, RecordingFileCreation creation);
     void CloseFileLocked();
     int WriteBytesLocked(int type, const void* bytes, std::size_t size);
     bool AppendWholeLocked(const void* bytes, std::size_t size);
@@ -124,10 +139,11 @@ class CStreamRecorder {
 
     const RecorderEnvironment m_env;
 
-    mutable std::mutex m_lock;  // guards every member below; the two atomics are written under
-                                // it and may be read without it
+    mutable std::mutex m_lock;  // guards every member below; the three atomics are written
+                                // under it and may be read without it
     std::atomic<int> m_type{kRecordingBinary};
     std::atomic<int> m_isOpen{0};
+    std::atomic<bool> m_hasNotice{false};
     std::string m_path;
     std::string m_directoryPart;  // with its trailing '/', or empty
     std::string m_namePart;
@@ -143,4 +159,6 @@ class CStreamRecorder {
     int m_decimationCount = 0;  // "Every Frame": frames seen since the last one written
     std::string m_textBuffer;   // a text record as it goes to disk, reused
     std::string m_lastError;
+    std::string m_notice;
+    bool m_lastWriteKept = false;
 };

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "recording/recording_file.h"
+
 class IVideoSink {
   public:
     virtual ~IVideoSink() = default;
@@ -25,6 +27,8 @@ class IVideoSink {
     virtual std::string FailureReason() const = 0;
 };
 
-// Makes the sink of a new video recording at `path`: a 320 x 310, 20 frames per second movie.
-// Returns null when the encoder cannot be set up.
-using VideoSinkFactory = std::function<std::unique_ptr<IVideoSink>(const std::string& path)>;
+// Makes the sink of a new video recording at `path`: a 320 x 310, 20 frames per second movie
+// whose first frame creates the file as `creation` allows. Returns null when the encoder cannot
+// be set up.
+using VideoSinkFactory = std::function<std::unique_ptr<IVideoSink>(const std::string& path,
+                                                                   RecordingFileCreation creation)>;

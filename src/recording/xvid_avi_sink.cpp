@@ -10,8 +10,9 @@ constexpr int kVideoFrameRate = 20;
 
 class CXvidAviSink final : public IVideoSink {
   public:
-    explicit CXvidAviSink(const std::string& path)
-        : m_writer(path, "xvid", kImageWidth, kImageHeight, kVideoFrameRate) {}
+    CXvidAviSink(const std::string& path, RecordingFileCreation creation)
+        : m_writer(path, "xvid", kImageWidth, kImageHeight, kVideoFrameRate, kAviMaxFileBytes,
+                   creation) {}
 
     bool SetUp() {
         return m_encoder.InitLibrary() == 1 &&
@@ -35,8 +36,9 @@ class CXvidAviSink final : public IVideoSink {
 
 }  // namespace
 
-std::unique_ptr<IVideoSink> CreateXvidAviSink(const std::string& path) {
-    auto sink = std::make_unique<CXvidAviSink>(path);
+std::unique_ptr<IVideoSink> CreateXvidAviSink(const std::string& path,
+                                              RecordingFileCreation creation) {
+    auto sink = std::make_unique<CXvidAviSink>(path, creation);
     if (!sink->SetUp()) {
         return nullptr;
     }

@@ -6,6 +6,7 @@
 
 #include "recording/video_sink.h"
 
-// A 320 x 310, 20 frames per second Xvid movie at `path` (created by its first frame). Null when
-// the codec library or the encoder cannot be set up.
-std::unique_ptr<IVideoSink> CreateXvidAviSink(const std::string& path);
+// A 320 x 310, 20 frames per second Xvid movie at `path` (created by its first frame as
+// `creation` allows). Null when the codec library or the encoder cannot be set up.
+std::unique_ptr<IVideoSink> CreateXvidAviSink(const std::string& path,
+                                              RecordingFileCreation creation);

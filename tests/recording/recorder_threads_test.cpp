@@ -76,7 +76,7 @@ TEST(RecorderThreads, OpenAndCloseOnTheGuiThreadWhileTheProcessingThreadRecords)
 
     std::atomic<int> videoFrames{0};
     RecorderEnvironment environment;
-    environment.videoSinkFactory = [&videoFrames](const std::string&) {
+    environment.videoSinkFactory = [&videoFrames](const std::string&, RecordingFileCreation) {
         return std::make_unique<CountingVideoSink>(&videoFrames);
     };
     CStreamRecorder recorder(environment);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 
 #include "frame/conversion.h"
 #include "processing/frame_pipeline.h"
+#include "recording/recording_files.h"
 
 namespace fs = std::filesystem;
 
@@ -45,16 +47,29 @@ std::string ReadFile(const fs::path& path) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+std::string Quote(const std::string& path) {
+    return std::string(1, '\'').append(path).append(1, '\'');
+}
+
 const uint8_t* Bytes(const std::string& text) {
     return reinterpret_cast<const uint8_t*>(text.data());
 }
 
 // Stands in for the encoder and the movie: every frame encodes to `length` bytes and adds one
-// byte to the file at the sink's path, until `appendsLeft` frames were taken.
+// byte to the file at the sink's path, until `appendsLeft` frames were taken. A sink that must
+// make a new file and finds the name taken refuses every frame.
 struct FakeVideoSink : IVideoSink {
-    FakeVideoSink(const std::string& path, int length, int appendsLeft)
-        : file(std::fopen(path.c_str(), "wb")), length(length), appendsLeft(appendsLeft) {}
-    ~FakeVideoSink() override { std::fclose(file); }
+    FakeVideoSink(const std::string& path, RecordingFileCreation creation, int length,
+                  int appendsLeft)
+        : file(std::fopen(path.c_str(),
+                          creation == RecordingFileCreation::kNewFileOnly ? "wbx" : "wb")),
+          length(length),
+          appendsLeft(file != nullptr ? appendsLeft : 0) {}
+    ~FakeVideoSink() override {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+    }
     int EncodeFrame(const uint8_t*, uint8_t*, int* outLength, int* isKeyFrame) override {
         *outLength = length;
         *isKeyFrame = 1;
@@ -88,8 +103,10 @@ class StreamRecorderTest : public ::testing::Test {
             m_queriedDirectory = directory;
             return m_freeMiB;
         };
-        environment.videoSinkFactory = [this](const std::string& path) {
-            return std::make_unique<FakeVideoSink>(path, m_encodedLength, m_appendsBeforeFailure);
+        environment.videoSinkFactory = [this](const std::string& path,
+                                              RecordingFileCreation creation) {
+            return std::make_unique<FakeVideoSink>(path, creation, m_encodedLength,
+                                                   m_appendsBeforeFailure);
         };
         return environment;
     }
@@ -251,9 +268,7 @@ TEST_F(StreamRecorderTest, LongRecordingsContinueInNumberedParts) {
          0,
          0,
          2 * 1024 + 1,
-         {{"a.b.bds", 1024 * kRecord},
-          {"a.b_001.bds", 1024 * kRecord},
-          {"a.b_001_001.bds", kRecord}}},
+         {{"a.b.bds", 1024 * kRecord}, {"a.b_001.bds", 1024 * kRecord}, {"a.b_002.bds", kRecord}}},
         // 1024 texts of 1 KiB are 1 MiB, not above 1.
         {2, 1, 0, 2 * 1024 + 1, {{"rec", 2048 * 1024}, {"rec_001", 1024}}},
         // Encoded video counts against 48 MiB: 1024 x 50176 bytes are 49 MiB, one byte less
@@ -285,6 +300,77 @@ TEST_F(StreamRecorderTest, LongRecordingsContinueInNumberedParts) {
     }
 }
 
+// A recording creates its files without waiting on what is there and replaces nothing it did not
+// create: the first file replaces only a regular file, and only when asked; a part whose name is
+// taken (by a file, or a link to one) takes the next free number and leaves a notice.
+TEST_F(StreamRecorderTest, FilesAreCreatedWithoutWaitingOrReplacingWhatIsNotTheirs) {
+    const auto replace = RecordingFileCreation::kReplaceRegularFile;
+    const auto newOnly = RecordingFileCreation::kNewFileOnly;
+    fs::create_directories(m_dir / "dir.bds");
+    ASSERT_EQ(::mkfifo(Path("fifo.bds").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo(Path("fifo.avi").c_str(), 0644), 0);
+    fs::create_symlink("/dev/null", m_dir / "null.txt");
+    WriteFileBytes(m_dir / "old.bds", "my earlier recording");
+    const struct {
+        int type;
+        const char* name;
+        RecordingFileCreation creation;
+        const char* reason;  // empty: the recording opens and writes
+    } opens[] = {
+        {kRecordingBinary, "fifo.bds", replace, "it is not a regular file"},
+        {kRecordingText, "null.txt", replace, "it is not a regular file"},
+        {kRecordingBinary, "dir.bds", replace, "Is a directory"},
+        {kRecordingVideo, "fifo.avi", replace, "it is not a regular file"},
+        {kRecordingBinary, "old.bds", newOnly, "a file of that name exists"},
+        {kRecordingBinary, "old.bds", replace, ""},
+    };
+    RecorderEnvironment realVideo = Environment();
+    realVideo.videoSinkFactory = CreateXvidAviSink;
+    for (const auto& c : opens) {
+        SCOPED_TRACE(c.name);
+        CStreamRecorder recorder(realVideo);
+        // A video's file is made by its first frame.
+        const int written = recorder.OpenFile(c.type, Path(c.name), c.creation) == 1 &&
+                            WriteOne(recorder, c.type) == 1;
+        EXPECT_EQ(written, c.reason[0] == '\0' ? 1 : 0);
+        EXPECT_NE(recorder.GetLastError().find(c.reason), std::string::npos)
+            << recorder.GetLastError();
+    }
+    EXPECT_TRUE(fs::is_fifo(m_dir / "fifo.bds"));
+    EXPECT_EQ(fs::file_size(Path("old.bds")), 2128u);
+
+    for (const int type : {kRecordingBinary, kRecordingText, kRecordingVideo}) {
+        const std::string extension = type == kRecordingBinary ? ".bds"
+                                      : type == kRecordingText ? ".txt"
+                                                               : ".avi";
+        SCOPED_TRACE(extension);
+        fs::remove_all(m_dir / "parts");
+        fs::create_directories(m_dir / "parts");
+        const fs::path earlier = m_dir / "parts" / ("rec_001" + extension);
+        WriteFileBytes(earlier, "my earlier recording");
+        WriteFileBytes(m_dir / "outside", "not a recording");
+        fs::create_symlink(m_dir / "outside", m_dir / "parts" / ("rec_002" + extension));
+        RecorderEnvironment environment = Environment();
+        environment.streamSplitMiB = 0;
+        m_encodedLength = 50176;  // a split after 1024 video frames
+        CStreamRecorder recorder(environment);
+        ASSERT_EQ(recorder.OpenFile(type, (m_dir / "parts" / ("rec" + extension)).string()), 1);
+        for (int i = 0; i < 2 * 1024 + 1; ++i) {
+            ASSERT_EQ(WriteOne(recorder, type), 1) << i << recorder.GetLastError();
+        }
+        recorder.CloseFile();
+        EXPECT_EQ(ReadFile(earlier), "my earlier recording");
+        EXPECT_EQ(ReadFile(m_dir / "outside"), "not a recording");
+        // The first split skipped two names; the second found its name free.
+        const std::string part = Path("parts/rec_003" + extension);
+        EXPECT_EQ(recorder.TakeNotice(),
+                  Quote(earlier.string()) + " exists: the recording continues in " + Quote(part));
+        EXPECT_EQ(recorder.TakeNotice(), "");
+        EXPECT_TRUE(fs::exists(part));
+        EXPECT_EQ(recorder.GetPath(), Path("parts/rec_004" + extension));
+    }
+}
+
 TEST_F(StreamRecorderTest, DiskIsCheckedAtEvery1024thWriteOfAType) {
     const std::optional<uint64_t> freeSpaces[] = {255, 256, std::nullopt};
     for (const std::optional<uint64_t>& freeMiB : freeSpaces) {
@@ -297,8 +383,10 @@ TEST_F(StreamRecorderTest, DiskIsCheckedAtEvery1024thWriteOfAType) {
             ASSERT_EQ(WriteOne(recorder, kRecordingBinary), 1);
         }
         EXPECT_EQ(m_freeSpaceQueries, 0);
-        // The stop is reported once; the file stays open and takes later frames.
+        // The stop is reported once, with the record written; the file stays open and takes
+        // later frames.
         EXPECT_EQ(WriteOne(recorder, kRecordingBinary), freeMiB.value_or(0) >= 256 ? 1 : 0);
+        EXPECT_EQ(recorder.LastWriteKept(), 1);
         EXPECT_EQ(m_freeSpaceQueries, 1);
         EXPECT_EQ(m_queriedDirectory, m_dir.string() + "/");
         EXPECT_EQ(WriteOne(recorder, kRecordingBinary), 1);
