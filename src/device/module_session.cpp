@@ -112,6 +112,7 @@ void CModuleSession::IssueCommand(uint8_t letter) {
     if (IsContinuousStream(letter)) {
         std::lock_guard lock(m_fpsMeterLock);
         m_pFpsMeter = std::make_unique<CFpsMeter>();
+        m_pRateGuard = std::make_unique<CLineRateGuard>(kLineBaudRate, Clock::now());
     }
 }
 
@@ -155,6 +156,7 @@ void CModuleSession::Close(const std::function<bool()>& pump) {
     }
     std::lock_guard lock(m_fpsMeterLock);
     m_pFpsMeter.reset();
+    m_pRateGuard.reset();
 }
 
 void CModuleSession::Tick(std::chrono::milliseconds limit) {
@@ -276,14 +278,25 @@ void CModuleSession::OnReply(void* context, CCommandReply* reply, const std::str
         }
         if (IsContinuousStream(static_cast<uint8_t>(command[0]))) {
             std::optional<std::string> rate;
+            std::optional<std::string> warning;
             {
+                const auto now = Clock::now();
                 std::lock_guard lock(session->m_fpsMeterLock);
                 if (session->m_pFpsMeter) {
-                    rate = session->m_pFpsMeter->Tick();
+                    rate = session->m_pFpsMeter->Tick(now);
+                }
+                if (session->m_pRateGuard) {
+                    warning = session->m_pRateGuard->OnFrame(now);
                 }
             }
             if (rate && callbacks.rate) {
                 callbacks.rate(*rate);
+            }
+            if (warning) {
+                session->Log("[" + session->m_serialPort.PortName() + "] " + *warning + ".\r\n");
+                if (callbacks.rateWarning) {
+                    callbacks.rateWarning(*warning);
+                }
             }
         }
     } else {

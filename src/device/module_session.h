@@ -27,6 +27,7 @@
 #include "device/command_reply.h"
 #include "device/fps_meter.h"
 #include "device/handshake.h"
+#include "device/line_rate_guard.h"
 #include "device/manual_reset_event.h"
 #include "device/reply_list.h"
 #include "device/serial_port.h"
@@ -56,6 +57,9 @@ class CModuleSession {
         // Monitor thread, once per open: the device went away. The port stays open (reading
         // nothing) until the next START or Close.
         std::function<void()> deviceLost;
+        // Monitor thread, at most once per continuous stream: frames arrive far faster than the
+        // line's baud rate can carry them (the line for the user, also logged).
+        std::function<void(const std::string& warning)> rateWarning;
         // Monitor thread: a command the line-error recovery sent by itself.
         std::function<void(uint8_t letter)> recoveryCommand;
         // Owner or monitor thread: a line for the user, ending in "\r\n".
@@ -125,6 +129,8 @@ class CModuleSession {
     FrameCollectorCounts CollectorCounts() const { return m_pReplyList->Counts(); }
     // The port of the current session; set when an open succeeds.
     const std::string& PortName() const { return m_comPortName; }
+    // After OpenSession failed: what failed, with the system's reason.
+    std::string PortOpenFailure() const { return m_serialPort.OpenFailureText(); }
 
     // The port's receive callback (context: the session). Monitor thread: a clean batch goes to
     // the reply collectors in chunks of at most 1024 bytes; a batch with line errors is dropped
@@ -162,7 +168,8 @@ class CModuleSession {
     // Replaced at each continuous-stream command (owner or monitor thread), ticked on the monitor
     // thread.
     std::unique_ptr<CFpsMeter> m_pFpsMeter;
-    std::mutex m_fpsMeterLock;  // guards m_pFpsMeter
+    std::unique_ptr<CLineRateGuard> m_pRateGuard;  // the same stream's rate against the line's
+    std::mutex m_fpsMeterLock;                     // guards m_pFpsMeter and m_pRateGuard
 
     // Reset while a reply is handled, and while a batch is fed; Close waits for both.
     CManualResetEvent m_hHandlerIdle{true};

@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -30,20 +31,21 @@ CSerialPort::~CSerialPort() {
 
 uint32_t CSerialPort::Open(const std::string& name) {
     m_lastError = 0;
+    m_failedCall.clear();
     if (m_isOpen) {
         return 0;
     }
     m_portName = name;
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return Fail(static_cast<uint32_t>(errno));
+        return Fail(static_cast<uint32_t>(errno));  // the reason says it all
     }
     // TIOCEXCL keeps other openers out but not root; the flock also covers root and other
     // programs that lock ports, and both together leave no gap.
     if (::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const uint32_t error = static_cast<uint32_t>(errno == EWOULDBLOCK ? EBUSY : errno);
         ::close(fd);
-        return Fail(error);
+        return Fail(error, "taking the port for this program alone (TIOCEXCL, flock())");
     }
     m_hComm = fd;
     m_isOpen = 1;
@@ -60,7 +62,7 @@ uint32_t CSerialPort::Configure() {
     }
     termios tio{};
     if (::tcgetattr(m_hComm, &tio) != 0) {
-        return Fail(static_cast<uint32_t>(errno));
+        return Fail(static_cast<uint32_t>(errno), "tcgetattr()");
     }
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -77,12 +79,12 @@ uint32_t CSerialPort::Configure() {
     ::cfsetispeed(&tio, B115200);
     ::cfsetospeed(&tio, B115200);
     if (::tcsetattr(m_hComm, TCSANOW, &tio) != 0) {
-        return Fail(static_cast<uint32_t>(errno));
+        return Fail(static_cast<uint32_t>(errno), "tcsetattr()");
     }
     // The module must not see DTR or RTS raised.
     const int lines = TIOCM_DTR | TIOCM_RTS;
     if (::ioctl(m_hComm, TIOCMBIC, &lines) != 0 && !IsUnsupported(errno)) {
-        return Fail(static_cast<uint32_t>(errno));
+        return Fail(static_cast<uint32_t>(errno), "ioctl(TIOCMBIC)");
     }
     ::tcflush(m_hComm, TCIOFLUSH);
     return 0;
@@ -90,12 +92,13 @@ uint32_t CSerialPort::Configure() {
 
 uint32_t CSerialPort::StartMonitor() {
     m_lastError = 0;
+    m_failedCall.clear();
     if (m_hThread || !m_isOpen) {
         return Fail(kErrorInvalidHandle);
     }
     m_hStopEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_hStopEvent < 0) {
-        return Fail(static_cast<uint32_t>(errno));
+        return Fail(static_cast<uint32_t>(errno), "eventfd()");
     }
     {
         std::lock_guard<std::mutex> lock(m_exitLock);
@@ -106,7 +109,8 @@ uint32_t CSerialPort::StartMonitor() {
     } catch (const std::system_error& error) {
         ::close(m_hStopEvent);
         m_hStopEvent = -1;
-        return Fail(static_cast<uint32_t>(error.code().value()));
+        return Fail(static_cast<uint32_t>(error.code().value()),
+                    "starting the serial monitor thread");
     }
     // The monitor drains the driver buffer at line rate; ask for real-time priority and
     // carry on at normal priority when the system refuses.
@@ -212,9 +216,17 @@ uint32_t CSerialPort::Purge(int rx, int tx) {
     return result;
 }
 
-uint32_t CSerialPort::Fail(uint32_t error) {
+uint32_t CSerialPort::Fail(uint32_t error, const char* call) {
     m_lastError = error;
+    if (call != nullptr) {
+        m_failedCall = call;
+    }
     return error;
+}
+
+std::string CSerialPort::OpenFailureText() const {
+    const std::string reason = std::strerror(static_cast<int>(m_lastError.load()));
+    return m_failedCall.empty() ? reason : m_failedCall + " failed: " + reason;
 }
 
 uint32_t CSerialPort::LineErrorsSinceLastBatch() {

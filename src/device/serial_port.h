@@ -27,6 +27,9 @@ constexpr uint32_t CE_BREAK = 0x0010;
 
 constexpr uint32_t kErrorInvalidHandle = 6;
 
+// The line's speed: the module talks at 115200 baud (B115200 below in Configure).
+inline constexpr uint32_t kLineBaudRate = 115200;
+
 class CSerialPort {
   public:
     // Called on the monitor thread for each batch of received bytes:
@@ -71,6 +74,10 @@ class CSerialPort {
     const std::string& PortName() const { return m_portName; }
     // The result of the newest Open, Configure, StartMonitor, Write or Purge on any thread.
     uint32_t LastError() const { return m_lastError.load(); }
+    // The newest failure of Open, Configure or StartMonitor as a line: the system's reason, after
+    // the step that failed when that was not the open itself ("tcsetattr() failed: Input/output
+    // error"). Owner thread.
+    std::string OpenFailureText() const;
     // True once the monitor has seen the device go away in this session.
     bool IsDisconnected() const { return m_isDisconnected.load(); }
 
@@ -80,8 +87,8 @@ class CSerialPort {
   private:
     void MonitorThread();
     uint32_t LineErrorsSinceLastBatch();
-    // Records a failure in m_lastError and returns it.
-    uint32_t Fail(uint32_t error);
+    // Records a failure in m_lastError (and, with `call`, what failed) and returns it.
+    uint32_t Fail(uint32_t error, const char* call = nullptr);
 
     std::unique_ptr<std::thread> m_hThread;
     void* m_callbackContext = nullptr;
@@ -90,7 +97,8 @@ class CSerialPort {
     uint32_t m_stopBits = 0;
     uint32_t m_parity = 0;
     std::atomic<uint32_t> m_lastError{0};
-    std::mutex m_writeLock;  // serialises Write and Purge on the device
+    std::string m_failedCall;  // owner thread: the call behind the newest failure of an open
+    std::mutex m_writeLock;    // serialises Write and Purge on the device
     int m_isOpen = 0;
     int m_hStopEvent = -1;  // eventfd; readable once the monitor is asked to stop
     std::atomic<bool> m_isDisconnected{false};

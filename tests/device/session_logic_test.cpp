@@ -12,6 +12,7 @@
 #include "device/command_list.h"
 #include "device/fps_meter.h"
 #include "device/handshake.h"
+#include "device/line_rate_guard.h"
 #include "device/mclk.h"
 #include "device/receive_batch.h"
 #include "device/reply_list.h"
@@ -231,6 +232,35 @@ TEST(FpsMeter, AverageRateOverTheStream) {
     }
     EXPECT_EQ(text, "5.0");
     EXPECT_EQ(CFpsMeter(start).Tick(start), "0.0");  // no time has passed yet
+}
+
+// Frames faster than 115200 baud can carry (5.45 a second) by more than twice are reported once,
+// after a second of them; the module's own rate never is.
+TEST(LineRateGuard, WarnsOnceOfFramesFasterThanTheLineCarries) {
+    using namespace std::chrono_literals;
+    const struct {
+        double framesPerSecond;
+        int warningAtFrame;  // 0: never within 5 s
+    } cases[] = {{5.4, 0}, {10.8, 0}, {11.5, 12}, {100, 100}, {18000, 18000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.framesPerSecond);
+        const auto start = CLineRateGuard::Clock::time_point{};
+        CLineRateGuard guard(115200, start);
+        int warnedAt = 0;
+        int warnings = 0;
+        for (int frame = 1; frame <= c.framesPerSecond * 5; ++frame) {
+            const auto at = start + std::chrono::duration_cast<CLineRateGuard::Clock::duration>(
+                                        std::chrono::duration<double>(frame / c.framesPerSecond));
+            if (const auto warning = guard.OnFrame(at)) {
+                warnedAt = warnedAt == 0 ? frame : warnedAt;
+                ++warnings;
+                EXPECT_NE(warning->find("more than 115200 baud can carry (5.5)"), std::string::npos)
+                    << *warning;
+            }
+        }
+        EXPECT_EQ(warnedAt, c.warningAtFrame);
+        EXPECT_LE(warnings, 1);
+    }
 }
 
 }  // namespace
