@@ -99,6 +99,14 @@ void CmfcVELKDlg::RecordProcessedFrame(char modeLetter, const std::string& text,
     if (m_recorder.RecordFrame(frame, m_recordEveryN) == RecordOutcome::kStopped) {
         PostRecordingStopped();
     }
+    ReportRecorderNotice();
+}
+
+void CmfcVELKDlg::ReportRecorderNotice() {
+    if (std::string notice = m_recorder.TakeNotice(); !notice.empty()) {
+        PostToGui(
+            [this, notice = std::move(notice)] { AppendLog("[Save to File]" + notice + "\r\n"); });
+    }
 }
 
 void CmfcVELKDlg::OnVideoFrameTimer() {
@@ -124,6 +132,7 @@ void CmfcVELKDlg::OnVideoFrameTimer() {
     if (!m_recorder.WriteVideoFrame(kImageWidth, kImageHeight, m_pVideoFrame.get())) {
         PostRecordingStopped();
     }
+    ReportRecorderNotice();
 }
 
 void CmfcVELKDlg::PostRecordingStopped() {

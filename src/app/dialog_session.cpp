@@ -34,7 +34,8 @@ void CmfcVELKDlg::ConnectSession() {
                             uint64_t replySerial) { OnReply(command, text, replySerial); },
         .mclk = [this](const std::string& value) { ShowMclk(value); },
         .rate = [this](const std::string& rate) { ShowRate(rate); },
-        .deviceLost = {},  // the session's log line says it
+        .deviceLost = {},   // the session's log line says it
+        .rateWarning = {},  // likewise
         .recoveryCommand = [this](uint8_t letter) { OnRecoveryCommand(letter); },
         .log = [this](const std::string& line) { AppendLog(line); },
         .post = [this](std::function<void()> task) { PostToGui(std::move(task)); },

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "app/close_on_signal.h"
 #include "app/startup_report.h"
 
 namespace {
@@ -33,7 +34,7 @@ bool CmfcVELKApp::InitInstance() {
         QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &dlg, [&dlg] {
             char byte = 0;
             [[maybe_unused]] const ssize_t n = read(g_signalPipe[0], &byte, 1);
-            dlg.close();
+            CloseDialogsThenWindow(&dlg);
         });
         struct sigaction action {};
         action.sa_handler = OnTerminationSignal;

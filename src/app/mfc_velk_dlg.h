@@ -284,6 +284,8 @@ class CmfcVELKDlg : public QDialog {
     void RecordProcessedFrame(char modeLetter, const std::string& text, const uint8_t* raw);
     void OnVideoFrameTimer();
     void PostRecordingStopped();
+    // Any thread: a notice of the recorder (a part that took another number) to the log box.
+    void ReportRecorderNotice();
     static void OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
                              const uint8_t* raw, const uint8_t* image, const uint16_t* values);
 

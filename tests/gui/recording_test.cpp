@@ -5,6 +5,8 @@
 #include <sys/resource.h>
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QtTest>
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/close_on_signal.h"
 #include "device/module_simulator.h"
 #include "frame/binary_record_reader.h"
 #include "frame/frame_block.h"
@@ -51,6 +54,7 @@ class RecordingTest : public QObject {
     void saveToAddsTheFilterExtensionUnlessPresent_data();
     void saveToAddsTheFilterExtensionUnlessPresent();
     void refusalsAreLogged();
+    void terminationSignalClosesTheSaveDialogThenTheWindow();
     void videoStoppedBeforeItsFirstTickLeavesNoFile();
     void failedWriteTurnsTheModuleOffAndKeepsWholeRecords();
 };
@@ -162,6 +166,23 @@ void RecordingTest::refusalsAreLogged() {
     QVERIFY(Log(*dlg).contains(QStringLiteral("Save To File Fail.")));
     QVERIFY(!dlg->Recorder().IsFileOpen());
     dlg->close();
+}
+
+// What SIGINT and SIGTERM do: the file dialog of "Save to..." runs a loop of its own, which must
+// end before the window's close sequence can.
+void RecordingTest::terminationSignalClosesTheSaveDialogThenTheWindow() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    dlg->show();
+    bool wasDialogOpen = false;
+    QTimer::singleShot(300, dlg.get(), [&] {
+        wasDialogOpen = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()) != nullptr;
+        CloseDialogsThenWindow(dlg.get());
+    });
+    dlg->OnSaveTo();
+    QVERIFY(wasDialogOpen);
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg->isVisible(), 2000);
+    QVERIFY(!dlg->Recorder().IsFileOpen());
 }
 
 void RecordingTest::videoStoppedBeforeItsFirstTickLeavesNoFile() {
