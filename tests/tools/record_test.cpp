@@ -29,6 +29,8 @@
 #include "device/simulated_scene.h"
 #include "frame/binary_record_reader.h"
 #include "raw_pty_line.h"
+#include "recording/recording_files.h"
+#include "sanitizer_build.h"
 #include "video/video_test_support.h"
 
 namespace {
@@ -275,7 +277,8 @@ TEST_F(ThermalRecord, TextRecordingEqualsTheConversionOfABinaryRecording) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.processing);
         const std::string settings = std::string(c.processing) + " --frames 8";
-        const std::string startOptions = settings + (c.isVoltage ? " --voltage" : "");
+        const std::string startOptions =
+            settings + (c.isVoltage ? " --voltage" : "") + " --overwrite";
         for (const char* name : {"rec.bds", "rec.txt"}) {
             CModuleSimulator sim(Module(31, 300));
             ASSERT_EQ(sim.Start(), "");
@@ -469,6 +472,119 @@ TEST_F(ThermalRecord, FailuresStopTheModuleKeepWhatWasWrittenAndGiveStatusOne) {
         }
         fs::remove(output);
     }
+}
+
+// A recording never replaces a file it did not create, unless --overwrite says so for OUTPUT,
+// and never waits on a FIFO: OUTPUT is refused before the module starts, and a part whose name is
+// taken (by a file, or a link to one) takes the next free number and says so.
+TEST_F(ThermalRecord, OutputsAreNeverReplacedOrWaitedOnUnlessAsked) {
+    const fs::path outside = m_dir / "outside.txt";
+    struct Case {
+        const char* name;
+        const char* options;
+        int status;
+        const char* message;  // on standard error
+        int lines;
+        int records;        // in rec.bds; -1: it keeps its earlier content
+        const char* parts;  // the part the recording continued in
+    };
+    const Case cases[] = {
+        {"existing output", "--frames 3", 2, "exists; give --overwrite", 1, -1, nullptr},
+        {"existing output replaced", "--frames 3 --overwrite", 0, "3 frames written", 1, 3,
+         nullptr},
+        {"fifo", "--frames 3 --overwrite", 2, "it is not a regular file", 1, -1, nullptr},
+        // A file splits at the check of its 9216th record (18 MiB), past a file and a link in
+        // the way here. At 4000 frames a second the line is plainly not the module's alone.
+        {"parts in the way", "--frames 9300 --overwrite", 0, "exists: the recording continues in",
+         3, 9216, "rec_003.bds"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(m_dir / "out");
+        fs::create_directories(m_dir / "out");
+        const fs::path output = m_dir / "out" / "rec.bds";
+        WriteFileBytes(outside, "my earlier recording");
+        if (std::string(c.name) == "fifo") {
+            ASSERT_EQ(::mkfifo(output.c_str(), 0644), 0);
+        } else {
+            WriteFileBytes(output, "my earlier recording");
+        }
+        WriteFileBytes(m_dir / "out" / "rec_001.bds", "my earlier recording");
+        fs::create_symlink(outside, m_dir / "out" / "rec_002.bds");
+        CModuleSimulator sim(Module(61, c.parts ? 4000 : 300));
+        ASSERT_EQ(sim.Start(), "");
+        const auto start = Clock::now();
+        const Outcome outcome = Record(sim, output, c.options);
+        EXPECT_LT(Clock::now() - start, 8s);
+        EXPECT_EQ(outcome.status, c.status) << outcome.errors;
+        EXPECT_EQ(LineCount(outcome.errors), c.lines) << outcome.errors;
+        EXPECT_NE(outcome.errors.find(c.message), std::string::npos) << outcome.errors;
+        EXPECT_EQ(ReadWhole(outside), "my earlier recording");
+        EXPECT_EQ(ReadWhole(m_dir / "out" / "rec_001.bds"), "my earlier recording");
+        EXPECT_TRUE(fs::is_symlink(m_dir / "out" / "rec_002.bds"));
+        if (c.records >= 0) {
+            EXPECT_EQ(FileSize(output), c.records * kBinaryRecordSize);
+        } else if (fs::is_regular_file(output)) {
+            EXPECT_EQ(ReadWhole(output), "my earlier recording");
+        }
+        if (c.parts != nullptr) {
+            const fs::path part = m_dir / "out" / c.parts;
+            EXPECT_EQ(FileSize(part), (9300u - 9216u) * kBinaryRecordSize);
+            EXPECT_NE(outcome.errors.find("'" + part.string() + "'"), std::string::npos);
+            EXPECT_NE(outcome.errors.find("more than 115200 baud can carry"), std::string::npos);
+        }
+    }
+}
+
+// A failure names what failed: a thread that cannot start is no fault of the port, and a disk
+// found low stops the recording with the frame just written counted.
+TEST_F(ThermalRecord, FailuresNameWhatFailedAndCountEveryFrameInTheFile) {
+    if (kSanitizerBuild) {
+        GTEST_SKIP() << "address-space limits do not work under the sanitizers";
+    }
+    CModuleSimulator sim(Module(71, 2000));
+    ASSERT_EQ(sim.Start(), "");
+    const std::string record = kThermalTool.string() + " record --port " + sim.SlavePath() + " ";
+    const fs::path disk = m_dir / "disk";
+    fs::create_directories(disk);
+    struct Case {
+        const char* name;
+        std::string command;
+        const char* message;
+    };
+    // Threads get stacks of the stack limit: the first (frame processing) or the second (the
+    // port's monitor) no longer fits the address space.
+    const Case cases[] = {
+        {"processing thread",
+         "ulimit -s 1000000; ulimit -v 300000; exec " + record + (m_dir / "a.bds").string(),
+         "cannot start the frame processing thread: Resource temporarily unavailable"},
+        {"monitor thread",
+         "ulimit -s 100000; ulimit -v 200000; exec " + record + (m_dir / "b.bds").string(),
+         "starting the serial monitor thread failed: Resource temporarily unavailable"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ToolResult result = RunShell("bash -c '" + c.command + "'", m_dir / "run");
+        EXPECT_EQ(result.status, 1) << result.errors;
+        EXPECT_EQ(LineCount(result.errors), 1) << result.errors;
+        EXPECT_NE(result.errors.find(c.message), std::string::npos) << result.errors;
+    }
+
+    // A disk of 257 MiB (a file system of this test's own, where it may mount one): the check
+    // at the 1024th record finds less than 256 MiB free.
+    const ToolResult mounted =
+        RunShell("unshare --mount --propagation private sh -c 'mount -t tmpfs -o size=257m tmpfs " +
+                     disk.string() + " && " + record + (disk / "rec.bds").string() +
+                     " 2>&1; stat -c %s " + (disk / "rec.bds").string() + "'",
+                 m_dir / "low");
+    if (mounted.out.find("mount:") != std::string::npos || mounted.status != 0) {
+        GTEST_SKIP() << "cannot mount a file system here: " << mounted.out << mounted.errors;
+    }
+    EXPECT_NE(mounted.out.find("1024 frames written"), std::string::npos) << mounted.out;
+    EXPECT_NE(mounted.out.find("MiB free"), std::string::npos) << mounted.out;
+    EXPECT_NE(mounted.out.find("\n" + std::to_string(1024 * kBinaryRecordSize) + "\n"),
+              std::string::npos)
+        << mounted.out;
 }
 
 TEST_F(ThermalRecord, BadCommandLinesAreRefusedWithStatusTwoAndOneLine) {

@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "commands.h"
@@ -54,9 +55,10 @@ constexpr char kUsageHead[] =
     "Starts the module on the serial port NAME as the viewer's START does (x, M, then K) and\n"
     "records its stream as the viewer's \"Rec\" does: a binary stream (.bds, the frames as\n"
     "received), a text stream (.txt, the processed values) or a video of the display (.avi,\n"
-    "20 frames a second). A long recording continues in OUTPUT_001.bds, OUTPUT_001_001.bds, ...;\n"
-    "recording stops when its disk has less than 256 MiB free. At the limit, on Ctrl-C or on\n"
-    "SIGTERM the module is turned off and the file closed.\n"
+    "20 frames a second). A long recording continues in OUTPUT_001.bds, OUTPUT_002.bds, ...\n"
+    "(a number whose name is taken is skipped: no file is ever replaced); recording stops when\n"
+    "its disk has less than 256 MiB free. At the limit, on Ctrl-C or on SIGTERM the module is\n"
+    "turned off and the file closed. An existing OUTPUT is refused unless --overwrite is given.\n"
     "\n"
     "Options:\n"
     "  --port NAME           serial device of the module, e.g. /dev/ttyUSB0 (required)\n"
@@ -67,6 +69,7 @@ constexpr char kUsageHead[] =
     "                        .txt only)\n"
     "  --voltage             record voltage frames (t) instead of temperatures (K) (default:\n"
     "                        temperatures)\n"
+    "  --overwrite           replace OUTPUT if it exists (a regular file only)\n"
     "\n"
     "Processing options (they shape .txt and .avi; a .bds keeps the frames as received):\n";
 
@@ -79,6 +82,7 @@ struct RecordOptions {
     int everyN = 1;
     bool hasEvery = false;
     bool voltage = false;
+    bool overwrite = false;
     ProcessingOptions processing;
 };
 
@@ -157,6 +161,8 @@ int ParseOptions(int argc, char** argv, RecordOptions& options) {
             ++i;
         } else if (arg == "--voltage") {
             options.voltage = true;
+        } else if (arg == "--overwrite") {
+            options.overwrite = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option '" + arg + "'");
         } else {
@@ -178,6 +184,18 @@ int ParseOptions(int argc, char** argv, RecordOptions& options) {
     if (options.type == 0) {
         return UsageError("cannot record into '" + options.output +
                           "': the name must end in .bds, .txt or .avi");
+    }
+    // Checked before the module is started; the file itself is created only with the first
+    // frame, and then just as strictly.
+    struct stat existing {};
+    if (::lstat(options.output.c_str(), &existing) == 0) {
+        if (!options.overwrite) {
+            return UsageError("'" + options.output + "' exists; give --overwrite to replace it");
+        }
+        if (::stat(options.output.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+            return UsageError("cannot record into '" + options.output +
+                              "': it is not a regular file");
+        }
     }
     if (options.frames && options.seconds) {
         return UsageError("--frames and --duration cannot be used together");
@@ -283,15 +301,20 @@ class CRecordRun {
             m_hasStopReply = true;  // after its frames, which the stop sequence still takes
         };
         callbacks.deviceLost = [this] { m_isDeviceLost = true; };
+        callbacks.rateWarning = [this](const std::string& warning) {
+            std::lock_guard lock(m_rateWarningLock);
+            m_rateWarning = warning;
+        };
         m_session.SetCallbacks(std::move(callbacks));
     }
 
     // The exit status: 0 after a limit or a signal, 1 when the module or the file failed.
     int Run() {
         m_session.SetHandshakeState(HandshakeState::Idle);
-        if (const uint32_t error = m_session.OpenSession(m_options.port); error != 0) {
+        if (m_session.OpenSession(m_options.port) != 0) {
             std::fprintf(stderr, "thermal record: cannot open '%s': %s\n",
-                         OneLine(m_options.port).c_str(), std::strerror(static_cast<int>(error)));
+                         OneLine(m_options.port).c_str(),
+                         OneLine(m_session.PortOpenFailure()).c_str());
             return 1;
         }
         // The stream is asked for once the module has answered M (or its second is up), the
@@ -332,7 +355,9 @@ class CRecordRun {
         if (!m_failure.empty()) {
             return Finish(false);
         }
-        if (m_recorder.OpenFile(m_options.type, m_options.output) == 0) {
+        if (m_recorder.OpenFile(m_options.type, m_options.output,
+                                m_options.overwrite ? RecordingFileCreation::kReplaceRegularFile
+                                                    : RecordingFileCreation::kNewFileOnly) == 0) {
             m_failure = m_recorder.GetLastError();
             return Finish(false);
         }
@@ -366,6 +391,7 @@ class CRecordRun {
                 break;
             }
             WarnOfUnansweredHandshake();
+            WarnOfImplausibleRate();
             ShowProgress(false);
         }
         return Finish(true);
@@ -386,6 +412,11 @@ class CRecordRun {
                 self->CountWritten();
                 break;
             case RecordOutcome::kStopped:
+                // A disk found low right after the write stops the recording with that frame in
+                // the file.
+                if (self->m_recorder.LastWriteKept()) {
+                    self->CountWritten();
+                }
                 self->Fail(self->m_recorder.GetLastError());
                 break;
             case RecordOutcome::kNotRecorded:
@@ -425,6 +456,9 @@ class CRecordRun {
         if (m_recorder.WriteVideoFrame(kImageWidth, kImageHeight, m_bgrImage.data()) != 0) {
             CountWritten();
         } else {
+            if (m_recorder.LastWriteKept()) {
+                CountWritten();
+            }
             Fail(m_recorder.GetLastError());
         }
     }
@@ -434,6 +468,10 @@ class CRecordRun {
         m_lastWrite = Clock::now();
         if (m_parts.back() != m_recorder.GetPath()) {
             m_parts.push_back(m_recorder.GetPath());
+        }
+        if (const std::string notice = m_recorder.TakeNotice(); !notice.empty()) {
+            ShowProgress(true);
+            std::fprintf(stderr, "thermal record: %s\n", OneLine(notice).c_str());
         }
         if (m_options.frames && m_written >= *m_options.frames) {
             m_isRecording = false;  // exactly N: later frames are not written
@@ -465,6 +503,19 @@ class CRecordRun {
                          "thermal record: the module on '%s' did not answer M within 1 s; "
                          "recording its frames anyway\n",
                          OneLine(m_options.port).c_str());
+        }
+    }
+
+    void WarnOfImplausibleRate() {
+        std::string warning;
+        {
+            std::lock_guard lock(m_rateWarningLock);
+            warning.swap(m_rateWarning);
+        }
+        if (!warning.empty()) {
+            ShowProgress(true);
+            std::fprintf(stderr, "thermal record: '%s': %s\n", OneLine(m_options.port).c_str(),
+                         OneLine(warning).c_str());
         }
     }
 
@@ -583,6 +634,8 @@ class CRecordRun {
     // over (written on the monitor thread; the main thread ends the stop's wait on it).
     std::atomic<bool> m_hasStopReply{false};
     std::atomic<bool> m_isDeviceLost{false};
+    std::mutex m_rateWarningLock;  // guards m_rateWarning, set on the monitor thread
+    std::string m_rateWarning;     // printed by the main loop, which owns standard error
 
     // Main thread only from here on.
     std::deque<QueuedFrame> m_batch;
@@ -640,10 +693,18 @@ int RunRecord(int argc, char** argv) {
     }
     std::signal(SIGXFSZ, SIG_IGN);
 
-    int status = 0;
-    {
-        CRecordRun run(options, signalFd);
-        status = run.Run();
+    int status = 1;
+    std::optional<CRecordRun> run;
+    try {
+        run.emplace(options, signalFd);
+    } catch (const std::system_error& error) {
+        // Its frame processing thread: out of memory or of threads, nothing to do with the port.
+        std::fprintf(stderr, "thermal record: cannot start the frame processing thread: %s\n",
+                     error.code().message().c_str());
+    }
+    if (run) {
+        status = run->Run();
+        run.reset();
     }
     ::close(signalFd);
     return status;
