@@ -44,8 +44,8 @@ bool CPendingFile::Create(const std::string& finalPath, mode_t mode) {
 #ifdef O_TMPFILE
     // Without /proc the unnamed file could be neither reopened nor linked.
     if (::access("/proc/self/fd", X_OK) == 0) {
-        const int fd = ::open(DirectoryOf(finalPath).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                              mode);
+        const int fd =
+            ::open(DirectoryOf(finalPath).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
         if (fd >= 0) {
             m_fd = fd;
             m_path = DescriptorPath(fd);
@@ -80,8 +80,8 @@ bool CPendingFile::Publish(const std::string& finalPath) {
         if (closed != 0 || std::rename(m_path.c_str(), finalPath.c_str()) != 0) {
             failure = errno;
         }
-    } else if (::linkat(AT_FDCWD, m_path.c_str(), AT_FDCWD, finalPath.c_str(),
-                        AT_SYMLINK_FOLLOW) != 0) {
+    } else if (::linkat(AT_FDCWD, m_path.c_str(), AT_FDCWD, finalPath.c_str(), AT_SYMLINK_FOLLOW) !=
+               0) {
         failure = errno;
         if (failure == EEXIST) {
             // A name cannot be replaced by a link: link under a free name, then rename that

@@ -491,8 +491,8 @@ TEST_F(ConvertTest, ReplacedOutputsKeepTheirModeAndOwner) {
         const char* output;
         mode_t mode;
     };
-    const Case cases[] = {{"private.csv", 0600}, {"shared.txt", 0664}, {"readonly.avi", 0444},
-                          {"odd.bds", 0751}};
+    const Case cases[] = {
+        {"private.csv", 0600}, {"shared.txt", 0664}, {"readonly.avi", 0444}, {"odd.bds", 0751}};
     for (const auto& [output, mode] : cases) {
         const fs::path out = m_dir / output;
         WriteFileBytes(out, "an earlier conversion");
@@ -576,9 +576,10 @@ TEST_F(ConvertTest, OutputsTheUserCannotWriteAreRefused) {
     owned(m_dir / "link.csv");
     fs::create_directories(m_dir / "locked");
     owned(m_dir / "locked");
+    file("locked/open.txt", 0666);  // writable, but it cannot be replaced
     ASSERT_EQ(::chmod((m_dir / "locked").c_str(), 0555), 0);
     std::vector<std::string> refused = {"readonly.txt", "readonly.avi", "link.csv",
-                                        "locked/new.txt"};
+                                        "locked/new.txt", "locked/open.txt"};
     if (root) {
         WriteFileBytes(m_dir / "roots.txt", "earlier roots.txt");  // root's, 0644
         refused.push_back("roots.txt");
@@ -613,9 +614,9 @@ TEST_F(ConvertTest, OutputsTheUserCannotWriteAreRefused) {
 
     // What is theirs and writable they may replace, and it stays private.
     const fs::path mine = file("private.txt", 0600);
-    const ToolResult allowed = RunShell(
-        prefix + kThermalTool.string() + " convert " + in.string() + " " + mine.string(),
-        m_dir / "run");
+    const ToolResult allowed =
+        RunShell(prefix + kThermalTool.string() + " convert " + in.string() + " " + mine.string(),
+                 m_dir / "run");
     EXPECT_EQ(allowed.status, 0) << allowed.errors;
     EXPECT_NE(ReadWhole(mine), "earlier private.txt");
     EXPECT_EQ(ModeOf(mine), 0600u);

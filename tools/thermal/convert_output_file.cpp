@@ -130,8 +130,8 @@ std::string CheckWritable(const std::string& path, bool isLink, const struct sta
         const std::string link = "/proc/self/fd/" + std::to_string(fd);
         const ssize_t length = ::readlink(link.c_str(), real, sizeof real);
         if (length <= 0 || static_cast<std::size_t>(length) >= sizeof real || real[0] != '/') {
-            error = "cannot follow the link '" + path + "': " +
-                    (length < 0 ? std::strerror(errno) : "its target has no path");
+            error = "cannot follow the link '" + path +
+                    "': " + (length < 0 ? std::strerror(errno) : "its target has no path");
         } else if (info.st_nlink == 0) {
             error = "cannot follow the link '" + path + "': its target was removed";
         } else {
@@ -142,6 +142,19 @@ std::string CheckWritable(const std::string& path, bool isLink, const struct sta
     }
     ::close(fd);
     return error;
+}
+
+// Empty when the directory of `path` takes a new file (the output is written beside its final
+// name), as far as permissions and a read-only file system tell: the effective IDs decide, as
+// they will when the file is created.
+std::string CheckDirectory(const std::string& path) {
+    const std::string directory = DirectoryOf(path);
+    if (::faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0 &&
+        (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        return "cannot create files in '" + directory + "' for '" + path +
+               "': " + std::strerror(errno);
+    }
+    return {};
 }
 
 }  // namespace
@@ -167,23 +180,17 @@ std::string ResolveOutputPath(const std::string& path, const struct stat& input,
             error = "cannot check '" + path + "': " + std::strerror(errno);
             return {};
         }
-        // A new file: its directory must take one (the effective IDs, as for creating it).
-        const std::string directory = DirectoryOf(path);
-        if (::faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0 &&
-            (errno == EACCES || errno == EPERM || errno == EROFS)) {
-            error = "cannot write '" + path + "': " + std::strerror(errno);
-            return {};
-        }
-        return path;
+        error = CheckDirectory(path);
+        return error.empty() ? path : std::string();
     }
     const bool isLink = S_ISLNK(info.st_mode);
     if (isLink) {
         // Only to tell what it reaches; writing through it is left to open() below, which
         // follows it by the kernel's rules.
         if (::stat(path.c_str(), &info) != 0) {
-            error = errno == ENOENT ? "cannot write '" + path + "': it is a link to nothing"
-                                    : "cannot follow the link '" + path +
-                                          "': " + std::strerror(errno);
+            error = errno == ENOENT
+                        ? "cannot write '" + path + "': it is a link to nothing"
+                        : "cannot follow the link '" + path + "': " + std::strerror(errno);
             return {};
         }
     }
@@ -194,6 +201,9 @@ std::string ResolveOutputPath(const std::string& path, const struct stat& input,
     }
     std::string target;
     error = CheckWritable(path, isLink, input, target);
+    if (error.empty()) {
+        error = CheckDirectory(target);
+    }
     return error.empty() ? target : std::string();
 }
 
@@ -246,8 +256,8 @@ bool CConvertOutputFile::Commit(std::string& error) {
     const bool isUnnamed = m_pending.IsUnnamed();
     if (error.empty() && !m_pending.Publish(m_finalPath)) {
         error = isUnnamed ? "cannot write '" + m_finalPath + "': " + std::strerror(errno)
-                    : "cannot rename '" + m_temporaryPath + "' to '" + m_finalPath +
-                          "': " + std::strerror(errno);
+                          : "cannot rename '" + m_temporaryPath + "' to '" + m_finalPath +
+                                "': " + std::strerror(errno);
     }
     if (!error.empty()) {
         Discard();
