@@ -173,8 +173,13 @@ int32_t CAviWriter::WriteFrame(int byteCount, int isKeyFrame, const uint8_t* byt
     // A movie whose last name is gone (its directory removed) would take every frame and vanish
     // when closed. Asking costs about as much as a frame's write, so it is asked every few.
     if (m_index.size() % kFramesPerRemovalCheck == 0) {
+        // A movie opened without a name (a temporary reached through "/proc/self/fd/N" that
+        // gets its name when complete) has none to lose: its path still reaches it.
         struct stat info {};
-        if (::fstat(m_fd, &info) == 0 && info.st_nlink == 0) {
+        struct stat byPath {};
+        if (::fstat(m_fd, &info) == 0 && info.st_nlink == 0 &&
+            !(::stat(m_path.c_str(), &byPath) == 0 && byPath.st_dev == info.st_dev &&
+              byPath.st_ino == info.st_ino)) {
             m_errorText = kWriteFailed;
             m_errorDetail = "the movie file '" + m_path + "' was removed while recording";
             CloseMovie();

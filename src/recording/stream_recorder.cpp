@@ -215,7 +215,11 @@ bool CStreamRecorder::AppendWholeLocked(const void* bytes, std::size_t size) {
             FailLocked("fstat() failed on " + Quoted(m_path) + ": " + std::strerror(error));
             return false;
         }
-        if (info.st_nlink == 0) {
+        // A file opened without a name (a temporary reached through "/proc/self/fd/N" that
+        // gets its name when complete) has none to lose: its path still reaches it.
+        struct stat byPath {};
+        if (info.st_nlink == 0 && !(::stat(m_path.c_str(), &byPath) == 0 &&
+                                    byPath.st_dev == info.st_dev && byPath.st_ino == info.st_ino)) {
             FailLocked(Quoted(m_path) + " was removed while recording");
             return false;
         }

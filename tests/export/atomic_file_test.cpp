@@ -53,4 +53,45 @@ TEST(AtomicFile, TemporariesNeverTakeANameThatExists) {
     fs::remove_all(dir);
 }
 
+// A pending file has no name until it is published (where the file system has unnamed files),
+// so a process killed while writing leaves nothing; published, it takes a free name or
+// replaces a file, and leaves no other name behind.
+TEST(AtomicFile, PendingFilesHaveNoNameUntilPublished) {
+    const fs::path dir = fs::temp_directory_path() / ("pending_file_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string target = (dir / "out.csv").string();
+    for (const bool replacing : {false, true}) {
+        SCOPED_TRACE(replacing);
+        if (replacing) {
+            std::ofstream(target) << "earlier";
+        }
+        CPendingFile file;
+        ASSERT_TRUE(file.Create(target));
+        if (!file.IsUnnamed()) {
+            GTEST_SKIP() << "no unnamed files on this file system";
+        }
+        EXPECT_EQ(file.Path(), "/proc/self/fd/" + std::to_string(file.Descriptor()));
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
+                  replacing ? 1 : 0);
+        // A writer reopens it by its path.
+        std::ofstream(file.Path()) << "new";
+        EXPECT_EQ(ReadAll(target), replacing ? "earlier" : "");
+        ASSERT_TRUE(file.Publish(target));
+        EXPECT_EQ(file.Descriptor(), -1);
+        EXPECT_EQ(ReadAll(target), "new");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+    }
+    {
+        CPendingFile discarded;
+        ASSERT_TRUE(discarded.Create((dir / "other.csv").string()));
+        std::ofstream(discarded.Path()) << "never seen";
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+    ASSERT_TRUE(WriteFileAtomically(target, "whole", 5));
+    EXPECT_EQ(ReadAll(target), "whole");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+    fs::remove_all(dir);
+}
+
 }  // namespace

@@ -3,13 +3,17 @@
 // staged honestly), the recording's directory removed, a file where the directory should be.
 // Each recording type goes through the real recorder, video with the real encoder and movie
 // writer, and what it left on disk is read back with the play-back and video readers.
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -196,6 +200,34 @@ TEST(RecordingFaults, BrokenDirectoryStopsEachTypeWithAReason) {
         EXPECT_NE(recorder.GetLastError(), "");
         recorder.CloseFile();
         EXPECT_FALSE(fs::exists(dir.path() / "gone"));  // nothing recreated it
+    }
+}
+
+// A file that has no name from the start (O_TMPFILE, as `thermal convert` writes its outputs
+// until they are complete), opened through "/proc/self/fd/N", has no name to lose: the check
+// for a removed file lets every frame through.
+TEST(RecordingFaults, UnnamedFileOpenedThroughItsDescriptorIsNotTakenForRemoved) {
+    ScratchDirectory dir("recording_faults_unnamed");
+    for (const int type : {kRecordingBinary, kRecordingText, kRecordingVideo}) {
+        SCOPED_TRACE(type);
+        const int fd = ::open(dir.path().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+            GTEST_SKIP() << "no unnamed files on this file system";
+        }
+        ASSERT_GE(fd, 0) << std::strerror(errno);
+        FrameSource source;
+        CStreamRecorder recorder;
+        ASSERT_EQ(recorder.OpenFile(type, "/proc/self/fd/" + std::to_string(fd)), 1);
+        for (int n = 0; n < 40; ++n) {
+            ASSERT_EQ(source.Write(recorder, type, n), 1) << n << ": " << recorder.GetLastError();
+        }
+        recorder.CloseFile();
+        EXPECT_EQ(recorder.GetLastError(), "");
+        struct stat info {};
+        ASSERT_EQ(::fstat(fd, &info), 0);
+        EXPECT_GT(info.st_size, 40);
+        ::close(fd);
+        EXPECT_TRUE(fs::is_empty(dir.path()));
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +14,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -347,12 +350,12 @@ TEST_F(ConvertTest, LongConversionShowsProgressOnATerminalAndStopsCleanlyOnASign
             ::execl(kThermalTool.c_str(), "thermal", "convert", in.c_str(), out.c_str(), nullptr);
             ::_exit(127);
         }
-        // Stopped once the movie has started to appear under its temporary name.
-        const fs::path part = out.string() + ".part" + std::to_string(pid);
-        for (int wait = 0; wait < 2000 && !fs::exists(part); ++wait) {
+        // Stopped once the movie has started to be written (into a file without a name).
+        bool writing = false;
+        for (int wait = 0; wait < 2000 && !(writing = HoldsFileIn(pid, m_dir, in)); ++wait) {
             ::usleep(10000);
         }
-        EXPECT_TRUE(fs::exists(part));
+        EXPECT_TRUE(writing);
         ::kill(pid, signalNumber);
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
@@ -453,6 +456,267 @@ TEST_F(ConvertTest, HelpListsEveryOptionWithItsDefault) {
     for (const char* form : {".txt", ".bds", ".csv", ".avi", ".bin", ".raw"}) {
         EXPECT_NE(convert.out.find(form), std::string::npos) << form;
     }
+}
+
+mode_t ModeOf(const fs::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// A user without privileges: nobody (65534).
+constexpr uid_t kNobody = 65534;
+
+// The command prefix that runs the tool as an ordinary user: as that user itself, or as nobody
+// through setpriv(1) when the tests run as root (as here and in continuous integration). Empty
+// when neither is possible.
+std::string AsOrdinaryUser() {
+    if (::geteuid() != 0) {
+        return " ";
+    }
+    if (std::system("setpriv --version > /dev/null 2>&1") != 0) {
+        return {};
+    }
+    return "setpriv --reuid=" + std::to_string(kNobody) + " --regid=" + std::to_string(kNobody) +
+           " --clear-groups ";
+}
+
+// An existing output keeps its permission bits, and its owner and group where the process may
+// set them; a new one gets 0666 less the umask. A link to a regular file is written through and
+// stays.
+TEST_F(ConvertTest, ReplacedOutputsKeepTheirModeAndOwner) {
+    std::vector<uint8_t> bds;
+    AppendRecord(bds, 'T', 2981, 0, 0);
+    const std::string in = WriteRecording(bds).string();
+    struct Case {
+        const char* output;
+        mode_t mode;
+    };
+    const Case cases[] = {
+        {"private.csv", 0600}, {"shared.txt", 0664}, {"readonly.avi", 0444}, {"odd.bds", 0751}};
+    for (const auto& [output, mode] : cases) {
+        const fs::path out = m_dir / output;
+        WriteFileBytes(out, "an earlier conversion");
+        ASSERT_EQ(::chmod(out.c_str(), mode), 0);
+        const bool root = ::geteuid() == 0;
+        if (root) {
+            ASSERT_EQ(::chown(out.c_str(), kNobody, kNobody), 0);
+        }
+        const std::string input =
+            std::string(output).ends_with(".bds") ? (m_dir / "in.txt").string() : in;
+        if (input != in) {
+            WriteFileBytes(input, TextStreamRecord(SpreadFrame(2981, 2900, 3000), 'C'));
+        }
+        const ToolResult result = RunTool("convert " + input + " " + out.string(), m_dir / "run");
+        EXPECT_EQ(result.status, 0) << output << ": " << result.errors;
+        EXPECT_NE(ReadWhole(out), "an earlier conversion") << output;
+        EXPECT_EQ(ModeOf(out), mode) << output;
+        struct stat info {};
+        ASSERT_EQ(::stat(out.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, root ? kNobody : ::geteuid()) << output;
+        EXPECT_EQ(info.st_gid, root ? kNobody : ::getegid()) << output;
+    }
+
+    // Through a link: the target is replaced and keeps its mode, the link stays.
+    fs::create_directories(m_dir / "elsewhere");
+    const fs::path target = m_dir / "elsewhere" / "target.csv";
+    WriteFileBytes(target, "an earlier conversion");
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    fs::create_symlink("elsewhere/target.csv", m_dir / "link.csv");
+    const ToolResult linked =
+        RunTool("convert " + in + " " + (m_dir / "link.csv").string(), m_dir / "run");
+    EXPECT_EQ(linked.status, 0) << linked.errors;
+    EXPECT_TRUE(fs::is_symlink(m_dir / "link.csv"));
+    EXPECT_EQ(fs::read_symlink(m_dir / "link.csv"), "elsewhere/target.csv");
+    EXPECT_NE(ReadWhole(target).find("# source: "), std::string::npos);
+    EXPECT_EQ(ModeOf(target), 0640u);
+
+    // A new file: 0666 less the umask, as any program's.
+    const ToolResult fresh = RunShell("umask 027 && " + kThermalTool.string() + " convert " + in +
+                                          " " + (m_dir / "new.txt").string(),
+                                      m_dir / "run");
+    EXPECT_EQ(fresh.status, 0) << fresh.errors;
+    EXPECT_EQ(ModeOf(m_dir / "new.txt"), 0640u);
+}
+
+// An ordinary user may replace only what they may write: a write-protected output, one of
+// somebody else's, one reached through a link to such a file, a new file in a directory they
+// may not write and (where fs.protected_symlinks is on) a link the kernel will not follow for
+// them are refused with one line and status 2, and nothing changes.
+TEST_F(ConvertTest, OutputsTheUserCannotWriteAreRefused) {
+    const std::string prefix = AsOrdinaryUser();
+    if (prefix.empty()) {
+        GTEST_SKIP() << "running as root without setpriv: no way to run as an ordinary user";
+    }
+    const bool root = ::geteuid() == 0;
+    const uid_t user = root ? kNobody : ::geteuid();
+    const gid_t group = root ? kNobody : ::getegid();
+    // Everything in the directory is the user's, as in their own home.
+    auto owned = [&](const fs::path& path) {
+        if (root) {
+            ASSERT_EQ(::lchown(path.c_str(), user, group), 0) << path;
+        }
+    };
+    ASSERT_EQ(::chmod(m_dir.c_str(), 0755), 0);
+    owned(m_dir);
+    std::vector<uint8_t> bds;
+    AppendRecord(bds, 'T', 2981, 0, 0);
+    const fs::path in = WriteRecording(bds);
+    owned(in);
+    auto file = [&](const char* name, mode_t mode) {
+        const fs::path path = m_dir / name;
+        WriteFileBytes(path, std::string("earlier ") + name);
+        owned(path);
+        EXPECT_EQ(::chmod(path.c_str(), mode), 0);
+        return path;
+    };
+    file("readonly.txt", 0444);
+    file("readonly.avi", 0400);
+    file("target.csv", 0444);
+    fs::create_symlink("target.csv", m_dir / "link.csv");
+    owned(m_dir / "link.csv");
+    fs::create_directories(m_dir / "locked");
+    owned(m_dir / "locked");
+    file("locked/open.txt", 0666);  // writable, but it cannot be replaced
+    ASSERT_EQ(::chmod((m_dir / "locked").c_str(), 0555), 0);
+    std::vector<std::string> refused = {"readonly.txt", "readonly.avi", "link.csv",
+                                        "locked/new.txt", "locked/open.txt"};
+    if (root) {
+        WriteFileBytes(m_dir / "roots.txt", "earlier roots.txt");  // root's, 0644
+        refused.push_back("roots.txt");
+    }
+    // A link in a sticky, world-writable directory, owned by neither its follower nor the
+    // directory's owner: with fs.protected_symlinks on, the kernel does not follow it even to a
+    // file the follower may write.
+    const bool protectedLinks = ReadWhole("/proc/sys/fs/protected_symlinks").starts_with("1");
+    if (root && protectedLinks) {
+        fs::create_directories(m_dir / "shared");
+        ASSERT_EQ(::chmod((m_dir / "shared").c_str(), 01777), 0);
+        file("mine.csv", 0644);
+        fs::create_symlink("../mine.csv", m_dir / "shared" / "trap.csv");
+        ASSERT_EQ(::lchown((m_dir / "shared" / "trap.csv").c_str(), kNobody - 1, kNobody - 1), 0);
+        refused.push_back("shared/trap.csv");
+    } else {
+        std::cout << "[   NOTE   ] the protected-link case needs root and fs.protected_symlinks=1"
+                  << std::endl;
+    }
+
+    const auto before = Snapshot(m_dir);
+    for (const std::string& output : refused) {
+        const ToolResult result = RunShell(prefix + kThermalTool.string() + " convert " +
+                                               in.string() + " " + (m_dir / output).string(),
+                                           m_dir / "run");
+        EXPECT_EQ(result.status, 2) << output << ": " << result.errors;
+        EXPECT_EQ(LineCount(result.errors), 1) << output << ": " << result.errors;
+        EXPECT_NE(result.errors.find("Permission denied"), std::string::npos)
+            << output << ": " << result.errors;
+        EXPECT_EQ(Snapshot(m_dir), before) << output;
+    }
+
+    // What is theirs and writable they may replace, and it stays private.
+    const fs::path mine = file("private.txt", 0600);
+    const ToolResult allowed =
+        RunShell(prefix + kThermalTool.string() + " convert " + in.string() + " " + mine.string(),
+                 m_dir / "run");
+    EXPECT_EQ(allowed.status, 0) << allowed.errors;
+    EXPECT_NE(ReadWhole(mine), "earlier private.txt");
+    EXPECT_EQ(ModeOf(mine), 0600u);
+    if (root) {
+        // The directory is nobody's: gtest's clean-up runs as root and removes it anyway.
+        ASSERT_EQ(::chmod((m_dir / "locked").c_str(), 0755), 0);
+    }
+}
+
+// A conversion killed (SIGKILL, no chance to clean up) at any moment leaves no file behind:
+// outputs are written without a name until complete. An earlier output is either as it was or
+// the complete new one.
+TEST_F(ConvertTest, KilledConversionsLeaveNothingBehind) {
+    std::string bds;
+    std::string txt;
+    for (int i = 0; i < 4000; ++i) {
+        const FrameData frame = SpreadFrame(static_cast<uint16_t>(2900 + i % 64), 2800, 3100);
+        bds += BinaryStreamRecord('K', frame);
+        if (i < 2000) {
+            txt += TextStreamRecord(frame, 'K');
+        }
+    }
+    WriteFileBytes(m_dir / "in.bds", bds);
+    WriteFileBytes(m_dir / "in.txt", txt);
+    struct Case {
+        const char* input;
+        const char* output;  // "pictures/" for --frames
+    };
+    const Case kinds[] = {{"in.bds", "out.csv"},
+                          {"in.txt", "out.bds"},
+                          {"in.bds", "out.txt"},
+                          {"in.bds", "out.avi"},
+                          {"in.bds", "pictures/"}};
+    // Milliseconds after the output was opened; at the second an earlier output is there.
+    const int moments[] = {0, 30, 100};
+    int killedWhileWriting = 0;
+    for (const auto& [input, output] : kinds) {
+        const bool pictures = std::string(output).ends_with("/");
+        for (const int moment : moments) {
+            SCOPED_TRACE(std::string(output) + " killed after " + std::to_string(moment) + " ms");
+            const fs::path out = m_dir / output;
+            const bool earlier = moment == moments[1] && !pictures;
+            if (earlier) {
+                WriteFileBytes(out, "an earlier conversion");
+            }
+            const std::set<std::string> before = Names(m_dir);
+            const fs::path in = m_dir / input;
+            const pid_t pid = ::fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                const int null = ::open("/dev/null", O_WRONLY);
+                ::dup2(null, STDERR_FILENO);
+                if (pictures) {
+                    ::execl(kThermal.c_str(), "thermal", "convert", in.c_str(), "--frames",
+                            out.c_str(), nullptr);
+                } else {
+                    ::execl(kThermal.c_str(), "thermal", "convert", in.c_str(), out.c_str(),
+                            nullptr);
+                }
+                ::_exit(127);
+            }
+            // Pictures are open only for a moment each: the first one is the sign.
+            auto writing = [&] {
+                std::error_code ec;
+                return pictures ? fs::exists(out, ec) && !fs::is_empty(out, ec)
+                                : HoldsFileIn(pid, m_dir, in);
+            };
+            for (int wait = 0; wait < 5000 && !writing(); ++wait) {
+                ::usleep(1000);
+            }
+            ::usleep(static_cast<useconds_t>(moment) * 1000);
+            ::kill(pid, SIGKILL);
+            int status = 0;
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+            killedWhileWriting += WIFSIGNALED(status) ? 1 : 0;
+
+            std::set<std::string> allowed = before;
+            allowed.insert(pictures ? "pictures" : output);
+            for (const std::string& name : Names(m_dir)) {
+                EXPECT_TRUE(allowed.count(name) != 0) << "left behind: " << name;
+            }
+            const fs::path whole = m_dir / ("whole" + fs::path(output).extension().string());
+            if (earlier && WIFSIGNALED(status) && ReadWhole(out) != "an earlier conversion") {
+                // Killed just after the new output took the name: it must be whole.
+                RunTool("convert " + in.string() + " " + whole.string(), m_dir / "run");
+                EXPECT_EQ(ReadWhole(out), ReadWhole(whole));
+            }
+            if (pictures && fs::exists(out)) {
+                for (const std::string& name : Names(out)) {
+                    EXPECT_TRUE(name.starts_with("frame_") && name.ends_with(".bmp"))
+                        << "left behind: pictures/" << name;
+                    EXPECT_EQ(fs::file_size(out / name), 297654u) << name;
+                }
+            }
+            fs::remove_all(out);
+            fs::remove(whole);
+        }
+    }
+    // Most runs must really have been cut short, or the test shows nothing.
+    EXPECT_GE(killedWhileWriting, 10);
 }
 
 }  // namespace

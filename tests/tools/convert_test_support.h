@@ -1,12 +1,14 @@
 #pragma once
 // Running the built `thermal` tool from the conversion tests, and what they read back.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <string>
 
 inline const std::filesystem::path kThermalTool =
@@ -57,4 +59,29 @@ inline int LineCount(const std::string& text) {
         lines += c == '\n' ? 1 : 0;
     }
     return lines;
+}
+
+// Whether process `pid` holds a file in `dir` open, other than `except`: an output being
+// written, under a temporary name or none ("/dir/#123 (deleted)" for an unnamed file).
+inline bool HoldsFileIn(pid_t pid, const std::filesystem::path& dir,
+                        const std::filesystem::path& except) {
+    std::error_code ec;
+    const std::string prefix = dir.string() + "/";
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+        if (!ec && target.rfind(prefix, 0) == 0 && target != except.string()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The names directly in `dir`.
+inline std::set<std::string> Names(const std::filesystem::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
 }

@@ -1,6 +1,7 @@
 // The --frames output of `thermal convert`: each display image as a file of its own,
-// frame_000001.bmp (or .png), frame_000002, ... Each picture is written whole under a temporary
-// name and renamed, so the directory never holds a cut-off picture.
+// frame_000001.bmp (or .png), frame_000002, ... Each picture is written whole as a file without
+// a name (or, where the file system has none, under a temporary name) and then given its name,
+// so the directory never holds a cut-off picture, nor a temporary when the process is killed.
 #include <sys/stat.h>
 
 #include <cstdio>

@@ -1,5 +1,6 @@
 #include "convert_output_file.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <unistd.h>
 
@@ -7,10 +8,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-
-#include "export/atomic_file.h"
+#include <fstream>
 
 namespace {
 
@@ -53,15 +53,10 @@ bool SameFile(const struct stat& a, dev_t device, ino_t inode) {
     return a.st_dev == device && a.st_ino == inode;
 }
 
-// Empty when `path` may be replaced: missing, or a regular file that is not the input.
-std::string CheckReplaceable(const std::string& path, dev_t inputDevice, ino_t inputInode) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) {
-        if (errno == ENOENT) {
-            return {};
-        }
-        return "cannot check '" + path + "': " + std::strerror(errno);
-    }
+// Empty when a file of status `info` (of `path`) may be replaced: a regular file that is not
+// the input.
+std::string CheckKind(const std::string& path, const struct stat& info, dev_t inputDevice,
+                      ino_t inputInode) {
     if (S_ISDIR(info.st_mode)) {
         return "cannot write '" + path + "': it is a directory";
     }
@@ -70,6 +65,94 @@ std::string CheckReplaceable(const std::string& path, dev_t inputDevice, ino_t i
     }
     if (SameFile(info, inputDevice, inputInode)) {
         return "cannot write '" + path + "': it is the input";
+    }
+    return {};
+}
+
+// Empty when `path` may be replaced: missing, or a regular file that is not the input; then
+// `existing` is set when it is there.
+std::string CheckReplaceable(const std::string& path, dev_t inputDevice, ino_t inputInode,
+                             bool& exists, struct stat& existing) {
+    exists = false;
+    if (::lstat(path.c_str(), &existing) != 0) {
+        if (errno == ENOENT) {
+            return {};
+        }
+        return "cannot check '" + path + "': " + std::strerror(errno);
+    }
+    exists = true;
+    return CheckKind(path, existing, inputDevice, inputInode);
+}
+
+// The directory a new file named `path` goes into.
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The process's file mode creation mask, read without changing it.
+mode_t CurrentUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0) {
+            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+        }
+    }
+    // Before Linux 4.7: set and restore (the conversion creates no file on another thread).
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+// Opens the existing output `path` for writing without truncating it, as a writer would, so
+// that the kernel applies its rules (permissions, read-only file systems, protected links), and
+// checks what it reached. Empty on success, with `target` set to the file reached: `path`
+// itself, or for a link the real path of its target.
+std::string CheckWritable(const std::string& path, bool isLink, const struct stat& input,
+                          std::string& target) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return "cannot write '" + path + "': " + std::strerror(errno);
+    }
+    std::string error;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        error = "cannot check '" + path + "': " + std::strerror(errno);
+    } else {
+        error = CheckKind(path, info, input.st_dev, input.st_ino);
+    }
+    if (error.empty() && isLink) {
+        char real[PATH_MAX];
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t length = ::readlink(link.c_str(), real, sizeof real);
+        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof real || real[0] != '/') {
+            error = "cannot follow the link '" + path +
+                    "': " + (length < 0 ? std::strerror(errno) : "its target has no path");
+        } else if (info.st_nlink == 0) {
+            error = "cannot follow the link '" + path + "': its target was removed";
+        } else {
+            target.assign(real, static_cast<std::size_t>(length));
+        }
+    } else if (error.empty()) {
+        target = path;
+    }
+    ::close(fd);
+    return error;
+}
+
+// Empty when the directory of `path` takes a new file (the output is written beside its final
+// name), as far as permissions and a read-only file system tell: the effective IDs decide, as
+// they will when the file is created.
+std::string CheckDirectory(const std::string& path) {
+    const std::string directory = DirectoryOf(path);
+    if (::faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0 &&
+        (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        return "cannot create files in '" + directory + "' for '" + path +
+               "': " + std::strerror(errno);
     }
     return {};
 }
@@ -91,19 +174,36 @@ int PendingStopSignal() {
 
 std::string ResolveOutputPath(const std::string& path, const struct stat& input,
                               std::string& error) {
-    std::string target = path;
     struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        // Writing through the link keeps it pointing at the new file.
-        std::error_code ec;
-        const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
-        if (ec) {
-            error = "cannot follow the link '" + path + "': " + ec.message();
+    if (::lstat(path.c_str(), &info) != 0) {
+        if (errno != ENOENT) {
+            error = "cannot check '" + path + "': " + std::strerror(errno);
             return {};
         }
-        target = resolved.string();
+        error = CheckDirectory(path);
+        return error.empty() ? path : std::string();
     }
-    error = CheckReplaceable(target, input.st_dev, input.st_ino);
+    const bool isLink = S_ISLNK(info.st_mode);
+    if (isLink) {
+        // Only to tell what it reaches; writing through it is left to open() below, which
+        // follows it by the kernel's rules.
+        if (::stat(path.c_str(), &info) != 0) {
+            error = errno == ENOENT
+                        ? "cannot write '" + path + "': it is a link to nothing"
+                        : "cannot follow the link '" + path + "': " + std::strerror(errno);
+            return {};
+        }
+    }
+    // Never open a directory, a device or a FIFO, not even to check it.
+    error = CheckKind(path, info, input.st_dev, input.st_ino);
+    if (!error.empty()) {
+        return {};
+    }
+    std::string target;
+    error = CheckWritable(path, isLink, input, target);
+    if (error.empty()) {
+        error = CheckDirectory(target);
+    }
     return error.empty() ? target : std::string();
 }
 
@@ -120,23 +220,44 @@ CConvertOutputFile::~CConvertOutputFile() {
 }
 
 bool CConvertOutputFile::CreateTemporary(std::string& error) {
-    const int fd = CreateTemporaryFor(m_finalPath, m_temporaryPath);
-    if (fd < 0) {
+    // Private while it is written; Commit gives it its mode.
+    if (!m_pending.Create(m_finalPath, 0600)) {
         error =
             "cannot create a temporary file beside '" + m_finalPath + "': " + std::strerror(errno);
         m_temporaryPath.clear();
         return false;
     }
-    ::close(fd);
-    m_slot = RegisterTemporary(m_temporaryPath);
+    m_temporaryPath = m_pending.Path();
+    if (!m_pending.IsUnnamed()) {
+        m_slot = RegisterTemporary(m_temporaryPath);
+    }
     return true;
 }
 
 bool CConvertOutputFile::Commit(std::string& error) {
-    error = CheckReplaceable(m_finalPath, m_inputDevice, m_inputInode);
-    if (error.empty() && std::rename(m_temporaryPath.c_str(), m_finalPath.c_str()) != 0) {
-        error = "cannot rename '" + m_temporaryPath + "' to '" + m_finalPath +
-                "': " + std::strerror(errno);
+    bool exists = false;
+    struct stat existing {};
+    error = CheckReplaceable(m_finalPath, m_inputDevice, m_inputInode, exists, existing);
+    if (error.empty()) {
+        const int fd = m_pending.Descriptor();
+        // Owner first: changing it may clear set-user-ID and set-group-ID bits. An ordinary
+        // user may give a file only a group of their own, and some file systems take neither:
+        // the file is then theirs, as when they write a new one.
+        if (exists && ::fchown(fd, existing.st_uid, existing.st_gid) != 0 &&
+            ::fchown(fd, static_cast<uid_t>(-1), existing.st_gid) != 0) {
+            // Theirs, with their group.
+        }
+        // File systems without modes (FAT) refuse; there the mode means nothing anyway.
+        const mode_t mode = exists ? (existing.st_mode & 07777) : (0666 & ~CurrentUmask());
+        if (::fchmod(fd, mode) != 0) {
+            // As written.
+        }
+    }
+    const bool isUnnamed = m_pending.IsUnnamed();
+    if (error.empty() && !m_pending.Publish(m_finalPath)) {
+        error = isUnnamed ? "cannot write '" + m_finalPath + "': " + std::strerror(errno)
+                          : "cannot rename '" + m_temporaryPath + "' to '" + m_finalPath +
+                                "': " + std::strerror(errno);
     }
     if (!error.empty()) {
         Discard();
@@ -147,9 +268,7 @@ bool CConvertOutputFile::Commit(std::string& error) {
 }
 
 void CConvertOutputFile::Discard() {
-    if (!m_temporaryPath.empty()) {
-        ::unlink(m_temporaryPath.c_str());
-    }
+    m_pending.Discard();
     m_isDone = true;
 }
 

@@ -11,15 +11,11 @@
 
 bool SavePngFile(const uint8_t* image, int width, int height, const std::string& path,
                  std::string& error) {
-    std::string temporary;
-    const int fd = CreateTemporaryFor(path, temporary);
-    std::FILE* stream = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    // Unnamed until complete: a process killed while writing leaves nothing behind.
+    CPendingFile file;
+    std::FILE* stream = file.Create(path) ? std::fopen(file.Path().c_str(), "wb") : nullptr;
     if (stream == nullptr) {
         error = "cannot create '" + path + "': " + std::strerror(errno);
-        if (fd >= 0) {
-            ::close(fd);
-            std::remove(temporary.c_str());
-        }
         return false;
     }
     png_image png{};
@@ -40,12 +36,10 @@ bool SavePngFile(const uint8_t* image, int width, int height, const std::string&
                  : png.message[0] != '\0' ? png.message
                                           : std::strerror(writeError));
         png_image_free(&png);
-        std::remove(temporary.c_str());
         return false;
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot rename '" + temporary + "' to '" + path + "': " + std::strerror(errno);
-        std::remove(temporary.c_str());
+    if (!file.Publish(path)) {
+        error = "cannot write '" + path + "': " + std::strerror(errno);
         return false;
     }
     return true;

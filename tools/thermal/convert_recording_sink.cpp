@@ -78,10 +78,11 @@ class CRecordingSink final : public IConvertSink {
             if (!movie.Open(m_file.TemporaryPath()) ||
                 movie.FrameCount() != static_cast<int64_t>(m_frameCount) ||
                 !movie.Problems().empty()) {
-                error = "cannot complete the video '" + m_file.FinalPath() + "': it holds " +
-                        std::to_string(movie.FrameCount()) + " of " + std::to_string(m_frameCount) +
-                        " frames" +
-                        (movie.Problems().empty() ? "" : "; " + movie.Problems().front().text);
+                error = m_file.InFinalTerms(
+                    "cannot complete the video '" + m_file.FinalPath() + "': it holds " +
+                    std::to_string(movie.FrameCount()) + " of " + std::to_string(m_frameCount) +
+                    " frames" +
+                    (movie.Problems().empty() ? "" : "; " + movie.Problems().front().text));
                 return false;
             }
         }
