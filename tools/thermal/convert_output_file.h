@@ -20,11 +20,11 @@ int PendingStopSignal();
 
 // Checks where `path` may be written, given the input's status: a missing name, a regular file
 // that is not the input and that the user may write, or a symbolic link to one (its target is
-// written); in each case in a directory the user may create files in. The existing output is opened for writing
-// (never truncated) so that the kernel's own rules decide: permissions, read-only file systems
-// and protected links (fs.protected_symlinks); a link's target is the file that open reached.
-// Returns the path to write (the link's target for a link), or an empty string with `error`
-// set.
+// written); in each case in a directory the user may create files in. The existing output is opened
+// for writing (never truncated) so that the kernel's own rules decide: permissions, read-only file
+// systems and protected links (fs.protected_symlinks); a link's target is the file that open
+// reached. Returns the path to write (the link's target for a link), or an empty string with
+// `error` set.
 std::string ResolveOutputPath(const std::string& path, const struct stat& input,
                               std::string& error);
 
