@@ -539,9 +539,6 @@ TEST_F(ThermalRecord, OutputsAreNeverReplacedOrWaitedOnUnlessAsked) {
 // A failure names what failed: a thread that cannot start is no fault of the port, and a disk
 // found low stops the recording with the frame just written counted.
 TEST_F(ThermalRecord, FailuresNameWhatFailedAndCountEveryFrameInTheFile) {
-    if (kSanitizerBuild) {
-        GTEST_SKIP() << "address-space limits do not work under the sanitizers";
-    }
     CModuleSimulator sim(Module(71, 2000));
     ASSERT_EQ(sim.Start(), "");
     const std::string record = kThermalTool.string() + " record --port " + sim.SlavePath() + " ";
@@ -554,7 +551,7 @@ TEST_F(ThermalRecord, FailuresNameWhatFailedAndCountEveryFrameInTheFile) {
     };
     // Threads get stacks of the stack limit: the first (frame processing) or the second (the
     // port's monitor) no longer fits the address space.
-    const Case cases[] = {
+    const std::initializer_list<Case> cases = {
         {"processing thread",
          "ulimit -s 1000000; ulimit -v 300000; exec " + record + (m_dir / "a.bds").string(),
          "cannot start the frame processing thread: Resource temporarily unavailable"},
@@ -562,7 +559,8 @@ TEST_F(ThermalRecord, FailuresNameWhatFailedAndCountEveryFrameInTheFile) {
          "ulimit -s 100000; ulimit -v 200000; exec " + record + (m_dir / "b.bds").string(),
          "starting the serial monitor thread failed: Resource temporarily unavailable"},
     };
-    for (const Case& c : cases) {
+    // The sanitizers reserve terabytes of address space: a limit on it cannot be tested there.
+    for (const Case& c : kSanitizerBuild ? std::vector<Case>() : std::vector<Case>(cases)) {
         SCOPED_TRACE(c.name);
         const ToolResult result = RunShell("bash -c '" + c.command + "'", m_dir / "run");
         EXPECT_EQ(result.status, 1) << result.errors;
