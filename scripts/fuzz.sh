@@ -29,7 +29,7 @@ options=(-max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$scra
 case $name in
   reply_collector) options+=(-max_len=10000) ;;
   text_stream | frame_pipeline) options+=(-max_len=20000) ;;
-  avi_reader) options+=(-max_len=32768) ;;
+  avi_reader | avi_decode) options+=(-max_len=32768) ;;
 esac
 log=$scratch/last-run.log
 set +e

@@ -66,9 +66,11 @@ capture "$port" "$work/clean.raw" 0.3 K
 start_sim --seed 2 --garbage-rate 0.5 --drop-rate 0.3 --chunking
 capture "$port" "$work/faulty.raw" 0.4 K
 
-python3 - "$work" "$corpus" <<'PY'
+python3 - "$work" "$corpus" "$here/scripts" <<'PY'
 import os, struct, sys
 work, corpus = sys.argv[1], sys.argv[2]
+sys.path.insert(0, sys.argv[3])
+import crafted_avi  # scripts/crafted_avi.py
 
 def read(name):
     return open(os.path.join(work, name), "rb").read()
@@ -144,6 +146,12 @@ put("workbook", "calibration.txt", bytes([1]) + short_table)
 
 # avi_reader: a short video recording.
 put("avi_reader", "rec.avi", read("rec.avi"))
+
+# avi_decode: the recording, and small hostile videos (frame sizes of
+# 32767 x 32767, 32767 x 21846, 20000 x 20000, 4096 x 4096 holding 320 x 310 frames, random
+# frames, a key frame and empty frames, empty chunks, a stream header of 8191 x 8191).
+for name, data in crafted_avi.decode_seeds(read("rec.avi")).items():
+    put("avi_decode", name, data)
 
 # program_files: a command list and a caption file.
 put("program_files", "CmdList.TXT",

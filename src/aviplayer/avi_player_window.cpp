@@ -167,10 +167,27 @@ void CAviPlayerWindow::ShowFrame(int n) {
     const bool shown = m_stream.ShowFrame(n);
     const CAviReader& reader = m_stream.Reader();
     if (m_stream.PictureFrame() >= 0) {
-        m_pView->SetPicture(m_stream.Picture().data(), reader.Width(), reader.Height());
+        if (m_stream.Picture().empty()) {
+            m_pView->Clear();  // black: no frame has given a picture yet
+        } else {
+            m_pView->SetPicture(m_stream.Picture().data(), reader.Width(), reader.Height());
+        }
     }
     if (!shown) {
         m_pStatusLabel->setText(QString::fromStdString(m_stream.ErrorText()));
+    } else if (!m_stream.FrameGavePicture()) {
+        const QString before = m_stream.Picture().empty() ? tr("nothing has been shown yet")
+                                                          : tr("the picture before stays");
+        m_pStatusLabel->setText(
+            reader.Frame(n).size == 0
+                ? tr("Frame %1 is empty (0 bytes), as a recording stores a frame it could not "
+                     "encode: %2.")
+                      .arg(n)
+                      .arg(before)
+                : tr("Frame %1 gives no picture: the decoder finds none in its %2 bytes; %3.")
+                      .arg(n)
+                      .arg(reader.Frame(n).size)
+                      .arg(before));
     } else if (n == LastFrame() && reader.FramesEnd() != nullptr) {
         m_pStatusLabel->setText(tr("The file ends here, after frame %1: %2")
                                     .arg(n)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "recording/mpeg4_video.h"
@@ -16,6 +17,7 @@ namespace {
 // No frame of any video this reader is meant for comes near this; a chunk header claiming more
 // is broken, and nothing that large is allocated on its word.
 constexpr uint32_t kMaxFrameBytes = uint32_t{1} << 26;
+static_assert(kMaxFrameBytes <= AviFrameTable::kMaxSize);
 // Idx1 entries are read in batches of this many, so that reading the index takes constant
 // memory however long the file.
 constexpr std::size_t kIndexBatchEntries = 4096;
@@ -65,6 +67,39 @@ std::string Num(uint64_t value) {
 
 }  // namespace
 
+void AviFrameTable::Append(uint64_t offset, uint32_t size) {
+    if (m_blocks.empty() || m_blocks.back().size() == kBlockFrames) {
+        m_blocks.emplace_back();
+        if (m_blocks.size() > 1) {
+            m_blocks.back().reserve(kBlockFrames);  // the first grows with a short file
+        }
+    }
+    m_blocks.back().push_back(offset << 28 | uint64_t{size} << 1);
+    ++m_count;
+}
+
+AviFrameEntry AviFrameTable::Get(std::size_t n) const {
+    const uint64_t word = Word(n);
+    AviFrameEntry entry;
+    entry.offset = word >> 28;
+    entry.size = static_cast<uint32_t>(word >> 1) & kMaxSize;
+    entry.flags = (word & 1) != 0 ? kAviifKeyFrame : 0;
+    return entry;
+}
+
+void AviFrameTable::SetKey(std::size_t n, bool isKey) {
+    uint64_t& word = m_blocks[n >> kBlockShift][n & (kBlockFrames - 1)];
+    word = (word & ~uint64_t{1}) | (isKey ? 1 : 0);
+}
+
+std::size_t AviFrameTable::CapacityBytes() const {
+    std::size_t bytes = m_blocks.capacity() * sizeof(m_blocks[0]);
+    for (const std::vector<uint64_t>& block : m_blocks) {
+        bytes += block.capacity() * sizeof(uint64_t);
+    }
+    return bytes;
+}
+
 std::string FourCcText(uint32_t fourCc) {
     std::string text;
     for (int shift = 0; shift < 32; shift += 8) {
@@ -83,7 +118,7 @@ void CAviReader::Close() {
         ::close(m_fd);
     }
     m_fd = -1;
-    m_frames = {};
+    m_frames.Clear();
     m_problems.clear();
 }
 
@@ -157,7 +192,7 @@ bool CAviReader::Open(const std::string& path) {
     m_streamHeader = {};
     m_format = {};
     m_hasMainHeader = false;
-    m_mainHeaderAt = m_streamHeaderAt = 0;
+    m_mainHeaderAt = m_streamHeaderAt = m_formatAt = 0;
     m_streamNumber = -1;
     m_width = m_height = 0;
     m_framesPerSecond = 0;
@@ -166,7 +201,7 @@ bool CAviReader::Open(const std::string& path) {
     m_indexAt = m_indexBytes = 0;
     m_hasIndex = false;
     m_indexFrames = 0;
-    m_frames.clear();
+    m_frames.Clear();
     m_problems.clear();
 
     const std::string name = "'" + path + "'";
@@ -270,9 +305,11 @@ bool CAviReader::Open(const std::string& path) {
     // The frame size: the stream format's, or else the main header's.
     int64_t width = m_format.width;
     int64_t height = m_format.height < 0 ? -int64_t{m_format.height} : m_format.height;
+    uint64_t sizeAt = m_formatAt + 4;
     if (width <= 0 || height <= 0) {
         width = m_mainHeader.width;
         height = m_mainHeader.height;
+        sizeAt = m_mainHeaderAt + 32;
     }
     if (width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide) {
         return Fail(name + " gives its video a frame size of " + Num(static_cast<uint64_t>(width)) +
@@ -280,6 +317,13 @@ bool CAviReader::Open(const std::string& path) {
     }
     m_width = static_cast<int>(width);
     m_height = static_cast<int>(height);
+    if (m_width > kMaxPictureSide || m_height > kMaxPictureSide) {
+        Problem(AviProblemKind::kLayout, sizeAt, -1,
+                "the frame size of " + Num(width) + " x " + Num(height) +
+                    " pixels is larger than " + Num(kMaxPictureSide) + " x " +
+                    Num(kMaxPictureSide) +
+                    ", the largest this program decodes: the video player does not play it");
+    }
 
     if (m_streamHeader.rate > 0 && m_streamHeader.scale > 0) {
         m_framesPerSecond = static_cast<double>(m_streamHeader.rate) / m_streamHeader.scale;
@@ -354,6 +398,7 @@ void CAviReader::ReadStreamList(uint64_t begin, uint64_t end, int streamNumber) 
     format.size = 0;
     bool hasHeader = false;
     uint64_t headerAt = 0;
+    uint64_t formatAt = 0;
     for (uint64_t at = begin; at + kChunkHeaderBytes <= end;) {
         ChunkHeader chunk;
         if (!ReadChunkHeader(at, chunk)) {
@@ -399,6 +444,7 @@ void CAviReader::ReadStreamList(uint64_t begin, uint64_t end, int streamNumber) 
                 return;
             }
             format.size = Le32(b);
+            formatAt = payload;
             format.width = static_cast<int32_t>(Le32(b + 4));
             format.height = static_cast<int32_t>(Le32(b + 8));
             format.planes = Le16(b + 12);
@@ -425,6 +471,7 @@ void CAviReader::ReadStreamList(uint64_t begin, uint64_t end, int streamNumber) 
     m_streamHeaderAt = headerAt;
     m_streamHeader = header;
     m_format = format;
+    m_formatAt = formatAt;
     if (format.size == 0) {
         Problem(AviProblemKind::kLayout, begin, -1,
                 "the video stream has no usable format ('strf'); the main header's frame size "
@@ -435,10 +482,10 @@ void CAviReader::ReadStreamList(uint64_t begin, uint64_t end, int streamNumber) 
 uint64_t CAviReader::WalkMovieList(uint64_t begin, uint64_t declaredEnd) {
     bool readingOn = false;  // past the movie list's stated end, where frames follow
     uint64_t at = begin;
-    const auto frameNumber = [this] { return static_cast<int64_t>(m_frames.size()); };
+    const auto frameNumber = [this] { return static_cast<int64_t>(m_frames.Size()); };
     const auto cut = [&](const std::string& text) {
         Problem(AviProblemKind::kFramesEnd, at, frameNumber(),
-                "frame " + Num(m_frames.size()) + " at byte " + Num(at) + ": " + text);
+                "frame " + Num(m_frames.Size()) + " at byte " + Num(at) + ": " + text);
         // An index after the movie list may still be whole; past its stated end there is
         // nothing more to find.
         return readingOn ? m_fileBytes : std::max(at, declaredEnd + (declaredEnd & 1));
@@ -459,7 +506,7 @@ uint64_t CAviReader::WalkMovieList(uint64_t begin, uint64_t declaredEnd) {
         if (at >= m_fileBytes) {
             if (at < declaredEnd) {
                 Problem(AviProblemKind::kFramesEnd, m_fileBytes, frameNumber(),
-                        "frame " + Num(m_frames.size()) + ": the file ends at byte " +
+                        "frame " + Num(m_frames.Size()) + ": the file ends at byte " +
                             Num(m_fileBytes) + ", but its movie list runs to byte " +
                             Num(declaredEnd));
             }
@@ -483,7 +530,14 @@ uint64_t CAviReader::WalkMovieList(uint64_t begin, uint64_t declaredEnd) {
                 return cut("the file ends inside the frame (" + Num(m_fileBytes - payload) +
                            " of its " + Num(chunk.size) + " bytes are there)");
             }
-            m_frames.push_back({payload, chunk.size, 0});
+            if (payload >= AviFrameTable::kMaxOffset) {
+                return cut("the frame lies past byte " + Num(AviFrameTable::kMaxOffset) +
+                           ", beyond what this reader reads");
+            }
+            if (m_frames.Size() >= static_cast<std::size_t>(INT_MAX)) {
+                return cut("the file holds more frames than this reader counts");
+            }
+            m_frames.Append(payload, chunk.size);
             at = Padded(payloadEnd, chunk.size);
             continue;
         }
@@ -545,14 +599,14 @@ void CAviReader::ReadIndex() {
                 continue;
             }
             const uint32_t flags = Le32(e + 4), offset = Le32(e + 8), size = Le32(e + 12);
-            if (consistent && own < m_frames.size()) {
-                AviFrameEntry& frame = m_frames[own];
+            if (consistent && own < m_frames.Size()) {
+                const AviFrameEntry frame = m_frames.Get(own);
                 const uint64_t header = frame.offset - kChunkHeaderBytes;
                 if (own == 0 && m_movieCodeAt + offset != header && offset == header) {
                     base = 0;
                 }
                 if (base + offset == header && size == frame.size) {
-                    frame.flags = flags & kAviifKeyFrame;
+                    m_frames.SetKey(own, (flags & kAviifKeyFrame) != 0);
                     flagged = own + 1;
                 } else {
                     consistent = false;
@@ -568,10 +622,10 @@ void CAviReader::ReadIndex() {
         }
     }
     m_indexFrames = own;
-    if (own != m_frames.size()) {
+    if (own != m_frames.Size()) {
         Problem(AviProblemKind::kIndex, m_indexAt, -1,
                 "the idx1 index lists " + Num(own) + " frames, the file holds " +
-                    Num(m_frames.size()) + " whole frames");
+                    Num(m_frames.Size()) + " whole frames");
     }
     FlagKeyFramesFromPictures(flagged);
 }
@@ -582,8 +636,8 @@ void CAviReader::FlagKeyFramesFromPictures(std::size_t from) {
     const bool isMpeg4 =
         IsMpeg4Part2FourCc(m_format.compression) || IsMpeg4Part2FourCc(m_streamHeader.handler);
     uint8_t prefix[kPicturePrefixBytes];
-    for (std::size_t n = from; n < m_frames.size(); ++n) {
-        AviFrameEntry& frame = m_frames[n];
+    for (std::size_t n = from; n < m_frames.Size(); ++n) {
+        const AviFrameEntry frame = m_frames.Get(n);
         bool isKey = !isMpeg4;
         if (isMpeg4) {
             const std::size_t bytes = std::min<std::size_t>(frame.size, sizeof prefix);
@@ -591,12 +645,12 @@ void CAviReader::FlagKeyFramesFromPictures(std::size_t from) {
                 isKey = FirstPictureType(prefix, bytes) == Mpeg4PictureType::kIntra;
             }
         }
-        frame.flags = isKey ? kAviifKeyFrame : 0;
+        m_frames.SetKey(n, isKey);
     }
 }
 
 void CAviReader::CheckFrameCounts() {
-    const uint64_t found = m_frames.size();
+    const uint64_t found = m_frames.Size();
     if (m_hasMainHeader && m_mainHeader.totalFrames != found) {
         Problem(AviProblemKind::kFrameCount, m_mainHeaderAt + 16, -1,
                 "the main header gives " + Num(m_mainHeader.totalFrames) +

@@ -2,7 +2,7 @@
 // CAviReader: reads the video stream of an AVI 1.0 file -- the counterpart of CAviWriter, for
 // video recordings of this program and for other AVI files with a video stream. Open() takes
 // the file apart (the RIFF 'AVI ' chunk, the header list with avih and one strl per stream, the
-// movie list, the idx1 index) and keeps one 16-byte entry per frame; ReadFrame() then reads a
+// movie list, the idx1 index) and keeps one 8-byte entry per frame; ReadFrame() then reads a
 // frame's compressed bytes. Nothing else of the file is held in memory.
 //
 // A damaged or cut-off file is read as far as it is whole: the first frame whose chunk runs
@@ -33,14 +33,45 @@ struct AviProblem {
     std::string text;     // one line for the user, without the file's name
 };
 
-// Where one frame's compressed bytes are. 16 bytes, so that the index of an hour of video at
-// 20 frames per second stays near 1 MiB.
+// Where one frame's compressed bytes are, as Frame() hands it out.
 struct AviFrameEntry {
     uint64_t offset = 0;  // of the payload in the file
     uint32_t size = 0;    // payload bytes
     uint32_t flags = 0;   // kAviifKeyFrame for a frame that decodes on its own
 };
-static_assert(sizeof(AviFrameEntry) == 16);
+
+// The frames of a file as the reader keeps them: 8 bytes a frame (the payload's offset in 36
+// bits, its size in 27, the key-frame flag in 1), in blocks of 65536 frames, so that the table
+// never costs more than one byte per byte of file (a frame's chunk has at least 8 bytes) and
+// growing it never copies it: an hour at 20 frames per second takes 1 MiB, a file of 8
+// million empty chunks (64 MiB) 64 MiB.
+class AviFrameTable {
+  public:
+    // Frames must lie below this offset (64 GiB) and be at most kMaxSize bytes.
+    static constexpr uint64_t kMaxOffset = uint64_t{1} << 36;
+    static constexpr uint32_t kMaxSize = (uint32_t{1} << 27) - 1;
+
+    void Clear() {
+        m_blocks = {};
+        m_count = 0;
+    }
+    std::size_t Size() const { return m_count; }
+    void Append(uint64_t offset, uint32_t size);
+    AviFrameEntry Get(std::size_t n) const;
+    bool IsKey(std::size_t n) const { return (Word(n) & 1) != 0; }
+    void SetKey(std::size_t n, bool isKey);
+    // Bytes held for the entries.
+    std::size_t CapacityBytes() const;
+
+  private:
+    static constexpr std::size_t kBlockShift = 16;
+    static constexpr std::size_t kBlockFrames = std::size_t{1} << kBlockShift;
+    uint64_t Word(std::size_t n) const {
+        return m_blocks[n >> kBlockShift][n & (kBlockFrames - 1)];
+    }
+    std::vector<std::vector<uint64_t>> m_blocks;
+    std::size_t m_count = 0;
+};
 
 // A four-character code as text for messages ("XVID"), with '?' for bytes that are not
 // printable.
@@ -86,10 +117,12 @@ class CAviReader {
     uint64_t IndexFrames() const { return m_indexFrames; }
 
     // The usable frames: whole, in order, from 0 to FrameCount() - 1.
-    int FrameCount() const { return static_cast<int>(m_frames.size()); }
+    int FrameCount() const { return static_cast<int>(m_frames.Size()); }
     // Frame n's entry; n must be below FrameCount().
-    const AviFrameEntry& Frame(int n) const { return m_frames[static_cast<std::size_t>(n)]; }
-    bool IsKeyFrame(int n) const { return (Frame(n).flags & kAviifKeyFrame) != 0; }
+    AviFrameEntry Frame(int n) const { return m_frames.Get(static_cast<std::size_t>(n)); }
+    bool IsKeyFrame(int n) const { return m_frames.IsKey(static_cast<std::size_t>(n)); }
+    // Bytes the frame table takes (for the memory tests).
+    std::size_t FrameTableBytes() const { return m_frames.CapacityBytes(); }
     // The nearest key frame at or before n (n itself when it is one); 0 when there is none
     // before, since a decoder has nothing better to start from.
     int KeyFrameAtOrBefore(int n) const;
@@ -133,6 +166,7 @@ class CAviReader {
     bool m_hasMainHeader = false;
     uint64_t m_mainHeaderAt = 0;    // file offset of the avih payload, for problems found in it
     uint64_t m_streamHeaderAt = 0;  // file offset of the video stream's strh payload
+    uint64_t m_formatAt = 0;        // file offset of the video stream's strf payload
     int m_streamNumber = -1;
     int m_width = 0;
     int m_height = 0;
@@ -145,6 +179,6 @@ class CAviReader {
     bool m_hasIndex = false;
     uint64_t m_indexFrames = 0;
 
-    std::vector<AviFrameEntry> m_frames;
+    AviFrameTable m_frames;
     std::vector<AviProblem> m_problems;
 };

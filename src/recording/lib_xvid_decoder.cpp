@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "recording/mpeg4_video.h"
 #include "recording/xvid_library.h"
 
 namespace {
@@ -13,8 +14,19 @@ constexpr std::size_t kTailBytes = 64;
 
 }  // namespace
 
+std::string TooLargeText(int width, int height) {
+    return "its pictures of " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels are larger than " + std::to_string(kMaxPictureSide) + " x " +
+           std::to_string(kMaxPictureSide) + ", the largest this program decodes";
+}
+
 CLib_XvidDecoder::~CLib_XvidDecoder() {
     DestroyDecoder();
+}
+
+std::string CLib_XvidDecoder::SizeMismatchText(int width, int height) const {
+    return "the video's pictures are " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels, the file states " + std::to_string(m_width) + " x " + std::to_string(m_height);
 }
 
 int CLib_XvidDecoder::Fail(std::string text) {
@@ -38,9 +50,12 @@ int CLib_XvidDecoder::CreateDecoder(int width, int height, XvidPictureLayout lay
         return Fail("the codec library is not set up");
     }
     DestroyDecoder();
-    if (width <= 0 || height <= 0 || width > 32767 || height > 32767) {
+    if (width <= 0 || height <= 0) {
         return Fail("cannot decode pictures of " + std::to_string(width) + " x " +
                     std::to_string(height) + " pixels");
+    }
+    if (width > kMaxPictureSide || height > kMaxPictureSide) {
+        return Fail(TooLargeText(width, height));
     }
     // The size is left to the stream's own headers: told a size, the library would decode a
     // stream of another size at the told one without a word, into garbage. Left to the
@@ -56,7 +71,8 @@ int CLib_XvidDecoder::CreateDecoder(int width, int height, XvidPictureLayout lay
     m_hDecoder = create.handle;
     m_width = width;
     m_height = height;
-    m_frameBytes = width * height * 3;
+    // At most 4096 x 4096 x 3: well inside int.
+    m_frameBytes = static_cast<int>(int64_t{width} * height * 3);
     m_layout = layout;
     m_hasPicture = false;
     m_isDecoderReady = 1;
@@ -65,10 +81,30 @@ int CLib_XvidDecoder::CreateDecoder(int width, int height, XvidPictureLayout lay
 }
 
 int CLib_XvidDecoder::DecodeFrame(const uint8_t* bytes, int length, uint8_t* image) {
+    if (image == nullptr) {
+        m_frameGavePicture = false;
+        if (!m_isDecoderReady || m_hDecoder == nullptr) {
+            return Fail(m_errorText.empty() ? "no decoder" : m_errorText);
+        }
+        return Fail("no frame or no image given");
+    }
+    return Decode(bytes, length, image, nullptr);
+}
+
+int CLib_XvidDecoder::DecodeFrame(const uint8_t* bytes, int length, std::vector<uint8_t>& image) {
+    if (!image.empty() && image.size() != static_cast<std::size_t>(m_frameBytes)) {
+        image.clear();  // made for another decoder
+    }
+    return Decode(bytes, length, image.empty() ? nullptr : image.data(), &image);
+}
+
+int CLib_XvidDecoder::Decode(const uint8_t* bytes, int length, uint8_t* image,
+                             std::vector<uint8_t>* lazy) {
+    m_frameGavePicture = false;
     if (!m_isDecoderReady || m_hDecoder == nullptr) {
         return Fail(m_errorText.empty() ? "no decoder" : m_errorText);
     }
-    if (image == nullptr || length < 0 || (length > 0 && bytes == nullptr)) {
+    if (length < 0 || (length > 0 && bytes == nullptr)) {
         return Fail("no frame or no image given");
     }
     if (length == 0) {
@@ -85,6 +121,15 @@ int CLib_XvidDecoder::DecodeFrame(const uint8_t* bytes, int length, uint8_t* ima
     }
     std::memcpy(m_bitstream.data(), bytes, count);
 
+    // A stream header stating another size than the file's is refused before the library sees
+    // it: the library would allocate its pictures at that size (up to 8191 x 8191) first.
+    if (const std::optional<Mpeg4LayerSize> other =
+            FirstOtherLayerSize(m_bitstream.data(), count, m_width, m_height)) {
+        const std::string text = SizeMismatchText(other->width, other->height);
+        DestroyDecoder();
+        return Fail(text);
+    }
+
     uint8_t* at = m_bitstream.data();
     int left = length;
     while (left > 0) {
@@ -95,9 +140,13 @@ int CLib_XvidDecoder::DecodeFrame(const uint8_t* bytes, int length, uint8_t* ima
         frame.general = XVID_LOWDELAY;
         frame.bitstream = at;
         frame.length = left;
-        frame.output.csp = m_layout == XvidPictureLayout::kBgr ? XVID_CSP_BGR : XVID_CSP_RGB;
-        frame.output.plane[0] = image;
-        frame.output.stride[0] = m_width * 3;
+        if (image != nullptr) {
+            frame.output.csp = m_layout == XvidPictureLayout::kBgr ? XVID_CSP_BGR : XVID_CSP_RGB;
+            frame.output.plane[0] = image;
+            frame.output.stride[0] = m_width * 3;
+        } else {
+            frame.output.csp = XVID_CSP_NULL;  // no picture memory before the stream's size
+        }
         xvid_dec_stats_t stats{};
         stats.version = kXvidInterfaceVersion;
 
@@ -111,14 +160,18 @@ int CLib_XvidDecoder::DecodeFrame(const uint8_t* bytes, int length, uint8_t* ima
             // into a buffer made for the file's: refuse this decoder from now on.
             if (stats.data.vol.width != m_width || stats.data.vol.height != m_height) {
                 const std::string text =
-                    "the video's pictures are " + std::to_string(stats.data.vol.width) + " x " +
-                    std::to_string(stats.data.vol.height) + " pixels, the file states " +
-                    std::to_string(m_width) + " x " + std::to_string(m_height);
+                    SizeMismatchText(stats.data.vol.width, stats.data.vol.height);
                 DestroyDecoder();
                 return Fail(text);
             }
-        } else if (stats.type > 0) {
+            if (image == nullptr && lazy != nullptr) {
+                // The stream has the file's size: now the picture is worth its memory.
+                lazy->assign(static_cast<std::size_t>(m_frameBytes), 0);
+                image = lazy->data();
+            }
+        } else if (stats.type > 0 && image != nullptr) {
             m_hasPicture = true;
+            m_frameGavePicture = true;
             return 1;
         }
         if (used == 0) {

@@ -20,6 +20,23 @@ enum class Mpeg4PictureType {
     kSprite,         // global motion compensated
 };
 
+// The largest picture side this program decodes (its own recordings are 320 x 310): a file
+// stating a larger frame is refused before anything of its size is allocated.
+constexpr int kMaxPictureSide = 4096;
+
+// The picture size a video object layer header (start code 00 00 01 20 to 2F) states.
+struct Mpeg4LayerSize {
+    int width = 0;
+    int height = 0;
+};
+
+// The first video object layer header in `bytes` that states a rectangular picture of another
+// size than width x height, read as the Xvid library reads it (bytes past the end read as
+// zeros), or nullopt when there is none. A decoder that takes its size from the stream
+// allocates its pictures at that size on reading such a header.
+std::optional<Mpeg4LayerSize> FirstOtherLayerSize(const uint8_t* bytes, std::size_t count,
+                                                  int width, int height);
+
 // The coding type of the first picture header (start code 00 00 01 B6) in `bytes`, or nullopt
 // when there is none: an empty frame, or headers only.
 std::optional<Mpeg4PictureType> FirstPictureType(const uint8_t* bytes, std::size_t count);

@@ -15,6 +15,7 @@
 #include "recording/avi_writer.h"
 #include "recording/lib_xvid_decoder.h"
 #include "recording/lib_xvid_encoder.h"
+#include "video/crafted_avi.h"
 
 namespace {
 
@@ -105,6 +106,8 @@ class AviPlayerTest : public QObject {
     void savesTheShownFrameAsPng();
     void cutOffRecordingPlaysToItsEndAndSaysWhereItEnds();
     void fileItCannotPlayIsNamedInTheStatusLine();
+    void craftedFileSaysWhyInTheStatusLine_data();
+    void craftedFileSaysWhyInTheStatusLine();
     void commandLine_data();
     void commandLine();
 
@@ -215,6 +218,69 @@ void AviPlayerTest::cutOffRecordingPlaysToItsEndAndSaysWhereItEnds() {
             .arg(frame12.size / 2)
             .arg(frame12.size);
     QCOMPARE(window.StatusText(), expected);
+}
+
+// Hostile videos: frame sizes no recording has (the player used to end with "stopped by an
+// unexpected error"), frames of another size, frames that give no picture. The status line says
+// why, at opening (%1 is the file) and at the frame given.
+void AviPlayerTest::craftedFileSaysWhyInTheStatusLine_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<QString>("frames");  // ours, random or key-empty
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<int>("frame");  // shown after opening
+    QTest::addColumn<QString>("status");
+    QTest::newRow("32767x32767")
+        << 32767 << 32767 << "ours" << false << 0
+        << QStringLiteral(
+               "cannot play '%1': its pictures of 32767 x 32767 pixels are larger than "
+               "4096 x 4096, the largest this program decodes");
+    QTest::newRow("random frames")
+        << kWidth << kHeight << "random" << true << 39
+        << QStringLiteral(
+               "Frame 39 gives no picture: the decoder finds none in its 700 bytes; "
+               "nothing has been shown yet.");
+    QTest::newRow("key frame, then empty frames")
+        << kWidth << kHeight << "key-empty" << true << 1000
+        << QStringLiteral(
+               "Frame 1000 is empty (0 bytes), as a recording stores a frame it could "
+               "not encode: the picture before stays.");
+}
+
+void AviPlayerTest::craftedFileSaysWhyInTheStatusLine() {
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(QString, frames);
+    QFETCH(bool, opens);
+    QFETCH(int, frame);
+    QFETCH(QString, status);
+    CAviReader reader;
+    QVERIFY(reader.Open(m_movie.toStdString()));
+    std::vector<uint8_t> bytes;
+    QVERIFY(reader.ReadFrame(0, bytes));
+    const crafted_avi::Frame key{std::string(bytes.begin(), bytes.end()), true};
+    std::vector<crafted_avi::Frame> content;
+    if (frames == QLatin1String("ours")) {
+        content = {key, key};
+    } else if (frames == QLatin1String("random")) {
+        content = crafted_avi::RandomFrames(40, 700, 9);
+    } else {
+        content = crafted_avi::KeyFrameThenEmptyFrames(key, 1000);
+    }
+    const QString path = m_dir.filePath(QStringLiteral("crafted.avi"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    const std::string avi =
+        crafted_avi::Avi(static_cast<uint32_t>(width), static_cast<uint32_t>(height), content);
+    file.write(avi.data(), static_cast<qint64>(avi.size()));
+    file.close();
+
+    CAviPlayerWindow window;
+    QCOMPARE(window.OpenFile(path), opens);
+    if (opens) {
+        window.ShowFrame(frame);
+    }
+    QCOMPARE(window.StatusText(), status.contains(QLatin1String("%1")) ? status.arg(path) : status);
 }
 
 void AviPlayerTest::fileItCannotPlayIsNamedInTheStatusLine() {

@@ -20,6 +20,7 @@
 #include "recording/playback_rules.h"
 #include "recording/recording_files.h"
 #include "sanitizer_build.h"
+#include "video/avi_test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -312,6 +313,63 @@ TEST_F(DamagedInput, UnforeseenFailuresEndWithOneLineAndStatusTwo) {
         fs::remove(Path("out.txt"));
     }
     EXPECT_GT(stopped, 0);
+}
+
+// Hostile videos, small versions of those first found: frame sizes
+// no recording has (the picture size overflowed int; the picture was allocated from the header:
+// 2.1 GB, 1.2 GB), frames that give no picture, and a key frame followed by empty frames (each
+// frame decoded again from the key frame: minutes). `info` and `info --decode` each end within
+// seconds with status 1, saying what is wrong, never "stopped by an unexpected error"; under an
+// address-space limit of 512 MiB where one can be set.
+TEST_F(DamagedInput, CraftedVideosGiveOneClearLineQuicklyInBoundedMemory) {
+    using crafted_avi::Avi;
+    const std::vector<crafted_avi::Frame> ours =
+        video_test::CraftedFrames(video_test::EncodeImages(video_test::DisplayImagesBgr(2)));
+    const std::string larger = "larger than 4096 x 4096, the largest this program decodes";
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::string info;    // in the report of `info`
+        std::string decode;  // in the report of `info --decode`
+        int infoStatus = 1;  // of `info`; `info --decode` finds problems in each (1)
+    };
+    const Case cases[] = {
+        {"32767x32767.avi", Avi(32767, 32767, ours),
+         "the frame size of 32767 x 32767 pixels is " + larger,
+         "decoding: not done: cannot play '" + Path("32767x32767.avi") +
+             "': its pictures of 32767 x 32767 pixels are " + larger},
+        {"20000x20000.avi", Avi(20000, 20000, ours),
+         "the frame size of 20000 x 20000 pixels is " + larger, "pixels are " + larger},
+        {"foreign.avi", Avi(4096, 4096, ours), "frame size: 4096 x 4096 pixels",
+         "frame 0: the frame does not decode: the video's pictures are 320 x 310 pixels, the "
+         "file states 4096 x 4096",
+         0},
+        {"random.avi", Avi(320, 310, crafted_avi::RandomFrames(40, 700, 3)),
+         "frames: 40 whole frames",
+         "frame 0: frames 0 to 39 give no picture: the decoder finds none in their bytes", 0},
+        {"empty.avi", Avi(320, 310, crafted_avi::KeyFrameThenEmptyFrames(ours[0], 1000)),
+         "frames: 1001 whole frames",
+         "frame 1: frames 1 to 1000 are empty (0 bytes), as the recorder stores frames it could "
+         "not encode",
+         0},
+        {"million.avi",
+         Avi(320, 310, crafted_avi::KeyFrameThenEmptyFrames(ours[0], 1000000), false),
+         "frames: 1000001 whole frames", "decoding: 1 of 1000001 frames decode"},
+    };
+    const int kib = kAddressSpaceIsLimitable ? 512 << 10 : 0;
+    for (const Case& c : cases) {
+        const std::string path = Write(c.name, c.bytes);
+        for (const auto& [options, expected] :
+             {std::pair{"", c.info}, std::pair{"--decode ", c.decode}}) {
+            const std::string command = "info " + std::string(options) + path;
+            const ToolResult result = Thermal(command, 20, kib);
+            EXPECT_EQ(result.status, *options == '\0' ? c.infoStatus : 1)
+                << command << ": " << result.out << result.errors;
+            EXPECT_EQ(result.errors, "") << command;
+            EXPECT_NE(result.out.find(expected), std::string::npos)
+                << command << ": " << result.out;
+        }
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "crafted_avi.h"
 #include "recording/avi_writer.h"
 #include "video_test_support.h"
 
@@ -63,6 +64,21 @@ inline int MaxChannelDifference(const std::vector<uint8_t>& a, const std::vector
         worst = std::max(worst, std::abs(a[i] - b[i]));
     }
     return worst;
+}
+
+// Encoded frames as frames of a crafted file.
+inline std::vector<crafted_avi::Frame> CraftedFrames(const std::vector<EncodedFrame>& frames) {
+    std::vector<crafted_avi::Frame> out;
+    for (const EncodedFrame& frame : frames) {
+        out.push_back({std::string(frame.bytes.begin(), frame.bytes.end()), frame.isKeyFrame != 0});
+    }
+    return out;
+}
+
+// Writes `bytes` to `file`.
+inline void WriteCrafted(const fs::path& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace video_test

@@ -11,10 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <numeric>
 
 #include "avi_test_files.h"
 #include "recording/avi_video_stream.h"
+#include "recording/mpeg4_video.h"
 
 namespace {
 
@@ -199,6 +201,188 @@ TEST(XvidDecoder, WrongInputIsRefusedWithoutWritingOutsideTheImage) {
         EXPECT_LE(result, 1);
     }
     EXPECT_TRUE(guardsIntact());
+}
+
+// A video object layer header as encoders write it (ISO/IEC 14496-2 6.2.3), with the optional
+// fields before the size switched on or off, followed by a few fields after it.
+struct LayerHeader {
+    int width = 320, height = 310;
+    int shape = 0;  // 0 rectangular
+    bool layerIdentifier = false, extendedAspect = false, controlParameters = false,
+         vbvParameters = false, fixedRate = false;
+    uint32_t resolution = 20;
+};
+
+std::string LayerHeaderBytes(const LayerHeader& h) {
+    std::string bits;
+    const auto put = [&bits](uint32_t value, int count) {
+        for (int i = count - 1; i >= 0; --i) {
+            bits += static_cast<char>('0' + ((value >> i) & 1));
+        }
+    };
+    put(0, 1), put(1, 8);  // random_accessible_vol, video_object_type_indication
+    put(h.layerIdentifier, 1);
+    if (h.layerIdentifier) {
+        put(2, 4), put(1, 3);
+    }
+    put(h.extendedAspect ? 15 : 1, 4);
+    if (h.extendedAspect) {
+        put(12, 8), put(11, 8);
+    }
+    put(h.controlParameters, 1);
+    if (h.controlParameters) {
+        put(1, 2), put(1, 1), put(h.vbvParameters, 1);
+        if (h.vbvParameters) {
+            for (int field : {15, 1, 15, 1, 15, 1, 3, 11, 1, 15, 1}) {
+                put(field == 1 ? 1 : 0x5A5A & ((1u << field) - 1), field);
+            }
+        }
+    }
+    put(static_cast<uint32_t>(h.shape), 2), put(1, 1), put(h.resolution, 16), put(1, 1);
+    put(h.fixedRate, 1);
+    if (h.fixedRate) {
+        int bits_ = 1;
+        while ((h.resolution - 1) >> bits_ != 0) {
+            ++bits_;
+        }
+        put(1, bits_);
+    }
+    put(1, 1), put(static_cast<uint32_t>(h.width), 13), put(1, 1);
+    put(static_cast<uint32_t>(h.height), 13), put(1, 1), put(0b0100011, 7);
+    while (bits.size() % 8 != 0) {
+        bits += '1';
+    }
+    std::string bytes = {0, 0, 1, 0x20};
+    for (std::size_t i = 0; i < bits.size(); i += 8) {
+        bytes += static_cast<char>(std::stoi(bits.substr(i, 8), nullptr, 2));
+    }
+    return bytes;
+}
+
+// The size check before the library reads a stream header: the library itself would allocate
+// its pictures at the stated size (up to 8191 x 8191) before the decoder could refuse it.
+TEST(Mpeg4Video, LayerHeadersOfAnotherSizeAreFoundAsTheLibraryReadsThem) {
+    const std::vector<EncodedFrame> frames = EncodeImages(DisplayImagesBgr(1));
+    const std::vector<uint8_t>& key = frames[0].bytes;
+    EXPECT_FALSE(FirstOtherLayerSize(key.data(), key.size(), 320, 310)) << "our own encoder";
+    const auto other = FirstOtherLayerSize(key.data(), key.size(), 160, 120);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->width, 320);
+    EXPECT_EQ(other->height, 310);
+
+    struct Case {
+        const char* name;
+        LayerHeader header;
+        int width, height;  // found; 0 x 0: nothing found
+    };
+    const Case cases[] = {
+        {"plain", {8191, 8191}, 8191, 8191},
+        {"the file's size", {320, 310}, 0, 0},
+        {"layer identifier", {4000, 3000, 0, true}, 4000, 3000},
+        {"extended aspect", {641, 481, 0, false, true}, 641, 481},
+        {"control, vbv", {800, 600, 0, false, false, true, true}, 800, 600},
+        {"fixed rate",
+         {.width = 1000, .height = 7, .fixedRate = true, .resolution = 30000},
+         1000,
+         7},
+        {"fixed rate of resolution 1",
+         {.width = 9, .height = 9, .fixedRate = true, .resolution = 1},
+         9,
+         9},
+        {"not rectangular: no size", {.width = 8191, .height = 8191, .shape = 2}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const std::string bytes = "junk" + LayerHeaderBytes(c.header) + "more";
+        const auto found = FirstOtherLayerSize(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                               bytes.size(), 320, 310);
+        EXPECT_EQ(found ? found->width : 0, c.width) << c.name;
+        EXPECT_EQ(found ? found->height : 0, c.height) << c.name;
+    }
+    // Cut off after the start code: the library reads zeros, a size of 0 x 0.
+    const uint8_t cut[] = {0, 0, 1, 0x2F};
+    const auto zeros = FirstOtherLayerSize(cut, sizeof cut, 320, 310);
+    ASSERT_TRUE(zeros);
+    EXPECT_EQ(zeros->width, 0);
+}
+
+// Hostile files: frame sizes no recording has, frames that hold no picture, stream headers of
+// another size, a key frame and many empty frames. Each gives one clear reason; no memory of the
+// picture's size is taken before a frame states the file's size; frames shown in order are each
+// decoded once (not again from the key frame for each, which took minutes for a million).
+TEST(XvidDecoder, CraftedFilesGiveOneClearReasonAndPictureMemoryOnlyForAPicture) {
+    const std::vector<crafted_avi::Frame> ours = CraftedFrames(EncodeImages(DisplayImagesBgr(3)));
+    crafted_avi::Frame hugeLayer = ours[0];
+    LayerHeader huge;
+    huge.width = huge.height = 8191;
+    hugeLayer.bytes = LayerHeaderBytes(huge) + hugeLayer.bytes;
+    const std::string tooLarge =
+        ": its pictures of %s pixels are larger than 4096 x 4096, "
+        "the largest this program decodes";
+    struct Case {
+        const char* name;
+        uint32_t width, height;
+        std::vector<crafted_avi::Frame> frames;
+        std::string openError;   // after "cannot play 'PATH'"; empty: opens
+        std::string frameError;  // of the first frame that fails; empty: none fails
+        int pictures;            // frames that give a picture of their own
+        int decoded;             // frames decoded showing them in order
+    };
+    const auto large = [&](const char* size) {
+        std::string text = tooLarge;
+        return text.replace(text.find("%s"), 2, size);
+    };
+    const Case cases[] = {
+        {"32767x32767", 32767, 32767, ours, large("32767 x 32767"), "", 0, 0},
+        {"32767x21846", 32767, 21846, ours, large("32767 x 21846"), "", 0, 0},
+        {"20000x20000", 20000, 20000, ours, large("20000 x 20000"), "", 0, 0},
+        {"4097x310", 4097, 310, ours, large("4097 x 310"), "", 0, 0},
+        {"4096x4096, frames of 320 x 310", 4096, 4096, ours, "",
+         "frame 0 cannot be decoded: the video's pictures are 320 x 310 pixels, the file states "
+         "4096 x 4096",
+         0, 1},
+        {"4096x4096, random frames", 4096, 4096, crafted_avi::RandomFrames(40, 700, 1), "", "", 0,
+         40},
+        {"320x310, random frames", 320, 310, crafted_avi::RandomFrames(40, 700, 2), "", "", 0, 40},
+        {"320x310, a stream header of 8191 x 8191",
+         320,
+         310,
+         {hugeLayer},
+         "",
+         "frame 0 cannot be decoded: the video's pictures are 8191 x 8191 pixels, the file "
+         "states 320 x 310",
+         0,
+         1},
+        {"key frame, then empty frames", 320, 310,
+         crafted_avi::KeyFrameThenEmptyFrames(ours[0], 100000), "", "", 1, 100001},
+        {"ours", 320, 310, ours, "", "", 3, 3},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path file = dir.path / "crafted.avi";
+        WriteCrafted(file, crafted_avi::Avi(c.width, c.height, c.frames));
+        CAviVideoStream stream(XvidPictureLayout::kBgr);
+        if (!c.openError.empty()) {
+            EXPECT_FALSE(stream.Open(file.string()));
+            EXPECT_EQ(stream.ErrorText(), "cannot play '" + file.string() + "'" + c.openError);
+            continue;
+        }
+        ASSERT_TRUE(stream.Open(file.string())) << stream.ErrorText();
+        EXPECT_TRUE(stream.Picture().empty()) << "nothing allocated at opening";
+        std::string frameError;
+        int pictures = 0;
+        for (int n = 0; n < stream.FrameCount() && frameError.empty(); ++n) {
+            if (!stream.ShowFrame(n)) {
+                frameError = stream.ErrorText();
+            } else {
+                pictures += stream.FrameGavePicture() ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(frameError, c.frameError);
+        EXPECT_EQ(pictures, c.pictures);
+        EXPECT_EQ(stream.FramesDecoded(), c.decoded);
+        EXPECT_EQ(stream.Picture().size(), pictures > 0 ? 320u * 310 * 3 : 0u);
+    }
 }
 
 TEST(XvidDecoder, VideoOfAnotherCodecIsRefusedByName) {

@@ -52,18 +52,65 @@ std::string RateText(double framesPerSecond) {
     return std::string(shown);
 }
 
-// Decodes the frames in order as the video player plays them. A frame that does not decode
-// spoils the frames that build on it, up to the next key frame, so decoding goes on from
-// there. Returns the number of frames that decoded.
+// Frames in a row that gave no picture of their own, reported as one problem.
+struct NoPictureRun {
+    int first = -1;
+    int last = -1;
+    bool empty = false;  // frames of 0 bytes, or frames whose bytes gave no picture
+};
+
+void AddNoPictureRun(const CAviReader& reader, const NoPictureRun& run, ProblemList& problems) {
+    if (run.first < 0) {
+        return;
+    }
+    const bool one = run.first == run.last;
+    const std::string frames =
+        one ? "the frame is"
+            : "frames " + std::to_string(run.first) + " to " + std::to_string(run.last) + " are";
+    std::string text;
+    if (run.empty) {
+        // Our recorder writes an empty frame where the encoder failed, to keep the timing.
+        text = frames + " empty (0 bytes), as the recorder stores " + (one ? "a frame" : "frames") +
+               " it could not encode: no picture, the video "
+               "player shows the one before again";
+    } else {
+        text = (one ? "the frame gives"
+                    : "frames " + std::to_string(run.first) + " to " + std::to_string(run.last) +
+                          " give") +
+               " no picture: the decoder finds none in " + (one ? "its" : "their") +
+               " bytes; the video player shows the one before, or black before the first";
+    }
+    problems.Add(kNotDecoded, reader.Frame(run.first).offset - kChunkHeaderBytes, run.first, text);
+}
+
+// Decodes the frames in order as the video player plays them, each once. A frame that does
+// not decode spoils the frames that build on it, up to the next key frame, so decoding goes on
+// from there. A frame that decodes without a picture of its own (an empty frame, bytes that
+// hold none) is a problem too. Returns the number of frames that gave a picture.
 int DecodeEveryFrame(const CAviReader& reader, CAviVideoStream& stream, ProblemList& problems) {
     const int count = reader.FrameCount();
     int decoded = 0;
+    NoPictureRun run;
     for (int n = 0; n < count;) {
         if (stream.ShowFrame(n)) {
-            ++decoded;
+            if (stream.FrameGavePicture()) {
+                ++decoded;
+                AddNoPictureRun(reader, run, problems);
+                run = {};
+            } else {
+                const bool empty = reader.Frame(n).size == 0;
+                if (run.first >= 0 && run.last == n - 1 && run.empty == empty) {
+                    run.last = n;
+                } else {
+                    AddNoPictureRun(reader, run, problems);
+                    run = {n, n, empty};
+                }
+            }
             ++n;
             continue;
         }
+        AddNoPictureRun(reader, run, problems);
+        run = {};
         int next = n + 1;
         while (next < count && !reader.IsKeyFrame(next)) {
             ++next;
@@ -80,6 +127,7 @@ int DecodeEveryFrame(const CAviReader& reader, CAviVideoStream& stream, ProblemL
         problems.Add(kNotDecoded, reader.Frame(n).offset - kChunkHeaderBytes, n, text);
         n = next;
     }
+    AddNoPictureRun(reader, run, problems);
     return decoded;
 }
 
