@@ -480,150 +480,114 @@ std::string AsOrdinaryUser() {
            " --clear-groups ";
 }
 
-// An existing output keeps its permission bits, and its owner and group where the process may
-// set them; a new one gets 0666 less the umask. A link to a regular file is written through and
-// stays.
-TEST_F(ConvertTest, ReplacedOutputsKeepTheirModeAndOwner) {
-    std::vector<uint8_t> bds;
-    AppendRecord(bds, 'T', 2981, 0, 0);
-    const std::string in = WriteRecording(bds).string();
-    struct Case {
-        const char* output;
-        mode_t mode;
-    };
-    const Case cases[] = {
-        {"private.csv", 0600}, {"shared.txt", 0664}, {"readonly.avi", 0444}, {"odd.bds", 0751}};
-    for (const auto& [output, mode] : cases) {
-        const fs::path out = m_dir / output;
-        WriteFileBytes(out, "an earlier conversion");
-        ASSERT_EQ(::chmod(out.c_str(), mode), 0);
-        const bool root = ::geteuid() == 0;
-        if (root) {
-            ASSERT_EQ(::chown(out.c_str(), kNobody, kNobody), 0);
-        }
-        const std::string input =
-            std::string(output).ends_with(".bds") ? (m_dir / "in.txt").string() : in;
-        if (input != in) {
-            WriteFileBytes(input, TextStreamRecord(SpreadFrame(2981, 2900, 3000), 'C'));
-        }
-        const ToolResult result = RunTool("convert " + input + " " + out.string(), m_dir / "run");
-        EXPECT_EQ(result.status, 0) << output << ": " << result.errors;
-        EXPECT_NE(ReadWhole(out), "an earlier conversion") << output;
-        EXPECT_EQ(ModeOf(out), mode) << output;
-        struct stat info {};
-        ASSERT_EQ(::stat(out.c_str(), &info), 0);
-        EXPECT_EQ(info.st_uid, root ? kNobody : ::geteuid()) << output;
-        EXPECT_EQ(info.st_gid, root ? kNobody : ::getegid()) << output;
-    }
-
-    // Through a link: the target is replaced and keeps its mode, the link stays.
-    fs::create_directories(m_dir / "elsewhere");
-    const fs::path target = m_dir / "elsewhere" / "target.csv";
-    WriteFileBytes(target, "an earlier conversion");
-    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
-    fs::create_symlink("elsewhere/target.csv", m_dir / "link.csv");
-    const ToolResult linked =
-        RunTool("convert " + in + " " + (m_dir / "link.csv").string(), m_dir / "run");
-    EXPECT_EQ(linked.status, 0) << linked.errors;
-    EXPECT_TRUE(fs::is_symlink(m_dir / "link.csv"));
-    EXPECT_EQ(fs::read_symlink(m_dir / "link.csv"), "elsewhere/target.csv");
-    EXPECT_NE(ReadWhole(target).find("# source: "), std::string::npos);
-    EXPECT_EQ(ModeOf(target), 0640u);
-
-    // A new file: 0666 less the umask, as any program's.
-    const ToolResult fresh = RunShell("umask 027 && " + kThermalTool.string() + " convert " + in +
-                                          " " + (m_dir / "new.txt").string(),
-                                      m_dir / "run");
-    EXPECT_EQ(fresh.status, 0) << fresh.errors;
-    EXPECT_EQ(ModeOf(m_dir / "new.txt"), 0640u);
-}
-
-// An ordinary user may replace only what they may write: a write-protected output, one of
-// somebody else's, one reached through a link to such a file, a new file in a directory they
-// may not write and (where fs.protected_symlinks is on) a link the kernel will not follow for
+// What an output may be replaced by, decided by the kernel's own rules for the user who runs the
+// conversion (an ordinary user: nobody through setpriv when the tests run as root): a file they
+// may write keeps its mode (and, for root, its owner), a link to one is written through and
+// stays; a write-protected file, somebody else's, a link to such a file, anything in a directory
+// they may not write and (with fs.protected_symlinks on) a link the kernel will not follow for
 // them are refused with one line and status 2, and nothing changes.
-TEST_F(ConvertTest, OutputsTheUserCannotWriteAreRefused) {
-    const std::string prefix = AsOrdinaryUser();
-    if (prefix.empty()) {
+TEST_F(ConvertTest, OutputsKeepTheirModeAndOnlyWhatTheUserMayWriteIsReplaced) {
+    const std::string asUser = AsOrdinaryUser();
+    if (asUser.empty()) {
         GTEST_SKIP() << "running as root without setpriv: no way to run as an ordinary user";
     }
     const bool root = ::geteuid() == 0;
-    const uid_t user = root ? kNobody : ::geteuid();
-    const gid_t group = root ? kNobody : ::getegid();
     // Everything in the directory is the user's, as in their own home.
-    auto owned = [&](const fs::path& path) {
+    const auto own = [&](const fs::path& path, uid_t user) {
         if (root) {
-            ASSERT_EQ(::lchown(path.c_str(), user, group), 0) << path;
+            ASSERT_EQ(::lchown(path.c_str(), user, user), 0) << path;
         }
     };
     ASSERT_EQ(::chmod(m_dir.c_str(), 0755), 0);
-    owned(m_dir);
+    own(m_dir, kNobody);
     std::vector<uint8_t> bds;
     AppendRecord(bds, 'T', 2981, 0, 0);
     const fs::path in = WriteRecording(bds);
-    owned(in);
-    auto file = [&](const char* name, mode_t mode) {
-        const fs::path path = m_dir / name;
-        WriteFileBytes(path, std::string("earlier ") + name);
-        owned(path);
-        EXPECT_EQ(::chmod(path.c_str(), mode), 0);
-        return path;
-    };
-    file("readonly.txt", 0444);
-    file("readonly.avi", 0400);
-    file("target.csv", 0444);
-    fs::create_symlink("target.csv", m_dir / "link.csv");
-    owned(m_dir / "link.csv");
     fs::create_directories(m_dir / "locked");
-    owned(m_dir / "locked");
-    file("locked/open.txt", 0666);  // writable, but it cannot be replaced
-    ASSERT_EQ(::chmod((m_dir / "locked").c_str(), 0555), 0);
-    std::vector<std::string> refused = {"readonly.txt", "readonly.avi", "link.csv",
-                                        "locked/new.txt", "locked/open.txt"};
-    if (root) {
-        WriteFileBytes(m_dir / "roots.txt", "earlier roots.txt");  // root's, 0644
-        refused.push_back("roots.txt");
-    }
-    // A link in a sticky, world-writable directory, owned by neither its follower nor the
-    // directory's owner: with fs.protected_symlinks on, the kernel does not follow it even to a
-    // file the follower may write.
+    own(m_dir / "locked", kNobody);
     const bool protectedLinks = ReadWhole("/proc/sys/fs/protected_symlinks").starts_with("1");
-    if (root && protectedLinks) {
-        fs::create_directories(m_dir / "shared");
-        ASSERT_EQ(::chmod((m_dir / "shared").c_str(), 01777), 0);
-        file("mine.csv", 0644);
-        fs::create_symlink("../mine.csv", m_dir / "shared" / "trap.csv");
-        ASSERT_EQ(::lchown((m_dir / "shared" / "trap.csv").c_str(), kNobody - 1, kNobody - 1), 0);
-        refused.push_back("shared/trap.csv");
-    } else {
-        std::cout << "[   NOTE   ] the protected-link case needs root and fs.protected_symlinks=1"
-                  << std::endl;
-    }
-
-    const auto before = Snapshot(m_dir);
-    for (const std::string& output : refused) {
-        const ToolResult result = RunShell(prefix + kThermalTool.string() + " convert " +
-                                               in.string() + " " + (m_dir / output).string(),
-                                           m_dir / "run");
-        EXPECT_EQ(result.status, 2) << output << ": " << result.errors;
-        EXPECT_EQ(LineCount(result.errors), 1) << output << ": " << result.errors;
-        EXPECT_NE(result.errors.find("Permission denied"), std::string::npos)
-            << output << ": " << result.errors;
-        EXPECT_EQ(Snapshot(m_dir), before) << output;
-    }
-
-    // What is theirs and writable they may replace, and it stays private.
-    const fs::path mine = file("private.txt", 0600);
-    const ToolResult allowed =
-        RunShell(prefix + kThermalTool.string() + " convert " + in.string() + " " + mine.string(),
-                 m_dir / "run");
-    EXPECT_EQ(allowed.status, 0) << allowed.errors;
-    EXPECT_NE(ReadWhole(mine), "earlier private.txt");
-    EXPECT_EQ(ModeOf(mine), 0600u);
-    if (root) {
-        // The directory is nobody's: gtest's clean-up runs as root and removes it anyway.
+    struct Case {
+        const char* output;  // "a>b": a is a link to b; what is there says "earlier"
+        mode_t mode;         // of the file there, 0 for none
+        bool isRoots;        // the file is root's (rows only run as root)
+        bool byRoot;         // converted by root instead of the ordinary user
+        int status;
+    };
+    const Case cases[] = {
+        {"private.csv", 0600, false, false, 0},
+        {"shared.txt", 0664, false, false, 0},
+        {"odd.avi", 0751, false, false, 0},
+        {"link.csv>target.csv", 0640, false, false, 0},
+        {"readonly.txt", 0444, false, false, 2},
+        {"readonly.avi", 0400, false, false, 2},
+        {"protected.csv>theirs.csv", 0444, false, false, 2},
+        {"locked/open.txt", 0666, false, false, 2},  // writable, but not replaceable
+        {"locked/new.txt", 0, false, false, 2},
+        {"roots.txt", 0644, true, false, 2},
+        {"readonly-for-root.txt", 0444, false, true, 0},  // root keeps the owner too
+        // A link in a sticky, world-writable directory, owned by neither its follower nor the
+        // directory's owner: the kernel does not follow it even to a file the user may write.
+        {"shared/trap.csv>../mine.csv", 0644, false, false, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.output);
+        const std::string spec = c.output;
+        const std::size_t arrow = spec.find('>');
+        const fs::path out = m_dir / spec.substr(0, arrow);
+        const fs::path file =
+            arrow == std::string::npos ? out : out.parent_path() / spec.substr(arrow + 1);
+        const bool isTrap = spec.starts_with("shared/");
+        if ((c.isRoots || c.byRoot || isTrap) && !root) {
+            continue;
+        }
+        if (isTrap) {
+            if (!protectedLinks) {
+                std::cout << "[   NOTE   ] the protected-link row needs fs.protected_symlinks=1"
+                          << std::endl;
+                continue;
+            }
+            fs::create_directories(m_dir / "shared");
+            ASSERT_EQ(::chmod((m_dir / "shared").c_str(), 01777), 0);
+        }
+        if (c.mode != 0) {
+            WriteFileBytes(file, "earlier");
+            own(file, c.isRoots ? 0 : kNobody);
+            ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+        }
+        if (arrow != std::string::npos) {
+            fs::create_symlink(spec.substr(arrow + 1), out);
+            own(out, isTrap ? kNobody - 1 : kNobody);
+        }
+        if (spec.starts_with("locked/")) {
+            ASSERT_EQ(::chmod((m_dir / "locked").c_str(), 0555), 0);
+        }
+        const auto before = Snapshot(m_dir);
+        const ToolResult result =
+            RunShell((c.byRoot ? std::string() : asUser) + kThermalTool.string() + " convert " +
+                         in.string() + " " + out.string(),
+                     m_dir / "run");
         ASSERT_EQ(::chmod((m_dir / "locked").c_str(), 0755), 0);
+        EXPECT_EQ(result.status, c.status) << result.errors;
+        if (c.status != 0) {
+            EXPECT_EQ(LineCount(result.errors), 1) << result.errors;
+            EXPECT_NE(result.errors.find("Permission denied"), std::string::npos) << result.errors;
+            EXPECT_EQ(Snapshot(m_dir), before);
+            continue;
+        }
+        EXPECT_NE(ReadWhole(file), "earlier");
+        EXPECT_EQ(fs::is_symlink(out), arrow != std::string::npos);
+        EXPECT_EQ(ModeOf(file), c.mode);
+        struct stat info {};
+        ASSERT_EQ(::stat(file.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, root ? kNobody : ::geteuid());
     }
+
+    // A new file: 0666 less the umask, as any program's.
+    const ToolResult fresh = RunShell("umask 027 && " + kThermalTool.string() + " convert " +
+                                          in.string() + " " + (m_dir / "new.txt").string(),
+                                      m_dir / "run");
+    EXPECT_EQ(fresh.status, 0) << fresh.errors;
+    EXPECT_EQ(ModeOf(m_dir / "new.txt"), 0640u);
 }
 
 // A conversion killed (SIGKILL, no chance to clean up) at any moment leaves no file behind:

@@ -46,8 +46,9 @@ inline ToolResult RunTool(const std::string& arguments, const std::filesystem::p
 inline std::map<std::string, std::string> Snapshot(const std::filesystem::path& dir) {
     std::map<std::string, std::string> files;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
-        const std::string name = std::filesystem::relative(entry.path(), dir).string();
-        files[name] = entry.is_regular_file() && !entry.is_symlink() ? ReadWhole(entry.path())
+        const std::string name = entry.path().lexically_relative(dir).string();
+        // A link is not followed: the kernel may refuse that (protected links), even to root.
+        files[name] = !entry.is_symlink() && entry.is_regular_file() ? ReadWhole(entry.path())
                                                                      : std::string("<not a file>");
     }
     return files;
