@@ -531,12 +531,12 @@ TEST_F(ConvertTest, OutputsKeepTheirModeAndOnlyWhatTheUserMayWriteIsReplaced) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.output);
-        const std::string spec = c.output;
-        const std::size_t arrow = spec.find('>');
-        const fs::path out = m_dir / spec.substr(0, arrow);
+        const std::string place = c.output;
+        const std::size_t arrow = place.find('>');
+        const fs::path out = m_dir / place.substr(0, arrow);
         const fs::path file =
-            arrow == std::string::npos ? out : out.parent_path() / spec.substr(arrow + 1);
-        const bool isTrap = spec.starts_with("shared/");
+            arrow == std::string::npos ? out : out.parent_path() / place.substr(arrow + 1);
+        const bool isTrap = place.starts_with("shared/");
         if ((c.isRoots || c.byRoot || isTrap) && !root) {
             continue;
         }
@@ -555,10 +555,10 @@ TEST_F(ConvertTest, OutputsKeepTheirModeAndOnlyWhatTheUserMayWriteIsReplaced) {
             ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
         }
         if (arrow != std::string::npos) {
-            fs::create_symlink(spec.substr(arrow + 1), out);
+            fs::create_symlink(place.substr(arrow + 1), out);
             own(out, isTrap ? kNobody - 1 : kNobody);
         }
-        if (spec.starts_with("locked/")) {
+        if (place.starts_with("locked/")) {
             ASSERT_EQ(::chmod((m_dir / "locked").c_str(), 0555), 0);
         }
         const auto before = Snapshot(m_dir);
