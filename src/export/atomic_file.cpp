@@ -7,20 +7,6 @@
 #include <cstdio>
 #include <system_error>
 
-int CreateTemporaryFor(const std::string& path, std::string& temporary, mode_t mode) {
-    const std::string base = path + ".part" + std::to_string(static_cast<long>(::getpid()));
-    constexpr int kAttempts = 1000;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        temporary = attempt == 0 ? base : base + "." + std::to_string(attempt);
-        const int fd =
-            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;  // errno is EEXIST
-}
-
 namespace {
 
 // Where the unnamed file of descriptor `fd` is reached (and linked from).
@@ -28,7 +14,17 @@ std::string DescriptorPath(int fd) {
     return "/proc/self/fd/" + std::to_string(fd);
 }
 
-// The directory a new file beside `path` goes into.
+// The name a complete file takes for a moment, or a temporary is written under, beside `path`:
+// `path` + ".part" + the process ID, then with "." and a counter while the name is taken.
+std::string TemporaryName(const std::string& path, int attempt) {
+    const std::string base = path + ".part" + std::to_string(static_cast<long>(::getpid()));
+    return attempt == 0 ? base : base + "." + std::to_string(attempt);
+}
+
+constexpr int kTemporaryNameAttempts = 1000;
+
+}  // namespace
+
 std::string DirectoryOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
@@ -37,7 +33,17 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-}  // namespace
+int CreateTemporaryFor(const std::string& path, std::string& temporary, mode_t mode) {
+    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+        temporary = TemporaryName(path, attempt);
+        const int fd =
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;  // errno is EEXIST
+}
 
 bool CPendingFile::Create(const std::string& finalPath, mode_t mode) {
     Discard();
@@ -87,17 +93,14 @@ bool CPendingFile::Publish(const std::string& finalPath) {
             // A name cannot be replaced by a link: link under a free name, then rename that
             // over the existing file. A kill between the two steps leaves that name.
             failure = 0;
-            const std::string base =
-                finalPath + ".part" + std::to_string(static_cast<long>(::getpid()));
             std::string temporary;
-            constexpr int kAttempts = 1000;
             for (int attempt = 0;; ++attempt) {
-                temporary = attempt == 0 ? base : base + "." + std::to_string(attempt);
+                temporary = TemporaryName(finalPath, attempt);
                 if (::linkat(AT_FDCWD, m_path.c_str(), AT_FDCWD, temporary.c_str(),
                              AT_SYMLINK_FOLLOW) == 0) {
                     break;
                 }
-                if (errno != EEXIST || attempt + 1 == kAttempts) {
+                if (errno != EEXIST || attempt + 1 == kTemporaryNameAttempts) {
                     failure = errno;
                     temporary.clear();
                     break;

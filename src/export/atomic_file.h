@@ -21,6 +21,9 @@ bool WriteFileAtomically(const std::string& path, const void* data, std::size_t 
 // `temporary`; or -1 with errno set.
 int CreateTemporaryFor(const std::string& path, std::string& temporary, mode_t mode = 0666);
 
+// The directory a new file named `path` goes into ("." for a bare name).
+std::string DirectoryOf(const std::string& path);
+
 // A file being written for `finalPath` that has that name only once it is complete. On Linux
 // it has no name at all while it is written (O_TMPFILE in the target's directory), so a process
 // killed at any moment leaves nothing behind; where the file system has no unnamed files, it is

@@ -1,37 +1,14 @@
 #include "recording/read_only_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "recording/recording_file.h"
+
 int OpenRecordingForReading(const std::string& path) {
-    // Non-blocking only for the open itself: opening a FIFO would otherwise wait for a writer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return -1;
-    }
-    struct stat status {};
-    int error = 0;
-    if (::fstat(fd, &status) != 0) {
-        error = errno;
-    } else if (S_ISDIR(status.st_mode)) {
-        error = EISDIR;
-    } else if (!S_ISREG(status.st_mode)) {
-        error = EINVAL;
-    } else {
-        const int flags = ::fcntl(fd, F_GETFL);
-        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-            error = errno;
-        }
-    }
-    if (error != 0) {
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    return fd;
+    return OpenRegularFileWithoutWaiting(path, O_RDONLY);
 }
 
 ssize_t ReadFully(int fd, void* buffer, std::size_t count) {

@@ -23,21 +23,16 @@ int KindError(mode_t mode) {
 
 }  // namespace
 
-int CreateRecordingFile(const std::string& path, RecordingFileCreation creation) {
-    if (creation == RecordingFileCreation::kNewFileOnly) {
-        // O_EXCL never follows a link and never opens what is there, a FIFO included.
-        return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    }
+int OpenRegularFileWithoutWaiting(const std::string& path, int flags, int mode) {
     // A device is never opened at all: opening one can have effects of its own (a serial line
-    // raises its control lines). A FIFO would block the open until a reader came.
+    // raises its control lines). A FIFO would block the open until the other side came.
     struct stat existing {};
     if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
         return FailWith(-1, KindError(existing.st_mode));
     }
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
     if (fd < 0) {
-        // A FIFO put there since the look: no reader, so the non-blocking open is refused.
+        // A FIFO put there since the look, with nobody on the other side.
         return FailWith(-1, errno == ENXIO ? EINVAL : errno);
     }
     struct stat opened {};
@@ -47,8 +42,20 @@ int CreateRecordingFile(const std::string& path, RecordingFileCreation creation)
     if (!S_ISREG(opened.st_mode)) {
         return FailWith(fd, KindError(opened.st_mode));
     }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (::ftruncate(fd, 0) != 0 || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int fileFlags = ::fcntl(fd, F_GETFL);
+    if (fileFlags < 0 || ::fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK) != 0) {
+        return FailWith(fd, errno);
+    }
+    return fd;
+}
+
+int CreateRecordingFile(const std::string& path, RecordingFileCreation creation) {
+    if (creation == RecordingFileCreation::kNewFileOnly) {
+        // O_EXCL never follows a link and never opens what is there, a FIFO included.
+        return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    }
+    const int fd = OpenRegularFileWithoutWaiting(path, O_WRONLY | O_CREAT, 0666);
+    if (fd >= 0 && ::ftruncate(fd, 0) != 0) {
         return FailWith(fd, errno);
     }
     return fd;

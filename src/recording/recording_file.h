@@ -11,6 +11,12 @@ enum class RecordingFileCreation {
     kNewFileOnly,         // a missing name only: no link is followed, nothing is truncated
 };
 
+// Opens `path` with `flags` (and `mode` for O_CREAT) only if it is a regular file or comes into
+// being as one, without waiting on a FIFO and without ever opening a device. Returns the
+// descriptor (blocking) or -1 with errno set: EISDIR for a directory, EINVAL for anything else
+// that is not a regular file.
+int OpenRegularFileWithoutWaiting(const std::string& path, int flags, int mode = 0);
+
 // Opens `path` for writing as `creation` allows. Returns the descriptor (blocking, close-on-exec)
 // or -1 with errno set: EEXIST when a new file was asked for and the name is taken, EISDIR for a
 // directory, EINVAL for anything else that is not a regular file.

@@ -84,15 +84,6 @@ std::string CheckReplaceable(const std::string& path, dev_t inputDevice, ino_t i
     return CheckKind(path, existing, inputDevice, inputInode);
 }
 
-// The directory a new file named `path` goes into.
-std::string DirectoryOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The process's file mode creation mask, read without changing it.
 mode_t CurrentUmask() {
     std::ifstream status("/proc/self/status");
