@@ -14,7 +14,6 @@
 #include "controls/dx_static.h"
 #include "controls/poly_chart.h"
 #include "dialogs/dlg_play.h"
-#include "frame/binary_record_reader.h"
 #include "recording/playback_rules.h"
 #include "res/resource.h"
 
@@ -77,14 +76,16 @@ void CmfcVELKDlg::PlayFile(int speedValue, const std::string& path) {
     KillTimer(IDT_PLAY_BIN);
     const int result = m_player.OpenForPlay(kind, path);
     const int openError = errno;
-    if (result != 0) {
+    const std::string whyNothingPlays = m_player.WhyNothingPlays();
+    if (result != 0 && whyNothingPlays.empty()) {
         SetTimer(timerId, periodMs);
         ApplyDataMode(result == 1 ? kVoltageData : kTemperatureData);
     } else {
         // The bare blue frame would leave the user guessing why nothing plays.
         const std::string reason =
-            m_player.IsOpen() ? "its first record names no known data mode (T or V, or K, C, F)"
-                              : std::strerror(openError);
+            !whyNothingPlays.empty() ? whyNothingPlays
+            : m_player.IsOpen() ? "its first record names no known data mode (T or V, or K, C, F)"
+                                : std::strerror(openError);
         AppendLog("[Play]cannot play '" + path + "': " + reason + "\r\n");
     }
     m_playFrame->show();
@@ -140,17 +141,16 @@ void CmfcVELKDlg::NotePlaybackTick(std::chrono::steady_clock::time_point start,
 
 void CmfcVELKDlg::OnPlayBinaryTick() {
     const auto start = std::chrono::steady_clock::now();
-    uint8_t* record = m_playRecord.data();
-    if (!m_player.ReadRecord(static_cast<int>(kBinaryRecordSize), record)) {
+    SourceFrame frame;
+    if (m_player.NextFrame(frame) != SourceRead::kFrame) {
         EndPlaybackTick(IDT_PLAY_BDS);
         return;
     }
     const auto read = std::chrono::steady_clock::now();
-    const uint8_t* block = record + kBinaryRecordHeaderSize;
     if (m_pStats) {
-        m_pStats->FrameArrived(block, kFrameBlockSize);
+        m_pStats->FrameArrived(frame.block, kFrameBlockSize);
     }
-    m_pipeline.QueueFrame(ModeLetterOfRecord(record), kFrameBlockSize, block);
+    m_pipeline.QueueFrame(frame.modeLetter, kFrameBlockSize, frame.block);
     if (m_pStats) {
         NotePlaybackTick(start, read);
     }
@@ -158,19 +158,18 @@ void CmfcVELKDlg::OnPlayBinaryTick() {
 
 void CmfcVELKDlg::OnPlayTextTick() {
     const auto start = std::chrono::steady_clock::now();
-    m_playText.clear();
-    if (!m_player.ReadTextFrame(m_playText)) {
+    SourceFrame frame;
+    if (m_player.NextFrame(frame) != SourceRead::kFrame) {
         EndPlaybackTick(IDT_PLAY_TXT);
         return;
     }
     const auto read = std::chrono::steady_clock::now();
-    const TextRecordParts parts = SplitTextRecord(m_playText);
-    const TextPlayMode mode = TextPlayModeOf(parts.header);
-    if (mode.unit != 0) {
-        SetPlaybackUnit(mode.unit);
+    if (frame.textMode.unit != 0) {
+        SetPlaybackUnit(frame.textMode.unit);
     }
     // A frame that does not parse is skipped; the next tick reads the next 34 lines.
-    m_pipeline.ProcessTextFrame(mode.offsetsSubtracted, mode.modeChar, parts.frameText);
+    m_pipeline.ProcessTextFrame(frame.textMode.offsetsSubtracted, frame.textMode.modeChar,
+                                frame.frameText);
     if (m_pStats) {
         NotePlaybackTick(start, read);
     }
@@ -178,14 +177,13 @@ void CmfcVELKDlg::OnPlayTextTick() {
 
 void CmfcVELKDlg::OnPlayRawTick() {
     const auto start = std::chrono::steady_clock::now();
-    uint8_t* bytes = m_playRecord.data();
-    if (!m_player.ReadRecord(kRawFrameSize, bytes)) {
+    SourceFrame frame;
+    if (m_player.NextFrame(frame) != SourceRead::kFrame) {
         EndPlaybackTick(IDT_PLAY_BIN);
         return;
     }
     const auto read = std::chrono::steady_clock::now();
-    RawFrameToHost(bytes, m_playValues.data());
-    m_pipeline.MapRawFrame(m_playValues.data(), m_playSmallImage.data(), m_playImage.data());
+    m_pipeline.MapRawFrame(frame.values, m_playSmallImage.data(), m_playImage.data());
     m_image->SetImage(kImageWidth, kImageHeight, m_playImage.data());
     if (m_pStats) {
         NotePlaybackTick(start, read);

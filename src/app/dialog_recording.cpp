@@ -7,6 +7,7 @@
 #include "app/mfc_velk_dlg.h"
 #include "controls/color_static.h"
 #include "processing/image_scaling.h"
+#include "recording/file_kind.h"
 #include "res/resource.h"
 
 namespace {
@@ -44,8 +45,7 @@ void CmfcVELKDlg::SaveTo(std::string path, int filterIndex) {
     const int type = filterIndex == 1   ? kRecordingBinary
                      : filterIndex == 2 ? kRecordingText
                                         : kRecordingVideo;
-    static constexpr const char* kExtensions[] = {"bds", "txt", "avi"};
-    const char* extension = kExtensions[type - 1];
+    const char* extension = ExtensionOf(FileKindOfRecordingType(type));
     if (QFileInfo(QString::fromStdString(path))
             .suffix()
             .compare(QLatin1String(extension), Qt::CaseInsensitive) != 0) {

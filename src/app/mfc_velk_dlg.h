@@ -334,11 +334,8 @@ class CmfcVELKDlg : public QDialog {
     std::mutex m_lastImageLock;  // guards the bytes of m_pLastImage
     // The video timer's frame in blue, green, red order; GUI thread only.
     std::unique_ptr<uint8_t[]> m_pVideoFrame;
-    // Play-back buffers, reused by every tick; GUI thread only. A binary stream record or a raw
-    // frame; a text stream record; a raw frame's values and its small and display images.
-    std::vector<uint8_t> m_playRecord = std::vector<uint8_t>(kBinaryRecordSize);
-    std::string m_playText;
-    std::vector<uint16_t> m_playValues = std::vector<uint16_t>(kPixelCount);
+    // A raw frame's small and display images during play-back, reused by every tick; GUI thread
+    // only.
     std::vector<uint8_t> m_playSmallImage = std::vector<uint8_t>(kSmallImageBytes);
     std::vector<uint8_t> m_playImage = std::vector<uint8_t>(kImageBytes);
     // The last valid pixel range of the log and "Copy Data"; used by the frame-ready callback,

@@ -2,10 +2,6 @@
 
 #include <cstring>
 
-char RecordModeCharacter(char modeLetter) {
-    return IsVoltageMode(modeLetter) ? 'V' : 'T';
-}
-
 BinaryRecord EncodeBinaryRecord(char modeLetter, const uint8_t* block) {
     BinaryRecord record{};
     std::memcpy(record.data(), "Mode=", 5);

@@ -9,8 +9,5 @@
 
 using BinaryRecord = std::array<uint8_t, kBinaryRecordSize>;
 
-// The mode character of the header for a frame's mode letter: `V` for `t` and `c`, else `T`.
-char RecordModeCharacter(char modeLetter);
-
 // One record of the frame `block` (kFrameBlockSize bytes).
 BinaryRecord EncodeBinaryRecord(char modeLetter, const uint8_t* block);

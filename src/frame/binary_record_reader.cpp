@@ -2,14 +2,6 @@
 
 #include <cstring>
 
-bool IsKnownRecordHeader(const uint8_t header[kBinaryRecordHeaderSize]) {
-    return std::memcmp(header, "Mode=", 5) == 0 && (header[5] == 'T' || header[5] == 'V');
-}
-
-char ModeLetterOfRecord(const uint8_t header[kBinaryRecordHeaderSize]) {
-    return header[5] == 'T' ? 'K' : 't';
-}
-
 std::vector<BinaryRecordView> SplitBinaryRecords(const uint8_t* bytes, std::size_t size,
                                                  std::size_t* trailingBytes) {
     std::vector<BinaryRecordView> records;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "frame/frame_block.h"
+#include "frame/record_header.h"
 
-inline constexpr std::size_t kBinaryRecordHeaderSize = 16;
 inline constexpr std::size_t kBinaryRecordSize = kBinaryRecordHeaderSize + kFrameBlockSize;  // 2128
 
 // One record of a recording: where its frame block starts, and the mode letter the frame is
@@ -17,14 +17,6 @@ struct BinaryRecordView {
     char modeLetter;
     const uint8_t* block;  // kFrameBlockSize bytes
 };
-
-// True when a record header names a known mode ("Mode=T" or "Mode=V"). Play-back takes any
-// other header as a voltage frame; readers that must not guess use this to tell a record from
-// bytes out of step.
-bool IsKnownRecordHeader(const uint8_t header[kBinaryRecordHeaderSize]);
-
-// The mode letter for a record header.
-char ModeLetterOfRecord(const uint8_t header[kBinaryRecordHeaderSize]);
 
 // Every whole record in `bytes`, in order. A short record at the end (a recording cut off while
 // being written) is left out; `trailingBytes` receives its length.

@@ -407,18 +407,46 @@ std::optional<FrameData> ParseTextFrame(std::string_view text, char fileMode) {
     return frame;
 }
 
-char TextStreamModeChar(char modeLetter, int unit) {
-    if (IsVoltageMode(modeLetter)) {
-        return 'V';
+std::optional<TextFieldRange> PixelFieldRange(std::string_view frameText) {
+    std::optional<TextFieldRange> range;
+    std::size_t lineStart = 0;
+    for (int row = 0; row < kFrameRows && lineStart < frameText.size(); ++row) {
+        std::size_t lineEnd = frameText.find('\r', lineStart);
+        if (lineEnd == std::string_view::npos) {
+            lineEnd = frameText.size();
+        }
+        const std::string_view line = frameText.substr(lineStart, lineEnd - lineStart);
+        for (std::size_t start = 0; start < line.size();) {
+            std::size_t tab = line.find('\t', start);
+            if (tab == std::string_view::npos) {
+                tab = line.size();
+            }
+            std::string_view field = line.substr(start, tab - start);
+            start = tab + 1;
+            while (!field.empty() && (field.front() == ' ' || field.front() == '\n')) {
+                field.remove_prefix(1);
+            }
+            const std::string_view digits = field.substr(!field.empty() && field[0] == '+');
+            double value = 0;
+            const auto parsed =
+                std::from_chars(digits.data(), digits.data() + digits.size(), value);
+            if (digits.empty() || parsed.ec != std::errc() ||
+                parsed.ptr != digits.data() + digits.size()) {
+                continue;
+            }
+            if (!range) {
+                range = TextFieldRange{value, value, std::string(field), std::string(field)};
+            } else if (value < range->low) {
+                range->low = value;
+                range->lowText = field;
+            } else if (value > range->high) {
+                range->high = value;
+                range->highText = field;
+            }
+        }
+        lineStart = lineEnd + 1;
     }
-    if (unit == kUnitKelvin) {
-        return 'K';
-    }
-    return unit == kUnitCelsius ? 'C' : 'F';
-}
-
-char TextStreamElOffChar(char modeLetter, bool subtractingOffsets) {
-    return IsVoltageMode(modeLetter) && subtractingOffsets ? 'T' : 'F';
+    return range;
 }
 
 void AppendTextModeBytes(std::string_view text, std::string& out) {

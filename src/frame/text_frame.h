@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "frame/frame_block.h"
+#include "frame/record_header.h"
 
 // Lines of a text frame (31 pixel rows, the offset line, the header line) and the fields they
 // hold together: the numbering users choose their selected pixels from.
@@ -45,12 +46,15 @@ void RenderVoltageTextInto(const FrameData& frame, TextRendering& out);
 // fields. Header words 0 to 3 are read from the first four fields of the last line.
 std::optional<FrameData> ParseTextFrame(std::string_view text, char fileMode);
 
-// Mode character of a text recording: `V` for voltage frames, else `K`, `C` or `F` by unit.
-char TextStreamModeChar(char modeLetter, int unit);
-
-// Offset character of a text recording: `T` when the electrical offsets were subtracted from a
-// voltage frame, else `F`.
-char TextStreamElOffChar(char modeLetter, bool subtractingOffsets);
+// The smallest and largest pixel field of a text frame (its first 31 lines), as written and as
+// numbers. Nothing when no pixel field reads as a number.
+struct TextFieldRange {
+    double low;
+    double high;
+    std::string lowText;
+    std::string highText;
+};
+std::optional<TextFieldRange> PixelFieldRange(std::string_view frameText);
 
 // Text recordings are stored as a Windows text-mode stream stores text: every line feed written
 // becomes CR LF on disk. Appends `text` to `out` in that form. The recorder and `thermal convert`

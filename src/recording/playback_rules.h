@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "frame/frame_block.h"
+#include "frame/record_header.h"
 #include "frame/text_frame.h"
 
 // The kinds of file play-back knows by the last three characters of their path. The first
@@ -32,25 +33,6 @@ int PlayPeriodMs(int speedValue);
 
 // A text stream record is its header line and the 33 lines of the frame.
 inline constexpr int kTextRecordLineCount = kTextLineCount + 1;  // 34
-
-// A text record as CStreamPlayer::ReadTextFrame returns it, cut after the first CR: the header
-// line (with its CR) and the frame text for the pipeline. Without a CR the whole text is the
-// header and the frame text is empty.
-struct TextRecordParts {
-    std::string_view header;
-    std::string_view frameText;
-};
-TextRecordParts SplitTextRecord(std::string_view record);
-
-// What a header line "Mode=%c ElOff=%c" asks of play-back.
-struct TextPlayMode {
-    char modeChar;          // `V`, `K`, `C` or `F`: the file mode for the frame's parsing
-    int unit;               // kUnitKelvin, kUnitCelsius or kUnitFahrenheit to switch to; 0 keeps it
-    int offsetsSubtracted;  // 1 when the offset character is T or t
-};
-// Mode character at index 5: V stays V; K, C and F also switch the unit; anything else (lower
-// case too) is read as kelvin without a unit change.
-TextPlayMode TextPlayModeOf(std::string_view header);
 
 // Raw frame files (.bin): 992 values of 16 bits, high byte first, no header.
 inline constexpr int kRawFrameSize = kPixelCount * 2;  // 1984

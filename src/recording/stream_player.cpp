@@ -1,10 +1,26 @@
 #include "recording/stream_player.h"
 
-#include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
-#include "frame/binary_record_reader.h"
 #include "recording/playback_rules.h"
-#include "recording/read_only_file.h"
+
+namespace {
+
+FileKind FileKindOfPlayType(int type) {
+    switch (type) {
+        case kPlayBinaryStream:
+            return FileKind::kBinaryStream;
+        case kPlayTextStream:
+            return FileKind::kTextStream;
+        case kPlayRawFrames:
+            return FileKind::kRawFrames;
+        default:
+            return FileKind::kUnknown;
+    }
+}
+
+}  // namespace
 
 CStreamPlayer::~CStreamPlayer() {
     ClosePlay();
@@ -12,57 +28,41 @@ CStreamPlayer::~CStreamPlayer() {
 
 int CStreamPlayer::OpenForPlay(int type, const std::string& path) {
     ClosePlay();
-    if (type != kPlayBinaryStream && type != kPlayTextStream && type != kPlayRawFrames) {
+    const FileKind kind = FileKindOfPlayType(type);
+    if (kind == FileKind::kUnknown) {
         return 0;
     }
-    const int fd = OpenRecordingForReading(path);
-    if (fd < 0) {
+    RecordingOpening opening = OpenRecordingSource(path, kind);
+    if (!opening.source) {
+        errno = opening.errorNumber;
         return 0;
     }
-    m_fd = fd;
+    m_source = std::move(opening.source);
     m_isOpen = 1;
     m_type = type;
-    if (type == kPlayTextStream) {
-        m_textReader.Attach(fd);
-    }
     return type == kPlayRawFrames ? 1 : ProbeMode(type);
 }
 
 int CStreamPlayer::ProbeMode(int type) {
-    if (m_isOpen == 0 || type != m_type) {
+    if (m_isOpen == 0 || type != m_type || type == kPlayRawFrames) {
         return 0;
     }
-    int mode = 0;
-    if (type == kPlayBinaryStream) {
-        uint8_t header[kBinaryRecordHeaderSize];
-        if (::lseek(m_fd, 0, SEEK_SET) == 0 &&
-            ReadFully(m_fd, header, sizeof header) == static_cast<ssize_t>(sizeof header)) {
-            mode = header[5] == 'T' ? 2 : header[5] == 'V' ? 1 : 0;
-        }
-        ::lseek(m_fd, 0, SEEK_SET);
-    } else if (type == kPlayTextStream) {
-        std::string line;
-        if (m_textReader.Rewind() != 0 && m_textReader.ReadLine(line) != 0 && line.size() > 5) {
-            switch (line[5]) {
-                case 'V':
-                case 'v':
-                    mode = 1;
-                    break;
-                case 'K':
-                case 'k':
-                case 'C':
-                case 'c':
-                case 'F':
-                case 'f':
-                    mode = 2;
-                    break;
-                default:
-                    break;
-            }
-        }
-        m_textReader.Rewind();
+    return m_source->Rewind() ? m_source->DataMode() : 0;
+}
+
+std::string CStreamPlayer::WhyNothingPlays() const {
+    if (m_isOpen == 0 || !m_source->FirstLineEndLost()) {
+        return {};
     }
-    return mode;
+    return *m_source->FirstLineEndLost() == TextLineEnd::kCrLf
+               ? "its lines end in a single CR LF, not in the CR CR LF a recording's lines end "
+                 "in (was it saved again by an editor?), so no frame of it can be read"
+               : "its lines end in a line feed without CR, not in the CR CR LF a recording's "
+                 "lines end in (was it saved again by an editor?), so no frame of it can be read";
+}
+
+SourceRead CStreamPlayer::NextFrame(SourceFrame& frame) {
+    return m_isOpen != 0 ? m_source->Next(frame) : SourceRead::kEnd;
 }
 
 int CStreamPlayer::ReadRecord(int byteCount, uint8_t* buffer) {
@@ -70,27 +70,28 @@ int CStreamPlayer::ReadRecord(int byteCount, uint8_t* buffer) {
         byteCount < 0 || (buffer == nullptr && byteCount > 0)) {
         return 0;
     }
-    return ReadFully(m_fd, buffer, static_cast<std::size_t>(byteCount)) == byteCount ? 1 : 0;
+    SourceFrame frame;
+    if (m_source->Next(frame) != SourceRead::kFrame ||
+        frame.stored.size() != static_cast<std::size_t>(byteCount)) {
+        return 0;
+    }
+    std::memcpy(buffer, frame.stored.data(), frame.stored.size());
+    return 1;
 }
 
 int CStreamPlayer::ReadTextFrame(std::string& out) {
     if (m_isOpen == 0 || m_type != kPlayTextStream) {
         return 0;
     }
-    for (int line = 0; line < kTextRecordLineCount; ++line) {
-        if (m_textReader.ReadLine(out) == 0) {
-            return 0;
-        }
+    SourceFrame frame;
+    if (m_source->Next(frame) != SourceRead::kFrame) {
+        return 0;
     }
+    out.append(frame.stored);
     return 1;
 }
 
 void CStreamPlayer::ClosePlay() {
-    if (m_isOpen == 0) {
-        return;
-    }
-    m_textReader.Detach();
-    ::close(m_fd);
-    m_fd = -1;
+    m_source.reset();
     m_isOpen = 0;
 }

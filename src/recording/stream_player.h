@@ -1,13 +1,14 @@
 #pragma once
 // CStreamPlayer: the recording being played back. It opens a binary stream (.bds), a text
-// stream (.txt) or a raw frame file (.bin), tells which data mode its first record names, and
-// hands out one record or text frame per play-back tick. The main dialog owns it and calls it
-// from the GUI thread only; reads are buffered (text) or one read() per record, and never wait
-// for anything but the disk.
+// stream (.txt) or a raw frame file (.bin) as a frame source (recording_source.h), tells which
+// data mode its first record names, and hands out one frame per play-back tick. The main dialog
+// owns it and calls it from the GUI thread only; reads are buffered (text) or one read() per
+// record, and never wait for anything but the disk.
 #include <cstdint>
+#include <memory>
 #include <string>
 
-#include "recording/text_mode_reader.h"
+#include "recording/recording_source.h"
 
 class CStreamPlayer {
   public:
@@ -33,14 +34,22 @@ class CStreamPlayer {
     // start again.
     int ProbeMode(int type);
 
-    // Reads the next `byteCount` bytes of a binary stream or raw frame file into `buffer`.
-    // Returns 1 only if the file is open and exactly that many bytes arrived; a short last
-    // record gives 0 (its bytes are consumed).
+    // Why a file that opened with a known mode still cannot show a frame, or "": a text stream
+    // whose lines lost the CR every recorded line keeps (saved again by an editor).
+    std::string WhyNothingPlays() const;
+
+    // The next frame of the open file, in the source's terms (frame_source.h): a block with its
+    // mode letter, a text record with what its header asks, or a raw frame's values.
+    SourceRead NextFrame(SourceFrame& frame);
+
+    // Reads the next record of a binary stream or raw frame file into `buffer`; `byteCount`
+    // must be the size of a record of the open type. Returns 1 only if the file is open and
+    // exactly that many bytes arrived; a short last record gives 0 (its bytes are consumed).
     int ReadRecord(int byteCount, uint8_t* buffer);
 
     // Reads the next 34 lines of a text stream (the header line and the 33 lines of a frame)
     // and appends each, without its line feed, to `out`: lines as recorded keep their CR.
-    // Returns 0 if the file ended before any of the 34 lines (the frame was cut short), else 1.
+    // Returns 0 if the file ended before all 34 lines (the frame was cut short), else 1.
     int ReadTextFrame(std::string& out);
 
     // Closes the open file, if any. The type stays.
@@ -52,8 +61,6 @@ class CStreamPlayer {
   private:
     int m_type = kNoType;
     int m_isOpen = 0;
-    // The open file of whichever type; one at a time, -1 when closed.
-    int m_fd = -1;
-    // Line reader over m_fd while a text stream is open.
-    CTextModeReader m_textReader;
+    // The open file of whichever type; null when closed.
+    std::unique_ptr<CRecordingSource> m_source;
 };

@@ -251,6 +251,9 @@ void PlaybackTest::playFileChoosesTimerAndDataMode_data() {
         << 1000 << true << true << "";
     QTest::newRow("speed 500 is held at 30 ms, raw frames are voltage")
         << "frames.BIN" << bytes(rawFrame) << 500 << IDT_PLAY_BIN << 30 << true << true << "";
+    QTest::newRow("text lines saved again with a single CR LF do not play")
+        << "edited.txt" << bytes(TextRecordBytes('K', 'F', MakeFrame(1))).replace("\r\r\n", "\r\n")
+        << 186 << 0 << 0 << false << true << "its lines end in a single CR LF";
     QTest::newRow("missing file shows the frame all the same")
         << "gone.bds" << QByteArray() << 186 << 0 << 0 << false << true
         << "No such file or directory";

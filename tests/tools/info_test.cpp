@@ -114,14 +114,18 @@ TEST_F(InfoTest, BinaryStreams) {
         {"modex.bds",
          warm + modeX + volts,
          1,
-         {"  data mode: mixed: 1 frames temperature (Mode=T), 2 frames voltage (Mode=V)\n",
-          "  minimum: +280.0 K in temperature (Mode=T), +0.1221 V in voltage (Mode=V)\n",
+         {"  data mode: mixed: 1 frame temperature (Mode=T), 1 frame unknown (the header reads "
+          "'Mode=X'; read as voltage), 1 frame voltage (Mode=V)\n",
+          "  minimum: +280.0 K in temperature (Mode=T), +3.4188 V in unknown (the header reads "
+          "'Mode=X'; read as voltage), +0.1221 V in voltage (Mode=V)\n",
           "    byte 2128, frame 2: the record header reads 'Mode=X', not Mode=T or Mode=V: the "
           "viewer plays it as a voltage frame\n"}},
         {"firstx.bds",
          modeX + warm,
          1,
-         {"    byte 0, frame 1: the record header reads 'Mode=X', not Mode=T or Mode=V: the "
+         {"  data mode: mixed: 1 frame unknown (the header reads 'Mode=X'; read as voltage), 1 "
+          "frame temperature (Mode=T)\n",
+          "    byte 0, frame 1: the record header reads 'Mode=X', not Mode=T or Mode=V: the "
           "viewer does not play this file\n"}},
         {"nomarker.bds",
          warm + noMarker,
@@ -204,6 +208,12 @@ TEST_F(InfoTest, TextStreams) {
          {"    byte 0, frame 1: lines end in a line feed without CR: the viewer reads no frame "
           "from this file\n"}},
         {"empty.txt", "", 1, {"  frames: 0\n", "    byte 0: the file is empty"}},
+        // The range is the file's own fields: 310.0 K is written as +98.3 °F, which reads back
+        // as 309.9 K, or +98.1 °F.
+        {"fahrenheit.txt",
+         TextStreamRecord(kWarm, 'F'),
+         0,
+         {"  minimum: +44.3 °F\n", "  maximum: +98.3 °F\n"}},
     };
     for (const Case& c : cases) {
         ExpectReport(Info(Write(c.name, c.bytes)), c);

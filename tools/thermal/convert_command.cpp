@@ -11,13 +11,10 @@
 #include <vector>
 
 #include "commands.h"
-#include "convert_capture.h"
 #include "convert_options.h"
 #include "convert_output_file.h"
 #include "convert_progress.h"
 #include "convert_sink.h"
-#include "convert_source.h"
-#include "frame/binary_record_reader.h"
 #include "frame/conversion.h"
 #include "frame/frame_block.h"
 #include "frame/text_frame.h"
@@ -25,6 +22,7 @@
 #include "processing/frame_pipeline.h"
 #include "processing/image_scaling.h"
 #include "recording/playback_rules.h"
+#include "recording/recording_source.h"
 #include "text_frame_fault.h"
 
 namespace {
@@ -94,13 +92,13 @@ class CFrameFanOut {
 // Everything one conversion reads, processes and writes.
 class CConversion {
   public:
-    CConversion(const ConvertOptions& options, CConvertSource& source, CFrameFanOut& fanOut)
+    CConversion(const ConvertOptions& options, CRecordingSource& source, CFrameFanOut& fanOut)
         : m_options(options),
           m_source(source),
           m_fanOut(fanOut),
           m_progress(source.Size()),
           m_isUnitGiven(HasOption("--unit")),
-          m_needsBlocks(options.outputKind == ConvertOutput::kBinaryStream) {
+          m_needsBlocks(options.outputKind == FileKind::kBinaryStream) {
         ApplyProcessingOptions(options.processing, m_pipeline);
         m_pipeline.SetCallback(&CFrameFanOut::OnFrameReady, &fanOut);
     }
@@ -109,36 +107,27 @@ class CConversion {
     // Reads and processes until the input ends, an output fails or a signal asks to stop.
     // Returns false when a read failed.
     bool Run() {
-        CConvertSource::Read read = CConvertSource::Read::kEnd;
-        switch (m_options.inputKind) {
-            case ConvertInput::kBinaryStream:
-                while (KeepGoing() &&
-                       (read = m_source.NextBytes()) == CConvertSource::Read::kRecord) {
-                    ProcessRecord();
-                }
-                break;
-            case ConvertInput::kTextStream:
-                while (KeepGoing() &&
-                       (read = m_source.NextText()) == CConvertSource::Read::kRecord) {
-                    ProcessTextRecord();
-                }
-                break;
-            case ConvertInput::kRawFrames:
-                while (KeepGoing() &&
-                       (read = m_source.NextBytes()) == CConvertSource::Read::kRecord) {
-                    ProcessRawFrame();
-                }
-                break;
-            case ConvertInput::kCapture:
-                read = CutCaptureIntoBlocks(m_source, m_options.captureLetter,
-                                            [this](const uint8_t* block) {
-                                                ProcessCapturedBlock(block);
-                                                return KeepGoing();
-                                            });
-                break;
+        SourceFrame frame;
+        SourceRead read = SourceRead::kEnd;
+        while (KeepGoing() && (read = m_source.Next(frame)) == SourceRead::kFrame) {
+            switch (frame.kind) {
+                case SourceFrameKind::kBlock:
+                    if (m_options.inputKind == FileKind::kCapture) {
+                        ProcessCapturedBlock(frame.block);
+                    } else {
+                        ProcessRecord(frame);
+                    }
+                    break;
+                case SourceFrameKind::kText:
+                    ProcessTextRecord(frame);
+                    break;
+                case SourceFrameKind::kRawValues:
+                    ProcessRawFrame(frame.values);
+                    break;
+            }
         }
         m_progress.Finish(m_source.Position(), m_fanOut.FrameCount());
-        return read != CConvertSource::Read::kError;
+        return read != SourceRead::kError;
     }
 
     uint64_t UnparsedCount() const { return m_unparsedCount; }
@@ -167,31 +156,28 @@ class CConversion {
     }
 
     // A binary stream record: queued as play-back queues it, processed like a live frame.
-    void ProcessRecord() {
-        const uint8_t* record = m_source.Bytes();
+    void ProcessRecord(const SourceFrame& frame) {
         Expect(nullptr);
-        m_pipeline.ProcessFrameNow(ModeLetterOfRecord(record), kFrameBlockSize,
-                                   record + kBinaryRecordHeaderSize);
+        m_pipeline.ProcessFrameNow(frame.modeLetter, kFrameBlockSize, frame.block);
     }
 
     // A text stream record: its header switches the unit (unless the user chose one) and says
     // how to read the frame, as in play-back.
-    void ProcessTextRecord() {
-        const TextRecordParts parts = SplitTextRecord(m_source.Text());
-        const TextPlayMode mode = TextPlayModeOf(parts.header);
+    void ProcessTextRecord(const SourceFrame& frame) {
+        const TextPlayMode& mode = frame.textMode;
         if (!m_isUnitGiven && mode.unit != 0) {
             m_pipeline.SetUnit(mode.unit);
         }
-        const uint8_t* block = m_needsBlocks ? RebuildBlock(parts.frameText, mode) : nullptr;
+        const uint8_t* block = m_needsBlocks ? RebuildBlock(frame.frameText, mode) : nullptr;
         Expect(block);
-        if (m_pipeline.ProcessTextFrame(mode.offsetsSubtracted, mode.modeChar, parts.frameText) ==
+        if (m_pipeline.ProcessTextFrame(mode.offsetsSubtracted, mode.modeChar, frame.frameText) ==
             0) {
             if (m_unparsedCount++ == 0) {
                 m_firstUnparsed = m_recordNumber;
                 // Lines re-saved by an editor lose the CR the frame's lines are cut at.
-                m_firstUnparsedFault = parts.frameText.find('\r') == std::string_view::npos
+                m_firstUnparsedFault = frame.frameText.find('\r') == std::string_view::npos
                                            ? "its lines end in a single CR LF?"
-                                           : TextFrameFault(parts.frameText);
+                                           : TextFrameFault(frame.frameText);
             }
         }
     }
@@ -214,15 +200,14 @@ class CConversion {
     }
 
     // A raw frame: coloured straight into an image, as play-back shows it.
-    void ProcessRawFrame() {
-        RawFrameToHost(m_source.Bytes(), m_rawValues);
-        m_pipeline.MapRawFrame(m_rawValues, m_smallImage, m_image.data());
+    void ProcessRawFrame(const uint16_t* values) {
+        m_pipeline.MapRawFrame(values, m_smallImage, m_image.data());
         m_fanOut.Deliver({++m_recordNumber,
                           0,
                           {},
                           nullptr,
                           m_image.data(),
-                          m_rawValues,
+                          values,
                           m_pipeline.GetUnit(),
                           false});
     }
@@ -239,7 +224,7 @@ class CConversion {
     }
 
     const ConvertOptions& m_options;
-    CConvertSource& m_source;
+    CRecordingSource& m_source;
     CFrameFanOut& m_fanOut;
     CConvertProgress m_progress;
     const bool m_isUnitGiven;
@@ -251,15 +236,58 @@ class CConversion {
     uint64_t m_firstUnparsed = 0;
     FrameData m_frame{};
     uint8_t m_block[kFrameBlockSize] = {};
-    uint16_t m_rawValues[kPixelCount] = {};
     uint8_t m_smallImage[kSmallImageBytes] = {};
     std::vector<uint8_t> m_image = std::vector<uint8_t>(kImageBytes);
 };
 
+// Why the opened input cannot be converted, or "". Play-back plays a stream whose first record
+// names no known mode as voltages; a conversion refuses it.
+std::string WhyNotConvertible(const std::string& path, const RecordingOpening& opening) {
+    if (!opening.source) {
+        if (opening.errorNumber == EINVAL) {
+            return "cannot read '" + path + "': it is not a regular file";
+        }
+        return "cannot open '" + path + "': " + std::strerror(opening.errorNumber);
+    }
+    const CRecordingSource& source = *opening.source;
+    if (source.Size() == 0 || source.StartsWithKnownHeader()) {
+        return {};
+    }
+    if (source.Kind() == FileKind::kBinaryStream) {
+        return "'" + path + "' is not a binary stream recording (no Mode=T or Mode=V header)";
+    }
+    return "'" + path +
+           "' is not a text stream recording (its first line is not Mode=V, K, C or F)";
+}
+
+// What the end of the input held that is not a frame, for the message after the conversion.
+std::string EndNoteOf(const SourceProblem& problem, FileKind input) {
+    const std::string at = std::to_string(problem.byteOffset);
+    switch (problem.kind) {
+        case SourceProblemKind::kUnknownHeader:
+            if (input != FileKind::kBinaryStream) {
+                return {};
+            }
+            return "everything from byte " + at + " on, where record " +
+                   std::to_string(problem.frameNumber) +
+                   " has no Mode=T or Mode=V header and the file stops being whole";
+        case SourceProblemKind::kShortEnd:
+            if (input == FileKind::kTextStream) {
+                return "a short last frame of " + std::to_string(problem.count) + " of " +
+                       std::to_string(kTextRecordLineCount) + " lines at byte " + at +
+                       ", where the file stops being whole";
+            }
+            return "a short last record of " + std::to_string(problem.count) + " bytes at byte " +
+                   at + ", where the file stops being whole";
+        default:
+            return {};
+    }
+}
+
 // The file output, or null when there is none; status 2 or 1 in `status` on failure.
 std::unique_ptr<IConvertSink> CreateFileSink(const ConvertOptions& options,
-                                             const CConvertSource& source, int& status) {
-    if (options.outputKind == ConvertOutput::kNone) {
+                                             const CRecordingSource& source, int& status) {
+    if (options.outputKind == FileKind::kUnknown) {
         return nullptr;
     }
     std::string error;
@@ -270,7 +298,7 @@ std::unique_ptr<IConvertSink> CreateFileSink(const ConvertOptions& options,
         return nullptr;
     }
     std::unique_ptr<IConvertSink> sink =
-        options.outputKind == ConvertOutput::kCsv
+        options.outputKind == FileKind::kCsv
             ? CreateCsvSink(path, source.Status(), options.input, error)
             : CreateRecordingSink(options.outputKind, path, source.Status(), error);
     if (!sink) {
@@ -298,11 +326,21 @@ int RunConvert(int argc, char** argv) {
     }
     InstallConvertSignalHandlers();
 
-    CConvertSource source;
-    if (const std::string error = source.Open(options.input, options.inputKind); !error.empty()) {
+    std::string endNote;
+    RecordingSourceOptions sourceOptions;
+    sourceOptions.stopAtUnknownHeader = true;
+    sourceOptions.captureLetter = options.captureLetter;
+    RecordingOpening opening = OpenRecordingSource(options.input, options.inputKind, sourceOptions);
+    if (const std::string error = WhyNotConvertible(options.input, opening); !error.empty()) {
         PrintError(error);
         return 2;
     }
+    CRecordingSource& source = *opening.source;
+    source.SetProblemListener([&endNote, &options](const SourceProblem& problem) {
+        if (endNote.empty()) {
+            endNote = EndNoteOf(problem, options.inputKind);
+        }
+    });
     int status = 0;
     std::unique_ptr<IConvertSink> fileSink = CreateFileSink(options, source, status);
     if (status != 0) {
@@ -344,10 +382,9 @@ int RunConvert(int argc, char** argv) {
         return 1;
     }
     if (!readAll) {
-        PrintError(source.Error());
+        PrintError("cannot read '" + options.input + "': " + std::strerror(source.ErrorNumber()));
         return 1;
     }
-    const std::string endNote = source.EndNote();
     if (fanOut.FrameCount() == 0) {
         std::string why = "no frame found in '" + options.input + "'";
         if (conversion.UnparsedCount() != 0) {
@@ -373,7 +410,7 @@ int RunConvert(int argc, char** argv) {
     if (!endNote.empty()) {
         PrintError("ignored " + endNote);
     }
-    if (options.inputKind == ConvertInput::kCapture) {
+    if (options.inputKind == FileKind::kCapture) {
         std::printf("%llu frames from %llu bytes written to %s\n",
                     static_cast<unsigned long long>(fanOut.FrameCount()),
                     static_cast<unsigned long long>(source.Position()),

@@ -38,36 +38,24 @@ constexpr char kHelpTail[] =
     "Exit status: 0 done, 1 failed while working (nothing written; also when no frame was\n"
     "found), 2 bad command line or input, 130/143 interrupted (nothing written).\n";
 
-struct Extension {
-    const char* suffix;
-    ConvertOutput kind;
-};
-constexpr Extension kOutputExtensions[] = {
-    {".txt", ConvertOutput::kTextStream},
-    {".bds", ConvertOutput::kBinaryStream},
-    {".csv", ConvertOutput::kCsv},
-    {".avi", ConvertOutput::kVideo},
-};
-
 bool UsesImages(const ConvertOptions& options) {
-    return !options.framesDir.empty() || options.outputKind == ConvertOutput::kVideo;
+    return !options.framesDir.empty() || options.outputKind == FileKind::kVideo;
 }
 
 bool UsesValues(const ConvertOptions& options) {
-    return options.outputKind == ConvertOutput::kTextStream ||
-           options.outputKind == ConvertOutput::kCsv;
+    return options.outputKind == FileKind::kTextStream || options.outputKind == FileKind::kCsv;
 }
 
 // Why `option` cannot apply to the input, or nothing.
 const char* InputReason(const ConvertOptions& options, std::string_view option) {
     switch (options.inputKind) {
-        case ConvertInput::kCapture:
+        case FileKind::kCapture:
             return "a raw capture";
-        case ConvertInput::kRawFrames:
+        case FileKind::kRawFrames:
             return option == "--palette" ? nullptr : "raw frames";
-        case ConvertInput::kTextStream:
+        case FileKind::kTextStream:
             return option == "--stack" || option == "--offset-stack" ? "text streams" : nullptr;
-        case ConvertInput::kBinaryStream:
+        default:
             break;
     }
     return nullptr;
@@ -89,35 +77,21 @@ const char* OutputReason(const ConvertOptions& options, std::string_view option)
         return nullptr;
     }
     switch (options.outputKind) {
-        case ConvertOutput::kTextStream:
+        case FileKind::kTextStream:
             return "a text stream output";
-        case ConvertOutput::kBinaryStream:
+        case FileKind::kBinaryStream:
             return "a binary stream output";
-        case ConvertOutput::kCsv:
+        case FileKind::kCsv:
             return "a CSV output";
-        case ConvertOutput::kVideo:
+        case FileKind::kVideo:
             return "a video output";
-        case ConvertOutput::kNone:
+        default:
             break;
     }
     return "pictures";
 }
 
 }  // namespace
-
-bool HasExtension(const std::string& path, const char* suffix) {
-    const std::size_t length = std::strlen(suffix);
-    if (path.size() < length) {
-        return false;
-    }
-    for (std::size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(path[path.size() - length + i]);
-        if (std::tolower(c) != suffix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::string ConvertHelpText() {
     return std::string(kHelpHead) + kProcessingOptionsHelp + kHelpTail;
@@ -170,26 +144,19 @@ std::string ParseConvertOptions(int argc, char** argv, ConvertOptions& options) 
         return "too many arguments: one INPUT and at most one OUTPUT";
     }
     options.input = positional[0];
-    if (HasExtension(options.input, ".bds")) {
-        options.inputKind = ConvertInput::kBinaryStream;
-    } else if (HasExtension(options.input, ".txt")) {
-        options.inputKind = ConvertInput::kTextStream;
-    } else if (HasExtension(options.input, ".bin")) {
-        options.inputKind = ConvertInput::kRawFrames;
-    } else if (HasExtension(options.input, ".raw")) {
-        options.inputKind = ConvertInput::kCapture;
-    } else {
+    options.inputKind = FileKindOf(options.input);
+    if (options.inputKind != FileKind::kBinaryStream &&
+        options.inputKind != FileKind::kTextStream && options.inputKind != FileKind::kRawFrames &&
+        options.inputKind != FileKind::kCapture) {
         return "cannot read '" + options.input + "': INPUT must end in .bds, .txt, .bin or .raw";
     }
 
     if (positional.size() == 2) {
         options.output = positional[1];
-        for (const Extension& extension : kOutputExtensions) {
-            if (HasExtension(options.output, extension.suffix)) {
-                options.outputKind = extension.kind;
-            }
-        }
-        if (options.outputKind == ConvertOutput::kNone) {
+        options.outputKind = FileKindOf(options.output);
+        if (options.outputKind != FileKind::kTextStream &&
+            options.outputKind != FileKind::kBinaryStream && options.outputKind != FileKind::kCsv &&
+            options.outputKind != FileKind::kVideo) {
             return "cannot write '" + options.output +
                    "': OUTPUT must end in .txt, .bds, .csv or .avi";
         }
@@ -200,20 +167,20 @@ std::string ParseConvertOptions(int argc, char** argv, ConvertOptions& options) 
         return "--png needs --frames DIR";
     }
 
-    if (options.inputKind == ConvertInput::kCapture) {
-        if (options.outputKind != ConvertOutput::kBinaryStream || !options.framesDir.empty()) {
+    if (options.inputKind == FileKind::kCapture) {
+        if (options.outputKind != FileKind::kBinaryStream || !options.framesDir.empty()) {
             return "a raw capture converts into OUTPUT.bds only";
         }
     } else if (letterGiven) {
         return "--letter applies to raw captures (.raw) only";
     }
-    if (options.outputKind == ConvertOutput::kBinaryStream &&
-        options.inputKind == ConvertInput::kBinaryStream) {
+    if (options.outputKind == FileKind::kBinaryStream &&
+        options.inputKind == FileKind::kBinaryStream) {
         return "'" + options.input + "' is a binary stream recording already";
     }
-    if (options.inputKind == ConvertInput::kRawFrames &&
-        (options.outputKind == ConvertOutput::kTextStream ||
-         options.outputKind == ConvertOutput::kBinaryStream)) {
+    if (options.inputKind == FileKind::kRawFrames &&
+        (options.outputKind == FileKind::kTextStream ||
+         options.outputKind == FileKind::kBinaryStream)) {
         return "raw frames have no mode, offsets or header to write into '" + options.output +
                "'; write .csv, .avi or --frames DIR";
     }

@@ -5,29 +5,15 @@
 #include <vector>
 
 #include "processing_options.h"
-
-enum class ConvertInput {
-    kBinaryStream,  // .bds
-    kTextStream,    // .txt
-    kRawFrames,     // .bin: 992 big-endian values a frame
-    kCapture,       // .raw: bytes as they came over the serial line
-};
-
-enum class ConvertOutput {
-    kNone,  // only --frames DIR
-    kTextStream,
-    kBinaryStream,
-    kCsv,
-    kVideo,
-};
+#include "recording/file_kind.h"
 
 struct ConvertOptions {
     std::string input;
-    ConvertInput inputKind = ConvertInput::kBinaryStream;
+    FileKind inputKind = FileKind::kBinaryStream;
     std::string output;
-    ConvertOutput outputKind = ConvertOutput::kNone;
-    std::string framesDir;  // empty: no images
-    bool png = false;       // images as PNG rather than BMP
+    FileKind outputKind = FileKind::kUnknown;  // kUnknown: only --frames DIR
+    std::string framesDir;                     // empty: no images
+    bool png = false;                          // images as PNG rather than BMP
     char captureLetter = 'K';
     ProcessingOptions processing;
     // The processing options named on the command line, each once, in the order given.
@@ -44,6 +30,3 @@ std::vector<std::string> InapplicableOptions(const ConvertOptions& options);
 
 // The text of `thermal convert --help`.
 std::string ConvertHelpText();
-
-// True when `path` ends in `suffix` (lower case, with its dot), compared without regard to case.
-bool HasExtension(const std::string& path, const char* suffix);

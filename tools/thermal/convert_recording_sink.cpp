@@ -8,25 +8,15 @@
 #include "convert_sink.h"
 #include "processing/image_scaling.h"
 #include "recording/avi_reader.h"
+#include "recording/file_kind.h"
 #include "recording/stream_recorder.h"
 #include "recording/write_counters.h"
 
 namespace {
 
-int RecordingTypeOf(ConvertOutput kind) {
-    switch (kind) {
-        case ConvertOutput::kBinaryStream:
-            return kRecordingBinary;
-        case ConvertOutput::kVideo:
-            return kRecordingVideo;
-        default:
-            return kRecordingText;
-    }
-}
-
 class CRecordingSink final : public IConvertSink {
   public:
-    CRecordingSink(ConvertOutput kind, const std::string& path, const struct stat& input)
+    CRecordingSink(FileKind kind, const std::string& path, const struct stat& input)
         : m_type(RecordingTypeOf(kind)), m_file(path, input), m_recorder(Environment()) {}
 
     bool Open(std::string& error) {
@@ -113,7 +103,7 @@ class CRecordingSink final : public IConvertSink {
 
 }  // namespace
 
-std::unique_ptr<IConvertSink> CreateRecordingSink(ConvertOutput kind, const std::string& path,
+std::unique_ptr<IConvertSink> CreateRecordingSink(FileKind kind, const std::string& path,
                                                   const struct stat& input, std::string& error) {
     auto sink = std::make_unique<CRecordingSink>(kind, path, input);
     if (!sink->Open(error)) {

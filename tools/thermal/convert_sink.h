@@ -35,7 +35,7 @@ class IConvertSink {
 
 // .txt, .bds and .avi outputs, written by the viewer's own stream recorder. `path` as
 // ResolveOutputPath returned it. Null with `error` set when the file cannot be created.
-std::unique_ptr<IConvertSink> CreateRecordingSink(ConvertOutput kind, const std::string& path,
+std::unique_ptr<IConvertSink> CreateRecordingSink(FileKind kind, const std::string& path,
                                                   const struct stat& input, std::string& error);
 
 // .csv output. `sourceName` is named in each frame's comment line.

@@ -25,9 +25,7 @@
 #include "info_video.h"
 #include "platform/one_line.h"
 #include "recording/playback_rules.h"
-#include "recording/read_only_file.h"
-#include "recording/stream_player.h"
-#include "recording/text_mode_reader.h"
+#include "recording/recording_source.h"
 #include "text_frame_fault.h"
 
 namespace {
@@ -64,6 +62,10 @@ constexpr int kDefaultMaxProblems = 10;
 // How the values of one data mode are shown.
 enum class ValueKind { kTemperature, kVoltage, kRaw };
 
+std::string Plural(uint64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 // The frames of one data mode in a file and the range of their pixel values.
 struct ModeGroup {
     char key;           // record mode letter or text mode character
@@ -75,6 +77,10 @@ struct ModeGroup {
     uint16_t low = 0xFFFF;
     uint16_t high = 0;
 
+    // Text frames: the smallest and largest pixel field as the file writes it, so the report
+    // quotes the file's own numbers rather than what reading them back would give.
+    std::optional<TextFieldRange> fields{};
+
     void Measure(const uint16_t values[kPixelCount]) {
         const auto [lo, hi] = std::minmax_element(values, values + kPixelCount);
         low = std::min(low, *lo);
@@ -82,13 +88,44 @@ struct ModeGroup {
         ++measured;
     }
 
+    void MeasureText(std::string_view frameText) {
+        const std::optional<TextFieldRange> range = PixelFieldRange(frameText);
+        if (!range) {
+            return;
+        }
+        if (!fields) {
+            fields = range;
+        } else {
+            if (range->low < fields->low) {
+                fields->low = range->low;
+                fields->lowText = range->lowText;
+            }
+            if (range->high > fields->high) {
+                fields->high = range->high;
+                fields->highText = range->highText;
+            }
+        }
+        ++measured;
+    }
+
+    std::string RangeText(bool high) const {
+        if (fields) {
+            return (high ? fields->highText : fields->lowText) + UnitName();
+        }
+        return Text(high ? this->high : low);
+    }
+
+    const char* UnitName() const {
+        if (kind != ValueKind::kTemperature) {
+            return " V";
+        }
+        return unit == kUnitKelvin ? " K" : unit == kUnitCelsius ? " °C" : " °F";
+    }
+
     std::string Text(uint16_t value) const {
         switch (kind) {
-            case ValueKind::kTemperature: {
-                static constexpr const char* kUnitNames[] = {" K", " °C", " °F"};
-                const int index = unit == kUnitKelvin ? 0 : unit == kUnitCelsius ? 1 : 2;
-                return std::string(TemperatureFieldText(value, unit)) + kUnitNames[index];
-            }
+            case ValueKind::kTemperature:
+                return std::string(TemperatureFieldText(value, unit)) + UnitName();
             case ValueKind::kVoltage:
                 return std::string(VoltageFieldText(value)) + " V";
             case ValueKind::kRaw:
@@ -134,8 +171,8 @@ struct FileReport {
             if (groups.size() == 1) {
                 mode = group.label;
             } else {
-                mode += (mode.empty() ? "mixed: " : ", ") + std::to_string(group.frames) +
-                        " frames " + group.label;
+                mode += (mode.empty() ? "mixed: " : ", ") +
+                        Plural(group.frames, "frame ", "frames ") + group.label;
             }
         }
         std::printf("  data mode: %s\n", mode.empty() ? "none (no frames)" : mode.c_str());
@@ -163,7 +200,7 @@ struct FileReport {
             if (!text.empty()) {
                 text += ", ";
             }
-            text += group.Text(high ? group.high : group.low);
+            text += group.RangeText(high);
             if (measuredGroups > 1) {
                 text += " in " + group.label;
             }
@@ -188,109 +225,11 @@ std::string Shown(const char* bytes, std::size_t size) {
     return out;
 }
 
-std::string Plural(uint64_t count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
-// The size of a file, after it has been read (a recording may still be growing).
-std::optional<uint64_t> SizeOf(const std::string& path) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) {
-        return std::nullopt;
-    }
-    return static_cast<uint64_t>(status.st_size);
-}
-
 // Reports a file that cannot be read; returns the status for it.
 int CannotRead(const std::string& path, const std::string& why) {
     std::fprintf(stderr, "thermal info: cannot read '%s': %s\n", OneLine(path).c_str(),
                  OneLine(why).c_str());
     return 2;
-}
-
-// Binary streams and raw frame files: fixed-size records read through the player, as
-// play-back reads them. Returns the file's status.
-int ScanRecords(const std::string& path, int playType, FileReport& report) {
-    const bool binaryStream = playType == kPlayBinaryStream;
-    const std::size_t recordSize = binaryStream ? kBinaryRecordSize : kRawFrameSize;
-    CStreamPlayer player;
-    const int probed = player.OpenForPlay(playType, path);
-    if (player.IsOpen() == 0) {
-        return CannotRead(path, std::strerror(errno));
-    }
-    std::vector<uint8_t> record(recordSize);
-    FrameData frame{};
-    uint16_t raw[kPixelCount];
-    uint64_t count = 0;
-    for (;;) {
-        errno = 0;
-        if (player.ReadRecord(static_cast<int>(recordSize), record.data()) == 0) {
-            if (errno != 0) {
-                return CannotRead(path, "at byte " + std::to_string(count * recordSize) + ": " +
-                                            std::strerror(errno));
-            }
-            break;
-        }
-        const uint64_t byte = count * recordSize;
-        ++count;
-        if (!binaryStream) {
-            RawFrameToHost(record.data(), raw);
-            ModeGroup& group = report.Group('r', "raw values", ValueKind::kRaw, 0);
-            group.frames++;
-            group.Measure(raw);
-            continue;
-        }
-        const char mode = static_cast<char>(record[5]);
-        const bool knownMode = mode == 'T' || mode == 'V';
-        if (!knownMode || std::memcmp(record.data(), "Mode=", 5) != 0) {
-            std::string text = "the record header reads '" +
-                               Shown(reinterpret_cast<const char*>(record.data()), 6) +
-                               "', not Mode=T or Mode=V";
-            if (count == 1 && probed == 0) {
-                text += ": the viewer does not play this file";
-            } else if (!knownMode) {
-                text += ": the viewer plays it as a voltage frame";
-            }
-            report.problems.Add(kBadHeader, byte, count, text);
-        }
-        const uint8_t* block = record.data() + kBinaryRecordHeaderSize;
-        if (std::memcmp(block + kFrameMarkerOffset, kFrameMarker, sizeof kFrameMarker) != 0) {
-            report.problems.Add(kNoMarker, byte + kBinaryRecordHeaderSize + kFrameMarkerOffset,
-                                count,
-                                "no frame marker in the frame block: the record is damaged or "
-                                "out of step");
-        }
-        const char letter = ModeLetterOfRecord(record.data());
-        DecodeFrameBlock(block, frame);
-        ModeGroup& group =
-            IsTemperatureMode(letter)
-                ? report.Group(letter, "temperature (Mode=T)", ValueKind::kTemperature, kUnitKelvin)
-                : report.Group(letter, "voltage (Mode=V)", ValueKind::kVoltage, 0);
-        group.frames++;
-        group.Measure(frame.values);
-    }
-    player.ClosePlay();
-    report.frames = report.readable = count;
-
-    const uint64_t size = SizeOf(path).value_or(count * recordSize);
-    const uint64_t whole = count * recordSize;
-    if (size > whole) {
-        const uint64_t rest = size - whole;
-        if (binaryStream) {
-            report.problems.Add(kShortEnd, whole, count + 1,
-                                "short last record, " + std::to_string(rest) + " of " +
-                                    std::to_string(recordSize) +
-                                    " bytes: the viewer stops before it");
-        } else {
-            report.problems.Add(kShortEnd, whole, count + 1,
-                                "the file size " + std::to_string(size) + " is not a multiple of " +
-                                    std::to_string(recordSize) + ": a short last frame of " +
-                                    std::to_string(rest) + " bytes, where the viewer stops");
-        }
-    } else if (count == 0) {
-        report.problems.Add(kNoFrames, 0, kNoFrame, "the file is empty: there is nothing to play");
-    }
-    return 0;
 }
 
 // "the frame does not parse", with the reason when the lines or fields tell it.
@@ -313,147 +252,208 @@ struct LineEndTally {
     }
 };
 
-// Checks a header line (without its CR) against "Mode=%c ElOff=%c"; returns the problem or
-// nothing.
-std::optional<std::string> HeaderProblem(std::string_view header, bool first) {
-    const char mode = header.size() > 5 ? header[5] : '\0';
-    const bool knownMode = mode == 'V' || mode == 'K' || mode == 'C' || mode == 'F';
-    const bool wellFormed = header.size() == 14 && header.substr(0, 5) == "Mode=" &&
-                            header.substr(6, 7) == " ElOff=" &&
-                            (header[13] == 'T' || header[13] == 'F');
-    if (knownMode && wellFormed) {
-        return std::nullopt;
-    }
-    std::string text = "the header line reads '" + Shown(header.data(), header.size()) +
-                       "', not Mode=<V|K|C|F> ElOff=<T|F>";
-    if (!knownMode) {
-        const char upper = mode >= 'a' && mode <= 'z' ? static_cast<char>(mode - 'a' + 'A') : mode;
-        const bool probed = upper == 'V' || upper == 'K' || upper == 'C' || upper == 'F';
-        text += first && !probed ? ": the viewer does not play this file"
-                                 : ": the viewer reads the frame as kelvin";
-    }
-    return text;
-}
+// What the problems the source reports while it is read mean to the user of the viewer.
+class CSourceProblems {
+  public:
+    CSourceProblems(FileReport& report, bool firstRecordPlays, std::size_t recordSize)
+        : m_report(report), m_firstRecordPlays(firstRecordPlays), m_recordSize(recordSize) {}
 
-// Text streams: 34 lines per frame, read as play-back reads them.
-int ScanTextStream(const std::string& path, FileReport& report) {
-    const int fd = OpenRecordingForReading(path);
-    if (fd < 0) {
-        return CannotRead(path, std::strerror(errno));
-    }
-    CTextModeReader reader;
-    reader.Attach(fd);
-    std::string record;
-    LineEndTally singleCrLf;
-    LineEndTally bareLineFeed;
-    uint64_t endedLines = 0;
-    uint64_t offsetFrames = 0;
-    for (;;) {
-        record.clear();
-        const uint64_t frameByte = reader.Position();
-        const uint64_t frameNumber = report.frames + 1;
-        std::size_t headerLength = 0;
-        bool lostCr = false;
-        int lines = 0;
-        for (; lines < kTextRecordLineCount; ++lines) {
-            const uint64_t lineByte = reader.Position();
-            const std::size_t before = record.size();
-            TextLineEnd end = TextLineEnd::kEndOfFile;
-            if (reader.ReadLine(record, &end) == 0) {
+    void Note(const SourceProblem& problem, FileKind kind) {
+        const uint64_t frame = problem.frameNumber;
+        switch (problem.kind) {
+            case SourceProblemKind::kUnknownHeader:
+            case SourceProblemKind::kMalformedHeader:
+                m_report.problems.Add(kBadHeader, problem.byteOffset, frame,
+                                      kind == FileKind::kBinaryStream
+                                          ? RecordHeaderProblem(problem.header, frame)
+                                          : TextHeaderProblem(problem, frame));
                 break;
-            }
-            if (lines == 0) {
-                headerLength = record.size();
-            }
-            if (end == TextLineEnd::kEndOfFile) {
+            case SourceProblemKind::kShortEnd:
+                m_report.problems.Add(kShortEnd, problem.byteOffset, frame,
+                                      ShortEnd(problem, kind));
+                break;
+            case SourceProblemKind::kSingleCrLf:
+                m_singleCrLf.Note(problem.byteOffset, frame);
+                m_lastFrameLostCr = frame;
+                break;
+            case SourceProblemKind::kBareLineFeed:
+                m_bareLineFeed.Note(problem.byteOffset, frame);
+                m_lastFrameLostCr = frame;
+                break;
+        }
+    }
+
+    bool LostCr(uint64_t frame) const { return m_lastFrameLostCr == frame; }
+
+    // Lines ending otherwise than as recorded, once per kind, after the whole file was read.
+    void AddLineEnds(uint64_t endedLines) {
+        const std::pair<const LineEndTally*, const char*> tallies[] = {
+            {&m_singleCrLf, "a single CR LF"}, {&m_bareLineFeed, "a line feed without CR"}};
+        for (const auto& [tally, how] : tallies) {
+            if (tally->count == 0) {
                 continue;
             }
-            ++endedLines;
-            if (record.size() == before || record.back() != '\r') {
-                lostCr = true;
-                (end == TextLineEnd::kCrLf ? singleCrLf : bareLineFeed).Note(lineByte, frameNumber);
-            }
-        }
-        if (reader.ReadError() != 0) {
-            const int error = reader.ReadError();
-            ::close(fd);
-            return CannotRead(
-                path, "at byte " + std::to_string(reader.Position()) + ": " + std::strerror(error));
-        }
-        if (lines == 0) {
-            break;
-        }
-        if (lines < kTextRecordLineCount) {
-            report.problems.Add(kShortEnd, frameByte, frameNumber,
-                                "short last frame, " + std::to_string(lines) +
-                                    " of 34 lines: the viewer stops before it");
-            break;
-        }
-        report.frames = frameNumber;
-
-        std::string_view header(record.data(), headerLength);
-        if (!header.empty() && header.back() == '\r') {
-            header.remove_suffix(1);
-        }
-        if (const auto problem = HeaderProblem(header, frameNumber == 1)) {
-            report.problems.Add(kBadHeader, frameByte, frameNumber, *problem);
-        }
-        // The same split, mode and parse as the play-back timer.
-        const TextRecordParts parts = SplitTextRecord(record);
-        const TextPlayMode mode = TextPlayModeOf(parts.header);
-        static constexpr std::pair<char, const char*> kLabels[] = {
-            {'V', "voltage (Mode=V)"},
-            {'K', "temperature in kelvin (Mode=K)"},
-            {'C', "temperature in °C (Mode=C)"},
-            {'F', "temperature in °F (Mode=F)"}};
-        const char* label = "";
-        for (const auto& [key, text] : kLabels) {
-            label = key == mode.modeChar ? text : label;
-        }
-        ModeGroup& group = mode.modeChar == 'V'
-                               ? report.Group('V', label, ValueKind::kVoltage, 0)
-                               : report.Group(mode.modeChar, label, ValueKind::kTemperature,
-                                              mode.modeChar == 'K'   ? kUnitKelvin
-                                              : mode.modeChar == 'C' ? kUnitCelsius
-                                                                     : kUnitFahrenheit);
-        group.frames++;
-        const std::optional<FrameData> frame = ParseTextFrame(parts.frameText, mode.modeChar);
-        if (frame) {
-            ++report.readable;
-            offsetFrames += mode.offsetsSubtracted;
-            group.Measure(frame->values);
-        } else if (!lostCr) {
-            report.problems.Add(kNotParsed, frameByte, frameNumber,
-                                WhyTextFrameFails(parts.frameText));
+            const std::string text =
+                tally->count == endedLines
+                    ? std::string("lines end in ") + how +
+                          ": the viewer reads no frame from this file"
+                    : Plural(tally->count, "line ends", "lines end") + " in " + how +
+                          ", the first here: the viewer skips the frames holding them";
+            m_report.problems.Add(kLineEnds, tally->firstByte, tally->firstFrame, text);
         }
     }
-    ::close(fd);
 
-    const std::pair<const LineEndTally*, const char*> tallies[] = {
-        {&singleCrLf, "a single CR LF"}, {&bareLineFeed, "a line feed without CR"}};
-    for (const auto& [tally, how] : tallies) {
-        if (tally->count == 0) {
-            continue;
+  private:
+    std::string RecordHeaderProblem(std::string_view header, uint64_t frame) const {
+        std::string text =
+            "the record header reads '" + Shown(header.data(), 6) + "', not Mode=T or Mode=V";
+        const bool knownMode = header[5] == 'T' || header[5] == 'V';
+        if (frame == 1 && !m_firstRecordPlays) {
+            text += ": the viewer does not play this file";
+        } else if (!knownMode) {
+            text += ": the viewer plays it as a voltage frame";
         }
-        const std::string text =
-            tally->count == endedLines
-                ? std::string("lines end in ") + how + ": the viewer reads no frame from this file"
-                : Plural(tally->count, "line ends", "lines end") + " in " + how +
-                      ", the first here: the viewer skips the frames holding them";
-        report.problems.Add(kLineEnds, tally->firstByte, tally->firstFrame, text);
+        return text;
+    }
+
+    std::string TextHeaderProblem(const SourceProblem& problem, uint64_t frame) const {
+        std::string text = "the header line reads '" +
+                           Shown(problem.header.data(), problem.header.size()) +
+                           "', not Mode=<V|K|C|F> ElOff=<T|F>";
+        if (problem.kind == SourceProblemKind::kUnknownHeader) {
+            const bool played = DataModeOfTextHeader(problem.header) != kDataModeUnknown;
+            text += frame == 1 && !played ? ": the viewer does not play this file"
+                                          : ": the viewer reads the frame as kelvin";
+        }
+        return text;
+    }
+
+    std::string ShortEnd(const SourceProblem& problem, FileKind kind) const {
+        const std::string count = std::to_string(problem.count);
+        switch (kind) {
+            case FileKind::kBinaryStream:
+                return "short last record, " + count + " of " + std::to_string(m_recordSize) +
+                       " bytes: the viewer stops before it";
+            case FileKind::kRawFrames:
+                return "the file size " + std::to_string(problem.byteOffset + problem.count) +
+                       " is not a multiple of " + std::to_string(m_recordSize) +
+                       ": a short last frame of " + count + " bytes, where the viewer stops";
+            default:
+                return "short last frame, " + count + " of 34 lines: the viewer stops before it";
+        }
+    }
+
+    FileReport& m_report;
+    const bool m_firstRecordPlays;
+    const std::size_t m_recordSize;
+    LineEndTally m_singleCrLf;
+    LineEndTally m_bareLineFeed;
+    uint64_t m_lastFrameLostCr = 0;
+};
+
+// The group of a binary stream record: by what its header says, so a header naming no known
+// mode is never counted as one that does.
+ModeGroup& RecordGroup(FileReport& report, const SourceFrame& frame) {
+    const auto* header = reinterpret_cast<const uint8_t*>(frame.header.data());
+    if (const char* label = RecordHeaderLabel(header)) {
+        return IsTemperatureMode(frame.modeLetter)
+                   ? report.Group('T', label, ValueKind::kTemperature, kUnitKelvin)
+                   : report.Group('V', label, ValueKind::kVoltage, 0);
+    }
+    return report.Group('?',
+                        "unknown (the header reads '" + Shown(frame.header.data(), 6) +
+                            "'; read as voltage)",
+                        ValueKind::kVoltage, 0);
+}
+
+ModeGroup& TextGroup(FileReport& report, char modeChar) {
+    const char* label = TextModeLabel(modeChar);
+    switch (modeChar) {
+        case 'V':
+            return report.Group('V', label, ValueKind::kVoltage, 0);
+        case 'C':
+            return report.Group('C', label, ValueKind::kTemperature, kUnitCelsius);
+        case 'F':
+            return report.Group('F', label, ValueKind::kTemperature, kUnitFahrenheit);
+        default:
+            return report.Group('K', label, ValueKind::kTemperature, kUnitKelvin);
+    }
+}
+
+// Reads the whole recording as play-back reads it, frame by frame, and fills `report`. Returns
+// the file's status.
+int ScanRecording(const std::string& path, CRecordingSource& source, FileReport& report) {
+    const FileKind kind = source.Kind();
+    const std::size_t recordSize =
+        kind == FileKind::kBinaryStream ? kBinaryRecordSize : kRawFrameSize;
+    CSourceProblems problems(report, source.DataMode() != kDataModeUnknown, recordSize);
+    source.SetProblemListener(
+        [&problems, kind](const SourceProblem& problem) { problems.Note(problem, kind); });
+    FrameData frame{};
+    uint64_t offsetFrames = 0;
+    SourceFrame record;
+    SourceRead read;
+    while ((read = source.Next(record)) == SourceRead::kFrame) {
+        report.frames = record.number;
+        switch (record.kind) {
+            case SourceFrameKind::kRawValues: {
+                ++report.readable;
+                ModeGroup& group = report.Group('r', "raw values", ValueKind::kRaw, 0);
+                group.frames++;
+                group.Measure(record.values);
+                break;
+            }
+            case SourceFrameKind::kBlock: {
+                ++report.readable;
+                if (std::memcmp(record.block + kFrameMarkerOffset, kFrameMarker,
+                                sizeof kFrameMarker) != 0) {
+                    report.problems.Add(
+                        kNoMarker, record.byteOffset + kBinaryRecordHeaderSize + kFrameMarkerOffset,
+                        record.number,
+                        "no frame marker in the frame block: the record is damaged or out of "
+                        "step");
+                }
+                DecodeFrameBlock(record.block, frame);
+                ModeGroup& group = RecordGroup(report, record);
+                group.frames++;
+                group.Measure(frame.values);
+                break;
+            }
+            case SourceFrameKind::kText: {
+                const TextPlayMode& mode = record.textMode;
+                ModeGroup& group = TextGroup(report, mode.modeChar);
+                group.frames++;
+                if (ParseTextFrame(record.frameText, mode.modeChar)) {
+                    ++report.readable;
+                    offsetFrames += mode.offsetsSubtracted;
+                    group.MeasureText(record.frameText);
+                } else if (!problems.LostCr(record.number)) {
+                    report.problems.Add(kNotParsed, record.byteOffset, record.number,
+                                        WhyTextFrameFails(record.frameText));
+                }
+                break;
+            }
+        }
+    }
+    if (read == SourceRead::kError) {
+        return CannotRead(path, "at byte " + std::to_string(source.Position()) + ": " +
+                                    std::strerror(source.ErrorNumber()));
+    }
+    if (kind == FileKind::kTextStream) {
+        problems.AddLineEnds(source.LineFeedCount());
+        if (report.readable == 0) {
+            report.offsets = "unknown (no readable frame)";
+        } else if (offsetFrames == 0) {
+            report.offsets = "no (ElOff=F)";
+        } else if (offsetFrames == report.readable) {
+            report.offsets = "yes (ElOff=T)";
+        } else {
+            report.offsets = "in " + std::to_string(offsetFrames) + " of " +
+                             std::to_string(report.readable) + " frames (ElOff=T)";
+        }
     }
     if (report.frames == 0 && report.problems.Total() == 0) {
         report.problems.Add(kNoFrames, 0, kNoFrame, "the file is empty: there is nothing to play");
-    }
-    if (report.readable == 0) {
-        report.offsets = "unknown (no readable frame)";
-    } else if (offsetFrames == 0) {
-        report.offsets = "no (ElOff=F)";
-    } else if (offsetFrames == report.readable) {
-        report.offsets = "yes (ElOff=T)";
-    } else {
-        report.offsets = "in " + std::to_string(offsetFrames) + " of " +
-                         std::to_string(report.readable) + " frames (ElOff=T)";
     }
     return 0;
 }
@@ -471,31 +471,32 @@ int InfoOfFile(const std::string& path, std::size_t maxProblems, bool decode, bo
     if (!S_ISREG(status.st_mode)) {
         return CannotRead(path, "it is not a regular file");
     }
-    const int kind = PlayFileKindOf(path);
-    if (kind == kPlayVideo) {
+    const FileKind kind = PlayedFileKindOf(path);
+    if (kind == FileKind::kVideo) {
         return InspectVideo(path, maxProblems, decode, separate);
     }
-    if (kind == kPlayUnknownFile) {
+    if (kind == FileKind::kUnknown) {
         return CannotRead(path, "unknown file type (expected .bds, .txt, .bin or .avi)");
     }
     FileReport report(maxProblems);
-    int result = 0;
     switch (kind) {
-        case kPlayBinaryStream:
+        case FileKind::kBinaryStream:
             report.type = "binary stream recording (.bds)";
             report.offsets = "no (frame blocks as the module sent them)";
-            result = ScanRecords(path, kind, report);
             break;
-        case kPlayRawFrames:
+        case FileKind::kRawFrames:
             report.type = "raw frame file (.bin), played as voltages";
             report.offsets = "no offsets in raw frame files";
-            result = ScanRecords(path, kind, report);
             break;
         default:
             report.type = "text stream recording (.txt)";
-            result = ScanTextStream(path, report);
             break;
     }
+    const RecordingOpening opening = OpenRecordingSource(path, kind);
+    if (!opening.source) {
+        return CannotRead(path, std::strerror(opening.errorNumber));
+    }
+    const int result = ScanRecording(path, *opening.source, report);
     if (result != 0) {
         return result;
     }

@@ -32,6 +32,7 @@
 #include "processing/frame_queue.h"
 #include "processing/image_scaling.h"
 #include "processing_options.h"
+#include "recording/file_kind.h"
 #include "recording/stream_recorder.h"
 
 namespace {
@@ -90,22 +91,6 @@ int UsageError(const std::string& message) {
     std::fprintf(stderr, "thermal record: %s (see 'thermal record --help')\n",
                  OneLine(message).c_str());
     return 2;
-}
-
-// The recording type an output name asks for by its extension (any case), or 0.
-int RecordingTypeOf(std::string_view path) {
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) {
-        return 0;
-    }
-    std::string extension(path.substr(dot + 1));
-    for (char& c : extension) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return extension == "bds"   ? kRecordingBinary
-           : extension == "txt" ? kRecordingText
-           : extension == "avi" ? kRecordingVideo
-                                : 0;
 }
 
 template <typename Number>
@@ -180,7 +165,7 @@ int ParseOptions(int argc, char** argv, RecordOptions& options) {
                           positional[1] + "'");
     }
     options.output = positional[0];
-    options.type = RecordingTypeOf(options.output);
+    options.type = RecordingTypeOf(FileKindOf(options.output));
     if (options.type == 0) {
         return UsageError("cannot record into '" + options.output +
                           "': the name must end in .bds, .txt or .avi");

@@ -1,0 +1,80 @@
+#pragma once
+// CRecordingSource: a recording file read as a frame source, one record at a time, so memory
+// stays the same whatever the file's size. OpenRecordingSource opens any kind that holds frames
+// (binary stream, text stream, raw frames, capture of the line) and tells what its first record
+// says, so that play-back, `thermal convert` and `thermal info` read every kind through the same
+// code and differ only in what they do with the frames and the problems found. One thread at a
+// time; nothing but the disk is waited for (a FIFO under a recording's name is refused).
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "frame/frame_source.h"
+#include "recording/file_kind.h"
+#include "recording/text_mode_reader.h"
+
+class CRecordingSource : public IFrameSource {
+  public:
+    ~CRecordingSource() override;
+    CRecordingSource(const CRecordingSource&) = delete;
+    CRecordingSource& operator=(const CRecordingSource&) = delete;
+
+    FileKind Kind() const { return m_kind; }
+    // The file's status when opened (device and inode tell outputs from the input).
+    const struct stat& Status() const { return m_status; }
+    uint64_t Size() const { return static_cast<uint64_t>(m_status.st_size); }
+    // The data mode the first record names (kDataMode* of record_header.h): binary and text
+    // streams as play-back probes them, raw frames always voltage, captures by their letter.
+    // kDataModeUnknown also for an empty stream.
+    int DataMode() const { return m_dataMode; }
+    // True when the file starts with a whole header naming a known mode ("Mode=T" or "Mode=V";
+    // "Mode=" and V, K, C or F in any case), as a reader that must not guess requires. Raw frames
+    // and captures have no header and always pass.
+    bool StartsWithKnownHeader() const { return m_startsWithKnownHeader; }
+    // Text streams: how the first line ended when it lost the CR every recorded line keeps, as
+    // after an editor saved the file again. No frame of such a file parses.
+    std::optional<TextLineEnd> FirstLineEndLost() const { return m_firstLineEndLost; }
+
+    // Text streams: the lines read so far that ended in a line feed, the count against which
+    // lines reported for ending otherwise than as recorded are weighed. 0 for other kinds.
+    uint64_t LineFeedCount() const { return m_lineFeedCount; }
+
+    int ErrorNumber() const override { return m_errorNumber; }
+
+    // Back to the first frame. Returns false (ErrorNumber says why) if the file cannot seek.
+    virtual bool Rewind() = 0;
+
+  protected:
+    CRecordingSource(FileKind kind, int fd, const struct stat& status);
+
+    const FileKind m_kind;
+    const int m_fd;  // owned, closed with the source
+    const struct stat m_status;
+    int m_dataMode = kDataModeUnknown;
+    bool m_startsWithKnownHeader = false;
+    std::optional<TextLineEnd> m_firstLineEndLost;
+    int m_errorNumber = 0;
+    uint64_t m_frameCount = 0;  // frames handed out so far
+    uint64_t m_lineFeedCount = 0;
+};
+
+struct RecordingSourceOptions {
+    // Stop at the first binary stream record whose header names no known mode, as a converter
+    // must: it cannot tell such a record from bytes out of step. Play-back and inspection go on
+    // and read it as a voltage frame.
+    bool stopAtUnknownHeader = false;
+    // The frames a capture is cut for: a frame letter (K, k, t, c, C).
+    char captureLetter = 'K';
+};
+
+struct RecordingOpening {
+    std::unique_ptr<CRecordingSource> source;  // null when the file cannot be read
+    int errorNumber = 0;  // why: EISDIR a directory, EINVAL no regular file, else open/read's
+};
+
+// Opens `path` as `kind` (kBinaryStream, kTextStream, kRawFrames or kCapture).
+RecordingOpening OpenRecordingSource(const std::string& path, FileKind kind,
+                                     const RecordingSourceOptions& options = {});

@@ -1,0 +1,26 @@
+#pragma once
+// CTextStreamSource: a text stream recording (.txt) as a frame source: records of 34 lines (the
+// header line "Mode=%c ElOff=%c" and the 33 lines of the frame), read as a text-mode stream
+// reads them, each handed out with what its header asks of play-back. Headers that name no known
+// mode or are not well formed, and lines that lost the CR the recorder leaves at their end, are
+// reported with the byte where they start; a short last record is reported and ends the source.
+#include <string>
+
+#include "recording/recording_source.h"
+#include "recording/text_mode_reader.h"
+
+class CTextStreamSource final : public CRecordingSource {
+  public:
+    // Takes `fd` (open for reading, at its start) and reads the first line.
+    CTextStreamSource(int fd, const struct stat& status);
+    ~CTextStreamSource() override;
+
+    SourceRead Next(SourceFrame& frame) override;
+    bool Rewind() override;
+    uint64_t Position() const override { return m_reader.Position(); }
+
+  private:
+    CTextModeReader m_reader;
+    std::string m_record;  // the record handed out last
+    bool m_isEnded = false;
+};
