@@ -53,9 +53,10 @@ struct SourceProblem {
 };
 
 enum class SourceRead {
-    kFrame,  // the next frame is in the SourceFrame
-    kEnd,    // the source has ended
-    kError,  // reading failed; ErrorNumber and Position say why and where
+    kFrame,     // the next frame is in the SourceFrame
+    kEnd,       // the source has ended
+    kError,     // reading failed; ErrorNumber and Position say why and where
+    kTimedOut,  // a live source had no frame within the wait asked for; ask again
 };
 
 class IFrameSource {
@@ -64,7 +65,8 @@ class IFrameSource {
 
     virtual ~IFrameSource() = default;
 
-    // The next frame. Files wait for nothing but the disk.
+    // The next frame. Files wait for nothing but the disk; a live source waits until a frame
+    // comes or the source ends.
     virtual SourceRead Next(SourceFrame& frame) = 0;
     // The bytes taken from the source so far.
     virtual uint64_t Position() const = 0;
