@@ -307,10 +307,10 @@ class CSourceProblems {
     std::string RecordHeaderProblem(std::string_view header, uint64_t frame) const {
         std::string text =
             "the record header reads '" + Shown(header.data(), 6) + "', not Mode=T or Mode=V";
-        const bool knownMode = header[5] == 'T' || header[5] == 'V';
+        const auto* bytes = reinterpret_cast<const uint8_t*>(header.data());
         if (frame == 1 && !m_firstRecordPlays) {
             text += ": the viewer does not play this file";
-        } else if (!knownMode) {
+        } else if (DataModeOfRecordHeader(bytes) == kDataModeUnknown) {
             text += ": the viewer plays it as a voltage frame";
         }
         return text;
