@@ -18,6 +18,7 @@
 #include "device/module_session.h"
 #include "device/module_simulator.h"
 #include "raw_pty_line.h"
+#include "support/scratch_directory.h"
 
 namespace {
 
@@ -87,9 +88,8 @@ TEST(PortHolders, OtherOpenersAreFoundByDeviceButNotTheFarEndOrThisProcess) {
     ASSERT_GE(line.Master(), 0);
     ASSERT_GE(otherLine.Master(), 0);
     const std::string& name = line.Path();
-    const auto link = std::filesystem::temp_directory_path() /
-                      ("ttyTHERMAL_holders_" + std::to_string(::getpid()));
-    std::filesystem::remove(link);
+    const ScratchDirectory dir("port-holders");
+    const auto link = dir / "ttyTHERMAL_holders";
     std::filesystem::create_symlink(name, link);
 
     // A terminal program on the line; one on another line; and the far end of the line (a
@@ -116,7 +116,6 @@ TEST(PortHolders, OtherOpenersAreFoundByDeviceButNotTheFarEndOrThisProcess) {
     EXPECT_EQ(PortHoldersLogLine("/dev/ttyUSB0", {{12, "minicom -D /dev/ttyUSB0"}, {34, "cat"}}),
               "[/dev/ttyUSB0] Also open in PID 12 (minicom -D /dev/ttyUSB0), PID 34 (cat): they "
               "may take the module's bytes.\r\n");
-    std::filesystem::remove(link);
 }
 
 TEST(PortHolders, SessionNamesAProgramThatHadThePortOpenBefore) {

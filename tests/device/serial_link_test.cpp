@@ -19,6 +19,7 @@
 #include "device/reply_list.h"
 #include "device/serial_port.h"
 #include "device/tty_monitor.h"
+#include "support/scratch_directory.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -109,11 +110,11 @@ TEST(SerialPort, CloseWithoutOpenReturnsAtOnceAndBadNamesStayClosed) {
     EXPECT_EQ(port.Open("/dev/does-not-exist-here"), static_cast<uint32_t>(ENOENT));
     EXPECT_EQ(port.IsOpen(), 0);
     // A regular file is no serial port.
-    const std::string file = std::filesystem::temp_directory_path() / "not_a_tty";
+    const ScratchDirectory dir("serial-port");
+    const std::string file = dir / "not_a_tty";
     std::ofstream(file) << "x";
     EXPECT_NE(port.Open(file), 0u);
     EXPECT_EQ(port.IsOpen(), 0);
-    std::filesystem::remove(file);
 }
 
 TEST(SerialPort, SecondOpenOfTheSameDeviceIsRefused) {
@@ -206,14 +207,8 @@ TEST(SerialPort, DisconnectIsReportedOnceAndCostsNoCpu) {
 
 class TempDevDir : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_dir = std::filesystem::temp_directory_path() /
-                ("devdir_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(m_dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-    std::filesystem::path m_dir;
+    const ScratchDirectory m_scratch{"devdir"};
+    const std::filesystem::path& m_dir = m_scratch.path();
 };
 
 TEST_F(TempDevDir, PortListHoldsTheFreeSerialDevicesOnly) {

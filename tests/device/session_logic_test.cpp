@@ -16,6 +16,7 @@
 #include "device/mclk.h"
 #include "device/receive_batch.h"
 #include "device/reply_list.h"
+#include "support/scratch_directory.h"
 #include "test_frames.h"
 
 namespace {
@@ -98,9 +99,7 @@ TEST(CommandList, ParsesTrimsAndSkipsBlankLines) {
 }
 
 TEST(CommandList, DefaultsOnlyWhenTheFileIsMissing) {
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("cmdlist_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const ScratchDirectory dir("cmdlist");
     const std::string path = (dir / "CmdList.TXT").string();
     EXPECT_EQ(LoadCommandListFile(path), DefaultCommandList());
     EXPECT_EQ(DefaultCommandList().front(), "K (Continuous Temperature data)");
@@ -115,7 +114,6 @@ TEST(CommandList, DefaultsOnlyWhenTheFileIsMissing) {
     std::filesystem::remove(path);
     std::filesystem::create_directory(path);
     EXPECT_TRUE(LoadCommandListFile(path).empty());
-    std::filesystem::remove_all(dir);
 }
 
 TEST(CommandList, FirstCharacterOfTheTrimmedTextIsTheByte) {

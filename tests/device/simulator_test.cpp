@@ -20,6 +20,7 @@
 #include "device/reply_end_rules.h"
 #include "device/simulated_replies.h"
 #include "device/simulated_scene.h"
+#include "support/scratch_directory.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -177,9 +178,7 @@ TEST(ModuleSimulator, SilentLetterGetsNoAnswer) {
 }
 
 TEST(ModuleSimulator, StoppingLeavesALinkThatANewerSimulatorTookOver) {
-    char pattern[] = "/tmp/thermal-link-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::filesystem::path dir = pattern;
+    const ScratchDirectory dir("thermal-link");
     SimulatorOptions options;
     options.linkPath = (dir / "tty").string();
     auto older = std::make_unique<CModuleSimulator>(options);
@@ -191,7 +190,6 @@ TEST(ModuleSimulator, StoppingLeavesALinkThatANewerSimulatorTookOver) {
     EXPECT_EQ(std::filesystem::read_symlink(options.linkPath, error).string(), newer.SlavePath());
     newer.Stop();
     EXPECT_FALSE(std::filesystem::is_symlink(options.linkPath, error));
-    std::filesystem::remove_all(dir, error);
 }
 
 TEST(ModuleSimulator, GarbageAndDropsCostFramesButTheCollectorRecovers) {

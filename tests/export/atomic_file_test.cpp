@@ -6,25 +6,21 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
+
+#include "support/file_bytes.h"
+#include "support/scratch_directory.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // Files that already carry a temporary's name (a part another run left, or a file of the user's
 // that happens to be called so) are never truncated, renamed or removed: the temporary takes a
 // name of its own.
 TEST(AtomicFile, TemporariesNeverTakeANameThatExists) {
-    const fs::path dir = fs::temp_directory_path() / ("atomic_file_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const ScratchDirectory scratch("atomic_file");
+    const fs::path& dir = scratch.path();
     const std::string target = (dir / "out.bmp").string();
     const std::string pidName = target + ".part" + std::to_string(::getpid());
     std::ofstream(pidName) << "somebody's";
@@ -42,24 +38,22 @@ TEST(AtomicFile, TemporariesNeverTakeANameThatExists) {
     EXPECT_EQ(second, pidName + ".3");
 
     ASSERT_TRUE(WriteFileAtomically(target, "picture", 7));
-    EXPECT_EQ(ReadAll(target), "picture");
-    EXPECT_EQ(ReadAll(pidName), "somebody's");
-    EXPECT_EQ(ReadAll(pidName + ".1"), "somebody else's");
+    EXPECT_EQ(ReadWhole(target), "picture");
+    EXPECT_EQ(ReadWhole(pidName), "somebody's");
+    EXPECT_EQ(ReadWhole(pidName + ".1"), "somebody else's");
     EXPECT_TRUE(fs::exists(first));  // still the caller's to use or remove
     EXPECT_FALSE(fs::exists(pidName + ".4"));
 
     std::string none;
     EXPECT_EQ(CreateTemporaryFor((dir / "missing" / "x").string(), none), -1);
-    fs::remove_all(dir);
 }
 
 // A pending file has no name until it is published (where the file system has unnamed files),
 // so a process killed while writing leaves nothing; published, it takes a free name or
 // replaces a file, and leaves no other name behind.
 TEST(AtomicFile, PendingFilesHaveNoNameUntilPublished) {
-    const fs::path dir = fs::temp_directory_path() / ("pending_file_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const ScratchDirectory scratch("pending_file");
+    const fs::path& dir = scratch.path();
     const std::string target = (dir / "out.csv").string();
     for (const bool replacing : {false, true}) {
         SCOPED_TRACE(replacing);
@@ -76,10 +70,10 @@ TEST(AtomicFile, PendingFilesHaveNoNameUntilPublished) {
                   replacing ? 1 : 0);
         // A writer reopens it by its path.
         std::ofstream(file.Path()) << "new";
-        EXPECT_EQ(ReadAll(target), replacing ? "earlier" : "");
+        EXPECT_EQ(ReadWhole(target), replacing ? "earlier" : "");
         ASSERT_TRUE(file.Publish(target));
         EXPECT_EQ(file.Descriptor(), -1);
-        EXPECT_EQ(ReadAll(target), "new");
+        EXPECT_EQ(ReadWhole(target), "new");
         EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
     }
     {
@@ -89,9 +83,8 @@ TEST(AtomicFile, PendingFilesHaveNoNameUntilPublished) {
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
     ASSERT_TRUE(WriteFileAtomically(target, "whole", 5));
-    EXPECT_EQ(ReadAll(target), "whole");
+    EXPECT_EQ(ReadWhole(target), "whole");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_directory.h"
+
 namespace {
 
 uint32_t Read32(const std::vector<uint8_t>& b, std::size_t at) {
@@ -61,9 +63,8 @@ TEST(BitmapFile, GreyImageHasPaletteAndPaddedRows) {
 }
 
 TEST(BitmapFile, SaveReportsFailuresAndLeavesNoPartialFile) {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "bitmap_file_test";
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
+    const ScratchDirectory scratch("bitmap_file");
+    const std::filesystem::path& dir = scratch.path();
     std::vector<uint8_t> image(4 * 3 * 3, 9);
     EXPECT_EQ(SaveBitmapFile(nullptr, 4, 3, 3, (dir / "a.bmp").string(), 0, 0), kBitmapNullBuffer);
     EXPECT_EQ(SaveBitmapFile(image.data(), 4, 3, 2, (dir / "a.bmp").string(), 0, 0),
@@ -94,7 +95,6 @@ TEST(BitmapFile, SaveReportsFailuresAndLeavesNoPartialFile) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
                             std::filesystem::directory_iterator()),
               1);
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

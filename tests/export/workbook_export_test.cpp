@@ -19,32 +19,13 @@
 #include "export/workbook_cells.h"
 #include "frame/conversion.h"
 #include "frame/text_frame.h"
+#include "support/scratch_directory.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 using Rows = std::vector<std::vector<std::string>>;
-
-// A directory of its own for each test, removed with everything in it.
-class TemporaryDirectory {
-  public:
-    TemporaryDirectory() {
-        char name[] = "/tmp/workbook_export_test_XXXXXX";
-        if (::mkdtemp(name) != nullptr) {
-            m_path = name;
-        }
-    }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(m_path, ignored);
-    }
-    const fs::path& Path() const { return m_path; }
-
-  private:
-    fs::path m_path;
-};
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -152,27 +133,27 @@ TEST(WorkbookExport, LibreOfficeReadsTheFramesNumbers) {
     if (!HaveLibreOffice()) {
         GTEST_SKIP() << "LibreOffice (soffice) is not installed: the workbook is not read back";
     }
-    TemporaryDirectory dir;
+    ScratchDirectory dir("workbook_export");
     const std::string texts[] = {
         RenderTemperatureText(RandomFrame(7, 1500, 6000), kUnitCelsius).text,
         RenderVoltageText(RandomFrame(8, 0, 65535)).text,
     };
-    const fs::path paths[] = {dir.Path() / "VELK_VT_20210307-090502.xls",
-                              dir.Path() / "VELK_VT_volts.xls"};
+    const fs::path paths[] = {dir.path() / "VELK_VT_20210307-090502.xls",
+                              dir.path() / "VELK_VT_volts.xls"};
     std::ofstream(paths[0]) << "an older file of the same name";
     for (int i = 0; i < 2; ++i) {
         std::string error;
         ASSERT_TRUE(CWorkbookExport().ExportFrameData(paths[i], texts[i], "unused.bmp", &error))
             << error;
     }
-    const std::string failure = ConvertWithLibreOffice({paths[0], paths[1]}, dir.Path());
+    const std::string failure = ConvertWithLibreOffice({paths[0], paths[1]}, dir.path());
     ASSERT_EQ(failure, "");
 
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(paths[i].filename().string());
         const auto expected = NumbersOf(texts[i]);
         ASSERT_EQ(expected.size(), static_cast<std::size_t>(kTextLineCount));
-        const Rows rows = ReadCsv(dir.Path() / paths[i].stem().concat(".csv"));
+        const Rows rows = ReadCsv(dir.path() / paths[i].stem().concat(".csv"));
         ASSERT_EQ(rows.size(), expected.size());
         for (std::size_t r = 0; r < rows.size(); ++r) {
             ASSERT_EQ(rows[r].size(), static_cast<std::size_t>(kFrameColumns)) << "row " << r + 1;
@@ -204,17 +185,17 @@ Rows RowsOf(const WorkbookSheet& sheet) {
 // column names in the "Nr." row, an empty row and one row of text per pixel, as LibreOffice
 // Calc reads them (or as the cells are filled, where it is not installed).
 TEST(WorkbookExport, CalibrationTableEndToEnd) {
-    TemporaryDirectory dir;
+    ScratchDirectory dir("workbook_export");
     const std::string reply = SimulatedCalibrationTable();
-    const fs::path path = dir.Path() / "VELK_w_20210307-090502.xls";
+    const fs::path path = dir.path() / "VELK_w_20210307-090502.xls";
     std::string error;
     ASSERT_TRUE(CWorkbookExport().ExportCalibration(path, reply, &error)) << error;
 
     Rows rows;
     if (HaveLibreOffice()) {
-        const std::string failure = ConvertWithLibreOffice({path}, dir.Path());
+        const std::string failure = ConvertWithLibreOffice({path}, dir.path());
         ASSERT_EQ(failure, "");
-        rows = ReadCsv(dir.Path() / path.stem().concat(".csv"));
+        rows = ReadCsv(dir.path() / path.stem().concat(".csv"));
     } else {
         std::printf("LibreOffice (soffice) is not installed: checking the cells as filled\n");
         rows = RowsOf(FillCalibrationSheet(reply));
@@ -260,11 +241,11 @@ std::set<fs::path> FilesUnder(const fs::path& directory) {
 // A workbook that cannot be written gives false and a line naming the file and the cause, and
 // leaves no file behind, not even the temporary one.
 TEST(WorkbookExport, FailedWriteSaysWhyAndLeavesNothing) {
-    TemporaryDirectory dir;
-    std::ofstream(dir.Path() / "file") << "a file, not a directory";
-    fs::create_directories(dir.Path() / "directory" / "inside");
-    fs::create_directory(dir.Path() / "read-only");
-    fs::permissions(dir.Path() / "read-only", fs::perms::owner_read | fs::perms::owner_exec);
+    ScratchDirectory dir("workbook_export");
+    std::ofstream(dir.path() / "file") << "a file, not a directory";
+    fs::create_directories(dir.path() / "directory" / "inside");
+    fs::create_directory(dir.path() / "read-only");
+    fs::permissions(dir.path() / "read-only", fs::perms::owner_read | fs::perms::owner_exec);
 
     struct Case {
         const char* name;
@@ -272,16 +253,16 @@ TEST(WorkbookExport, FailedWriteSaysWhyAndLeavesNothing) {
         const char* cause;
     };
     std::vector<Case> cases = {
-        {"MissingDirectory", dir.Path() / "missing" / "VELK_VT.xls", "No such file or directory"},
-        {"ParentIsAFile", dir.Path() / "file" / "VELK_VT.xls", "Not a directory"},
-        {"TargetIsADirectory", dir.Path() / "directory", "Is a directory"},
+        {"MissingDirectory", dir.path() / "missing" / "VELK_VT.xls", "No such file or directory"},
+        {"ParentIsAFile", dir.path() / "file" / "VELK_VT.xls", "Not a directory"},
+        {"TargetIsADirectory", dir.path() / "directory", "Is a directory"},
     };
     // The superuser writes into read-only directories.
     if (::geteuid() != 0) {
         cases.push_back(
-            {"ReadOnlyDirectory", dir.Path() / "read-only" / "VELK_VT.xls", "Permission denied"});
+            {"ReadOnlyDirectory", dir.path() / "read-only" / "VELK_VT.xls", "Permission denied"});
     }
-    const std::set<fs::path> before = FilesUnder(dir.Path());
+    const std::set<fs::path> before = FilesUnder(dir.path());
     const std::string frameText = RenderTemperatureText(RandomFrame(1, 2900, 3100), 1).text;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -293,7 +274,7 @@ TEST(WorkbookExport, FailedWriteSaysWhyAndLeavesNothing) {
         EXPECT_FALSE(
             CWorkbookExport().ExportCalibration(c.path, SimulatedCalibrationTable(), &error));
         EXPECT_EQ(error, expected);
-        EXPECT_EQ(FilesUnder(dir.Path()), before);
+        EXPECT_EQ(FilesUnder(dir.path()), before);
     }
 }
 

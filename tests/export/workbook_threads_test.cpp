@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,21 +13,16 @@
 #include "device/simulated_replies.h"
 #include "export/workbook_export.h"
 #include "frame/text_frame.h"
+#include "support/file_bytes.h"
+#include "support/scratch_directory.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string FileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 TEST(WorkbookThreads, ConcurrentExportsLeaveOneWholeWorkbookPerPath) {
-    const fs::path dir =
-        fs::temp_directory_path() / ("workbook_threads_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const ScratchDirectory scratch("workbook_threads");
+    const fs::path& dir = scratch.path();
     FrameData frame{};
     for (uint16_t& v : frame.values) {
         v = 2981;
@@ -39,8 +32,8 @@ TEST(WorkbookThreads, ConcurrentExportsLeaveOneWholeWorkbookPerPath) {
     // What one export alone writes: the reference for every file below.
     ASSERT_TRUE(CWorkbookExport().ExportCalibration((dir / "one_cal.xls").string(), table));
     ASSERT_TRUE(CWorkbookExport().ExportFrameData((dir / "one_data.xls").string(), data, ""));
-    const std::string calibration = FileBytes(dir / "one_cal.xls");
-    const std::string frameData = FileBytes(dir / "one_data.xls");
+    const std::string calibration = ReadWhole(dir / "one_cal.xls");
+    const std::string frameData = ReadWhole(dir / "one_data.xls");
 
     constexpr int kThreads = 4;
     constexpr int kRounds = 5;
@@ -61,13 +54,12 @@ TEST(WorkbookThreads, ConcurrentExportsLeaveOneWholeWorkbookPerPath) {
     int files = 0;
     for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
-        EXPECT_EQ(FileBytes(entry.path()),
+        EXPECT_EQ(ReadWhole(entry.path()),
                   name.find("_cal") != std::string::npos ? calibration : frameData)
             << name;
         ++files;
     }
     EXPECT_EQ(files, 2 + 2 * (kThreads / 2));  // no temporary left behind
-    fs::remove_all(dir);
 }
 
 }  // namespace

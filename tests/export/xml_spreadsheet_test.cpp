@@ -14,6 +14,8 @@
 #include <string>
 #include <utility>
 
+#include "support/scratch_directory.h"
+
 namespace {
 
 // Reads a workbook back with Python's XML parser, which refuses any document that is not
@@ -50,12 +52,8 @@ struct ReadBack {
 
 // Writes the document of `sheet` and reads it back; false when Python is missing or refused it.
 bool RenderAndReadBack(const WorkbookSheet& sheet, ReadBack& result, std::string& failure) {
-    char directory[] = "/tmp/xml_spreadsheet_test_XXXXXX";
-    if (::mkdtemp(directory) == nullptr) {
-        failure = "mkdtemp failed";
-        return false;
-    }
-    const std::filesystem::path dir = directory;
+    const ScratchDirectory scratch("xml_spreadsheet");
+    const std::filesystem::path& dir = scratch.path();
     const std::string document = RenderXmlSpreadsheet(sheet);
     std::ofstream(dir / "read.py") << kReaderScript;
     std::ofstream(dir / "sheet.xml", std::ios::binary) << document;
@@ -68,7 +66,6 @@ bool RenderAndReadBack(const WorkbookSheet& sheet, ReadBack& result, std::string
         output += buffer;
     }
     const int status = pipe != nullptr ? ::pclose(pipe) : -1;
-    std::filesystem::remove_all(dir);
     if (status != 0) {
         failure = "python3 could not read the document: " + output;
         return false;

@@ -1,6 +1,8 @@
 #pragma once
-// Helpers shared by the GUI tests: a main dialog on a private program directory, a frame with
-// the display image an independent pipeline makes of it, and the history of the log box.
+// Helpers shared by the GUI tests: a main dialog on a private program directory, alone or on the
+// port of a simulated module, a click on its buttons, a frame with the display image an
+// independent pipeline makes of it, and the history of the log box.
+#include <QAbstractButton>
 #include <QObject>
 #include <QPlainTextEdit>
 #include <QString>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "app/mfc_velk_dlg.h"
+#include "device/module_simulator.h"
 #include "res/resource.h"
 
 // A started-up main dialog whose optional files are looked up in dir.
@@ -20,6 +23,25 @@ inline std::unique_ptr<CmfcVELKDlg> MakeDialog(const QTemporaryDir& dir,
     auto dlg = std::make_unique<CmfcVELKDlg>(nullptr, options);
     dlg->OnInitDialog();
     return dlg;
+}
+
+// A simulated module started on a pseudo-terminal and a started-up main dialog set to its port,
+// with a program directory of their own.
+struct SimulatedViewer {
+    explicit SimulatedViewer(const SimulatorOptions& simOptions, ViewerOptions options = {})
+        : sim(simOptions), startError(QString::fromStdString(sim.Start())) {
+        options.port = sim.SlavePath();
+        dlg = MakeDialog(dir, options);
+    }
+    CModuleSimulator sim;
+    const QString startError;  // empty when the module runs
+    QTemporaryDir dir;
+    std::unique_ptr<CmfcVELKDlg> dlg;
+};
+
+// What the user's click on the dialog's button `id` does.
+inline void Click(CmfcVELKDlg& dlg, int id) {
+    static_cast<QAbstractButton*>(dlg.GetDlgItem(id))->click();
 }
 
 // A temperature frame block with a gradient down and across it, so that a flipped, mirrored or

@@ -29,12 +29,9 @@
 #include "recording/playback_rules.h"
 #include "res/aux_dialog_templates.h"
 #include "res/resource.h"
+#include "support/file_bytes.h"
 
 namespace {
-
-void Click(CmfcVELKDlg& dlg, int id) {
-    static_cast<QAbstractButton*>(dlg.GetDlgItem(id))->click();
-}
 
 bool BlueFrameShown(const CmfcVELKDlg& dlg) {
     return !dlg.GetDlgItem(IDC_PLAY_FRAME)->isHidden();
@@ -47,15 +44,6 @@ bool VoltageMode(const CmfcVELKDlg& dlg) {
 bool AnyPlayTimer(const CmfcVELKDlg& dlg) {
     return dlg.IsTimerActive(IDT_PLAY_BDS) || dlg.IsTimerActive(IDT_PLAY_TXT) ||
            dlg.IsTimerActive(IDT_PLAY_BIN);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 // A frame whose values differ from those of any other seed: temperatures around 20 degrees
@@ -274,7 +262,7 @@ void PlaybackTest::playFileChoosesTimerAndDataMode() {
     auto dlg = MakeDialog(dir);
     const std::string path = dir.filePath(name).toStdString();
     if (!content.isEmpty()) {
-        WriteFile(path, content.toStdString());
+        WriteFileBytes(path, content.toStdString());
     }
     // The opposite data mode first, so a switch shows.
     dlg->ApplyDataMode(voltage ? 1 : 2);
@@ -319,7 +307,7 @@ void PlaybackTest::binaryStreamPlaysLikeLiveFrames() {
     }
     // A record cut off while being written ends the play-back.
     bytes += bytes.substr(0, 100);
-    WriteFile(path, bytes);
+    WriteFileBytes(path, bytes);
     // A stack of two: queued frames are stacked like live ones.
     dlg->SetDlgItemText(IDC_FRAMESTACK, QStringLiteral("2"));
 
@@ -385,7 +373,7 @@ void PlaybackTest::textStreamFollowsItsHeaderToItsLastWholeFrame() {
         first.erase(at, first.find('\t', at) + 1 - at);
         QCOMPARE(CFramePipeline().ProcessTextFrame(0, modeChar, FrameTextAsRead(first)), 0);
     }
-    WriteFile(path, first + last + after);
+    WriteFileBytes(path, first + last + after);
 
     dlg->PlayFile(500, path);
     QTRY_VERIFY(!dlg->IsTimerActive(IDT_PLAY_TXT));
@@ -427,7 +415,7 @@ void PlaybackTest::recordingDuringTextPlayBack() {
         records.push_back(TextRecordBytes('F', 'F', MakeFrame(seed)));
         bytes += records.back();
     }
-    WriteFile(played, bytes);
+    WriteFileBytes(played, bytes);
     const std::string recorded = dir.filePath(name).toStdString();
     dlg->SaveTo(recorded, filter);
     Click(*dlg, IDC_REC);
@@ -445,10 +433,10 @@ void PlaybackTest::recordingDuringTextPlayBack() {
             });
             AppendTextStreamRecord('F', 'F', shown.text, expected);
         }
-        QCOMPARE(QByteArray::fromStdString(ReadFile(recorded)),
+        QCOMPARE(QByteArray::fromStdString(ReadWhole(recorded)),
                  QByteArray::fromStdString(expected));
     } else {
-        QCOMPARE(ReadFile(recorded).size(), size_t{0});
+        QCOMPARE(ReadWhole(recorded).size(), size_t{0});
     }
 }
 
@@ -467,7 +455,7 @@ void PlaybackTest::rawFrameFileShowsOneFrameThenStops() {
         bytes[2 * i + 1] = static_cast<char>(values[i] & 0xFF);
     }
     const std::string path = dir.filePath(QStringLiteral("frames.bin")).toStdString();
-    WriteFile(path, bytes);
+    WriteFileBytes(path, bytes);
 
     dlg->PlayFile(500, path);
     QVERIFY(BlueFrameShown(*dlg));
@@ -497,16 +485,17 @@ void PlaybackTest::videoGoesToThePlayerOrTheDesktop() {
     QTemporaryDir dir;
     auto dlg = MakeDialog(dir);
     const QString video = dir.filePath(QStringLiteral("clip with space.AVI"));
-    WriteFile(video.toStdString(), "RIFF");
+    WriteFileBytes(video.toStdString(), "RIFF");
     const QString argsFile = dir.filePath(QStringLiteral("args"));
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
     if (!playerName.isEmpty()) {
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("VELKAviPlayer")));
         const QString player = dir.filePath(QStringLiteral("VELKAviPlayer/") + playerName);
-        WriteFile(player.toStdString(),
-                  "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > '" + argsFile.toStdString() + ".tmp'\n" +
-                      "mv '" + argsFile.toStdString() + ".tmp' '" + argsFile.toStdString() + "'\n");
+        WriteFileBytes(player.toStdString(), "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > '" +
+                                                 argsFile.toStdString() + ".tmp'\n" + "mv '" +
+                                                 argsFile.toStdString() + ".tmp' '" +
+                                                 argsFile.toStdString() + "'\n");
         QFile::setPermissions(player, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
@@ -516,7 +505,7 @@ void PlaybackTest::videoGoesToThePlayerOrTheDesktop() {
     if (!playerName.isEmpty()) {
         // One argument: the video's path.
         QTRY_VERIFY(QFile::exists(argsFile));
-        QCOMPARE(QString::fromStdString(ReadFile(argsFile.toStdString())),
+        QCOMPARE(QString::fromStdString(ReadWhole(argsFile.toStdString())),
                  QStringLiteral("1|") + video + QStringLiteral("|"));
         QVERIFY(catcher.urls.isEmpty());
     } else {
@@ -533,7 +522,7 @@ void PlaybackTest::stopAndPlayEndPlayBack() {
     for (int seed = 0; seed < 20; ++seed) {
         bytes += BinaryRecordBytes('K', MakeFrame(seed));
     }
-    WriteFile(path, bytes);
+    WriteFileBytes(path, bytes);
 
     for (int button : {IDC_STOP, IDC_PLAY}) {
         dlg->PlayFile(10, path);
@@ -576,8 +565,8 @@ void PlaybackTest::playDialogPlaysOrRefuses() {
     QFETCH(bool, plays);
     QTemporaryDir dir;
     auto dlg = MakeDialog(dir);
-    WriteFile(dir.filePath(QStringLiteral("rec.bds")).toStdString(),
-              BinaryRecordBytes('K', MakeFrame(1)) + BinaryRecordBytes('K', MakeFrame(2)));
+    WriteFileBytes(dir.filePath(QStringLiteral("rec.bds")).toStdString(),
+                   BinaryRecordBytes('K', MakeFrame(1)) + BinaryRecordBytes('K', MakeFrame(2)));
     Click(*dlg, IDC_PLAY);
     QPointer<CDlgPlay> play = dlg->PlayDialog();
     QVERIFY(play);
@@ -621,7 +610,7 @@ void PlaybackTest::playDialogOpenStreamAsksForExistingRecording() {
     QTemporaryDir dir;
     auto dlg = MakeDialog(dir);
     const QString path = dir.filePath(QStringLiteral("pick.txt"));
-    WriteFile(path.toStdString(), TextRecordBytes('C', 'F', MakeFrame(1)));
+    WriteFileBytes(path.toStdString(), TextRecordBytes('C', 'F', MakeFrame(1)));
     Click(*dlg, IDC_PLAY);
     CDlgPlay* play = dlg->PlayDialog();
     QStringList filters;
@@ -684,24 +673,21 @@ void PlaybackTest::playbackTicksAreSummarised() {
 void PlaybackTest::recordedSessionPlaysBackIntoTheSameDisplay() {
     SimulatorOptions simOptions;
     simOptions.fps = 40;
-    CModuleSimulator sim(simOptions);
-    QCOMPARE(QString::fromStdString(sim.Start()), QString());
-    QTemporaryDir dir;
-    ViewerOptions options;
-    options.port = sim.SlavePath();
-    auto dlg = MakeDialog(dir, options);
+    SimulatedViewer viewer(simOptions);
+    QCOMPARE(viewer.startError, QString());
+    auto& dlg = viewer.dlg;
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
-    const std::string path = dir.filePath(QStringLiteral("session.bds")).toStdString();
+    const std::string path = viewer.dir.filePath(QStringLiteral("session.bds")).toStdString();
 
     dlg->SaveTo(path, 1);
     Click(*dlg, IDC_REC);
     Click(*dlg, IDC_START);
-    QTRY_VERIFY_WITH_TIMEOUT(sim.FramesSent() >= 20, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(viewer.sim.FramesSent() >= 20, 5000);
     // "Play" turns the module off and ends the recording before the dialog comes up.
     Click(*dlg, IDC_PLAY);
     QVERIFY(!dlg->Recorder().IsFileOpen());
-    const std::string recorded = ReadFile(path);
+    const std::string recorded = ReadWhole(path);
     QVERIFY(recorded.size() >= 10 * kBinaryRecordSize);
     QCOMPARE(recorded.size() % kBinaryRecordSize, size_t{0});
     // Frames still on their way from the module are shown before the recording plays.

@@ -21,20 +21,12 @@
 #include "frame/frame_block.h"
 #include "gui/gui_test_support.h"
 #include "res/resource.h"
+#include "support/file_bytes.h"
 
 namespace {
 
-void Click(CmfcVELKDlg& dlg, int id) {
-    static_cast<QAbstractButton*>(dlg.GetDlgItem(id))->click();
-}
-
 QString Log(const CmfcVELKDlg& dlg) {
     return dlg.GetDlgItemText(IDC_LOG);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 uintmax_t FileSize(const std::string& path) {
@@ -72,12 +64,10 @@ void RecordingTest::saveRecStopRecordsEachFileType() {
     QFETCH(QString, name);
     SimulatorOptions simOptions;
     simOptions.fps = 40;
-    CModuleSimulator sim(simOptions);
-    QCOMPARE(QString::fromStdString(sim.Start()), QString());
-    QTemporaryDir dir;
-    ViewerOptions options;
-    options.port = sim.SlavePath();
-    auto dlg = MakeDialog(dir, options);
+    SimulatedViewer viewer(simOptions);
+    QCOMPARE(viewer.startError, QString());
+    const QTemporaryDir& dir = viewer.dir;
+    auto& dlg = viewer.dlg;
     const std::string path = dir.filePath(name).toStdString();
 
     dlg->SaveTo(dir.filePath(QStringLiteral("rec")).toStdString(), filter);
@@ -87,11 +77,11 @@ void RecordingTest::saveRecStopRecordsEachFileType() {
     QVERIFY(!dlg->GetDlgItem(IDC_REC_FRAME)->isHidden());
     Click(*dlg, IDC_START);
     // A video needs the 50 ms timer to sample; streams need frames: wait for a second's worth.
-    QTRY_VERIFY_WITH_TIMEOUT(sim.FramesSent() >= 30, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(viewer.sim.FramesSent() >= 30, 5000);
     Click(*dlg, IDC_STOP);
     QVERIFY(!dlg->Recorder().IsFileOpen());
     QVERIFY(dlg->GetDlgItem(IDC_REC_FRAME)->isHidden());
-    const std::string bytes = ReadFile(path);
+    const std::string bytes = ReadWhole(path);
 
     if (filter == 1) {
         QVERIFY(bytes.size() >= 10 * kBinaryRecordSize);
@@ -198,12 +188,10 @@ void RecordingTest::videoStoppedBeforeItsFirstTickLeavesNoFile() {
 void RecordingTest::failedWriteTurnsTheModuleOffAndKeepsWholeRecords() {
     SimulatorOptions simOptions;
     simOptions.fps = 40;
-    CModuleSimulator sim(simOptions);
-    QCOMPARE(QString::fromStdString(sim.Start()), QString());
-    QTemporaryDir dir;
-    ViewerOptions options;
-    options.port = sim.SlavePath();
-    auto dlg = MakeDialog(dir, options);
+    SimulatedViewer viewer(simOptions);
+    QCOMPARE(viewer.startError, QString());
+    const QTemporaryDir& dir = viewer.dir;
+    auto& dlg = viewer.dlg;
     const QString stopped =
         QStringLiteral("[Save to File]Save to file is stopped. Maybe disk is full.");
     // Each time the log gains the stop line as its newest line counts once.
@@ -229,7 +217,8 @@ void RecordingTest::failedWriteTurnsTheModuleOffAndKeepsWholeRecords() {
     setrlimit(RLIMIT_FSIZE, &previous);
 
     // The module was turned off (T, then the bare x) and the file ends in a whole record.
-    QTRY_VERIFY_WITH_TIMEOUT(QString::fromStdString(sim.ReceivedBytes()).endsWith("Tx"), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(QString::fromStdString(viewer.sim.ReceivedBytes()).endsWith("Tx"),
+                             3000);
     QCOMPARE(FileSize(dlg->Recorder().GetPath()), uintmax_t{5 * kBinaryRecordSize});
     QTest::qWait(300);
     QCOMPARE(stopLines, 1);

@@ -22,9 +22,9 @@
 #include "app/port_combo.h"
 #include "device/module_simulator.h"
 #include "gui/gui_test_support.h"
-#include "raw_pty_line.h"
 #include "res/resource.h"
 #include "sanitizer_build.h"
+#include "support/faulty_module.h"
 
 namespace {
 
@@ -33,10 +33,6 @@ double ProcessCpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-void Click(CmfcVELKDlg& dlg, int id) {
-    static_cast<QAbstractButton*>(dlg.GetDlgItem(id))->click();
 }
 
 QString Text(const CmfcVELKDlg& dlg, int id) {
@@ -53,60 +49,6 @@ long ResidentKiB() {
     }
     return -1;
 }
-
-// A module on a raw pseudo-terminal that answers `q` with 8 MiB of lines each of which ends the
-// reply to an unknown letter, then one last line; it ignores everything else.
-class FloodingModule {
-  public:
-    static constexpr size_t kFloodBytes = 8u << 20;
-    static constexpr const char* kLastLine = "the last line in use\r\n";
-
-    FloodingModule() {
-        if (m_line.Master() < 0) {
-            return;
-        }
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~FloodingModule() {
-        m_stop = true;
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
-    }
-    const std::string& Path() const { return m_line.Path(); }
-    bool IsDone() const { return m_isDone; }
-
-  private:
-    void Run() {
-        while (!m_stop) {
-            pollfd pfd{m_line.Master(), POLLIN, 0};
-            ::poll(&pfd, 1, 20);
-            char letters[256];
-            const ssize_t got = ::read(m_line.Master(), letters, sizeof letters);
-            if (got > 0 &&
-                std::string(letters, static_cast<size_t>(got)).find('q') != std::string::npos) {
-                Flood();
-            }
-        }
-    }
-    void Flood() {
-        std::string block;
-        while (block.size() < 65536) {
-            block += "ZZZZnot in use\r\n";
-        }
-        for (size_t sent = 0; sent < kFloodBytes && !m_stop; sent += block.size()) {
-            WriteAll(block);
-        }
-        WriteAll(kLastLine);
-        m_isDone = true;
-    }
-    void WriteAll(const std::string& bytes) { m_line.WriteAll(bytes.data(), bytes.size(), m_stop); }
-
-    RawPtyLine m_line;  // its master side: the module thread's once it runs
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_isDone{false};
-    std::thread m_thread;
-};
 
 SimulatorOptions Streaming(double fps) {
     SimulatorOptions options;
@@ -134,13 +76,11 @@ class SessionTest : public QObject {
 };
 
 void SessionTest::startOpensHandshakesAndStreams() {
-    CModuleSimulator sim(Streaming(20));
-    QCOMPARE(QString::fromStdString(sim.Start()), QString());
+    SimulatedViewer viewer(Streaming(20));
+    QCOMPARE(viewer.startError, QString());
+    const CModuleSimulator& sim = viewer.sim;
+    auto& dlg = viewer.dlg;
     const QString port = QString::fromStdString(sim.SlavePath());
-    QTemporaryDir dir;
-    ViewerOptions options;
-    options.port = sim.SlavePath();
-    auto dlg = MakeDialog(dir, options);
     LogHistory log(*dlg);
     QCOMPARE(static_cast<QComboBox*>(dlg->GetDlgItem(IDC_COM_PORTS))->currentData().toString(),
              port);
@@ -166,12 +106,10 @@ void SessionTest::startOpensHandshakesAndStreams() {
 }
 
 void SessionTest::turnOffStopsTheStream() {
-    CModuleSimulator sim(Streaming(50));
-    QVERIFY(sim.Start().empty());
-    QTemporaryDir dir;
-    ViewerOptions options;
-    options.port = sim.SlavePath();
-    auto dlg = MakeDialog(dir, options);
+    SimulatedViewer viewer(Streaming(50));
+    QVERIFY(viewer.startError.isEmpty());
+    const CModuleSimulator& sim = viewer.sim;
+    auto& dlg = viewer.dlg;
     Click(*dlg, IDC_START);
     QTRY_VERIFY(sim.FramesSent() > 10);
     Click(*dlg, IDC_TURN_OFF);
@@ -186,12 +124,10 @@ void SessionTest::turnOffStopsTheStream() {
 void SessionTest::silentModuleGivesTheTimeOutLine() {
     SimulatorOptions simOptions = Streaming(5);
     simOptions.silentOn = "M";
-    CModuleSimulator sim(simOptions);
-    QVERIFY(sim.Start().empty());
-    QTemporaryDir dir;
-    ViewerOptions options;
-    options.port = sim.SlavePath();
-    auto dlg = MakeDialog(dir, options);
+    SimulatedViewer viewer(simOptions);
+    QVERIFY(viewer.startError.isEmpty());
+    const CModuleSimulator& sim = viewer.sim;
+    auto& dlg = viewer.dlg;
     LogHistory log(*dlg);
     Click(*dlg, IDC_START);
     const QString line = QStringLiteral("[%1]Timeout to Receive M Message.")
@@ -236,12 +172,10 @@ void SessionTest::vanishedDeviceIsLoggedOnceAndStartReopens() {
 }
 
 void SessionTest::closingWhileStreamingSendsStopAndEnds() {
-    CModuleSimulator sim(Streaming(50));
-    QVERIFY(sim.Start().empty());
-    QTemporaryDir dir;
-    ViewerOptions options;
-    options.port = sim.SlavePath();
-    auto dlg = MakeDialog(dir, options);
+    SimulatedViewer viewer(Streaming(50));
+    QVERIFY(viewer.startError.isEmpty());
+    const CModuleSimulator& sim = viewer.sim;
+    auto& dlg = viewer.dlg;
     dlg->show();
     Click(*dlg, IDC_START);
     QTRY_VERIFY(sim.FramesSent() > 10);
@@ -283,12 +217,10 @@ void SessionTest::startWithoutPortAndSendWithoutPortLogSelectInterface() {
 }
 
 void SessionTest::reloadListsFreePortsAndLogs() {
-    CModuleSimulator sim(Streaming(5));
-    QVERIFY(sim.Start().empty());
-    QTemporaryDir dir;
-    ViewerOptions options;
-    options.port = sim.SlavePath();
-    auto dlg = MakeDialog(dir, options);
+    SimulatedViewer viewer(Streaming(5));
+    QVERIFY(viewer.startError.isEmpty());
+    const CModuleSimulator& sim = viewer.sim;
+    auto& dlg = viewer.dlg;
     LogHistory log(*dlg);
     auto* ports = static_cast<QComboBox*>(dlg->GetDlgItem(IDC_COM_PORTS));
     const QString port = QString::fromStdString(sim.SlavePath());
@@ -361,7 +293,7 @@ void SessionTest::commandLineTakesPortDemoAndStart() {
 // shows the newest text once the window gets to it instead of queueing a copy per line: memory
 // stays bounded and the module's last line reaches the log box.
 void SessionTest::floodOfCompletedRepliesKeepsTheLogResponsiveAndMemoryBounded() {
-    FloodingModule module;
+    FaultyModule module(FaultyModule::Fault::kFloodReplies);
     QVERIFY(!module.Path().empty());
     QTemporaryDir dir;
     ViewerOptions options;
@@ -376,8 +308,10 @@ void SessionTest::floodOfCompletedRepliesKeepsTheLogResponsiveAndMemoryBounded()
     QObject::connect(box, &QPlainTextEdit::textChanged, box,
                      [&] { mostResident = std::max(mostResident, ResidentKiB()); });
     dlg->SendCommandText("q");
-    const QString lastLine = QString::fromLatin1(FloodingModule::kLastLine).trimmed();
-    QTRY_VERIFY_WITH_TIMEOUT(module.IsDone() && box->toPlainText().right(64).contains(lastLine),
+    const QString lastLine = QString::fromLatin1(FaultyModule::kLastFloodLine).trimmed();
+    // Past half the flood size, the module has sent its last line.
+    QTRY_VERIFY_WITH_TIMEOUT(module.TextBytesSent() > FaultyModule::kFloodBytes / 2 &&
+                                 box->toPlainText().right(64).contains(lastLine),
                              60000);
     mostResident = std::max(mostResident, ResidentKiB());
     if (!kSanitizerBuild) {

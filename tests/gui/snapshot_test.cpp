@@ -164,12 +164,10 @@ void SnapshotTest::unwritableProgramDirectoryFallsBackToPictures() {
 void SnapshotTest::calibrationTableIsWrittenWhileFramesFlow() {
     SimulatorOptions simOptions;
     simOptions.fps = 20;
-    CModuleSimulator sim(simOptions);
-    QVERIFY(sim.Start().empty());
-    QTemporaryDir dir;
-    ViewerOptions options;
-    options.port = sim.SlavePath();
-    auto dlg = MakeDialog(dir, options);
+    SimulatedViewer viewer(simOptions);
+    QVERIFY(viewer.startError.isEmpty());
+    const QTemporaryDir& dir = viewer.dir;
+    auto& dlg = viewer.dlg;
     LogHistory log(*dlg);
     dlg->OnStart();
     QTRY_VERIFY_WITH_TIMEOUT(!dlg->CopyText().empty(), 5000);

@@ -5,9 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+
+#include "support/scratch_directory.h"
 
 namespace {
 
@@ -15,21 +16,8 @@ namespace fs = std::filesystem;
 
 class ExportDirectoryTest : public testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/export-directory-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
-    }
-    void TearDown() override {
-        fs::permissions(m_root, fs::perms::owner_all, fs::perm_options::add);
-        for (const auto& entry : fs::recursive_directory_iterator(m_root)) {
-            if (entry.is_directory()) {
-                fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
-            }
-        }
-        fs::remove_all(m_root);
-    }
-    std::string m_root;
+    const ScratchDirectory m_scratch{"export-directory"};
+    const std::string m_root = m_scratch.path().string();
 };
 
 // Directories no user can create files in: the read-only mode bits stop everyone but the

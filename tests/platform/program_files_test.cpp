@@ -3,18 +3,18 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+
+#include "support/scratch_directory.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 TEST(ProgramFiles, LookupIgnoresCaseButPrefersTheExactName) {
-    char pattern[] = "/tmp/program-files-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = std::string(pattern) + "/";
+    const ScratchDirectory scratch("program-files");
+    const std::string dir = scratch.path().string() + "/";
     for (const char* name : {"cmdlist.txt", "CmdList.TXT", "TITLE.TXT"}) {
         std::ofstream(dir + name) << name;
     }
@@ -24,15 +24,13 @@ TEST(ProgramFiles, LookupIgnoresCaseButPrefersTheExactName) {
     EXPECT_EQ(FindFileNoCase(dir, "AppIcon.ico"), std::nullopt);
     EXPECT_EQ(FindFileNoCase(dir + "missing/", "Title.txt"), std::nullopt);
     EXPECT_EQ(ReadWholeFile(dir + "missing"), std::nullopt);
-    fs::remove_all(pattern);
 }
 
 // Whatever carries the name where a small file is expected is refused without throwing, waiting
 // for a writer or reading without end.
 TEST(ProgramFiles, OnlyRegularFilesOfAtMostOneMebibyteAreRead) {
-    char pattern[] = "/tmp/program-files-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = std::string(pattern) + "/";
+    const ScratchDirectory scratch("program-files");
+    const std::string dir = scratch.path().string() + "/";
     fs::create_directory(dir + "Title.txt");
     ASSERT_EQ(::mkfifo((dir + "fifo").c_str(), 0600), 0);
     std::ofstream(dir + "large", std::ios::binary) << std::string(kMaxProgramFileBytes + 1, 'x');
@@ -42,7 +40,6 @@ TEST(ProgramFiles, OnlyRegularFilesOfAtMostOneMebibyteAreRead) {
         EXPECT_EQ(ReadWholeFile(path), std::nullopt) << path;
     }
     EXPECT_EQ(ReadWholeFile(dir + "largest").value_or("").size(), kMaxProgramFileBytes);
-    fs::remove_all(pattern);
 }
 
 TEST(ProgramFiles, TitleTextIsUtf16AfterTheByteOrderMarkUpToTheFirstZero) {
@@ -58,9 +55,8 @@ TEST(ProgramFiles, TitleTextIsUtf16AfterTheByteOrderMarkUpToTheFirstZero) {
 // optional file's name. None is found as the file, so nothing (the picture loader included)
 // waits on the FIFO or reads the device without end.
 TEST(ProgramFiles, LookupFindsOnlyRegularFiles) {
-    char pattern[] = "/tmp/program-files-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = std::string(pattern) + "/";
+    const ScratchDirectory scratch("program-files");
+    const std::string dir = scratch.path().string() + "/";
     fs::create_directory(dir + "Title.txt");
     ASSERT_EQ(::mkfifo((dir + "CmdList.TXT").c_str(), 0600), 0);
     fs::create_symlink("/dev/zero", dir + "AppIcon.ico");
@@ -71,7 +67,6 @@ TEST(ProgramFiles, LookupFindsOnlyRegularFiles) {
     }
     EXPECT_EQ(FindFileNoCase(dir, "MainLogo.jpg"), dir + "mainlogo.jpg");
     EXPECT_EQ(FindFileNoCase(dir, "DistributionLogo.jpg"), dir + "DistributionLogo.jpg");
-    fs::remove_all(pattern);
 }
 
 }  // namespace

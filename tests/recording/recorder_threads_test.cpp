@@ -57,11 +57,6 @@ struct Recording {
     }
 };
 
-std::string FileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 TEST(RecorderThreads, OpenAndCloseOnTheGuiThreadWhileTheProcessingThreadRecords) {
     ScratchDirectory dir("recorder_threads");
     constexpr int kFrames = 120;
@@ -125,7 +120,7 @@ TEST(RecorderThreads, OpenAndCloseOnTheGuiThreadWhileTheProcessingThreadRecords)
     EXPECT_GT(videoFrames.load(), 0);
     int records = 0;
     for (const fs::path& path : streams) {
-        const std::string bytes = FileBytes(path);
+        const std::string bytes = ReadWhole(path);
         if (path.extension() == ".bds") {
             ASSERT_EQ(bytes.size() % kBinaryRecordSize, 0u) << path;
             for (std::size_t at = 0; at < bytes.size(); at += kBinaryRecordSize, ++records) {

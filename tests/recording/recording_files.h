@@ -2,11 +2,7 @@
 // Recordings for the play-back and `thermal info` tests, built with the core's own encoders: the
 // frame block encoder, the binary record encoder and the text renderers. Raw frame files have no
 // encoder in the core (they come from elsewhere) and are written here high byte first.
-#include <unistd.h>
-
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +11,8 @@
 #include "frame/conversion.h"
 #include "frame/frame_block.h"
 #include "frame/text_frame.h"
+#include "support/file_bytes.h"
+#include "support/scratch_directory.h"
 
 // A frame of `base` everywhere but `low` at row 0, column 0 and `high` at row 30, column 31, with
 // offsets and header words 4 to 11 set so their text is not all zeros.
@@ -32,6 +30,26 @@ inline FrameData SpreadFrame(uint16_t base, uint16_t low, uint16_t high) {
         frame.header[w] = static_cast<uint16_t>(100 * w);
     }
     return frame;
+}
+
+// A frame block with every pixel `pixel` and every electrical offset `offset`.
+inline std::string FlatBlock(uint16_t pixel, uint16_t offset = 0) {
+    std::string block(kFrameBlockSize, '\0');
+    for (int word = 0; word < kPixelCount + kOffsetCount; ++word) {
+        const uint16_t value = word < kPixelCount ? pixel : offset;
+        block[2 * word] = static_cast<char>(value & 0xFF);
+        block[2 * word + 1] = static_cast<char>(value >> 8);
+    }
+    return block;
+}
+
+// A binary stream record written out from the file format: "Mode=", the character, ten zeros.
+inline std::string HandRecord(char modeChar, const std::string& block) {
+    return std::string("Mode=") + modeChar + std::string(10, '\0') + block;
+}
+
+inline const uint8_t* Bytes(const std::string& text) {
+    return reinterpret_cast<const uint8_t*>(text.data());
 }
 
 // One .bds record of `frame` as the recorder writes it: the block as the module sends it, with
@@ -78,30 +96,6 @@ inline std::string Replaced(std::string_view text, std::string_view from, std::s
     out.append(text.substr(start));
     return out;
 }
-
-inline void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-// A fresh directory under the system's temporary directory, removed with the object.
-class ScratchDirectory {
-  public:
-    explicit ScratchDirectory(const std::string& name)
-        : m_path(std::filesystem::temp_directory_path() /
-                 (name + "_" + std::to_string(::getpid()))) {
-        std::filesystem::remove_all(m_path);
-        std::filesystem::create_directories(m_path);
-    }
-    ~ScratchDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    const std::filesystem::path& path() const { return m_path; }
-
-  private:
-    std::filesystem::path m_path;
-};
 
 // A recording of three frames, to be cut: its bytes and the byte after each of its records.
 struct CutRecording {

@@ -88,8 +88,7 @@ TEST(TextModeReader, OverlongLinesAreCutSoMemoryStaysBounded) {
 
 class StreamPlayerTest : public ::testing::Test {
   protected:
-    ScratchDirectory m_dir{std::string("stream_player_") +
-                           ::testing::UnitTest::GetInstance()->current_test_info()->name()};
+    ScratchDirectory m_dir{"stream_player"};
 
     std::string Write(const std::string& name, const std::string& bytes) {
         const fs::path path = m_dir.path() / name;

@@ -9,50 +9,20 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "frame/conversion.h"
-#include "processing/frame_pipeline.h"
+#include "processing/image_scaling.h"
 #include "recording/recording_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kThermal = (fs::path(THERMAL_BIN_DIR) / "thermal").string();
-
-// A frame block with every pixel `pixel` and every electrical offset `offset`.
-std::string FlatBlock(uint16_t pixel, uint16_t offset = 0) {
-    std::string block(kFrameBlockSize, '\0');
-    for (int word = 0; word < kPixelCount + kOffsetCount; ++word) {
-        const uint16_t value = word < kPixelCount ? pixel : offset;
-        block[2 * word] = static_cast<char>(value & 0xFF);
-        block[2 * word + 1] = static_cast<char>(value >> 8);
-    }
-    return block;
-}
-
-// A binary stream record written out from the file format: "Mode=", the character, ten zeros.
-std::string HandRecord(char modeChar, const std::string& block) {
-    return std::string("Mode=") + modeChar + std::string(10, '\0') + block;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 std::string Quote(const std::string& path) {
     return std::string(1, '\'').append(path).append(1, '\'');
-}
-
-const uint8_t* Bytes(const std::string& text) {
-    return reinterpret_cast<const uint8_t*>(text.data());
 }
 
 // Stands in for the encoder and the movie: every frame encodes to `length` bytes and adds one
@@ -86,15 +56,6 @@ struct FakeVideoSink : IVideoSink {
 
 class StreamRecorderTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("stream_recorder_test_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     RecorderEnvironment Environment(CWriteCounters* counters = nullptr) {
         RecorderEnvironment environment;
         environment.pWriteCounters = counters != nullptr ? counters : &m_counters;
@@ -126,7 +87,8 @@ class StreamRecorderTest : public ::testing::Test {
         return recorder.WriteVideoFrame(kImageWidth, kImageHeight, image.data());
     }
 
-    fs::path m_dir;
+    const ScratchDirectory m_scratch{"stream_recorder"};
+    const fs::path& m_dir = m_scratch.path();
     CWriteCounters m_counters;
     std::optional<uint64_t> m_freeMiB = 100000;
     int m_freeSpaceQueries = 0;
@@ -134,55 +96,6 @@ class StreamRecorderTest : public ::testing::Test {
     int m_encodedLength = 1000;
     int m_appendsBeforeFailure = -1;  // never fails
 };
-
-TEST_F(StreamRecorderTest, RecordingsEqualTheBlocksReceivedAndThermalConvertText) {
-    // Five frames as the module sent them, in a binary stream recording written by hand.
-    const struct {
-        char letter;
-        uint16_t pixel;
-        uint16_t offset;
-    } frames[] = {{'K', 2981, 0}, {'t', 1000, 100}, {'k', 3000, 5}, {'c', 700, 20}, {'K', 2500, 0}};
-    std::string source;
-    for (const auto& frame : frames) {
-        const bool voltage = frame.letter == 't' || frame.letter == 'c';
-        source += HandRecord(voltage ? 'V' : 'T', FlatBlock(frame.pixel, frame.offset));
-    }
-    ASSERT_EQ(source.size(), 10640u);
-    std::ofstream(Path("in.bds"), std::ios::binary) << source;
-    const std::string command =
-        kThermal + " convert " + Path("in.bds") + " " + Path("convert.txt") + " 2>/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-
-    // The same frames through the frame path and the recording step, as the viewer records them
-    // with the settings `thermal convert` starts with.
-    struct Sink {
-        CStreamRecorder binary;
-        CStreamRecorder text;
-        static void OnFrameReady(void* owner, const char* letter, const std::string& text,
-                                 const uint8_t* raw, const uint8_t*, const uint16_t*) {
-            auto* self = static_cast<Sink*>(owner);
-            const RecordableFrame frame{*letter, text, raw, kUnitCelsius, true};
-            EXPECT_EQ(self->binary.RecordFrame(frame, 1), RecordOutcome::kWritten);
-            EXPECT_EQ(self->text.RecordFrame(frame, 1), RecordOutcome::kWritten);
-        }
-    } sink{CStreamRecorder(Environment()), CStreamRecorder(Environment())};
-    ASSERT_EQ(sink.binary.OpenFile(kRecordingBinary, Path("rec.bds")), 1);
-    ASSERT_EQ(sink.text.OpenFile(kRecordingText, Path("rec.txt")), 1);
-    CFramePipeline pipeline;
-    pipeline.SetUnit(kUnitCelsius);
-    pipeline.SetElOffsetSubtraction(1);
-    pipeline.SetCallback(&Sink::OnFrameReady, &sink);
-    for (const auto& frame : frames) {
-        const std::string block = FlatBlock(frame.pixel, frame.offset);
-        pipeline.ProcessFrameNow(frame.letter, kFrameBlockSize, Bytes(block));
-    }
-    pipeline.StopThread();
-    sink.binary.CloseFile();
-    sink.text.CloseFile();
-
-    EXPECT_EQ(ReadFile(Path("rec.bds")), source);
-    EXPECT_EQ(ReadFile(Path("rec.txt")), ReadFile(Path("convert.txt")));
-}
 
 TEST_F(StreamRecorderTest, EveryNthFrameIsWrittenAndPlayBackOnlyIntoText) {
     struct Case {
@@ -215,7 +128,7 @@ TEST_F(StreamRecorderTest, EveryNthFrameIsWrittenAndPlayBackOnlyIntoText) {
                             ? HandRecord('T', FlatBlock(static_cast<uint16_t>(n)))
                             : "Mode=K ElOff=F\r\r\n" + std::to_string(n) + "\r\r\n";
         }
-        EXPECT_EQ(ReadFile(Path("every")), expected) << c.everyN << " " << c.frames;
+        EXPECT_EQ(ReadWhole(Path("every")), expected) << c.everyN << " " << c.frames;
     }
 
     // The count runs on when the recording moves to a file of the other type.
@@ -249,7 +162,7 @@ TEST_F(StreamRecorderTest, TextHeaderLineNamesModeAndOffsets) {
         expected += std::string(c.header) + "\r\r\na\tb\t\r\r\n";
     }
     recorder.CloseFile();
-    EXPECT_EQ(ReadFile(Path("h.txt")), expected);
+    EXPECT_EQ(ReadWhole(Path("h.txt")), expected);
 }
 
 TEST_F(StreamRecorderTest, LongRecordingsContinueInNumberedParts) {
@@ -359,8 +272,8 @@ TEST_F(StreamRecorderTest, FilesAreCreatedWithoutWaitingOrReplacingWhatIsNotThei
             ASSERT_EQ(WriteOne(recorder, type), 1) << i << recorder.GetLastError();
         }
         recorder.CloseFile();
-        EXPECT_EQ(ReadFile(earlier), "my earlier recording");
-        EXPECT_EQ(ReadFile(m_dir / "outside"), "not a recording");
+        EXPECT_EQ(ReadWhole(earlier), "my earlier recording");
+        EXPECT_EQ(ReadWhole(m_dir / "outside"), "not a recording");
         // The first split skipped two names; the second found its name free.
         const std::string part = Path("parts/rec_003" + extension);
         EXPECT_EQ(recorder.TakeNotice(),

@@ -35,8 +35,7 @@ FrameData VariedFrame(uint16_t base, uint16_t spread, uint16_t offsetStep) {
 
 class ConvertFormatsTest : public ::testing::Test {
   protected:
-    ScratchDirectory m_dir{std::string("convert_formats_") +
-                           ::testing::UnitTest::GetInstance()->current_test_info()->name()};
+    ScratchDirectory m_dir{"convert_formats"};
 
     std::string Path(const std::string& name) const { return (m_dir.path() / name).string(); }
     std::string Write(const std::string& name, const std::string& bytes) {

@@ -22,34 +22,13 @@
 
 #include "convert_test_support.h"
 #include "frame/frame_block.h"
+#include "processing/frame_pipeline.h"
 #include "recording/recording_files.h"
+#include "recording/stream_recorder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const fs::path kThermal = fs::path(THERMAL_BIN_DIR) / "thermal";
-
-struct Result {
-    int status;
-    std::string errors;
-};
-
-Result RunConvert(const std::string& arguments, const fs::path& dir) {
-    const fs::path errors = dir / "stderr.txt";
-    const std::string command =
-        kThermal.string() + " convert " + arguments + " 2> " + errors.string() + " > /dev/null";
-    const int raw = std::system(command.c_str());
-    std::ifstream in(errors);
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1,
-            std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())};
-}
-
-std::vector<uint8_t> ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-}
 
 // One record: "Mode=<mode>" padded to 16 bytes, then a block of flat pixels, offsets and
 // header words 4 to 11.
@@ -89,24 +68,14 @@ std::string ExpectedRecord(const std::string& headerLine, const std::string& pix
 
 class ConvertTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_dir =
-            fs::temp_directory_path() /
-            ("convert_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     fs::path WriteRecording(const std::vector<uint8_t>& bytes) {
         const fs::path path = m_dir / "in.bds";
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+        WriteFileBytes(path, std::string(bytes.begin(), bytes.end()));
         return path;
     }
 
-    fs::path m_dir;
+    const ScratchDirectory m_scratch{"convert_test"};
+    const fs::path& m_dir = m_scratch.path();
 };
 
 TEST_F(ConvertTest, WritesTheTextRecordingOfEveryFrame) {
@@ -116,22 +85,72 @@ TEST_F(ConvertTest, WritesTheTextRecordingOfEveryFrame) {
     file.insert(file.end(), 100, 0);        // a short last record is ignored
     const fs::path input = WriteRecording(file);
 
-    const Result celsius = RunConvert(input.string() + " " + (m_dir / "out.txt").string(), m_dir);
+    const ToolResult celsius =
+        RunTool("convert " + input.string() + " " + (m_dir / "out.txt").string(), m_dir);
     ASSERT_EQ(celsius.status, 0) << celsius.errors;
-    const std::vector<uint8_t> text = ReadFile(m_dir / "out.txt");
     const std::string expected = ExpectedRecord("Mode=C ElOff=F", "+25.0", "+0.0000", "+1.0000") +
                                  ExpectedRecord("Mode=V ElOff=T", "+1.0989", "+0.1221", "+0.0000");
-    EXPECT_EQ(std::string(text.begin(), text.end()), expected);
+    EXPECT_EQ(ReadWhole(m_dir / "out.txt"), expected);
 
-    const Result kelvin = RunConvert(
-        input.string() + " " + (m_dir / "k.txt").string() + " --unit K --no-el-offsets --stack 2",
-        m_dir);
+    const ToolResult kelvin =
+        RunTool("convert " + input.string() + " " + (m_dir / "k.txt").string() +
+                    " --unit K --no-el-offsets --stack 2",
+                m_dir);
     ASSERT_EQ(kelvin.status, 0) << kelvin.errors;
-    const std::vector<uint8_t> k = ReadFile(m_dir / "k.txt");
     // The stack of 2 is not full before the third frame, so each frame shows as it came.
-    EXPECT_EQ(std::string(k.begin(), k.end()),
+    EXPECT_EQ(ReadWhole(m_dir / "k.txt"),
               ExpectedRecord("Mode=K ElOff=F", "+298.1", "+0.0000", "+1.0000") +
                   ExpectedRecord("Mode=V ElOff=F", "+1.2210", "+0.1221", "+0.0000"));
+}
+
+// The text `thermal convert` writes of a binary recording is the text recording the viewer makes
+// of the same frames through its frame path and recording step, with the settings the command
+// starts with; the viewer's binary recording is the frames as received.
+TEST_F(ConvertTest, TextEqualsTheViewersRecordingOfTheSameFrames) {
+    // Five frames as the module sent them, in a binary stream recording written by hand.
+    const struct {
+        char letter;
+        uint16_t pixel;
+        uint16_t offset;
+    } frames[] = {{'K', 2981, 0}, {'t', 1000, 100}, {'k', 3000, 5}, {'c', 700, 20}, {'K', 2500, 0}};
+    std::string source;
+    for (const auto& frame : frames) {
+        const bool voltage = frame.letter == 't' || frame.letter == 'c';
+        source += HandRecord(voltage ? 'V' : 'T', FlatBlock(frame.pixel, frame.offset));
+    }
+    ASSERT_EQ(source.size(), 10640u);
+    WriteFileBytes(m_dir / "in.bds", source);
+    const ToolResult converted = RunTool(
+        "convert " + (m_dir / "in.bds").string() + " " + (m_dir / "convert.txt").string(), m_dir);
+    ASSERT_EQ(converted.status, 0) << converted.errors;
+
+    struct Sink {
+        CStreamRecorder binary;
+        CStreamRecorder text;
+        static void OnFrameReady(void* owner, const char* letter, const std::string& text,
+                                 const uint8_t* raw, const uint8_t*, const uint16_t*) {
+            auto* self = static_cast<Sink*>(owner);
+            const RecordableFrame frame{*letter, text, raw, kUnitCelsius, true};
+            EXPECT_EQ(self->binary.RecordFrame(frame, 1), RecordOutcome::kWritten);
+            EXPECT_EQ(self->text.RecordFrame(frame, 1), RecordOutcome::kWritten);
+        }
+    } sink;
+    ASSERT_EQ(sink.binary.OpenFile(kRecordingBinary, (m_dir / "rec.bds").string()), 1);
+    ASSERT_EQ(sink.text.OpenFile(kRecordingText, (m_dir / "rec.txt").string()), 1);
+    CFramePipeline pipeline;
+    pipeline.SetUnit(kUnitCelsius);
+    pipeline.SetElOffsetSubtraction(1);
+    pipeline.SetCallback(&Sink::OnFrameReady, &sink);
+    for (const auto& frame : frames) {
+        const std::string block = FlatBlock(frame.pixel, frame.offset);
+        pipeline.ProcessFrameNow(frame.letter, kFrameBlockSize, Bytes(block));
+    }
+    pipeline.StopThread();
+    sink.binary.CloseFile();
+    sink.text.CloseFile();
+
+    EXPECT_EQ(ReadWhole(m_dir / "rec.bds"), source);
+    EXPECT_EQ(ReadWhole(m_dir / "rec.txt"), ReadWhole(m_dir / "convert.txt"));
 }
 
 TEST_F(ConvertTest, WritesEveryDisplayImageAsABitmap) {
@@ -140,13 +159,13 @@ TEST_F(ConvertTest, WritesEveryDisplayImageAsABitmap) {
     AppendRecord(file, 'T', 3000, 0, 0);
     const fs::path input = WriteRecording(file);
     const fs::path frames = m_dir / "frames" / "deeper";
-    const Result result =
-        RunConvert(input.string() + " --frames " + frames.string() + " --palette 3", m_dir);
+    const ToolResult result = RunTool(
+        "convert " + input.string() + " --frames " + frames.string() + " --palette 3", m_dir);
     ASSERT_EQ(result.status, 0) << result.errors;
     ASSERT_TRUE(fs::exists(frames / "frame_000001.bmp"));
     ASSERT_TRUE(fs::exists(frames / "frame_000002.bmp"));
     EXPECT_FALSE(fs::exists(frames / "frame_000003.bmp"));
-    const std::vector<uint8_t> bmp = ReadFile(frames / "frame_000002.bmp");
+    const std::string bmp = ReadWhole(frames / "frame_000002.bmp");
     ASSERT_EQ(bmp.size(), 297654u);
     // A flat frame is coloured with entry 5, grey 6 in palette 3. Both markers sit on cell (0, 0):
     // the image's top-left block, stored in the last rows of the file.
@@ -382,7 +401,7 @@ TEST_F(ConvertTest, OutputsNeverReplaceFilesThatAreNotTheirs) {
             WriteFileBytes(out.string() + ".part" + std::to_string(::getpid()), "somebody's");
             const int null = ::open("/dev/null", O_WRONLY);
             ::dup2(null, STDERR_FILENO);
-            ::execl(kThermal.c_str(), "thermal", "convert", in.c_str(), out.c_str(), nullptr);
+            ::execl(kThermalTool.c_str(), "thermal", "convert", in.c_str(), out.c_str(), nullptr);
             ::_exit(127);
         }
         int status = 0;
@@ -634,10 +653,10 @@ TEST_F(ConvertTest, KilledConversionsLeaveNothingBehind) {
                 const int null = ::open("/dev/null", O_WRONLY);
                 ::dup2(null, STDERR_FILENO);
                 if (pictures) {
-                    ::execl(kThermal.c_str(), "thermal", "convert", in.c_str(), "--frames",
+                    ::execl(kThermalTool.c_str(), "thermal", "convert", in.c_str(), "--frames",
                             out.c_str(), nullptr);
                 } else {
-                    ::execl(kThermal.c_str(), "thermal", "convert", in.c_str(), out.c_str(),
+                    ::execl(kThermalTool.c_str(), "thermal", "convert", in.c_str(), out.c_str(),
                             nullptr);
                 }
                 ::_exit(127);

@@ -1,45 +1,15 @@
 #pragma once
-// Running the built `thermal` tool from the conversion tests, and what they read back.
-#include <sys/wait.h>
+// What the conversion tests look for around a run of the `thermal` tool: the files of a
+// directory, the lines of an output, the files a running process holds open.
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
 
-inline const std::filesystem::path kThermalTool =
-    std::filesystem::path(THERMAL_BIN_DIR) / "thermal";
-
-struct ToolResult {
-    int status;
-    std::string out;
-    std::string errors;
-};
-
-inline std::string ReadWhole(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// Runs `command` through the shell with its output and errors collected in `dir`.
-inline ToolResult RunShell(const std::string& command, const std::filesystem::path& dir) {
-    const std::filesystem::path out = dir.parent_path() / (dir.filename().string() + ".out");
-    const std::filesystem::path errors = dir.parent_path() / (dir.filename().string() + ".err");
-    const std::string line = command + " > " + out.string() + " 2> " + errors.string();
-    const int raw = std::system(line.c_str());
-    ToolResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadWhole(out), ReadWhole(errors)};
-    std::filesystem::remove(out);
-    std::filesystem::remove(errors);
-    return result;
-}
-
-inline ToolResult RunTool(const std::string& arguments, const std::filesystem::path& dir) {
-    return RunShell(kThermalTool.string() + " " + arguments, dir);
-}
+#include "support/file_bytes.h"
+#include "support/thermal_tool.h"
 
 // Every file under `dir` with its bytes: a directory before and after a run that must change
 // nothing.

@@ -50,8 +50,7 @@ std::size_t CsvFrames(const std::string& csv) {
 
 class DamagedInput : public ::testing::Test {
   protected:
-    ScratchDirectory m_dir{std::string("damaged_input_") +
-                           ::testing::UnitTest::GetInstance()->current_test_info()->name()};
+    ScratchDirectory m_dir{"damaged_input"};
 
     std::string Path(const std::string& name) const { return (m_dir.path() / name).string(); }
     std::string Write(const std::string& name, const std::string& bytes) {

@@ -2,43 +2,17 @@
 // core's encoders, and checks its status and the lines it prints.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "frame/frame_block.h"
 #include "recording/recording_files.h"
+#include "support/thermal_tool.h"
 #include "video/avi_test_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const fs::path kThermal = fs::path(THERMAL_BIN_DIR) / "thermal";
-
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string errors;
-};
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-ToolRun RunThermal(const std::string& arguments, const fs::path& dir) {
-    const fs::path out = dir / "stdout.txt";
-    const fs::path errors = dir / "stderr.txt";
-    const std::string command =
-        kThermal.string() + " " + arguments + " > " + out.string() + " 2> " + errors.string();
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(errors)};
-}
 
 std::string Times(const std::string& text, int count) {
     std::string out;
@@ -54,15 +28,14 @@ const FrameData kVolts = SpreadFrame(1000, 100, 4000);
 
 class InfoTest : public ::testing::Test {
   protected:
-    ScratchDirectory m_dir{std::string("info_test_") +
-                           ::testing::UnitTest::GetInstance()->current_test_info()->name()};
+    ScratchDirectory m_dir{"info_test"};
 
     std::string Write(const std::string& name, const std::string& bytes) {
         WriteFileBytes(m_dir.path() / name, bytes);
         return (m_dir.path() / name).string();
     }
-    ToolRun Info(const std::string& arguments) {
-        return RunThermal("info " + arguments, m_dir.path());
+    ToolResult Info(const std::string& arguments) {
+        return RunTool("info " + arguments, m_dir.path());
     }
 };
 
@@ -74,7 +47,7 @@ struct Case {
     std::string options = "";
 };
 
-void ExpectReport(const ToolRun& run, const Case& c) {
+void ExpectReport(const ToolResult& run, const Case& c) {
     EXPECT_EQ(run.status, c.status) << c.name << "\n" << run.out << run.errors;
     EXPECT_EQ(run.errors, "") << c.name;
     for (const std::string& line : c.lines) {
@@ -331,7 +304,7 @@ TEST_F(InfoTest, FilesThatCannotBeReadGiveOneLineAndStatusTwo) {
         {"--max-problems", "--max-problems takes a number"},
     };
     for (const auto& c : cases) {
-        const ToolRun run = Info(c.arguments);
+        const ToolResult run = Info(c.arguments);
         EXPECT_EQ(run.status, 2) << c.arguments;
         EXPECT_EQ(run.out, "") << c.arguments;
         EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
@@ -345,12 +318,12 @@ TEST_F(InfoTest, SeveralFilesGiveTheWorstStatusAndEveryReport) {
     const std::string cut = Write("b.BDS", warm + "Mode=T");
     const std::string missing = (m_dir.path() / "c.txt").string();
 
-    const ToolRun problems = Info(clean + " " + cut);
+    const ToolResult problems = Info(clean + " " + cut);
     EXPECT_EQ(problems.status, 1);
     EXPECT_NE(problems.out.find(clean + "\n"), std::string::npos);
     EXPECT_NE(problems.out.find("\n\n" + cut + "\n"), std::string::npos);
 
-    const ToolRun unreadable = Info(missing + " " + clean);
+    const ToolResult unreadable = Info(missing + " " + clean);
     EXPECT_EQ(unreadable.status, 2);
     EXPECT_EQ(unreadable.out.rfind(clean + "\n", 0), 0u) << unreadable.out;
     EXPECT_NE(unreadable.errors.find(missing), std::string::npos);
@@ -359,7 +332,7 @@ TEST_F(InfoTest, SeveralFilesGiveTheWorstStatusAndEveryReport) {
 TEST_F(InfoTest, ProblemsBeyondTheLimitAreCounted) {
     std::string bad = BinaryStreamRecord('K', kWarm);
     bad[5] = '?';
-    const ToolRun run = Info("--max-problems 2 " + Write("bad.bds", Times(bad, 5)));
+    const ToolResult run = Info("--max-problems 2 " + Write("bad.bds", Times(bad, 5)));
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("  problems: 5\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("byte 2128, frame 2: "), std::string::npos);
@@ -368,10 +341,10 @@ TEST_F(InfoTest, ProblemsBeyondTheLimitAreCounted) {
 }
 
 TEST_F(InfoTest, HelpListsTheCommandAndItsOptions) {
-    const ToolRun top = RunThermal("--help", m_dir.path());
+    const ToolResult top = RunTool("--help", m_dir.path());
     EXPECT_EQ(top.status, 0);
     EXPECT_NE(top.out.find("\n  info "), std::string::npos) << top.out;
-    const ToolRun help = Info("--help");
+    const ToolResult help = Info("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--max-problems N"), std::string::npos) << help.out;
     EXPECT_NE(help.out.find("--decode"), std::string::npos) << help.out;

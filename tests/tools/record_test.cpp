@@ -189,15 +189,6 @@ std::vector<std::string> RecordArgs(const std::string& port, const fs::path& out
 
 class ThermalRecord : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("thermal_record_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     // Records from `sim` into `output` with `options` until the command ends by itself.
     Outcome Record(const CModuleSimulator& sim, const fs::path& output,
                    const std::string& options) {
@@ -205,7 +196,8 @@ class ThermalRecord : public ::testing::Test {
             .Wait();
     }
 
-    fs::path m_dir;
+    const ScratchDirectory m_scratch{"thermal_record"};
+    const fs::path& m_dir = m_scratch.path();
 };
 
 // However the recording ends (a count of frames, a duration, SIGINT or SIGTERM), the file holds
@@ -285,9 +277,11 @@ TEST_F(ThermalRecord, TextRecordingEqualsTheConversionOfABinaryRecording) {
             const Outcome outcome = Record(sim, m_dir / name, startOptions);
             ASSERT_EQ(outcome.status, 0) << outcome.errors;
         }
-        std::string command = kThermalTool.string() + " convert " + (m_dir / "rec.bds").string() +
-                              " " + (m_dir / "converted.txt").string() + " " + c.processing;
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        const ToolResult converted =
+            RunTool("convert " + (m_dir / "rec.bds").string() + " " +
+                        (m_dir / "converted.txt").string() + " " + c.processing,
+                    m_dir);
+        ASSERT_EQ(converted.status, 0) << converted.errors;
 
         const std::string text = ReadWhole(m_dir / "rec.txt");
         EXPECT_EQ(text, ReadWhole(m_dir / "converted.txt"));

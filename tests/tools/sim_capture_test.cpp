@@ -18,41 +18,27 @@
 #include "device/capture_frames.h"
 #include "frame/binary_record_reader.h"
 #include "recording/recording_files.h"
+#include "support/thermal_tool.h"
 
 namespace {
 namespace fs = std::filesystem;
 
-const std::string kThermal = std::string(THERMAL_BIN_DIR) + "/thermal";
-
-int RunThermal(const std::string& arguments) {
-    const int status = std::system((kThermal + " " + arguments + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class ThermalTool : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("thermal_tool_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-    fs::path m_dir;
+    // The exit status of `thermal ARGUMENTS`, its output and errors put aside.
+    int RunThermal(const std::string& arguments) const { return RunTool(arguments, m_dir).status; }
+
+    const ScratchDirectory m_scratch{"thermal_tool"};
+    const fs::path& m_dir = m_scratch.path();
 };
 
 // Captures a few seconds of `thermal sim` output through its link, the way a user would with
 // `cat /dev/ttyUSB0 > capture.raw`, and returns the bytes and the simulator's log.
 std::string CaptureFromSim(const fs::path& link, std::string* log) {
-    FILE* sim = ::popen(
-        (kThermal + " sim --fps 100 --seed 5 --duration 2 --link " + link.string() + " --chunking")
-            .c_str(),
-        "r");
+    FILE* sim = ::popen((kThermalTool.string() + " sim --fps 100 --seed 5 --duration 2 --link " +
+                         link.string() + " --chunking")
+                            .c_str(),
+                        "r");
     EXPECT_NE(sim, nullptr);
     char line[256];
     EXPECT_NE(std::fgets(line, sizeof line, sim), nullptr);  // the device path
@@ -97,7 +83,7 @@ TEST_F(ThermalTool, SimStreamsAndConvertRescuesTheFramesOfItsCapture) {
     ASSERT_EQ(RunThermal("convert " + (m_dir / "capture.raw").string() + " " +
                          (m_dir / "out.bds").string()),
               0);
-    const std::string recording = ReadFile(m_dir / "out.bds");
+    const std::string recording = ReadWhole(m_dir / "out.bds");
     const auto expected =
         CutCaptureIntoFrames(reinterpret_cast<const uint8_t*>(capture.data()), capture.size(), 'K');
     ASSERT_GE(expected.size(), 20u);
@@ -111,7 +97,7 @@ TEST_F(ThermalTool, SimStreamsAndConvertRescuesTheFramesOfItsCapture) {
     ASSERT_EQ(RunThermal("convert " + (m_dir / "capture.raw").string() + " " +
                          (m_dir / "volts.BDS").string() + " --letter t"),
               0);
-    EXPECT_EQ(ReadFile(m_dir / "volts.BDS").substr(0, 6), "Mode=V");
+    EXPECT_EQ(ReadWhole(m_dir / "volts.BDS").substr(0, 6), "Mode=V");
 }
 
 TEST_F(ThermalTool, BadInputIsRefusedWithStatusTwo) {
@@ -143,7 +129,7 @@ TEST_F(ThermalTool, SimLinkReplacesOnlyLinksToTerminals) {
         EXPECT_EQ(RunThermal("sim --quiet --duration 0.2 --link " + (m_dir / taken).string()), 2)
             << taken;
     }
-    EXPECT_EQ(ReadFile(m_dir / "file"), "keep me");
+    EXPECT_EQ(ReadWhole(m_dir / "file"), "keep me");
     EXPECT_TRUE(fs::is_directory(m_dir / "dir"));
     EXPECT_EQ(fs::read_symlink(m_dir / "to-file"), m_dir / "file");
     EXPECT_EQ(fs::read_symlink(m_dir / "to-device"), "/dev/null");
@@ -169,8 +155,8 @@ TEST_F(ThermalTool, LostStandardOutputFailsTheRun) {
     for (const std::string& arguments :
          {std::string("sim --quiet --duration 5"), "info " + (m_dir / "clean.bds").string(),
           std::string("--help")}) {
-        const int status =
-            std::system((kThermal + " " + arguments + " > /dev/full 2>/dev/null").c_str());
+        const int status = std::system(
+            (kThermalTool.string() + " " + arguments + " > /dev/full 2>/dev/null").c_str());
         EXPECT_TRUE(WIFEXITED(status)) << arguments;
         EXPECT_EQ(WEXITSTATUS(status), 1) << arguments;
     }

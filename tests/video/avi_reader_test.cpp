@@ -229,12 +229,12 @@ TEST(AviReader, DamagedRecordingIsReadAsFarAsItIsWholeAndSaysWhereItEnds) {
          ""},
     };
 
-    TempDir dir;
+    ScratchDirectory dir;
     for (const DamageCase& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<uint8_t> bytes = avi.bytes;
         const uint64_t endAt = c.damage(bytes, avi);
-        const fs::path file = dir.path / "damaged.avi";
+        const fs::path file = dir.path() / "damaged.avi";
         WriteBytes(file, bytes);
 
         CAviReader reader;
@@ -280,7 +280,7 @@ std::vector<uint8_t> HeadersOnly(uint32_t streamType, int32_t width, int32_t hei
 }
 
 TEST(AviReader, FileThatIsNoUsableAviGivesOneClearError) {
-    TempDir dir;
+    ScratchDirectory dir;
     std::vector<uint8_t> random(4096);
     std::mt19937 rng(3);
     for (uint8_t& byte : random) {
@@ -310,7 +310,7 @@ TEST(AviReader, FileThatIsNoUsableAviGivesOneClearError) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path file = dir.path / "bad.avi";
+        const fs::path file = dir.path() / "bad.avi";
         WriteBytes(file, c.bytes);
         CAviReader reader;
         EXPECT_FALSE(reader.Open(file.string()));
@@ -320,14 +320,14 @@ TEST(AviReader, FileThatIsNoUsableAviGivesOneClearError) {
     }
 
     CAviReader reader;
-    EXPECT_FALSE(reader.Open((dir.path / "missing.avi").string()));
-    EXPECT_EQ(reader.ErrorText(), "cannot open '" + (dir.path / "missing.avi").string() +
+    EXPECT_FALSE(reader.Open((dir.path() / "missing.avi").string()));
+    EXPECT_EQ(reader.ErrorText(), "cannot open '" + (dir.path() / "missing.avi").string() +
                                       "': No such file or directory");
-    EXPECT_FALSE(reader.Open(dir.path.string()));
-    EXPECT_EQ(reader.ErrorText(), "'" + dir.path.string() + "' is a directory");
+    EXPECT_FALSE(reader.Open(dir.path().string()));
+    EXPECT_EQ(reader.ErrorText(), "'" + dir.path().string() + "' is a directory");
     // A FIFO under a video's name is refused at once rather than waited on for a writer (the
     // alarm ends a test that would hang).
-    const fs::path fifo = dir.path / "fifo.avi";
+    const fs::path fifo = dir.path() / "fifo.avi";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     ::alarm(10);
     EXPECT_FALSE(reader.Open(fifo.string()));
@@ -340,8 +340,8 @@ TEST(AviReader, FileThatIsNoUsableAviGivesOneClearError) {
     std::vector<uint8_t> noMovie = HeadersOnly(kFourCcVideoStream, 320, 310);
     noMovie.resize(noMovie.size() - kListHeaderBytes);
     PutLe32(noMovie, 4, static_cast<uint32_t>(noMovie.size() - 8));
-    WriteBytes(dir.path / "no-frames.avi", noMovie);
-    ASSERT_TRUE(reader.Open((dir.path / "no-frames.avi").string())) << reader.ErrorText();
+    WriteBytes(dir.path() / "no-frames.avi", noMovie);
+    ASSERT_TRUE(reader.Open((dir.path() / "no-frames.avi").string())) << reader.ErrorText();
     EXPECT_EQ(reader.FrameCount(), 0);
     ASSERT_NE(reader.FramesEnd(), nullptr);
     EXPECT_EQ(reader.FramesEnd()->text,
@@ -353,8 +353,8 @@ TEST(AviReader, FileThatIsNoUsableAviGivesOneClearError) {
 // build watches the reads and writes).
 TEST(AviReader, RandomlyDamagedRecordingsNeverLeadOutsideTheFile) {
     const std::vector<EncodedFrame> frames = EncodeImages(DisplayImagesBgr(12));
-    TempDir dir;
-    const fs::path original = dir.path / "original.avi";
+    ScratchDirectory dir;
+    const fs::path original = dir.path() / "original.avi";
     WriteRecording(original, frames);
     const ParsedAvi avi = ParseAvi(original);
     ASSERT_EQ(avi.problem, "");
@@ -400,7 +400,7 @@ TEST(AviReader, RandomlyDamagedRecordingsNeverLeadOutsideTheFile) {
                 break;
             }
         }
-        const fs::path file = dir.path / "random.avi";
+        const fs::path file = dir.path() / "random.avi";
         WriteBytes(file, damaged);
         CAviReader reader;
         if (!reader.Open(file.string())) {
@@ -429,7 +429,7 @@ TEST(AviReader, FrameTableTakesEightBytesAFrame) {
         GTEST_SKIP() << "the sanitizers keep the heap of their own";
     }
     constexpr int kFrames = 1000000;
-    TempDir dir;
+    ScratchDirectory dir;
     struct Case {
         uint32_t width, height;
         bool withIndex;
@@ -437,7 +437,7 @@ TEST(AviReader, FrameTableTakesEightBytesAFrame) {
     for (const Case& c : {Case{320, 310, false}, Case{32767, 32767, false}, Case{320, 310, true}}) {
         SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) +
                      (c.withIndex ? ", idx1" : ""));
-        const fs::path file = dir.path / "empty-chunks.avi";
+        const fs::path file = dir.path() / "empty-chunks.avi";
         WriteCrafted(file, crafted_avi::Avi(c.width, c.height,
                                             std::vector<crafted_avi::Frame>(kFrames), c.withIndex));
         const std::size_t before = mallinfo2().uordblks;

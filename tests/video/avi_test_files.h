@@ -31,10 +31,10 @@ struct Recording {
 // 200 display images of the moving scene recorded as the viewer records them; written once per
 // test program, removed at its end.
 inline const Recording& TwoHundredFrameRecording() {
-    static TempDir dir;
+    static ScratchDirectory dir;
     static const Recording recording = [] {
         Recording r;
-        r.file = dir.path / "scene.avi";
+        r.file = dir.path() / "scene.avi";
         r.images = DisplayImagesBgr(200);
         r.frames = EncodeImages(r.images);
         WriteRecording(r.file, r.frames);

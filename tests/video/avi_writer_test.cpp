@@ -33,14 +33,14 @@ class TwoHundredFrameMovie : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         s_frames = EncodeImages(DisplayImagesBgr(200));
-        WriteMovie(s_dir.path / "scene.avi", s_frames);
+        WriteMovie(s_dir.path() / "scene.avi", s_frames);
     }
-    static inline TempDir s_dir;
+    static inline ScratchDirectory s_dir;
     static inline std::vector<EncodedFrame> s_frames;
 };
 
 TEST_F(TwoHundredFrameMovie, HeadersAndIndexDescribeTenSecondsOfXvidWithKeyFrames) {
-    const fs::path file = s_dir.path / "scene.avi";
+    const fs::path file = s_dir.path() / "scene.avi";
     EXPECT_EQ(ExpectWholeAvi(file), 200u);
     const ParsedAvi avi = ParseAvi(file);
     ASSERT_EQ(avi.problem, "");
@@ -94,7 +94,7 @@ TEST_F(TwoHundredFrameMovie, HeadersAndIndexDescribeTenSecondsOfXvidWithKeyFrame
 
 TEST_F(TwoHundredFrameMovie, FfmpegPlaysTenSecondsOf320By310Mpeg4) {
     SKIP_WITHOUT_FFMPEG();
-    const fs::path file = s_dir.path / "scene.avi";
+    const fs::path file = s_dir.path() / "scene.avi";
     const std::map<std::string, std::string> expected = {
         {"codec_name", "mpeg4"}, {"codec_tag_string", "XVID"}, {"width", "320"},
         {"height", "310"},       {"r_frame_rate", "20/1"},     {"duration", "10.000000"},
@@ -145,7 +145,7 @@ TEST(AviWriter, ColoursSurviveEncodingInEveryInputLayout) {
          {255, 0, 0},
          {255, 0, 0}},
     };
-    TempDir dir;
+    ScratchDirectory dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const int rowBytes = kImageWidth * (c.colourSpace == kXvidColourSpaceBgr ? 3 : 2);
@@ -157,7 +157,7 @@ TEST(AviWriter, ColoursSurviveEncodingInEveryInputLayout) {
             }
         }
         const fs::path file =
-            WriteMovie(dir.path / "colour.avi", EncodeImages({image, image}, c.colourSpace));
+            WriteMovie(dir.path() / "colour.avi", EncodeImages({image, image}, c.colourSpace));
         const std::string rgb = RunCommand("ffmpeg -nostdin -v error -i '" + file.string() +
                                            "' -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
         ASSERT_EQ(rgb.size(), static_cast<std::size_t>(kImageBytes));
@@ -178,32 +178,32 @@ TEST(AviWriter, ColoursSurviveEncodingInEveryInputLayout) {
 
 // The movie file appears with the first frame: a writer closed or destroyed before leaves none.
 TEST(AviWriter, NoFileBeforeTheFirstFrame) {
-    TempDir dir;
+    ScratchDirectory dir;
     {
-        CAviWriter writer((dir.path / "destroyed.avi").string(), "xvid", 320, 310, 20);
+        CAviWriter writer((dir.path() / "destroyed.avi").string(), "xvid", 320, 310, 20);
         EXPECT_EQ(writer.State(), kAviStateNotCreated);
         EXPECT_EQ(writer.ErrorText(), "Method Succeeded");
     }
-    CAviWriter writer((dir.path / "closed.avi").string(), "xvid", 320, 310, 20);
+    CAviWriter writer((dir.path() / "closed.avi").string(), "xvid", 320, 310, 20);
     writer.CloseMovie();
     const uint8_t frame[3] = {1, 2, 3};
     EXPECT_EQ(writer.AppendFrame(3, 1, frame), kAviFail);
     EXPECT_EQ(writer.State(), kAviStateClosed);
-    EXPECT_TRUE(fs::is_empty(dir.path));
+    EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
 // Tests run as root here, where a directory without write permission stops nothing: the first
 // two rows fail in open() for reasons root cannot override. The permission row needs a user.
 TEST(AviWriter, UncreatableFileFailsTheFirstFrameAndRefusesTheRest) {
-    TempDir dir;
-    std::FILE* plain = std::fopen((dir.path / "plain.txt").c_str(), "w");
+    ScratchDirectory dir;
+    std::FILE* plain = std::fopen((dir.path() / "plain.txt").c_str(), "w");
     ASSERT_NE(plain, nullptr);
     std::fclose(plain);
-    fs::create_directory(dir.path / "locked");
-    fs::permissions(dir.path / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-    const fs::path files[] = {dir.path / "plain.txt" / "movie.avi",
-                              dir.path / "missing" / "movie.avi",
-                              dir.path / "locked" / "movie.avi"};
+    fs::create_directory(dir.path() / "locked");
+    fs::permissions(dir.path() / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    const fs::path files[] = {dir.path() / "plain.txt" / "movie.avi",
+                              dir.path() / "missing" / "movie.avi",
+                              dir.path() / "locked" / "movie.avi"};
     const std::vector<EncodedFrame> frames = EncodeImages(DisplayImagesBgr(2));
     for (const fs::path& file : files) {
         SCOPED_TRACE(file);
@@ -253,8 +253,8 @@ TEST(AviWriter, FileThatHitsALimitKeepsTheWholeFramesBeforeIt) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TempDir dir;
-        const fs::path file = dir.path / "limited.avi";
+        ScratchDirectory dir;
+        const fs::path file = dir.path() / "limited.avi";
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {

@@ -107,10 +107,10 @@ TEST(XvidDecoder, OtherWritersMpeg4AvisDecodeLikeFfmpeg) {
          "-map 0:a -map 1:v -t 2.4 -c:v mpeg4 -vtag DX50 -g 25 -bf 0 -c:a pcm_s16le -shortest",
          1, 320, 240, 60, 25, "DX50"},
     };
-    TempDir dir;
+    ScratchDirectory dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path file = dir.path / "other.avi";
+        const fs::path file = dir.path() / "other.avi";
         int status = -1;
         const std::string errors = RunCommand(
             "ffmpeg -nostdin -v error -y " + c.command + " '" + file.string() + "' 2>&1", &status);
@@ -135,10 +135,10 @@ TEST(XvidDecoder, OtherWritersMpeg4AvisDecodeLikeFfmpeg) {
 TEST(XvidDecoder, EmptyFrameShowsThePreviousPictureAgain) {
     std::vector<EncodedFrame> frames = EncodeImages(DisplayImagesBgr(4));
     frames.insert(frames.begin() + 2, EncodedFrame{});
-    TempDir dir;
-    WriteRecording(dir.path / "gap.avi", frames);
+    ScratchDirectory dir;
+    WriteRecording(dir.path() / "gap.avi", frames);
     CAviVideoStream stream(XvidPictureLayout::kBgr);
-    ASSERT_TRUE(stream.Open((dir.path / "gap.avi").string())) << stream.ErrorText();
+    ASSERT_TRUE(stream.Open((dir.path() / "gap.avi").string())) << stream.ErrorText();
     ASSERT_EQ(stream.FrameCount(), 5);
     ASSERT_TRUE(stream.ShowFrame(1));
     const std::vector<uint8_t> before = stream.Picture();
@@ -356,10 +356,10 @@ TEST(XvidDecoder, CraftedFilesGiveOneClearReasonAndPictureMemoryOnlyForAPicture)
          crafted_avi::KeyFrameThenEmptyFrames(ours[0], 100000), "", "", 1, 100001},
         {"ours", 320, 310, ours, "", "", 3, 3},
     };
-    TempDir dir;
+    ScratchDirectory dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path file = dir.path / "crafted.avi";
+        const fs::path file = dir.path() / "crafted.avi";
         WriteCrafted(file, crafted_avi::Avi(c.width, c.height, c.frames));
         CAviVideoStream stream(XvidPictureLayout::kBgr);
         if (!c.openError.empty()) {
@@ -392,8 +392,8 @@ TEST(XvidDecoder, VideoOfAnotherCodecIsRefusedByName) {
     // DivX 3 is a different bitstream that merely shares a name.
     std::copy_n("div3", 4, avi.bytes.begin() + static_cast<std::ptrdiff_t>(avi.strh + 4));
     std::copy_n("DIV3", 4, avi.bytes.begin() + static_cast<std::ptrdiff_t>(avi.strf + 16));
-    TempDir dir;
-    const fs::path file = dir.path / "div3.avi";
+    ScratchDirectory dir;
+    const fs::path file = dir.path() / "div3.avi";
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(avi.bytes.data()),
                static_cast<std::streamsize>(avi.bytes.size()));

@@ -17,6 +17,7 @@
 #include "device/simulated_scene.h"
 #include "processing/frame_pipeline.h"
 #include "recording/lib_xvid_encoder.h"
+#include "support/scratch_directory.h"
 
 namespace video_test {
 
@@ -201,18 +202,5 @@ inline std::size_t ExpectWholeAvi(const fs::path& file) {
     }
     return avi.frames.size();
 }
-
-// A directory of its own under the temporary directory, removed with everything in it.
-struct TempDir {
-    TempDir() {
-        std::string name = (fs::temp_directory_path() / "thermal-video-XXXXXX").string();
-        path = mkdtemp(name.data()) ? name : "";
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    fs::path path;
-};
 
 }  // namespace video_test
