@@ -84,6 +84,8 @@ Status SetLineSettings(int fd, bool hasParity, bool hasTwoStopBits) {
 
 }  // namespace
 
+CSerialPort::CSerialPort() : m_pTrace(CLinkTrace::FromEnvironment()) {}
+
 CSerialPort::~CSerialPort() {
     Close();
 }
@@ -195,6 +197,11 @@ uint32_t CSerialPort::Write(uint32_t count, const uint8_t* data, uint32_t* writt
         return Record(NotOpen());
     }
     std::lock_guard<std::mutex> lock(m_writeLock);
+    // Traced before they go: the module's answer can arrive, and be traced, before write()
+    // returns. A failure is traced after them.
+    if (m_pTrace) {
+        m_pTrace->Sent(data, count);
+    }
     Status status;
     uint32_t done = 0;
     while (done < count) {
@@ -239,6 +246,9 @@ uint32_t CSerialPort::Purge(int rx, int tx) {
 }
 
 uint32_t CSerialPort::Record(Status status) {
+    if (m_pTrace && !status.IsOk()) {
+        m_pTrace->Failed(status.Message());
+    }
     const auto code = static_cast<uint32_t>(status.Code());
     std::lock_guard lock(m_statusLock);
     m_lastStatus = std::move(status);
@@ -304,6 +314,9 @@ void CSerialPort::MonitorThread() {
             }
             buffer.resize(static_cast<size_t>(queued));
             const ssize_t got = ::read(m_hComm, buffer.data(), buffer.size());
+            if (got > 0 && m_pTrace) {
+                m_pTrace->Received(buffer.data(), static_cast<size_t>(got));
+            }
             if (got > 0) {
                 const uint32_t errors = LineErrorsSinceLastBatch();
                 if (m_receiveCallback != nullptr) {

@@ -4,7 +4,8 @@
 // bytes arrive, then reads everything queued and hands it to the receive callback. Write blocks
 // until the bytes are sent. Results are 0 or an error code (errno values from the system, 6 when
 // the port is not open or a monitor already runs); LastStatus says the same in words, naming the
-// call that failed.
+// call that failed. With THERMAL_TRACE set, every byte sent and received goes to standard error
+// (link_trace.h).
 //
 // Threads: Open, Configure, StartMonitor, StopMonitor and Close belong to the owner thread (the
 // session's). Write and Purge may run on any thread: the owner sends commands while the monitor
@@ -20,6 +21,7 @@
 #include <string>
 #include <thread>
 
+#include "device/link_trace.h"
 #include "platform/status.h"
 
 // Line error flags delivered with a batch; names and bit values of the Windows serial API's CE_
@@ -45,7 +47,7 @@ class CSerialPort {
     // of a pseudo-terminal closed). The port stays open, reads nothing more, and can be closed.
     using DisconnectCallback = void (*)(void* context);
 
-    CSerialPort() = default;
+    CSerialPort();
     ~CSerialPort();
     CSerialPort(const CSerialPort&) = delete;
     CSerialPort& operator=(const CSerialPort&) = delete;
@@ -91,7 +93,7 @@ class CSerialPort {
   private:
     void MonitorThread();
     uint32_t LineErrorsSinceLastBatch();
-    // Makes `status` the newest result and returns its code.
+    // Makes `status` the newest result (traced when it is a failure) and returns its code.
     uint32_t Record(Status status);
 
     std::unique_ptr<std::thread> m_hThread;
@@ -103,6 +105,8 @@ class CSerialPort {
     Status m_lastStatus;              // the newest result of Open, Configure, ..., Write, Purge
     mutable std::mutex m_statusLock;  // guards m_lastStatus
     std::mutex m_writeLock;           // serialises Write and Purge on the device
+    // Set when the port is made if THERMAL_TRACE asks for a trace; null otherwise.
+    const std::unique_ptr<CLinkTrace> m_pTrace;
     int m_isOpen = 0;
     int m_hStopEvent = -1;  // eventfd; readable once the monitor is asked to stop
     std::atomic<bool> m_isDisconnected{false};

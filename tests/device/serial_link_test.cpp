@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <regex>
 #include <thread>
 
 #include "device/dev_watcher.h"
@@ -289,6 +290,34 @@ TEST_F(TempDevDir, PortFailuresNameTheCallAndTheReason) {
         EXPECT_EQ(port.LastError(), c.code);
         EXPECT_EQ(port.LastStatus().Message(), c.message);
     }
+}
+
+// THERMAL_TRACE puts both directions of the link on standard error, time-stamped, in hex and
+// as text.
+TEST(SerialPort, TraceShowsBothDirectionsWhenAskedFor) {
+    RawPtyLine line;
+    ASSERT_GE(line.Master(), 0);
+    Receiver receiver;
+    ::setenv("THERMAL_TRACE", "1", 1);
+    testing::internal::CaptureStderr();
+    {
+        CSerialPort port;  // reads the environment once, here
+        ::unsetenv("THERMAL_TRACE");
+        port.SetCallbackContext(&receiver);
+        port.m_receiveCallback = Receiver::OnReceive;
+        if (port.Open(line.Path()) == 0) {
+            SendByte(port, 'M');
+            const std::atomic<bool> stop{false};
+            line.WriteAll("ok\r\n", 4, stop);
+            WaitFor([&] { return receiver.Bytes() == "ok\r\n"; }, 2s);
+        }
+    }
+    const std::string trace = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(receiver.Bytes(), "ok\r\n") << trace;
+    const std::string stamp = R"(\d\d:\d\d:\d\d\.\d{6})";
+    EXPECT_TRUE(std::regex_search(trace, std::regex(stamp + " tx 4d {47}M\n"))) << trace;
+    EXPECT_TRUE(std::regex_search(trace, std::regex(stamp + " rx 6f 6b 0d 0a {38}ok\\.\\.\n")))
+        << trace;
 }
 
 TEST(TtyMonitor, OpensWithOrWithoutAUdevDaemon) {
