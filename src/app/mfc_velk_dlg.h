@@ -32,6 +32,7 @@
 #include "frame/binary_record_reader.h"
 #include "frame/text_frame.h"
 #include "platform/export_directory.h"
+#include "platform/latest_value_mailbox.h"
 #include "processing/frame_pipeline.h"
 #include "recording/stream_player.h"
 #include "recording/stream_recorder.h"
@@ -358,9 +359,9 @@ class CmfcVELKDlg : public QDialog {
     std::atomic<int> m_exportCalibration{0};
     CDlgBufStatus* m_pBufStatusDlg = nullptr;
     std::mutex m_bufStatusLock;  // guards m_pBufStatusDlg and keeps the dialog alive in use
-    std::string m_fpsText;       // the newest rate the session reported
-    std::mutex m_fpsTextLock;    // guards m_fpsText
-    std::atomic<bool> m_isFpsPostPending{false};  // one FPS update queued at a time
+    // The newest rate the session reported, waiting for the FPS box; one update is queued for
+    // it at a time.
+    CLatestValueMailbox<std::string> m_pendingRate;
     // Text replies waiting for the log; a module that floods one reply keeps one text waiting.
     CTextReplyMailbox m_textReplies;
 
@@ -384,10 +385,9 @@ class CmfcVELKDlg : public QDialog {
     // Latency figures of --stats, or null.
     std::unique_ptr<CLatencyStats> m_pStats;
 
-    // The newest frame waiting for the GUI thread, handed over by the processing thread.
-    std::unique_ptr<FramePresentation> m_pPendingPresentation;
-    std::mutex m_presentationLock;                    // guards m_pPendingPresentation
-    std::atomic<bool> m_isPresentationPosted{false};  // one PresentFrame queued at a time
+    // The newest frame waiting for the GUI thread, handed over by the processing thread; one
+    // PresentFrame is queued for it at a time.
+    CLatestValueMailbox<std::unique_ptr<FramePresentation>> m_pendingPresentation;
 
     ViewerOptions m_options;
     // The user's pictures folder, where exports go when the program directory is not writable.
