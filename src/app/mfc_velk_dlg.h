@@ -2,9 +2,12 @@
 // CmfcVELKDlg: the main window. It owns every long-lived object of the program (serial port,
 // reply list, frame pipeline, recorder, player, display controls), builds its controls from
 // template 102 and takes them apart in the close sequence. Its member functions are spread over
-// the files of app/ by concern: dialog_lifecycle.cpp (start-up, log, close), dialog_handlers.cpp
-// (control handlers), dialog_session.cpp (the device session), dialog_refresh.cpp (per-frame
-// presentation and timers).
+// the files of app/ by concern: dialog_lifecycle.cpp (start-up, log, timers, close),
+// dialog_handlers.cpp (the handlers of its own controls), dialog_scaling.cpp (the manual colour
+// scale), dialog_session.cpp (the port list and the device session), dialog_commands.cpp (the
+// commands to the module), dialog_refresh.cpp (per-frame presentation and the timer dispatch),
+// dialog_recording.cpp ("Save to...", "Rec", "Stop"), dialog_playback.cpp ("Play" and the
+// play-back timers) and dialog_export.cpp (snapshot, clipboard, calibration workbook).
 //
 // Threads: everything here runs on the GUI thread except the callbacks named as such. Worker
 // threads (serial monitor, frame processing) never touch widgets and never wait for the GUI
