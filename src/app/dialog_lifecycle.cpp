@@ -280,12 +280,9 @@ void CmfcVELKDlg::InitMainWindow() {
     deltaV->setValue(100);
     vCentre->setRange(0, 500);
     vCentre->setValue(100);
-    const double span = deltaV->value() / 100.0;
-    const double centre = vCentre->value() / 100.0;
-    Edit(IDC_SPAN_READOUT)->setText(QString::asprintf("%.3f", span));
-    Edit(IDC_CENTRE_READOUT)->setText(QString::asprintf("%.3f", centre));
-    Edit(IDC_MAX_READOUT)->setText(QString::asprintf("%.3f", centre + span / 2));
-    Edit(IDC_MIN_READOUT)->setText(QString::asprintf("%.3f", centre - span / 2));
+    // The readouts start with the voltage scale; the handlers are connected later, so nothing
+    // reaches the pipeline yet.
+    WriteVoltageReadouts();
 
     m_modeLetter = ' ';
     m_exportCalibration = 0;

@@ -63,29 +63,20 @@ void CmfcVELKDlg::OnFrameReady(void* owner, const char* modeLetter, const std::s
         frame->arrival = dlg->m_pStats->ArrivalOf(raw, kFrameBlockSize);
     }
 
-    {
-        std::lock_guard lock(dlg->m_presentationLock);
-        if (dlg->m_pPendingPresentation && dlg->m_pStats) {
-            dlg->m_pStats->PresentationSkipped();
-        }
-        dlg->m_pPendingPresentation = std::move(frame);
-    }
-    if (!dlg->m_isPresentationPosted.exchange(true)) {
+    if (dlg->m_pendingPresentation.Put(std::move(frame))) {
         dlg->PostToGui([dlg] { dlg->PresentFrame(); });
+    } else if (dlg->m_pStats) {
+        dlg->m_pStats->PresentationSkipped();
     }
     dlg->RecordProcessedFrame(letter, text, raw);
 }
 
 void CmfcVELKDlg::PresentFrame() {
-    std::unique_ptr<FramePresentation> frame;
-    {
-        std::lock_guard lock(m_presentationLock);
-        frame = std::move(m_pPendingPresentation);
-        m_isPresentationPosted = false;
-    }
-    if (!frame || m_isClosing) {
+    std::optional<std::unique_ptr<FramePresentation>> pending = m_pendingPresentation.Take();
+    if (!pending || m_isClosing) {
         return;
     }
+    std::unique_ptr<FramePresentation>& frame = *pending;
 
     if (frame->isTemperature) {
         m_chart->SetChartUnit(m_tempUnit);

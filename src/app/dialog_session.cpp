@@ -194,20 +194,12 @@ void CmfcVELKDlg::ShowMclk(const std::string& value) {
 }
 
 void CmfcVELKDlg::ShowRate(const std::string& rate) {
-    {
-        std::lock_guard lock(m_fpsTextLock);
-        m_fpsText = rate;
-    }
     // The box shows the newest rate; at most one update waits in the GUI queue.
-    if (!m_isFpsPostPending.exchange(true)) {
+    if (m_pendingRate.Put(rate)) {
         PostToGui([this] {
-            m_isFpsPostPending = false;
-            QString newest;
-            {
-                std::lock_guard lock(m_fpsTextLock);
-                newest = QString::fromStdString(m_fpsText);
+            if (std::optional<std::string> newest = m_pendingRate.Take()) {
+                SetDlgItemText(IDC_FPS, QString::fromStdString(*newest));
             }
-            SetDlgItemText(IDC_FPS, newest);
         });
     }
 }

@@ -2,9 +2,12 @@
 // CmfcVELKDlg: the main window. It owns every long-lived object of the program (serial port,
 // reply list, frame pipeline, recorder, player, display controls), builds its controls from
 // template 102 and takes them apart in the close sequence. Its member functions are spread over
-// the files of app/ by concern: dialog_lifecycle.cpp (start-up, log, close), dialog_handlers.cpp
-// (control handlers), dialog_session.cpp (the device session), dialog_refresh.cpp (per-frame
-// presentation and timers).
+// the files of app/ by concern: dialog_lifecycle.cpp (start-up, log, timers, close),
+// dialog_handlers.cpp (the handlers of its own controls), dialog_scaling.cpp (the manual colour
+// scale), dialog_session.cpp (the port list and the device session), dialog_commands.cpp (the
+// commands to the module), dialog_refresh.cpp (per-frame presentation and the timer dispatch),
+// dialog_recording.cpp ("Save to...", "Rec", "Stop"), dialog_playback.cpp ("Play" and the
+// play-back timers) and dialog_export.cpp (snapshot, clipboard, calibration workbook).
 //
 // Threads: everything here runs on the GUI thread except the callbacks named as such. Worker
 // threads (serial monitor, frame processing) never touch widgets and never wait for the GUI
@@ -32,6 +35,7 @@
 #include "frame/binary_record_reader.h"
 #include "frame/text_frame.h"
 #include "platform/export_directory.h"
+#include "platform/latest_value_mailbox.h"
 #include "processing/frame_pipeline.h"
 #include "recording/stream_player.h"
 #include "recording/stream_recorder.h"
@@ -355,9 +359,9 @@ class CmfcVELKDlg : public QDialog {
     std::atomic<int> m_exportCalibration{0};
     CDlgBufStatus* m_pBufStatusDlg = nullptr;
     std::mutex m_bufStatusLock;  // guards m_pBufStatusDlg and keeps the dialog alive in use
-    std::string m_fpsText;       // the newest rate the session reported
-    std::mutex m_fpsTextLock;    // guards m_fpsText
-    std::atomic<bool> m_isFpsPostPending{false};  // one FPS update queued at a time
+    // The newest rate the session reported, waiting for the FPS box; one update is queued for
+    // it at a time.
+    CLatestValueMailbox<std::string> m_pendingRate;
     // Text replies waiting for the log; a module that floods one reply keeps one text waiting.
     CTextReplyMailbox m_textReplies;
 
@@ -381,10 +385,9 @@ class CmfcVELKDlg : public QDialog {
     // Latency figures of --stats, or null.
     std::unique_ptr<CLatencyStats> m_pStats;
 
-    // The newest frame waiting for the GUI thread, handed over by the processing thread.
-    std::unique_ptr<FramePresentation> m_pPendingPresentation;
-    std::mutex m_presentationLock;                    // guards m_pPendingPresentation
-    std::atomic<bool> m_isPresentationPosted{false};  // one PresentFrame queued at a time
+    // The newest frame waiting for the GUI thread, handed over by the processing thread; one
+    // PresentFrame is queued for it at a time.
+    CLatestValueMailbox<std::unique_ptr<FramePresentation>> m_pendingPresentation;
 
     ViewerOptions m_options;
     // The user's pictures folder, where exports go when the program directory is not writable.

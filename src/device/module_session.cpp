@@ -57,7 +57,12 @@ uint32_t CModuleSession::OpenSession(const std::string& name) {
         m_serialPort.Close();
     }
     if (const uint32_t error = m_serialPort.Open(name); error != 0) {
-        Log("[" + name + "] Unable to open!\r\n");
+        // The call that failed and why, so a busy port, a missing permission and a device that
+        // is no tty can be told apart.
+        std::string line = "[" + name + "] Unable to open! ";
+        line.append(PortOpenFailure());
+        line.append("\r\n");
+        Log(line);
         return error;
     }
     Log("[" + name + "] Open OK!\r\n");

@@ -90,8 +90,8 @@ class CModuleSession {
     // both ends ignored) is opened, or "[COM?] Select a Interface." logged when it is blank; then
     // the continuous temperature stream is asked for if a port is open.
     void Start(const std::string& portText);
-    // Closes the open port, opens `name` and logs the outcome; on success the handshake begins.
-    // Returns 0 or the port's error.
+    // Closes the open port, opens `name` and logs the outcome (a failure with the call that
+    // failed and why); on success the handshake begins. Returns 0 or the port's error.
     uint32_t OpenSession(const std::string& name);
     // Moves the handshake on (TimedOut counts only while it waits for the answer).
     void SetHandshakeState(HandshakeState state);
@@ -129,8 +129,9 @@ class CModuleSession {
     FrameCollectorCounts CollectorCounts() const { return m_pReplyList->Counts(); }
     // The port of the current session; set when an open succeeds.
     const std::string& PortName() const { return m_comPortName; }
-    // After OpenSession failed: what failed, with the system's reason.
-    std::string PortOpenFailure() const { return m_serialPort.OpenFailureText(); }
+    // After OpenSession failed: the call that failed, with the system's reason ("open() failed:
+    // Permission denied").
+    std::string PortOpenFailure() const { return m_serialPort.LastStatus().Message(); }
 
     // The port's receive callback (context: the session). Monitor thread: a clean batch goes to
     // the reply collectors in chunks of at most 1024 bytes; a batch with line errors is dropped

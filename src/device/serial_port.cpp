@@ -12,8 +12,9 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <vector>
+
+#include "platform/result.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -23,31 +24,83 @@ using namespace std::chrono_literals;
 bool IsUnsupported(int error) {
     return error == ENOTTY || error == EINVAL || error == ENOTSUP;
 }
+
+Status NotOpen() {
+    return Status::Failure("the port is not open", static_cast<int>(kErrorInvalidHandle));
+}
+
+// The device `name`, opened for this program alone: the descriptor, or the call that failed.
+// TIOCEXCL keeps other openers out but not root; the flock also covers root and other programs
+// that lock ports, and both together leave no gap.
+Result<int> OpenExclusive(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return Status::CallFailed("open()", errno);
+    }
+    Status failure;
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+        failure = Status::CallFailed("ioctl(TIOCEXCL)", errno);
+    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        failure = Status::CallFailed("flock()", errno == EWOULDBLOCK ? EBUSY : errno);
+    } else {
+        return fd;
+    }
+    ::close(fd);
+    return failure;
+}
+
+// Raw mode, 8 data bits, the given parity and stop bits, no flow control, 115200 baud, and DTR
+// and RTS dropped, on the open tty `fd`.
+Status SetLineSettings(int fd, bool hasParity, bool hasTwoStopBits) {
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        return Status::CallFailed("tcgetattr()", errno);
+    }
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    if (hasParity) {
+        tio.c_cflag |= PARENB;
+    }
+    if (hasTwoStopBits) {
+        tio.c_cflag |= CSTOPB;
+    }
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY | PARMRK | INPCK);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, B115200);
+    ::cfsetospeed(&tio, B115200);
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        return Status::CallFailed("tcsetattr()", errno);
+    }
+    // The module must not see DTR or RTS raised.
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    if (::ioctl(fd, TIOCMBIC, &lines) != 0 && !IsUnsupported(errno)) {
+        return Status::CallFailed("ioctl(TIOCMBIC)", errno);
+    }
+    ::tcflush(fd, TCIOFLUSH);
+    return Status();
+}
+
 }  // namespace
+
+CSerialPort::CSerialPort() : m_pTrace(CLinkTrace::FromEnvironment()) {}
 
 CSerialPort::~CSerialPort() {
     Close();
 }
 
 uint32_t CSerialPort::Open(const std::string& name) {
-    m_lastError = 0;
-    m_failedCall.clear();
+    Record(Status());
     if (m_isOpen) {
         return 0;
     }
     m_portName = name;
-    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return Fail(static_cast<uint32_t>(errno));  // the reason says it all
+    Result<int> fd = OpenExclusive(name);
+    if (!fd) {
+        return Record(fd.GetStatus());
     }
-    // TIOCEXCL keeps other openers out but not root; the flock also covers root and other
-    // programs that lock ports, and both together leave no gap.
-    if (::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const uint32_t error = static_cast<uint32_t>(errno == EWOULDBLOCK ? EBUSY : errno);
-        ::close(fd);
-        return Fail(error, "taking the port for this program alone (TIOCEXCL, flock())");
-    }
-    m_hComm = fd;
+    m_hComm = *fd;
     m_isOpen = 1;
     m_isDisconnected.store(false);
     m_hasCounters = false;
@@ -56,49 +109,23 @@ uint32_t CSerialPort::Open(const std::string& name) {
 }
 
 uint32_t CSerialPort::Configure() {
-    m_lastError = 0;
     if (!m_isOpen) {
-        return Fail(kErrorInvalidHandle);
+        return Record(NotOpen());
     }
-    termios tio{};
-    if (::tcgetattr(m_hComm, &tio) != 0) {
-        return Fail(static_cast<uint32_t>(errno), "tcgetattr()");
-    }
-    ::cfmakeraw(&tio);
-    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    if (m_parity != 0) {
-        tio.c_cflag |= PARENB;
-    }
-    if (m_stopBits != 0) {
-        tio.c_cflag |= CSTOPB;
-    }
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY | PARMRK | INPCK);
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    ::cfsetispeed(&tio, B115200);
-    ::cfsetospeed(&tio, B115200);
-    if (::tcsetattr(m_hComm, TCSANOW, &tio) != 0) {
-        return Fail(static_cast<uint32_t>(errno), "tcsetattr()");
-    }
-    // The module must not see DTR or RTS raised.
-    const int lines = TIOCM_DTR | TIOCM_RTS;
-    if (::ioctl(m_hComm, TIOCMBIC, &lines) != 0 && !IsUnsupported(errno)) {
-        return Fail(static_cast<uint32_t>(errno), "ioctl(TIOCMBIC)");
-    }
-    ::tcflush(m_hComm, TCIOFLUSH);
-    return 0;
+    return Record(SetLineSettings(m_hComm, m_parity != 0, m_stopBits != 0));
 }
 
 uint32_t CSerialPort::StartMonitor() {
-    m_lastError = 0;
-    m_failedCall.clear();
-    if (m_hThread || !m_isOpen) {
-        return Fail(kErrorInvalidHandle);
+    if (!m_isOpen) {
+        return Record(NotOpen());
+    }
+    if (m_hThread) {
+        return Record(Status::Failure("the serial monitor runs already",
+                                      static_cast<int>(kErrorInvalidHandle)));
     }
     m_hStopEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_hStopEvent < 0) {
-        return Fail(static_cast<uint32_t>(errno), "eventfd()");
+        return Record(Status::CallFailed("eventfd()", errno));
     }
     {
         std::lock_guard<std::mutex> lock(m_exitLock);
@@ -109,8 +136,8 @@ uint32_t CSerialPort::StartMonitor() {
     } catch (const std::system_error& error) {
         ::close(m_hStopEvent);
         m_hStopEvent = -1;
-        return Fail(static_cast<uint32_t>(error.code().value()),
-                    "starting the serial monitor thread");
+        return Record(
+            Status::CallFailed("starting the serial monitor thread", error.code().value()));
     }
     // The monitor drains the driver buffer at line rate; ask for real-time priority and
     // carry on at normal priority when the system refuses.
@@ -118,7 +145,7 @@ uint32_t CSerialPort::StartMonitor() {
     param.sched_priority = sched_get_priority_min(SCHED_FIFO);
     pthread_setschedparam(m_hThread->native_handle(), SCHED_FIFO, &param);
     pthread_setname_np(m_hThread->native_handle(), "serial monitor");
-    return 0;
+    return Record(Status());
 }
 
 void CSerialPort::Close() {
@@ -167,10 +194,15 @@ uint32_t CSerialPort::Write(uint32_t count, const uint8_t* data, uint32_t* writt
         *written = 0;
     }
     if (m_hComm < 0) {
-        return Fail(kErrorInvalidHandle);
+        return Record(NotOpen());
     }
     std::lock_guard<std::mutex> lock(m_writeLock);
-    uint32_t result = 0;
+    // Traced before they go: the module's answer can arrive, and be traced, before write()
+    // returns. A failure is traced after them.
+    if (m_pTrace) {
+        m_pTrace->Sent(data, count);
+    }
+    Status status;
     uint32_t done = 0;
     while (done < count) {
         const ssize_t n = ::write(m_hComm, data + done, count - done);
@@ -186,47 +218,51 @@ uint32_t CSerialPort::Write(uint32_t count, const uint8_t* data, uint32_t* writt
             if (::poll(&pfd, 1, 2000) > 0 && (pfd.revents & POLLOUT)) {
                 continue;
             }
-            result = static_cast<uint32_t>(ETIMEDOUT);
+            status = Status::Failure("write() failed: the line took nothing for 2 s", ETIMEDOUT);
         } else {
-            result = static_cast<uint32_t>(n < 0 ? errno : EIO);
+            status = Status::CallFailed("write()", n < 0 ? errno : EIO);
         }
         break;
     }
     if (written != nullptr) {
         *written = done;
     }
-    if (result == 0 && ::tcdrain(m_hComm) != 0 && !IsUnsupported(errno)) {
-        result = static_cast<uint32_t>(errno);
+    if (status.IsOk() && ::tcdrain(m_hComm) != 0 && !IsUnsupported(errno)) {
+        status = Status::CallFailed("tcdrain()", errno);
     }
-    m_lastError = result;
-    return result;
+    return Record(std::move(status));
 }
 
 uint32_t CSerialPort::Purge(int rx, int tx) {
     if (m_hComm < 0) {
-        return Fail(kErrorInvalidHandle);
+        return Record(NotOpen());
     }
     std::lock_guard<std::mutex> lock(m_writeLock);
-    uint32_t result = 0;
     const int which = rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : tx ? TCOFLUSH : -1;
     if (which >= 0 && ::tcflush(m_hComm, which) != 0) {
-        result = static_cast<uint32_t>(errno);
+        return Record(Status::CallFailed("tcflush()", errno));
     }
-    m_lastError = result;
-    return result;
+    return Record(Status());
 }
 
-uint32_t CSerialPort::Fail(uint32_t error, const char* call) {
-    m_lastError = error;
-    if (call != nullptr) {
-        m_failedCall = call;
+uint32_t CSerialPort::Record(Status status) {
+    if (m_pTrace && !status.IsOk()) {
+        m_pTrace->Failed(status.Message());
     }
-    return error;
+    const auto code = static_cast<uint32_t>(status.Code());
+    std::lock_guard lock(m_statusLock);
+    m_lastStatus = std::move(status);
+    return code;
 }
 
-std::string CSerialPort::OpenFailureText() const {
-    const std::string reason = std::strerror(static_cast<int>(m_lastError.load()));
-    return m_failedCall.empty() ? reason : m_failedCall + " failed: " + reason;
+uint32_t CSerialPort::LastError() const {
+    std::lock_guard lock(m_statusLock);
+    return static_cast<uint32_t>(m_lastStatus.Code());
+}
+
+Status CSerialPort::LastStatus() const {
+    std::lock_guard lock(m_statusLock);
+    return m_lastStatus;
 }
 
 uint32_t CSerialPort::LineErrorsSinceLastBatch() {
@@ -278,6 +314,9 @@ void CSerialPort::MonitorThread() {
             }
             buffer.resize(static_cast<size_t>(queued));
             const ssize_t got = ::read(m_hComm, buffer.data(), buffer.size());
+            if (got > 0 && m_pTrace) {
+                m_pTrace->Received(buffer.data(), static_cast<size_t>(got));
+            }
             if (got > 0) {
                 const uint32_t errors = LineErrorsSinceLastBatch();
                 if (m_receiveCallback != nullptr) {

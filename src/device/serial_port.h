@@ -3,13 +3,16 @@
 // takes the device for this process alone and starts a monitor thread that sleeps in poll() until
 // bytes arrive, then reads everything queued and hands it to the receive callback. Write blocks
 // until the bytes are sent. Results are 0 or an error code (errno values from the system, 6 when
-// the port is not open or a monitor already runs).
+// the port is not open or a monitor already runs); LastStatus says the same in words, naming the
+// call that failed. With THERMAL_TRACE set, every byte sent and received goes to standard error
+// (link_trace.h).
 //
 // Threads: Open, Configure, StartMonitor, StopMonitor and Close belong to the owner thread (the
 // session's). Write and Purge may run on any thread: the owner sends commands while the monitor
 // thread's line-error recovery stops the module and purges the line from inside the receive
 // callback. m_writeLock serialises those two, so the bytes of two writes never interleave and a
-// purge never cuts into a write; m_lastError is atomic. The callbacks run on the monitor thread.
+// purge never cuts into a write; m_statusLock guards the newest result. The callbacks run on the
+// monitor thread.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -17,6 +20,9 @@
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "device/link_trace.h"
+#include "platform/status.h"
 
 // Line error flags delivered with a batch; names and bit values of the Windows serial API's CE_
 // flags.
@@ -41,7 +47,7 @@ class CSerialPort {
     // of a pseudo-terminal closed). The port stays open, reads nothing more, and can be closed.
     using DisconnectCallback = void (*)(void* context);
 
-    CSerialPort() = default;
+    CSerialPort();
     ~CSerialPort();
     CSerialPort(const CSerialPort&) = delete;
     CSerialPort& operator=(const CSerialPort&) = delete;
@@ -73,11 +79,11 @@ class CSerialPort {
     // read it too.
     const std::string& PortName() const { return m_portName; }
     // The result of the newest Open, Configure, StartMonitor, Write or Purge on any thread.
-    uint32_t LastError() const { return m_lastError.load(); }
-    // The newest failure of Open, Configure or StartMonitor as a line: the system's reason, after
-    // the step that failed when that was not the open itself ("tcsetattr() failed: Input/output
-    // error"). Owner thread.
-    std::string OpenFailureText() const;
+    uint32_t LastError() const;
+    // The same result in words: the call that failed and the system's reason ("tcsetattr()
+    // failed: Input/output error"), with LastError as its code. After a failed Open it says why
+    // the port stayed closed.
+    Status LastStatus() const;
     // True once the monitor has seen the device go away in this session.
     bool IsDisconnected() const { return m_isDisconnected.load(); }
 
@@ -87,8 +93,8 @@ class CSerialPort {
   private:
     void MonitorThread();
     uint32_t LineErrorsSinceLastBatch();
-    // Records a failure in m_lastError (and, with `call`, what failed) and returns it.
-    uint32_t Fail(uint32_t error, const char* call = nullptr);
+    // Makes `status` the newest result (traced when it is a failure) and returns its code.
+    uint32_t Record(Status status);
 
     std::unique_ptr<std::thread> m_hThread;
     void* m_callbackContext = nullptr;
@@ -96,9 +102,11 @@ class CSerialPort {
     int m_hComm = -1;
     uint32_t m_stopBits = 0;
     uint32_t m_parity = 0;
-    std::atomic<uint32_t> m_lastError{0};
-    std::string m_failedCall;  // owner thread: the call behind the newest failure of an open
-    std::mutex m_writeLock;    // serialises Write and Purge on the device
+    Status m_lastStatus;              // the newest result of Open, Configure, ..., Write, Purge
+    mutable std::mutex m_statusLock;  // guards m_lastStatus
+    std::mutex m_writeLock;           // serialises Write and Purge on the device
+    // Set when the port is made if THERMAL_TRACE asks for a trace; null otherwise.
+    const std::unique_ptr<CLinkTrace> m_pTrace;
     int m_isOpen = 0;
     int m_hStopEvent = -1;  // eventfd; readable once the monitor is asked to stop
     std::atomic<bool> m_isDisconnected{false};

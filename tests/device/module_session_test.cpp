@@ -325,7 +325,8 @@ TEST(ModuleSession, WithoutAnOpenPortNothingIsSent) {
         std::string line;
     } cases[] = {
         {" \t ", selectInterface},
-        {"/dev/no-such-port", "[/dev/no-such-port] Unable to open!\r\n"},
+        {"/dev/no-such-port",
+         "[/dev/no-such-port] Unable to open! open() failed: No such file or directory\r\n"},
     };
     for (const auto& c : cases) {
         SessionHarness h;

@@ -10,7 +10,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
+#include <regex>
 #include <thread>
 
 #include "device/dev_watcher.h"
@@ -19,6 +21,7 @@
 #include "device/reply_list.h"
 #include "device/serial_port.h"
 #include "device/tty_monitor.h"
+#include "raw_pty_line.h"
 #include "support/scratch_directory.h"
 
 namespace {
@@ -244,6 +247,72 @@ TEST_F(TempDevDir, WatcherSeesTtyEntriesComeAndGo) {
     EXPECT_FALSE(watcher.DrainEvents());  // drained
     std::filesystem::remove(m_dir / "ttyUSB3");
     EXPECT_TRUE(watcher.DrainEvents());
+}
+
+// Every failure says which call failed and the system's reason, with the error as its code.
+TEST_F(TempDevDir, PortFailuresNameTheCallAndTheReason) {
+    std::ofstream(m_dir / "ttyUSB9") << "a regular file is no port";
+    RawPtyLine line;
+    ASSERT_GE(line.Master(), 0);
+    const auto open = [](const std::filesystem::path& path) {
+        return [path](CSerialPort& port) { return port.Open(path.string()); };
+    };
+    const struct {
+        const char* name;
+        std::function<uint32_t(CSerialPort&)> act;
+        uint32_t code;
+        const char* message;
+    } cases[] = {
+        {"no such device", open(m_dir / "ttyUSB0"), ENOENT,
+         "open() failed: No such file or directory"},
+        {"a directory", open(m_dir), EISDIR, "open() failed: Is a directory"},
+        {"a regular file", open(m_dir / "ttyUSB9"), ENOTTY,
+         "ioctl(TIOCEXCL) failed: Inappropriate ioctl for device"},
+        {"write without open", [](CSerialPort& port) { return SendByte(port, 'x'); },
+         kErrorInvalidHandle, "the port is not open"},
+        {"write after the line went away",
+         [&line](CSerialPort& port) {
+             const uint32_t opened = port.Open(line.Path());
+             line.Unplug();
+             return opened != 0 ? opened : SendByte(port, 'x');
+         },
+         EIO, "write() failed: Input/output error"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CSerialPort port;
+        EXPECT_EQ(c.act(port), c.code);
+        EXPECT_EQ(port.LastError(), c.code);
+        EXPECT_EQ(port.LastStatus().Message(), c.message);
+    }
+}
+
+// THERMAL_TRACE puts both directions of the link on standard error, time-stamped, in hex and
+// as text.
+TEST(SerialPort, TraceShowsBothDirectionsWhenAskedFor) {
+    RawPtyLine line;
+    ASSERT_GE(line.Master(), 0);
+    Receiver receiver;
+    ::setenv("THERMAL_TRACE", "1", 1);
+    testing::internal::CaptureStderr();
+    {
+        CSerialPort port;  // reads the environment once, here
+        ::unsetenv("THERMAL_TRACE");
+        port.SetCallbackContext(&receiver);
+        port.m_receiveCallback = Receiver::OnReceive;
+        if (port.Open(line.Path()) == 0) {
+            SendByte(port, 'M');
+            const std::atomic<bool> stop{false};
+            line.WriteAll("ok\r\n", 4, stop);
+            WaitFor([&] { return receiver.Bytes() == "ok\r\n"; }, 2s);
+        }
+    }
+    const std::string trace = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(receiver.Bytes(), "ok\r\n") << trace;
+    const std::string stamp = R"(\d\d:\d\d:\d\d\.\d{6})";
+    EXPECT_TRUE(std::regex_search(trace, std::regex(stamp + " tx 4d {47}M\n"))) << trace;
+    EXPECT_TRUE(std::regex_search(trace, std::regex(stamp + " rx 6f 6b 0d 0a {38}ok\\.\\.\n")))
+        << trace;
 }
 
 TEST(TtyMonitor, OpensWithOrWithoutAUdevDaemon) {

@@ -428,7 +428,8 @@ TEST_F(ThermalRecord, FailuresStopTheModuleKeepWhatWasWrittenAndGiveStatusOne) {
     const std::optional<rlim_t> none;
     const Case cases[] = {
         {"port cannot be opened", Module(50, 300), "/nonexistent/tty", "rec.bds", none,
-         "cannot open '/nonexistent/tty': No such file or directory", 1, kNoFile, ""},
+         "cannot open '/nonexistent/tty': open() failed: No such file or directory", 1, kNoFile,
+         ""},
         {"module sends nothing", silent, nullptr, "rec.bds", none,
          "sent no frames within 3 s and did not answer M", 1, kNoFile, "xMKTxx"},
         {"file cannot be created", Module(53, 300), nullptr, "missing/rec.bds", none,
