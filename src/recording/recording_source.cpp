@@ -17,41 +17,39 @@ CRecordingSource::~CRecordingSource() {
     ::close(m_fd);
 }
 
-RecordingOpening OpenRecordingSource(const std::string& path, FileKind kind,
-                                     const RecordingSourceOptions& options) {
+Result<std::unique_ptr<CRecordingSource>> OpenRecordingSource(
+    const std::string& path, FileKind kind, const RecordingSourceOptions& options) {
     if (kind != FileKind::kBinaryStream && kind != FileKind::kTextStream &&
         kind != FileKind::kRawFrames && kind != FileKind::kCapture) {
-        return {nullptr, EINVAL};
+        return Status::Failure("no recording of frames", EINVAL);
     }
     const int fd = OpenRecordingForReading(path);
     if (fd < 0) {
-        return {nullptr, errno};
+        return Status::CallFailed("open()", errno);
     }
     struct stat status {};
     if (::fstat(fd, &status) != 0) {
         const int error = errno;
         ::close(fd);
-        return {nullptr, error};
+        return Status::CallFailed("fstat()", error);
     }
-    RecordingOpening opening;
+    std::unique_ptr<CRecordingSource> source;
     switch (kind) {
         case FileKind::kBinaryStream:
-            opening.source =
-                std::make_unique<CBinaryStreamSource>(fd, status, options.stopAtUnknownHeader);
+            source = std::make_unique<CBinaryStreamSource>(fd, status, options.stopAtUnknownHeader);
             break;
         case FileKind::kTextStream:
-            opening.source = std::make_unique<CTextStreamSource>(fd, status);
+            source = std::make_unique<CTextStreamSource>(fd, status);
             break;
         case FileKind::kRawFrames:
-            opening.source = std::make_unique<CRawFrameSource>(fd, status);
+            source = std::make_unique<CRawFrameSource>(fd, status);
             break;
         default:
-            opening.source = std::make_unique<CCaptureSource>(fd, status, options.captureLetter);
+            source = std::make_unique<CCaptureSource>(fd, status, options.captureLetter);
             break;
     }
-    if (opening.source->ErrorNumber() != 0) {
-        opening.errorNumber = opening.source->ErrorNumber();
-        opening.source.reset();
+    if (source->ErrorNumber() != 0) {
+        return Status::CallFailed("read()", source->ErrorNumber());
     }
-    return opening;
+    return source;
 }

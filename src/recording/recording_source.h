@@ -13,6 +13,7 @@
 #include <string>
 
 #include "frame/frame_source.h"
+#include "platform/result.h"
 #include "recording/file_kind.h"
 #include "recording/text_mode_reader.h"
 
@@ -70,11 +71,8 @@ struct RecordingSourceOptions {
     char captureLetter = 'K';
 };
 
-struct RecordingOpening {
-    std::unique_ptr<CRecordingSource> source;  // null when the file cannot be read
-    int errorNumber = 0;  // why: EISDIR a directory, EINVAL no regular file, else open/read's
-};
-
-// Opens `path` as `kind` (kBinaryStream, kTextStream, kRawFrames or kCapture).
-RecordingOpening OpenRecordingSource(const std::string& path, FileKind kind,
-                                     const RecordingSourceOptions& options = {});
+// Opens `path` as `kind` (kBinaryStream, kTextStream, kRawFrames or kCapture). A failure names
+// the call and carries its errno as Code(): EISDIR for a directory, EINVAL for any other file
+// that is not a regular one (nothing that could wait for a writer is opened).
+Result<std::unique_ptr<CRecordingSource>> OpenRecordingSource(
+    const std::string& path, FileKind kind, const RecordingSourceOptions& options = {});

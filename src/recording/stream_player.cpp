@@ -32,12 +32,12 @@ int CStreamPlayer::OpenForPlay(int type, const std::string& path) {
     if (kind == FileKind::kUnknown) {
         return 0;
     }
-    RecordingOpening opening = OpenRecordingSource(path, kind);
-    if (!opening.source) {
-        errno = opening.errorNumber;
+    Result<std::unique_ptr<CRecordingSource>> opening = OpenRecordingSource(path, kind);
+    if (!opening) {
+        errno = opening.GetStatus().Code();
         return 0;
     }
-    m_source = std::move(opening.source);
+    m_source = std::move(opening).Value();
     m_isOpen = 1;
     m_type = type;
     return type == kPlayRawFrames ? 1 : ProbeMode(type);

@@ -242,14 +242,15 @@ class CConversion {
 
 // Why the opened input cannot be converted, or "". Play-back plays a stream whose first record
 // names no known mode as voltages; a conversion refuses it.
-std::string WhyNotConvertible(const std::string& path, const RecordingOpening& opening) {
-    if (!opening.source) {
-        if (opening.errorNumber == EINVAL) {
+std::string WhyNotConvertible(const std::string& path,
+                              const Result<std::unique_ptr<CRecordingSource>>& opening) {
+    if (!opening) {
+        if (opening.GetStatus().Code() == EINVAL) {
             return "cannot read '" + path + "': it is not a regular file";
         }
-        return "cannot open '" + path + "': " + std::strerror(opening.errorNumber);
+        return "cannot open '" + path + "': " + std::strerror(opening.GetStatus().Code());
     }
-    const CRecordingSource& source = *opening.source;
+    const CRecordingSource& source = **opening;
     if (source.Size() == 0 || source.StartsWithKnownHeader()) {
         return {};
     }
@@ -330,12 +331,13 @@ int RunConvert(int argc, char** argv) {
     RecordingSourceOptions sourceOptions;
     sourceOptions.stopAtUnknownHeader = true;
     sourceOptions.captureLetter = options.captureLetter;
-    RecordingOpening opening = OpenRecordingSource(options.input, options.inputKind, sourceOptions);
+    Result<std::unique_ptr<CRecordingSource>> opening =
+        OpenRecordingSource(options.input, options.inputKind, sourceOptions);
     if (const std::string error = WhyNotConvertible(options.input, opening); !error.empty()) {
         PrintError(error);
         return 2;
     }
-    CRecordingSource& source = *opening.source;
+    CRecordingSource& source = **opening;
     source.SetProblemListener([&endNote, &options](const SourceProblem& problem) {
         if (endNote.empty()) {
             endNote = EndNoteOf(problem, options.inputKind);

@@ -360,10 +360,9 @@ ModeGroup& RecordGroup(FileReport& report, const SourceFrame& frame) {
                    ? report.Group('T', label, ValueKind::kTemperature, kUnitKelvin)
                    : report.Group('V', label, ValueKind::kVoltage, 0);
     }
-    return report.Group('?',
-                        "unknown (the header reads '" + Shown(frame.header.data(), 6) +
-                            "'; read as voltage)",
-                        ValueKind::kVoltage, 0);
+    return report.Group(
+        '?', "unknown (the header reads '" + Shown(frame.header.data(), 6) + "'; read as voltage)",
+        ValueKind::kVoltage, 0);
 }
 
 ModeGroup& TextGroup(FileReport& report, char modeChar) {
@@ -492,11 +491,11 @@ int InfoOfFile(const std::string& path, std::size_t maxProblems, bool decode, bo
             report.type = "text stream recording (.txt)";
             break;
     }
-    const RecordingOpening opening = OpenRecordingSource(path, kind);
-    if (!opening.source) {
-        return CannotRead(path, std::strerror(opening.errorNumber));
+    const Result<std::unique_ptr<CRecordingSource>> opening = OpenRecordingSource(path, kind);
+    if (!opening) {
+        return CannotRead(path, std::strerror(opening.GetStatus().Code()));
     }
-    const int result = ScanRecording(path, *opening.source, report);
+    const int result = ScanRecording(path, **opening, report);
     if (result != 0) {
         return result;
     }
