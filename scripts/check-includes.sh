@@ -1,29 +1,41 @@
 #!/usr/bin/env bash
-# Checks that every folder under src/ includes only what its README.md allows, so that the
-# folders never form a circle again. Each folder's README has a paragraph starting
-# "May include:"; the folders (`frame/`) and single headers (`processing/chart_data.h`) named in
-# backticks there are what the folder's files may include besides their own folder. Qt headers
+# Checks that every folder under src/, and the folder of the `thermal` tool, includes only what
+# its README.md allows, so that the folders never form a circle again and the tool never reaches
+# into the GUI. Each folder's README has a paragraph starting "May include:"; the folders
+# (`frame/`) and single headers (`processing/chart_data.h`) named in backticks there are what the
+# folder's files may include besides their own folder (a tool folder's subfolders too). Qt headers
 # are allowed only where the paragraph starts with "May include: Qt". Whatever the READMEs say,
-# the folders' includes must not form a circle.
-# Usage: check-includes.sh [SRC_DIR]   (default: the src/ beside this script). Exit status 1 and
-# one line per offending include when a rule is broken.
+# the folders under src/ must not include each other in a circle.
+# Usage: check-includes.sh [SRC_DIR [TOOL_DIR...]]   (default: the src/ and tools/thermal/ beside
+# this script). Exit status 1 and one line per offending include when a rule is broken.
 set -euo pipefail
-src=${1:-$(cd "$(dirname "$0")/../src" && pwd)}
+here=$(cd "$(dirname "$0")/.." && pwd)
+src=${1:-$here/src}
+shift || true
+tools=("$@")
+if [ ${#tools[@]} -eq 0 ]; then
+  tools=("$here/tools/thermal")
+fi
 status=0
-edges=""  # "from to" for every include that crosses folders
+edges=""  # "from to" for every include that crosses folders under src/
 
-for dir in "$src"/*/; do
+for dir in "$src"/*/ "${tools[@]/%//}"; do
   folder=$(basename "$dir")
+  if [[ $dir == "$src"/* ]]; then
+    label=src/$folder
+  else
+    label=tools/$folder
+  fi
   readme=$dir/README.md
   if [ ! -f "$readme" ]; then
-    echo "src/$folder: no README.md saying what it may include"
+    echo "$label: no README.md saying what it may include"
     status=1
     continue
   fi
   # The "May include:" paragraph, joined into one line.
   rule=$(awk '/^May include:/ {on = 1} on && /^[[:space:]]*$/ {exit} on {printf "%s ", $0}' "$readme")
   if [ -z "$rule" ]; then
-    echo "src/$folder/README.md: no \"May include:\" paragraph"
+    echo "$label/README.md: no \"May include:\" paragraph"
     status=1
     continue
   fi
@@ -38,10 +50,10 @@ for dir in "$src"/*/; do
     rest=${hit#*:}
     line=${rest%%:*}
     text=${rest#*:}
-    where="src/$folder/$(basename "$file"):$line"
+    where="$label/${file#"$dir"}:$line"
     if [[ $text =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*\<(Q[A-Za-z]*)[/\>] ]]; then
       if [ "$qt_allowed" = 0 ]; then
-        echo "$where: includes Qt (<${BASH_REMATCH[1]}>), which src/$folder/README.md does not allow"
+        echo "$where: includes Qt (<${BASH_REMATCH[1]}>), which $label/README.md does not allow"
         status=1
       fi
       continue
@@ -52,7 +64,9 @@ for dir in "$src"/*/; do
       if [ "$target_folder" = "$folder" ] || [ ! -d "$src/$target_folder" ]; then
         continue
       fi
-      edges+="$folder $target_folder"$'\n'
+      if [ "$label" = "src/$folder" ]; then
+        edges+="$folder $target_folder"$'\n'
+      fi
       ok=0
       for entry in $allowed; do
         if [ "$entry" = "$target_folder/" ] || [ "$entry" = "$target" ]; then
@@ -61,7 +75,7 @@ for dir in "$src"/*/; do
         fi
       done
       if [ "$ok" = 0 ]; then
-        echo "$where: includes \"$target\", which src/$folder/README.md does not allow"
+        echo "$where: includes \"$target\", which $label/README.md does not allow"
         status=1
       fi
     fi
@@ -75,6 +89,6 @@ if ! loop=$(printf '%s' "$edges" | sort -u | tsort 2>&1 >/dev/null) || [ -n "$lo
 fi
 
 if [ "$status" = 0 ]; then
-  echo "Every folder under src/ includes only what its README.md allows."
+  echo "Every folder under src/ and the tool's folder include only what their README.md allows."
 fi
 exit "$status"

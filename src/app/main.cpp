@@ -8,6 +8,7 @@
 #include "app/command_line.h"
 #include "app/mfc_velk_app.h"
 #include "platform/guarded_main.h"
+#include "platform/program_version.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ int RunViewer(int argc, char** argv) {
             std::fputs(CommandLineUsage().c_str(), stdout);
             return 0;
         case CommandLine::Action::Version:
-            std::printf("thermal-viewer %s\n", THERMAL_VERSION);
+            std::printf("thermal-viewer %s\n", ProgramVersion());
             return 0;
         case CommandLine::Action::Error:
             std::fprintf(stderr, "thermal-viewer: %s (see 'thermal-viewer --help')\n",

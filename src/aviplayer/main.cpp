@@ -7,6 +7,7 @@
 
 #include "aviplayer/avi_player_window.h"
 #include "platform/guarded_main.h"
+#include "platform/program_version.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ constexpr char kUsage[] =
     "\n"
     "Options:\n"
     "  -h, --help  show this help and exit\n"
+    "  --version   show the version and exit\n"
     "  --play      start playing at once\n"
     "  --stats     while playing, print each frame shown and how late it was\n"
     "  --          take the next argument as the file, even if it starts with '-'\n";
@@ -41,6 +43,10 @@ int RunPlayer(int argc, char** argv) {
         const std::string arg = argv[i];
         if (!optionsEnd && (arg == "-h" || arg == "--help")) {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (!optionsEnd && arg == "--version") {
+            std::printf("VELKAviPlayer %s\n", ProgramVersion());
             return 0;
         }
         if (!optionsEnd && arg == "--play") {

@@ -11,6 +11,7 @@
 
 #include "aviplayer/avi_player_window.h"
 #include "aviplayer/picture_view.h"
+#include "platform/program_version.h"
 #include "recording/avi_reader.h"
 #include "recording/avi_writer.h"
 #include "recording/lib_xvid_decoder.h"
@@ -311,6 +312,8 @@ void AviPlayerTest::commandLine_data() {
     QTest::newRow("help") << QStringList{"--help"} << 0
                           << "Usage: VELKAviPlayer [--play] [--stats] [FILE.avi]"
                           << "";
+    QTest::newRow("version") << QStringList{"--version"} << 0
+                             << QStringLiteral("VELKAviPlayer %1\n").arg(ProgramVersion()) << "";
     QTest::newRow("two files") << QStringList{"a.avi", "b.avi"} << 2 << ""
                                << "VELKAviPlayer: one video at a time: 'b.avi' is one too many "
                                   "(see 'VELKAviPlayer --help')\n";

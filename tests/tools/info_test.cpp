@@ -300,8 +300,8 @@ TEST_F(InfoTest, FilesThatCannotBeReadGiveOneLineAndStatusTwo) {
         {Write("empty.avi", ""), "empty.avi' is empty"},
         {"", "missing FILE"},
         {"--bogus " + good, "unknown option '--bogus'"},
-        {"--max-problems 0 " + good, "--max-problems takes a number"},
-        {"--max-problems", "--max-problems takes a number"},
+        {"--max-problems 0 " + good, "--max-problems takes a whole number"},
+        {"--max-problems", "--max-problems takes a whole number"},
     };
     for (const auto& c : cases) {
         const ToolResult run = Info(c.arguments);

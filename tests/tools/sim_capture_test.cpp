@@ -17,6 +17,7 @@
 
 #include "device/capture_frames.h"
 #include "frame/binary_record_reader.h"
+#include "platform/program_version.h"
 #include "recording/recording_files.h"
 #include "support/thermal_tool.h"
 
@@ -115,6 +116,54 @@ TEST_F(ThermalTool, BadInputIsRefusedWithStatusTwo) {
               2);
     EXPECT_FALSE(fs::exists(m_dir / "out.bds"));
     EXPECT_FALSE(fs::exists(m_dir / "o.bds"));
+}
+
+// Every command reads its command line the same way and says what is wrong in the same words:
+// a value that is missing, malformed or out of range reads "NAME takes WHAT".
+TEST_F(ThermalTool, BadCommandLinesOfEveryCommandReadAlike) {
+    const struct {
+        const char* arguments;
+        const char* error;  // between "thermal COMMAND: " and " (see 'thermal COMMAND --help')"
+    } cases[] = {
+        {"sim --fps abc", "--fps takes a number from 0.001 to 100000"},
+        {"sim --fps", "--fps takes a number from 0.001 to 100000"},
+        {"sim --garbage-rate 2", "--garbage-rate takes a number from 0 to 1"},
+        {"sim --seed 1.5", "--seed takes a whole number from 0 to 4294967295"},
+        {"sim --seed -1", "--seed takes a whole number from 0 to 4294967295"},
+        {"sim --link ''", "--link takes a path"},
+        {"sim --bogus", "unknown option '--bogus'"},
+        {"sim COM3", "unexpected argument 'COM3'"},
+        {"record --frames 0", "--frames takes a whole number from 1 to 1000000000000"},
+        {"record --duration -1", "--duration takes a number from 0.001 to 1000000000"},
+        {"record --every 1e3", "--every takes a whole number from 1 to 1000000"},
+        {"record --port", "--port takes a device name"},
+        {"record --bogus", "unknown option '--bogus'"},
+        {"info --max-problems 0", "--max-problems takes a whole number from 1 to 1000000"},
+        {"info --decode=yes", "unknown option '--decode=yes'"},
+        {"convert --palette 9", "--palette takes a whole number from 1 to 8"},
+        {"convert --stack ' 5'", "--stack takes a whole number from 1 to 300"},
+        {"convert --manual 300", "--manual takes LOW:HIGH, two numbers from -1000000 to 1000000"},
+        {"convert --manual nan:1", "--manual takes LOW:HIGH, two numbers from -1000000 to 1000000"},
+        {"convert --unit", "--unit takes K, C or F"},
+        {"convert --mirror X", "--mirror takes none, x, y or both"},
+        {"convert --letter q", "--letter takes K, k, t or c"},
+    };
+    for (const auto& c : cases) {
+        const std::string arguments = c.arguments;
+        const std::string command = arguments.substr(0, arguments.find(' '));
+        const ToolResult result = RunTool(arguments, m_dir / "run");
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_EQ(result.errors, "thermal " + command + ": " + c.error + " (see 'thermal " +
+                                     command + " --help')\n");
+    }
+    // "--" ends the options, and help wins over anything wrong before it.
+    EXPECT_NE(RunTool("info -- --decode", m_dir / "run").errors.find("cannot read '--decode'"),
+              std::string::npos);
+    EXPECT_EQ(RunTool("info --bogus --help", m_dir / "run").status, 0);
+
+    const ToolResult version = RunTool("--version", m_dir / "run");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("thermal ") + ProgramVersion() + "\n");
 }
 
 // --link takes a free name or a link an earlier simulator left (even one whose terminal is

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/option_table.h"
 #include "commands.h"
 #include "convert_options.h"
 #include "convert_output_file.h"
@@ -19,6 +20,7 @@
 #include "frame/frame_block.h"
 #include "frame/text_frame.h"
 #include "platform/one_line.h"
+#include "platform/stop_signals.h"
 #include "processing/frame_pipeline.h"
 #include "processing/image_scaling.h"
 #include "recording/playback_rules.h"
@@ -35,12 +37,6 @@ std::string UnparsedFrames(uint64_t count) {
 
 void PrintError(const std::string& message) {
     std::fprintf(stderr, "thermal convert: %s\n", OneLine(message).c_str());
-}
-
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "thermal convert: %s (see 'thermal convert --help')\n",
-                 OneLine(message).c_str());
-    return 2;
 }
 
 // Hands each finished frame to every output and remembers the first failure.
@@ -312,20 +308,24 @@ std::unique_ptr<IConvertSink> CreateFileSink(const ConvertOptions& options,
 }  // namespace
 
 int RunConvert(int argc, char** argv) {
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(ConvertHelpText().c_str(), stdout);
-            return 0;
-        }
+    if (AsksForHelp(argc, argv)) {
+        std::fputs(ConvertHelpText().c_str(), stdout);
+        return 0;
     }
     ConvertOptions options;
     if (const std::string error = ParseConvertOptions(argc, argv, options); !error.empty()) {
-        return UsageError(error);
+        return CommandLineError("convert", error);
     }
     for (const std::string& line : InapplicableOptions(options)) {
         PrintError(line);
     }
-    InstallConvertSignalHandlers();
+    const CStopSignals stopSignals(DiscardTemporariesAndExit);
+    if (!stopSignals.Error().empty()) {
+        PrintError("cannot catch SIGINT and SIGTERM: " + stopSignals.Error());
+        return 1;
+    }
+    // A file size limit is then an ordinary write error, reported and cleaned up.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     std::string endNote;
     RecordingSourceOptions sourceOptions;

@@ -1,9 +1,10 @@
 #include "convert_options.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string_view>
+
+#include "cli/option_table.h"
 
 namespace {
 
@@ -100,42 +101,16 @@ std::string ConvertHelpText() {
 std::string ParseConvertOptions(int argc, char** argv, ConvertOptions& options) {
     std::vector<std::string> positional;
     bool letterGiven = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        std::string error;
-        const OptionParse parsed = ParseProcessingOption(argc, argv, i, options.processing, error);
-        if (parsed == OptionParse::kBadValue) {
-            return error;
-        }
-        if (parsed == OptionParse::kParsed) {
-            if (std::find(options.processingGiven.begin(), options.processingGiven.end(), arg) ==
-                options.processingGiven.end()) {
-                options.processingGiven.push_back(arg);
-            }
-            continue;
-        }
-        if (arg == "--frames") {
-            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-                return "--frames takes a directory";
-            }
-            options.framesDir = argv[++i];
-        } else if (arg == "--png") {
-            options.png = true;
-        } else if (arg == "--letter") {
-            const std::string value = i + 1 < argc ? argv[++i] : "";
-            if (value != "K" && value != "k" && value != "t" && value != "c") {
-                return "--letter takes K, k, t or c";
-            }
-            options.captureLetter = value[0];
-            letterGiven = true;
-        } else if (arg == "--") {
-            positional.insert(positional.end(), argv + i + 1, argv + argc);
-            break;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return "unknown option '" + arg + "'";
-        } else {
-            positional.push_back(arg);
-        }
+    COptionTable table;
+    AddProcessingOptions(table, options.processing, &options.processingGiven);
+    table.Text("--frames", "a directory", options.framesDir);
+    table.Flag("--png", options.png);
+    table.Choice("--letter", {"K", "k", "t", "c"}, [&](std::size_t index) {
+        options.captureLetter = "Kktc"[index];
+        letterGiven = true;
+    });
+    if (std::string error = table.Parse(argc, argv, positional); !error.empty()) {
+        return error;
     }
     if (positional.empty()) {
         return "missing INPUT";

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "processing_options.h"
+#include "cli/processing_options.h"
 #include "recording/file_kind.h"
 
 struct ConvertOptions {

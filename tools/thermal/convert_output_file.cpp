@@ -12,27 +12,15 @@
 #include <cstring>
 #include <fstream>
 
+#include "platform/stop_signals.h"
+
 namespace {
 
-// The temporaries the signal handler removes when a second signal ends the process at once.
-// A slot's path is written only while its flag is clear, so the handler never reads a path
-// being written.
+// The temporaries a second signal removes when it ends the process at once. A slot's path is
+// written only while its flag is clear, so the signal handler never reads a path being written.
 constexpr int kSlotCount = 4;
 char g_temporaryPaths[kSlotCount][PATH_MAX];
 volatile sig_atomic_t g_slotInUse[kSlotCount];
-volatile sig_atomic_t g_stopSignal = 0;
-
-extern "C" void OnStopSignal(int signalNumber) {
-    if (g_stopSignal != 0) {
-        for (int slot = 0; slot < kSlotCount; ++slot) {
-            if (g_slotInUse[slot]) {
-                ::unlink(g_temporaryPaths[slot]);
-            }
-        }
-        ::_exit(128 + signalNumber);
-    }
-    g_stopSignal = signalNumber;
-}
 
 int RegisterTemporary(const std::string& path) {
     if (path.size() >= PATH_MAX) {
@@ -150,17 +138,18 @@ std::string CheckDirectory(const std::string& path) {
 
 }  // namespace
 
-void InstallConvertSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    std::signal(SIGXFSZ, SIG_IGN);
+// Inside the signal handler: async-signal-safe calls only.
+void DiscardTemporariesAndExit(int signalNumber) {
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        if (g_slotInUse[slot]) {
+            ::unlink(g_temporaryPaths[slot]);
+        }
+    }
+    ::_exit(128 + signalNumber);
 }
 
 int PendingStopSignal() {
-    return g_stopSignal;
+    return CStopSignals::First();
 }
 
 std::string ResolveOutputPath(const std::string& path, const struct stat& input,

@@ -11,10 +11,9 @@
 
 #include "export/atomic_file.h"
 
-// Installs the SIGINT and SIGTERM handlers that make the conversion stop between two frames,
-// and ignores SIGXFSZ so that a file size limit is an ordinary write error. A second signal
-// removes the temporaries at once and ends the process.
-void InstallConvertSignalHandlers();
+// The conversion stops between two frames on the first SIGINT or SIGTERM (CStopSignals); this,
+// its repeat hook, removes the named temporaries and ends the process at once on the second.
+void DiscardTemporariesAndExit(int signalNumber);
 // The signal that asked the conversion to stop, or 0.
 int PendingStopSignal();
 

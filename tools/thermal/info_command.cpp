@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -16,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/option_table.h"
 #include "commands.h"
 #include "frame/binary_record_reader.h"
 #include "frame/conversion.h"
@@ -509,45 +509,25 @@ int InfoOfFile(const std::string& path, std::size_t maxProblems, bool decode, bo
     return report.problems.Total() == 0 ? 0 : 1;
 }
 
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "thermal info: %s (see 'thermal info --help')\n",
-                 OneLine(message).c_str());
-    return 2;
-}
-
 }  // namespace
 
 int RunInfo(int argc, char** argv) {
+    if (AsksForHelp(argc, argv)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     std::vector<std::string> paths;
     std::size_t maxProblems = kDefaultMaxProblems;
     bool decode = false;
-    bool optionsEnded = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            paths.emplace_back(arg);
-        } else if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (arg == "--decode") {
-            decode = true;
-        } else if (arg == "--max-problems") {
-            const std::string_view value = i + 1 < argc ? argv[++i] : "";
-            int number = 0;
-            const auto parsed = std::from_chars(value.data(), value.data() + value.size(), number);
-            if (value.empty() || parsed.ec != std::errc() ||
-                parsed.ptr != value.data() + value.size() || number < 1 || number > 1000000) {
-                return UsageError("--max-problems takes a number from 1 to 1000000");
-            }
-            maxProblems = static_cast<std::size_t>(number);
-        } else {
-            return UsageError("unknown option '" + std::string(arg) + "'");
-        }
+    COptionTable table;
+    table.Flag("--decode", decode);
+    table.Ranged<std::size_t>("--max-problems", 1, 1000000,
+                              [&maxProblems](std::size_t limit) { maxProblems = limit; });
+    if (const std::string error = table.Parse(argc, argv, paths); !error.empty()) {
+        return CommandLineError("info", error);
     }
     if (paths.empty()) {
-        return UsageError("missing FILE");
+        return CommandLineError("info", "missing FILE");
     }
     int status = 0;
     bool printed = false;

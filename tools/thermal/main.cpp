@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "platform/guarded_main.h"
 #include "platform/one_line.h"
+#include "platform/program_version.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ int RunThermal(int argc, char** argv) {
         return 0;
     }
     if (command == "--version") {
-        std::printf("thermal %s\n", THERMAL_VERSION);
+        std::printf("thermal %s\n", ProgramVersion());
         return 0;
     }
     for (const Subcommand& sub : kSubcommands) {

@@ -2,7 +2,6 @@
 // stop sequence are the viewer's module session; every frame goes through the viewer's frame
 // pipeline into the viewer's stream recorder, so the files are byte for byte those that "Rec"
 // writes with the same settings, split into parts and checked for disk space the same way.
-#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +9,6 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -24,14 +22,16 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/option_table.h"
+#include "cli/processing_options.h"
 #include "commands.h"
 #include "device/capture_frames.h"
 #include "device/module_session.h"
 #include "platform/one_line.h"
+#include "platform/stop_signals.h"
 #include "processing/frame_pipeline.h"
 #include "processing/frame_queue.h"
 #include "processing/image_scaling.h"
-#include "processing_options.h"
 #include "recording/file_kind.h"
 #include "recording/stream_recorder.h"
 
@@ -88,71 +88,27 @@ struct RecordOptions {
 };
 
 int UsageError(const std::string& message) {
-    std::fprintf(stderr, "thermal record: %s (see 'thermal record --help')\n",
-                 OneLine(message).c_str());
-    return 2;
-}
-
-template <typename Number>
-std::optional<Number> ParseNumber(std::string_view text, Number low, Number high) {
-    Number value{};
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() ||
-        !(value >= low && value <= high)) {
-        return std::nullopt;
-    }
-    return value;
+    return CommandLineError("record", message);
 }
 
 // Returns 0 when the options are good, else the exit status after printing why.
 int ParseOptions(int argc, char** argv, RecordOptions& options) {
     std::vector<std::string> positional;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        std::string error;
-        const OptionParse parsed = ParseProcessingOption(argc, argv, i, options.processing, error);
-        if (parsed == OptionParse::kBadValue) {
-            return UsageError(error);
-        }
-        if (parsed == OptionParse::kParsed) {
-            continue;
-        }
-        const std::string_view value = i + 1 < argc ? argv[i + 1] : "";
-        if (arg == "--port") {
-            if (value.empty()) {
-                return UsageError("--port takes a device name");
-            }
-            options.port = value;
-            ++i;
-        } else if (arg == "--frames") {
-            options.frames = ParseNumber<uint64_t>(value, 1, 1'000'000'000'000);
-            if (!options.frames) {
-                return UsageError("--frames takes a whole number of at least 1");
-            }
-            ++i;
-        } else if (arg == "--duration") {
-            options.seconds = ParseNumber<double>(value, 0.001, 1e9);
-            if (!options.seconds) {
-                return UsageError("--duration takes a number of seconds above 0");
-            }
-            ++i;
-        } else if (arg == "--every") {
-            const auto every = ParseNumber<int>(value, 1, 1'000'000);
-            if (!every) {
-                return UsageError("--every takes a whole number from 1 to 1000000");
-            }
-            options.everyN = *every;
-            options.hasEvery = true;
-            ++i;
-        } else if (arg == "--voltage") {
-            options.voltage = true;
-        } else if (arg == "--overwrite") {
-            options.overwrite = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return UsageError("unknown option '" + arg + "'");
-        } else {
-            positional.push_back(arg);
-        }
+    COptionTable table;
+    AddProcessingOptions(table, options.processing);
+    table.Text("--port", "a device name", options.port);
+    table.Ranged<uint64_t>("--frames", 1, 1'000'000'000'000,
+                           [&options](uint64_t frames) { options.frames = frames; });
+    table.Ranged<double>("--duration", 0.001, 1e9,
+                         [&options](double seconds) { options.seconds = seconds; });
+    table.Ranged<int>("--every", 1, 1'000'000, [&options](int every) {
+        options.everyN = every;
+        options.hasEvery = true;
+    });
+    table.Flag("--voltage", options.voltage);
+    table.Flag("--overwrite", options.overwrite);
+    if (const std::string error = table.Parse(argc, argv, positional); !error.empty()) {
+        return UsageError(error);
     }
     if (options.port.empty()) {
         return UsageError("missing --port NAME");
@@ -257,9 +213,8 @@ std::string SizeText(uint64_t bytes) {
 // One recording from start to end, on the calling thread (the owner of the session).
 class CRecordRun {
   public:
-    CRecordRun(const RecordOptions& options, int signalFd)
+    explicit CRecordRun(const RecordOptions& options)
         : m_options(options),
-          m_signalFd(signalFd),
           m_isProgressShown(::isatty(STDERR_FILENO) != 0),
           m_lastImage(kImageBytes),
           m_bgrImage(kImageBytes) {
@@ -470,13 +425,9 @@ class CRecordRun {
         m_isRecording = false;
     }
 
-    // True once SIGINT or SIGTERM has arrived (read through the signal descriptor, so nothing
-    // runs inside a signal handler).
+    // True once SIGINT or SIGTERM has arrived.
     bool IsSignalled() {
-        signalfd_siginfo info{};
-        while (::read(m_signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-            ++m_signalCount;
-        }
+        m_signalCount = CStopSignals::Count();
         return m_signalCount > 0;
     }
 
@@ -611,7 +562,6 @@ class CRecordRun {
     }
 
     const RecordOptions& m_options;
-    const int m_signalFd;
     const bool m_isProgressShown;
 
     CFrameHandOver m_handOver;
@@ -648,32 +598,22 @@ class CRecordRun {
 }  // namespace
 
 int RunRecord(int argc, char** argv) {
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kUsageHead, stdout);
-            std::fputs(kProcessingOptionsHelp, stdout);
-            return 0;
-        }
+    if (AsksForHelp(argc, argv)) {
+        std::fputs(kUsageHead, stdout);
+        std::fputs(kProcessingOptionsHelp, stdout);
+        return 0;
     }
     RecordOptions options;
     if (const int status = ParseOptions(argc, argv, options); status != 0) {
         return status;
     }
 
-    // SIGINT and SIGTERM are blocked in every thread (the threads made from here on inherit the
-    // mask) and read from a descriptor by the main loop. A file size limit must fail a write, not
-    // kill the process before the file is closed.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    if (::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
-        std::fprintf(stderr, "thermal record: pthread_sigmask() failed\n");
-        return 1;
-    }
-    const int signalFd = ::signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (signalFd < 0) {
-        std::fprintf(stderr, "thermal record: signalfd() failed: %s\n", std::strerror(errno));
+    // SIGINT and SIGTERM end the recording through its stop sequence. A file size limit must
+    // fail a write, not kill the process before the file is closed.
+    const CStopSignals stopSignals;
+    if (!stopSignals.Error().empty()) {
+        std::fprintf(stderr, "thermal record: cannot catch SIGINT and SIGTERM: %s\n",
+                     stopSignals.Error().c_str());
         return 1;
     }
     std::signal(SIGXFSZ, SIG_IGN);
@@ -681,7 +621,7 @@ int RunRecord(int argc, char** argv) {
     int status = 1;
     std::optional<CRecordRun> run;
     try {
-        run.emplace(options, signalFd);
+        run.emplace(options);
     } catch (const std::system_error& error) {
         // Its frame processing thread: out of memory or of threads, nothing to do with the port.
         std::fprintf(stderr, "thermal record: cannot start the frame processing thread: %s\n",
@@ -691,6 +631,5 @@ int RunRecord(int argc, char** argv) {
         status = run->Run();
         run.reset();
     }
-    ::close(signalFd);
     return status;
 }

@@ -1,26 +1,24 @@
 // `thermal sim`: runs the simulated module in the foreground on a pseudo-terminal, prints the
 // device path to open, logs every byte it receives, and runs until interrupted (or --duration).
 #include <cerrno>
-#include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
+#include "cli/option_table.h"
 #include "commands.h"
 #include "device/module_simulator.h"
 #include "platform/one_line.h"
+#include "platform/stop_signals.h"
 
 namespace {
 
-volatile std::sig_atomic_t g_isInterrupted = 0;
 volatile std::sig_atomic_t g_isDisconnectAsked = 0;
-
-void OnSignal(int) {
-    g_isInterrupted = 1;
-}
 
 void OnDisconnectSignal(int) {
     g_isDisconnectAsked = 1;
@@ -46,81 +44,38 @@ void PrintSimUsage(FILE* out) {
                  "purpose, preceded by garbage, cut by a disconnection (marker never read).\n");
 }
 
-bool ParseDouble(const char* text, double low, double high, double* value) {
-    char* end = nullptr;
-    const double parsed = std::strtod(text, &end);
-    if (end == text || *end != '\0' || !(parsed >= low && parsed <= high)) {
-        return false;
-    }
-    *value = parsed;
-    return true;
-}
-
 }  // namespace
 
 int RunSim(int argc, char** argv) {
+    if (AsksForHelp(argc, argv)) {
+        PrintSimUsage(stdout);
+        return 0;
+    }
     SimulatorOptions options;
     double duration = 0;
     bool isQuiet = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto needValue = [&]() -> const char* {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "thermal sim: %s needs a value\n", OneLine(arg).c_str());
-                return nullptr;
-            }
-            return argv[++i];
-        };
-        const char* value = nullptr;
-        double number = 0;
-        if (arg == "--help" || arg == "-h") {
-            PrintSimUsage(stdout);
-            return 0;
-        } else if (arg == "--chunking") {
-            options.chunking = true;
-        } else if (arg == "--quiet") {
-            isQuiet = true;
-        } else if (arg == "--fps" || arg == "--seed" || arg == "--garbage-rate" ||
-                   arg == "--drop-rate" || arg == "--disconnect-after" || arg == "--duration") {
-            if ((value = needValue()) == nullptr) {
-                return 2;
-            }
-            const double high = arg == "--fps"                          ? 100000.0
-                                : arg == "--seed"                       ? 4294967295.0
-                                : arg == "--duration"                   ? 1e7
-                                : arg.find("rate") != std::string::npos ? 1.0
-                                                                        : 1e12;
-            const double low = arg == "--fps" ? 0.001 : 0.0;
-            const bool wholeNumber = arg == "--seed" || arg == "--disconnect-after";
-            if (!ParseDouble(value, low, high, &number) ||
-                (wholeNumber && number != std::trunc(number))) {
-                std::fprintf(stderr, "thermal sim: bad value '%s' for %s\n", OneLine(value).c_str(),
-                             arg.c_str());
-                return 2;
-            }
-            if (arg == "--fps") {
-                options.fps = number;
-            } else if (arg == "--seed") {
-                options.seed = static_cast<uint32_t>(number);
-            } else if (arg == "--garbage-rate") {
-                options.garbageRate = number;
-            } else if (arg == "--drop-rate") {
-                options.dropRate = number;
-            } else if (arg == "--disconnect-after") {
-                options.disconnectAfter = static_cast<int64_t>(number);
-            } else {
-                duration = number;
-            }
-        } else if (arg == "--silent-on" || arg == "--link") {
-            if ((value = needValue()) == nullptr) {
-                return 2;
-            }
-            (arg == "--link" ? options.linkPath : options.silentOn) = value;
-        } else {
-            std::fprintf(stderr, "thermal sim: unknown option '%s' (see 'thermal sim --help')\n",
-                         OneLine(arg).c_str());
-            return 2;
-        }
+    COptionTable table;
+    table.Ranged<double>("--fps", 0.001, 100000.0, [&](double fps) { options.fps = fps; });
+    table.Ranged<uint32_t>("--seed", 0, UINT32_MAX, [&](uint32_t seed) { options.seed = seed; });
+    table.Ranged<double>("--garbage-rate", 0.0, 1.0,
+                         [&](double rate) { options.garbageRate = rate; });
+    table.Ranged<double>("--drop-rate", 0.0, 1.0, [&](double rate) { options.dropRate = rate; });
+    table.Ranged<int64_t>("--disconnect-after", 0, 1'000'000'000'000,
+                          [&](int64_t frames) { options.disconnectAfter = frames; });
+    table.Ranged<double>("--duration", 0.0, 1e7, [&](double seconds) { duration = seconds; });
+    table.Text("--link", "a path", options.linkPath);
+    table.Value("--silent-on", "command letters", [&](std::string_view letters) {
+        options.silentOn = letters;
+        return true;
+    });
+    table.Flag("--chunking", options.chunking);
+    table.Flag("--quiet", isQuiet);
+    std::vector<std::string> positional;
+    if (const std::string error = table.Parse(argc, argv, positional); !error.empty()) {
+        return CommandLineError("sim", error);
+    }
+    if (!positional.empty()) {
+        return CommandLineError("sim", "unexpected argument '" + positional[0] + "'");
     }
 
     if (!options.linkPath.empty()) {
@@ -130,6 +85,12 @@ int RunSim(int argc, char** argv) {
         }
     }
 
+    const CStopSignals stopSignals;
+    if (!stopSignals.Error().empty()) {
+        std::fprintf(stderr, "thermal sim: cannot catch SIGINT and SIGTERM: %s\n",
+                     stopSignals.Error().c_str());
+        return 1;
+    }
     CModuleSimulator simulator(options);
     if (!isQuiet) {
         simulator.SetByteLogger([](uint8_t byte) {
@@ -155,12 +116,11 @@ int RunSim(int argc, char** argv) {
         return 1;
     }
 
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
     std::signal(SIGUSR1, OnDisconnectSignal);
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::duration<double>(duration);
-    while (!g_isInterrupted && (duration <= 0 || std::chrono::steady_clock::now() < deadline)) {
+    while (CStopSignals::Count() == 0 &&
+           (duration <= 0 || std::chrono::steady_clock::now() < deadline)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (g_isDisconnectAsked) {
             g_isDisconnectAsked = 0;

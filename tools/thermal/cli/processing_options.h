@@ -3,10 +3,12 @@
 // viewer's frame pipeline (convert, record): unit, palette, mirroring, interpolation, stacks,
 // offset subtraction and the colour scale. Defaults are the viewer's start-up settings.
 #include <string>
+#include <vector>
 
 #include "frame/conversion.h"
 
 class CFramePipeline;
+class COptionTable;
 
 struct ProcessingOptions {
     int unit = kUnitCelsius;
@@ -21,15 +23,10 @@ struct ProcessingOptions {
     float high = 0.0f;
 };
 
-enum class OptionParse {
-    kNotMine,   // argv[i] is not a processing option; nothing consumed
-    kParsed,    // taken; `i` points at its last argument
-    kBadValue,  // a processing option with a bad or missing value; `error` says why
-};
-
-// Tries to take argv[i] (and its value, advancing `i`) as a processing option.
-OptionParse ParseProcessingOption(int argc, char** argv, int& i, ProcessingOptions& options,
-                                  std::string& error);
+// Adds the processing options to `table`, to be read into `options`. Each one given is noted
+// once in `given`, in the order given, when `given` is not null.
+void AddProcessingOptions(COptionTable& table, ProcessingOptions& options,
+                          std::vector<std::string>* given = nullptr);
 
 // The options' lines for a --help text, each with its default.
 extern const char kProcessingOptionsHelp[];
