@@ -185,6 +185,7 @@ void CmfcVELKDlg::OnPlayRawTick() {
     }
     const auto read = std::chrono::steady_clock::now();
     RawFrameToHost(bytes, m_playValues.data());
+    m_playImage.resize(kImageBytes);
     m_pipeline.MapRawFrame(m_playValues.data(), m_playSmallImage.data(), m_playImage.data());
     m_image->SetImage(kImageWidth, kImageHeight, m_playImage.data());
     if (m_pStats) {
