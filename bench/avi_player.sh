@@ -67,6 +67,6 @@ if command -v xvfb-run >/dev/null; then
   xvfb-run -a -s "-screen 0 1280x800x24" env QT_QPA_PLATFORM=xcb \
     "$here/bench/avi_player.sh" --inside xvfb "$build" "$work"
 else
-  echo "xvfb      skipped: xvfb-run is missing (scripts/install-deps.sh installs it)"
+  echo "xvfb      skipped: xvfb-run is missing (scripts/install-deps.sh --test installs it)"
 fi
 QT_QPA_PLATFORM=offscreen "$here/bench/avi_player.sh" --inside offscreen "$build" "$work"

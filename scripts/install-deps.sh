@@ -1,18 +1,33 @@
 #!/usr/bin/env bash
-# Installs everything the viewer, the tools and the tests need on Debian 12. Idempotent: packages
-# already present are left alone, and apt is only asked when something is missing.
+# Installs on Debian 12 what building and running the viewer, the video player and the tool need.
+# With --test, also what the tests, the sanitizer and fuzz builds, the benchmarks and the helper
+# scripts need (scripts/test.sh asks for that). Idempotent: packages already present are left
+# alone, and apt is only asked when something is missing.
+# Usage: scripts/install-deps.sh [--test]
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config git clang-format clang-format-15 ccache
-  clang libclang-rt-14-dev
+# The fonts belong to running: the dialogs are laid out from Liberation Sans's metrics, and the
+# About box and the system menu have Chinese text.
+run_packages=(
+  build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
   libudev-dev libxvidcore-dev libpng-dev
-  xvfb xauth x11-utils xclip imagemagick bc ffmpeg python3
-  libreoffice-calc-nogui
   fonts-liberation2 fonts-noto-cjk
 )
+test_packages=(
+  git clang-format clang-format-15 ccache
+  clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth x11-utils xclip imagemagick bc time ffmpeg python3
+  libreoffice-calc-nogui
+)
+
+packages=("${run_packages[@]}")
+case "${1:-}" in
+  '') ;;
+  --test) packages+=("${test_packages[@]}") ;;
+  *) echo "usage: scripts/install-deps.sh [--test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QIcon>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -97,7 +98,11 @@ void CmfcVELKDlg::LoadIcon() {
         m_hIcon = new QIcon(pixmap.load(FromUtf8(*path)) ? QIcon(pixmap.scaled(32, 32)) : QIcon());
     } else {
         InitAppResources();
-        m_hIcon = new QIcon(QStringLiteral(":/res/app_icon.png"));
+        // Read as PNG without asking the image format plug-ins whether they recognise the file:
+        // that would load every one of them (JPEG, GIF, ICO...) at start-up.
+        QImageReader reader(QStringLiteral(":/res/app_icon.png"), "PNG");
+        reader.setAutoDetectImageFormat(false);
+        m_hIcon = new QIcon(QPixmap::fromImage(reader.read()));
     }
 }
 

@@ -183,6 +183,7 @@ void CmfcVELKDlg::OnPlayRawTick() {
         return;
     }
     const auto read = std::chrono::steady_clock::now();
+    m_playImage.resize(kImageBytes);
     m_pipeline.MapRawFrame(frame.values, m_playSmallImage.data(), m_playImage.data());
     m_image->SetImage(kImageWidth, kImageHeight, m_playImage.data());
     if (m_pStats) {

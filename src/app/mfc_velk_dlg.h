@@ -341,7 +341,7 @@ class CmfcVELKDlg : public QDialog {
     // A raw frame's small and display images during play-back, reused by every tick; GUI thread
     // only.
     std::vector<uint8_t> m_playSmallImage = std::vector<uint8_t>(kSmallImageBytes);
-    std::vector<uint8_t> m_playImage = std::vector<uint8_t>(kImageBytes);
+    std::vector<uint8_t> m_playImage;  // sized by the first raw frame played, not at start-up
     // The last valid pixel range of the log and "Copy Data"; used by the frame-ready callback,
     // one frame at a time.
     std::atomic<int> m_startPixel{1};

@@ -25,7 +25,9 @@ constexpr std::chrono::milliseconds kStopTimeout{2000};
 struct WorkArea {
     FrameData frame{};
     uint8_t small[kSmallImageBytes] = {};
-    std::vector<uint8_t> image = std::vector<uint8_t>(kImageBytes);
+    // Sized by the first frame: a pipeline that never sees a frame (a viewer left idle, the
+    // synchronous set when nothing is played back) keeps no display image in memory.
+    std::vector<uint8_t> image;
     MarkerCell minCell;
     MarkerCell maxCell;
     TextRendering text;
@@ -98,6 +100,7 @@ void CFramePipeline::State::ColourAndEnlarge(WorkArea& work, char modeLetter) {
     MapFrameColours(modeLetter, work.frame.values, work.frame.offsets,
                     subtractElOffsets.load() != 0, frameScale, work.palette, mirrorMode.load(),
                     work.small, work.minCell, work.maxCell);
+    work.image.resize(kImageBytes);
     BuildDisplayImage(work.small, interpolate.load() != 0, work.image.data());
 }
 

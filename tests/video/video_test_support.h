@@ -95,7 +95,7 @@ inline bool HaveFfmpegTools() {
 
 #define SKIP_WITHOUT_FFMPEG()           \
     if (!video_test::HaveFfmpegTools()) \
-    GTEST_SKIP() << "ffprobe/ffmpeg missing (scripts/install-deps.sh installs them)"
+    GTEST_SKIP() << "ffprobe/ffmpeg missing (scripts/install-deps.sh --test installs them)"
 
 // ffprobe's view of the first video stream, every frame counted.
 inline std::map<std::string, std::string> ProbeVideoStream(const fs::path& file) {
