@@ -4,8 +4,6 @@
 
 #include <cerrno>
 
-#include "recording/read_only_file.h"
-
 CBinaryStreamSource::CBinaryStreamSource(int fd, const struct stat& status,
                                          bool stopAtUnknownHeader)
     : CRecordingSource(FileKind::kBinaryStream, fd, status),
@@ -21,24 +19,12 @@ CBinaryStreamSource::CBinaryStreamSource(int fd, const struct stat& status,
 }
 
 SourceRead CBinaryStreamSource::Next(SourceFrame& frame) {
-    if (m_isEnded) {
-        return SourceRead::kEnd;
+    uint64_t start = 0;
+    const SourceRead read = ReadRecordBytes(m_record.data(), m_record.size(), start);
+    if (read != SourceRead::kFrame) {
+        return read;
     }
-    const uint64_t start = m_position;
-    const ssize_t got = ReadFully(m_fd, m_record.data(), m_record.size());
-    if (got < 0) {
-        m_errorNumber = errno;
-        return SourceRead::kError;
-    }
-    m_position += static_cast<uint64_t>(got);
     const uint64_t number = m_frameCount + 1;
-    if (got != static_cast<ssize_t>(m_record.size())) {
-        m_isEnded = true;
-        if (got > 0) {
-            Report({SourceProblemKind::kShortEnd, start, number, static_cast<uint64_t>(got)});
-        }
-        return SourceRead::kEnd;
-    }
     const auto* chars = reinterpret_cast<const char*>(m_record.data());
     if (!IsKnownRecordHeader(m_record.data())) {
         Report({SourceProblemKind::kUnknownHeader, start, number, 0,
@@ -58,15 +44,4 @@ SourceRead CBinaryStreamSource::Next(SourceFrame& frame) {
     frame.header = std::string_view(chars, kBinaryRecordHeaderSize);
     frame.stored = std::string_view(chars, m_record.size());
     return SourceRead::kFrame;
-}
-
-bool CBinaryStreamSource::Rewind() {
-    if (::lseek(m_fd, 0, SEEK_SET) != 0) {
-        m_errorNumber = errno;
-        return false;
-    }
-    m_position = 0;
-    m_frameCount = 0;
-    m_isEnded = false;
-    return true;
 }

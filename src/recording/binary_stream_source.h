@@ -15,12 +15,10 @@ class CBinaryStreamSource final : public CRecordingSource {
     CBinaryStreamSource(int fd, const struct stat& status, bool stopAtUnknownHeader);
 
     SourceRead Next(SourceFrame& frame) override;
-    bool Rewind() override;
+    bool Rewind() override { return SeekToStart(); }
     uint64_t Position() const override { return m_position; }
 
   private:
     const bool m_stopAtUnknownHeader;
-    bool m_isEnded = false;
-    uint64_t m_position = 0;
     std::array<uint8_t, kBinaryRecordSize> m_record{};
 };

@@ -73,16 +73,12 @@ SourceRead CCaptureSource::Next(SourceFrame& frame) {
 }
 
 bool CCaptureSource::Rewind() {
-    if (::lseek(m_fd, 0, SEEK_SET) != 0) {
-        m_errorNumber = errno;
+    if (!SeekToStart()) {
         return false;
     }
     m_collector =
         std::make_unique<CCommandReply>(std::string(1, m_letter), static_cast<uint8_t>(m_letter),
                                         &CCaptureSource::OnCollected, this);
     m_blocks.clear();
-    m_position = 0;
-    m_frameCount = 0;
-    m_isEnded = false;
     return true;
 }

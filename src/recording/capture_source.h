@@ -32,6 +32,4 @@ class CCaptureSource final : public CRecordingSource {
     std::vector<uint8_t> m_readBuffer;
     std::deque<std::array<uint8_t, kFrameBlockSize>> m_blocks;  // completed, not yet handed out
     std::array<uint8_t, kFrameBlockSize> m_current{};           // the block handed out last
-    uint64_t m_position = 0;
-    bool m_isEnded = false;
 };

@@ -13,12 +13,10 @@ class CRawFrameSource final : public CRecordingSource {
     CRawFrameSource(int fd, const struct stat& status);
 
     SourceRead Next(SourceFrame& frame) override;
-    bool Rewind() override;
+    bool Rewind() override { return SeekToStart(); }
     uint64_t Position() const override { return m_position; }
 
   private:
-    bool m_isEnded = false;
-    uint64_t m_position = 0;
     std::array<uint8_t, kRawFrameSize> m_bytes{};
     std::array<uint16_t, kPixelCount> m_values{};
 };

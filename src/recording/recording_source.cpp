@@ -17,6 +17,39 @@ CRecordingSource::~CRecordingSource() {
     ::close(m_fd);
 }
 
+SourceRead CRecordingSource::ReadRecordBytes(uint8_t* buffer, std::size_t size, uint64_t& start) {
+    if (m_isEnded) {
+        return SourceRead::kEnd;
+    }
+    start = m_position;
+    const ssize_t got = ReadFully(m_fd, buffer, size);
+    if (got < 0) {
+        m_errorNumber = errno;
+        return SourceRead::kError;
+    }
+    m_position += static_cast<uint64_t>(got);
+    if (got != static_cast<ssize_t>(size)) {
+        m_isEnded = true;
+        if (got > 0) {
+            Report({SourceProblemKind::kShortEnd, start, m_frameCount + 1,
+                    static_cast<uint64_t>(got)});
+        }
+        return SourceRead::kEnd;
+    }
+    return SourceRead::kFrame;
+}
+
+bool CRecordingSource::SeekToStart() {
+    if (::lseek(m_fd, 0, SEEK_SET) != 0) {
+        m_errorNumber = errno;
+        return false;
+    }
+    m_position = 0;
+    m_frameCount = 0;
+    m_isEnded = false;
+    return true;
+}
+
 Result<std::unique_ptr<CRecordingSource>> OpenRecordingSource(
     const std::string& path, FileKind kind, const RecordingSourceOptions& options) {
     if (kind != FileKind::kBinaryStream && kind != FileKind::kTextStream &&

@@ -51,6 +51,13 @@ class CRecordingSource : public IFrameSource {
   protected:
     CRecordingSource(FileKind kind, int fd, const struct stat& status);
 
+    // Files of fixed-size records (binary streams, raw frames): reads the next `size` bytes into
+    // `buffer`; `start` receives where they begin. kFrame when all arrived; at the end kEnd,
+    // after reporting a short last record; kError with the errno kept.
+    SourceRead ReadRecordBytes(uint8_t* buffer, std::size_t size, uint64_t& start);
+    // Files of fixed-size records: back to their first record.
+    bool SeekToStart();
+
     const FileKind m_kind;
     const int m_fd;  // owned, closed with the source
     const struct stat m_status;
@@ -60,6 +67,8 @@ class CRecordingSource : public IFrameSource {
     int m_errorNumber = 0;
     uint64_t m_frameCount = 0;  // frames handed out so far
     uint64_t m_lineFeedCount = 0;
+    uint64_t m_position = 0;  // bytes read, for files of fixed-size records
+    bool m_isEnded = false;   // the end or a record that ends the source was found
 };
 
 struct RecordingSourceOptions {

@@ -22,5 +22,4 @@ class CTextStreamSource final : public CRecordingSource {
   private:
     CTextModeReader m_reader;
     std::string m_record;  // the record handed out last
-    bool m_isEnded = false;
 };
