@@ -201,8 +201,7 @@ void FramePath(benchmark::State& state, int type, const char* extension) {
     pipeline.SetCallback(
         [](void* owner, const char* letter, const std::string& text, const uint8_t* raw,
            const uint8_t*, const uint16_t*) {
-            static_cast<CRecordingRun*>(owner)->TakeFrame(
-                {*letter, text, raw, kUnitCelsius, true});
+            static_cast<CRecordingRun*>(owner)->TakeFrame({*letter, text, raw, kUnitCelsius, true});
         },
         &run);
     const std::vector<std::vector<uint8_t>> blocks = FrameBlocks();

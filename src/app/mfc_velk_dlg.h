@@ -37,8 +37,8 @@
 #include "platform/export_directory.h"
 #include "platform/latest_value_mailbox.h"
 #include "processing/frame_pipeline.h"
-#include "recording/stream_player.h"
 #include "recording/recording_run.h"
+#include "recording/stream_player.h"
 
 class CColorGradient;
 class CColorStatic;

@@ -24,6 +24,7 @@ int CRecordingRun::OpenFile(int type, const std::string& path, RecordingFileCrea
         std::unique_lock lock(m_queueLock);
         m_isOpeningFile = true;
         if (m_writer.joinable()) {
+            m_recordQueued.notify_one();
             m_recordWritten.wait(lock, [this] { return m_queued == 0 && !m_isWriting; });
         }
     }
@@ -114,8 +115,13 @@ void CRecordingRun::TakeFrame(const RecordableFrame& frame) {
     if (m_rules.frameLimit > 0 && ++m_taken >= m_rules.frameLimit) {
         m_isTaking = false;  // exactly the limit: later frames are not written
     }
+    // Waking the writer costs the frame path a system call: it is woken only once half the
+    // queue is waiting, and otherwise comes by itself.
+    const bool isWriterDue = m_queued >= (m_queue.size() + 1) / 2;
     lock.unlock();
-    m_recordQueued.notify_one();
+    if (isWriterDue) {
+        m_recordQueued.notify_one();
+    }
 }
 
 void CRecordingRun::WriterLoop() {
@@ -125,9 +131,16 @@ void CRecordingRun::WriterLoop() {
             std::unique_lock lock(m_queueLock);
             m_isWriting = false;
             m_recordWritten.notify_all();
-            m_recordQueued.wait(lock, [this] { return m_queued > 0 || m_isWriterEnding; });
             if (m_queued == 0) {
-                return;  // told to end, and everything queued is written
+                if (m_isWriterEnding) {
+                    return;  // everything queued is written
+                }
+                m_recordQueued.wait_for(lock, kRecordWriterPeriod, [this] {
+                    return m_isWriterEnding ||
+                           (m_queued > 0 &&
+                            (m_isOpeningFile || m_queued >= (m_queue.size() + 1) / 2));
+                });
+                continue;
             }
             // The emptied slot gets this thread's buffer back: capacities go round, no record
             // is allocated once the ring has seen a few.

@@ -8,8 +8,9 @@
 // write fails. A write that fails leaves the file ending in its last whole record or frame. A
 // part never takes a name that exists: it takes the next free number and says so in a notice.
 //
-// Threads: binary and text frames are written on the frame processing thread; OpenFile,
-// CloseFile and video frames come from the GUI thread. One lock keeps them apart; any operation
+// Threads: binary and text frames are written on the frame processing thread, or on the writer
+// thread of a recording run (recording_run.h); OpenFile, CloseFile and video frames come from the
+// GUI thread. One lock keeps them apart; any operation
 // may wait for one file operation on the other thread (an open, a write, a close that completes a
 // video). RecordFrame never waits while a video is open.
 #include <atomic>
@@ -176,7 +177,7 @@ class CStreamRecorder {
     // "Every Frame": frames seen since the last one written. Counted by PrepareFrame without
     // the lock, by one frame-taking thread at a time.
     std::atomic<int> m_decimationCount{0};
-    std::string m_textBuffer;       // WriteText's bytes as they go to disk, reused
+    std::string m_textBuffer;      // WriteText's bytes as they go to disk, reused
     PreparedRecord m_frameRecord;  // RecordFrame's record, reused
     std::string m_lastError;
     std::string m_notice;

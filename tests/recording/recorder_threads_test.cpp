@@ -178,8 +178,8 @@ TEST(RecorderThreads, RecordingRunWritesTakenFramesInOrderAndStopsAsItsRulesSay)
          CWriteCounters::kWritesPerCheck, 1, false, "MiB free on the disk of"},
         {"tool: a failed write ends the run", true, kRecordQueueCapacity, 0, true, 0, 1, false,
          "was removed while recording"},
-        {"viewer: a failed write is reported by every record", false, kRecordQueueCapacity, 0,
-         true, 0, kFrames, true, "was removed while recording"},
+        {"viewer: a failed write is reported by every record", false, kRecordQueueCapacity, 0, true,
+         0, kFrames, true, "was removed while recording"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

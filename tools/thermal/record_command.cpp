@@ -534,8 +534,8 @@ class CRecordRun {
     // over (written on the monitor thread; the main thread ends the stop's wait on it).
     std::atomic<bool> m_hasStopReply{false};
     std::atomic<bool> m_isDeviceLost{false};
-    std::mutex m_rateWarningLock;  // guards m_rateWarning, set on the monitor thread
-    std::string m_rateWarning;     // printed by the main loop, which owns standard error
+    std::mutex m_rateWarningLock;        // guards m_rateWarning, set on the monitor thread
+    std::string m_rateWarning;           // printed by the main loop, which owns standard error
     std::mutex m_noticeLock;             // guards m_notices, added to by the recording's writer
     std::vector<std::string> m_notices;  // printed by the main loop
 
