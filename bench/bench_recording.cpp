@@ -1,8 +1,10 @@
 // Per-frame cost of recording, measured in one run: the binary and text record writes (the
 // recording step of a processed frame) and a bare write() of their bytes against a memcpy of the
 // same bytes, and the frame path with a binary or a text recording on against the same path with
-// none. The files lie in the
-// temporary directory and are reopened every 1024 writes, outside the timing, so they stay small.
+// none. The frame path records through the recording run, which writes on a thread of its own;
+// the "Inline" rows write on the frame path itself, as the recorder alone does, and the
+// "AllThreads" rows count the writer thread's time too. The files lie in the temporary directory
+// and are reopened every 1024 writes, outside the timing, so they stay small.
 // Run: build/bin/bench_recording
 #include <benchmark/benchmark.h>
 
@@ -20,7 +22,7 @@
 #include "frame/text_frame.h"
 #include "median_ratio_reporter.h"
 #include "processing/frame_pipeline.h"
-#include "recording/stream_recorder.h"
+#include "recording/recording_run.h"
 
 namespace {
 
@@ -152,9 +154,17 @@ void BM_BareWriteTextRecord(benchmark::State& state) {
     BareWrite(state, MakeTextStreamRecord('C', 'F', RenderedText()), ".raw.txt");
 }
 
+std::vector<std::vector<uint8_t>> FrameBlocks() {
+    std::vector<std::vector<uint8_t>> blocks;
+    for (uint32_t seed = 0; seed < 8; ++seed) {
+        blocks.push_back(MakeBlock(seed));
+    }
+    return blocks;
+}
+
 // The processing thread's work for one frame, including the recording step of the frame-ready
-// callback into `recording` (none: a recorder with no file open).
-void FramePath(benchmark::State& state, int type, const char* extension) {
+// callback, written there and then into `recording` (none: a recorder with no file open).
+void FramePathInline(benchmark::State& state, int type, const char* extension) {
     BenchRecording recording(type, extension);
     CFramePipeline pipeline;
     pipeline.SetUnit(kUnitCelsius);
@@ -167,16 +177,51 @@ void FramePath(benchmark::State& state, int type, const char* extension) {
                 recorder->RecordFrame({*letter, text, raw, kUnitCelsius, true}, 1));
         },
         &recording.m_recorder);
-    std::vector<std::vector<uint8_t>> blocks;
-    for (uint32_t seed = 0; seed < 8; ++seed) {
-        blocks.push_back(MakeBlock(seed));
-    }
+    const std::vector<std::vector<uint8_t>> blocks = FrameBlocks();
     std::size_t n = 0;
     for (auto _ : state) {
         pipeline.ProcessFrameNow('K', kFrameBlockSize, blocks[n++ % blocks.size()].data());
         recording.Reopen(state);
     }
     pipeline.StopThread();
+}
+
+// The same through a recording run, as the viewer and `thermal record` record (type 0: a run
+// that takes no frames). The file is reopened alike, once the run's writer has caught up.
+void FramePath(benchmark::State& state, int type, const char* extension) {
+    const std::string path = RecordingPath(extension);
+    CRecordingRun run;
+    if (type != 0) {
+        run.OpenFile(type, path);
+        run.Begin({});
+    }
+    CFramePipeline pipeline;
+    pipeline.SetUnit(kUnitCelsius);
+    pipeline.SetInterpolation(1);
+    pipeline.SetCallback(
+        [](void* owner, const char* letter, const std::string& text, const uint8_t* raw,
+           const uint8_t*, const uint16_t*) {
+            static_cast<CRecordingRun*>(owner)->TakeFrame({*letter, text, raw, kUnitCelsius, true});
+        },
+        &run);
+    const std::vector<std::vector<uint8_t>> blocks = FrameBlocks();
+    std::size_t n = 0;
+    for (auto _ : state) {
+        pipeline.ProcessFrameNow('K', kFrameBlockSize, blocks[n++ % blocks.size()].data());
+        if (n % CWriteCounters::kWritesPerCheck == 0) {
+            state.PauseTiming();
+            if (type != 0) {
+                run.OpenFile(type, path);
+            }
+            state.ResumeTiming();
+        }
+    }
+    pipeline.StopThread();
+    if (type != 0 && !run.FailureReason().empty()) {
+        state.SkipWithError(run.FailureReason().c_str());
+    }
+    run.Stop();
+    std::filesystem::remove(path);
 }
 
 void BM_Baseline_FramePathNotRecording(benchmark::State& state) {
@@ -187,6 +232,12 @@ void BM_FramePath_BinaryRecording(benchmark::State& state) {
 }
 void BM_FramePath_TextRecording(benchmark::State& state) {
     FramePath(state, kRecordingText, ".txt");
+}
+void BM_FramePath_BinaryRecordingInline(benchmark::State& state) {
+    FramePathInline(state, kRecordingBinary, ".inline.bds");
+}
+void BM_FramePath_TextRecordingInline(benchmark::State& state) {
+    FramePathInline(state, kRecordingText, ".inline.txt");
 }
 
 }  // namespace
@@ -200,6 +251,13 @@ BENCHMARK(BM_BareWriteTextRecord)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_Baseline_FramePathNotRecording)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_FramePath_BinaryRecording)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_FramePath_TextRecording)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BM_FramePath_BinaryRecordingInline)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BM_FramePath_TextRecordingInline)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BM_FramePath_TextRecording)
+    ->Name("BM_FramePath_TextRecordingAllThreads")
+    ->MeasureProcessCPUTime()
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
 
 int main(int argc, char** argv) {
     MedianRatioReporter reporter(
@@ -208,7 +266,7 @@ int main(int argc, char** argv) {
          {"BM_BareWriteBinaryRecord", 0.0, "BM_Baseline_MemcpyBinaryRecord"},
          {"BM_WriteTextRecord", 0.0, "BM_Baseline_MemcpyTextRecord"},
          {"BM_BareWriteTextRecord", 0.0, "BM_Baseline_MemcpyTextRecord"},
-         {"BM_FramePath_BinaryRecording", 1.2},
+         {"BM_FramePath_BinaryRecording", 1.1},
          {"BM_FramePath_TextRecording", 1.2}});
     return RunWithMedianRatios(argc, argv, reporter);
 }

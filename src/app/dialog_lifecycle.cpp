@@ -84,6 +84,8 @@ CmfcVELKDlg::~CmfcVELKDlg() {
     // still call into members that are about to go: stop them first.
     m_session.ClosePort();
     m_pipeline.StopThread();
+    // Its writer thread reports to members that go before it.
+    m_recordingRun.Stop();
     m_exportThreads.waitForDone();
     if (qApp) {
         qApp->removeEventFilter(this);
@@ -242,7 +244,7 @@ void CmfcVELKDlg::InitMainWindow() {
 
     m_image->InitDisplay(kImageWidth, kImageHeight);
 
-    m_isRecording = 0;
+    ConnectRecordingRun();
     m_pPlayDlg = nullptr;
     m_isClosing = 0;
     m_tempUnit = kUnitCelsius;

@@ -1,18 +1,17 @@
 // Recording from the main dialog: "Save to...", "Rec", "Stop", the recording step of each
-// processed frame and the video timer. The recorder itself (files, splitting, disk checks) is
-// CStreamRecorder in the core; this file only reads controls and tells the user.
+// processed frame and the video timer. The recording itself (its writer thread, the video tick,
+// files, splitting, disk checks) is CRecordingRun in the core; this file only reads controls and
+// tells the user.
 #include <QFileDialog>
 #include <QFileInfo>
 
 #include "app/mfc_velk_dlg.h"
 #include "controls/color_static.h"
-#include "processing/image_scaling.h"
 #include "recording/file_kind.h"
 #include "res/resource.h"
 
 namespace {
 
-constexpr int kVideoFramePeriodMs = 50;
 constexpr char kSaveStoppedLine[] =
     "[Save to File]Save to file is stopped. Maybe disk is full.\r\n";
 
@@ -52,15 +51,15 @@ void CmfcVELKDlg::SaveTo(std::string path, int filterIndex) {
         path += std::string(".") + extension;
     }
     m_isRecordingStopPosted = false;
-    if (!m_recorder.OpenFile(type, path)) {
+    if (!m_recordingRun.OpenFile(type, path)) {
         AppendLog("Save To File Fail.\r\n");
         // The reason (missing directory, no permission, ...) helps more than the bare line.
-        AppendLog("[Save to File]" + m_recorder.GetLastError() + "\r\n");
+        AppendLog("[Save to File]" + m_recordingRun.Recorder().GetLastError() + "\r\n");
     }
 }
 
 void CmfcVELKDlg::OnRec() {
-    if (!m_recorder.IsFileOpen()) {
+    if (!m_recordingRun.Recorder().IsFileOpen()) {
         AppendLog("[Save to File]Specify a file to record to by clicking Save to...\r\n");
         return;
     }
@@ -69,18 +68,21 @@ void CmfcVELKDlg::OnRec() {
         m_recordEveryN = everyN;
     }
     m_isRecordingStopPosted = false;
-    m_isRecording = 1;
-    if (m_recorder.GetType() == kRecordingVideo) {
-        SetTimer(IDT_AVI_FRAME, kVideoFramePeriodMs);
+    RecordingRunRules rules;
+    rules.everyN = m_recordEveryN;
+    if (!m_recordingRun.Begin(rules)) {
+        return;  // the run has said why, as a stop
+    }
+    if (m_recordingRun.Recorder().GetType() == kRecordingVideo) {
+        SetTimer(IDT_AVI_FRAME, static_cast<int>(kVideoFramePeriod.count()));
     }
     m_recFrame->show();
 }
 
 void CmfcVELKDlg::OnStop() {
-    if (m_isRecording && m_recorder.IsFileOpen()) {
-        const bool wasVideo = m_recorder.GetType() == kRecordingVideo;
-        m_recorder.CloseFile();
-        m_isRecording = 0;
+    if (m_recordingRun.IsTaking() && m_recordingRun.Recorder().IsFileOpen()) {
+        const bool wasVideo = m_recordingRun.Recorder().GetType() == kRecordingVideo;
+        m_recordingRun.Stop();
         if (wasVideo) {
             KillTimer(IDT_AVI_FRAME);
         }
@@ -89,65 +91,55 @@ void CmfcVELKDlg::OnStop() {
     StopPlayback();
 }
 
-void CmfcVELKDlg::RecordProcessedFrame(char modeLetter, const std::string& text,
-                                       const uint8_t* raw) {
-    if (!m_isRecording) {
-        return;
-    }
-    const RecordableFrame frame{modeLetter, text, raw, m_tempUnit.load(),
-                                m_pipeline.IsElOffsetSubtraction() != 0};
-    if (m_recorder.RecordFrame(frame, m_recordEveryN) == RecordOutcome::kStopped) {
-        PostRecordingStopped();
-    }
-    ReportRecorderNotice();
+void CmfcVELKDlg::ConnectRecordingRun() {
+    RecordingRunListener listener;
+    listener.notice = [this](const std::string& notice) { ReportRecorderNotice(notice); };
+    listener.stopped = [this](const std::string& reason) { PostRecordingStopped(reason); };
+    m_recordingRun.SetListener(std::move(listener));
 }
 
-void CmfcVELKDlg::ReportRecorderNotice() {
-    if (std::string notice = m_recorder.TakeNotice(); !notice.empty()) {
-        PostToGui(
-            [this, notice = std::move(notice)] { AppendLog("[Save to File]" + notice + "\r\n"); });
-    }
+void CmfcVELKDlg::RecordProcessedFrame(char modeLetter, const std::string& text,
+                                       const uint8_t* raw) {
+    m_recordingRun.TakeFrame(
+        {modeLetter, text, raw, m_tempUnit.load(), m_pipeline.IsElOffsetSubtraction() != 0});
+}
+
+void CmfcVELKDlg::ReportRecorderNotice(const std::string& notice) {
+    PostToGui([this, notice] { AppendLog("[Save to File]" + notice + "\r\n"); });
 }
 
 void CmfcVELKDlg::OnVideoFrameTimer() {
-    if (!m_isRecording || !m_recorder.IsFileOpen()) {
+    if (!m_recordingRun.IsTaking() || !m_recordingRun.Recorder().IsFileOpen()) {
         return;
     }
     // "Save to..." may have switched the recording to a stream file while the timer ran: that
     // is no failed write, so the timer just ends.
-    if (m_recorder.GetType() != kRecordingVideo) {
+    if (m_recordingRun.Recorder().GetType() != kRecordingVideo) {
         KillTimer(IDT_AVI_FRAME);
         return;
-    }
-    if (!m_pVideoFrame) {
-        m_pVideoFrame = std::make_unique<uint8_t[]>(kImageBytes);
     }
     {
         std::lock_guard lock(m_lastImageLock);
         if (!m_pLastImage) {
             return;
         }
-        DisplayImageToBgr(m_pLastImage.get(), m_pVideoFrame.get());
+        m_recordingRun.KeepDisplayImage(m_pLastImage.get());
     }
-    if (!m_recorder.WriteVideoFrame(kImageWidth, kImageHeight, m_pVideoFrame.get())) {
-        PostRecordingStopped();
-    }
-    ReportRecorderNotice();
+    m_recordingRun.VideoTick();
 }
 
-void CmfcVELKDlg::PostRecordingStopped() {
+void CmfcVELKDlg::PostRecordingStopped(const std::string& reason) {
     // A write that failed keeps failing for the frames already on their way: the module is
     // turned off and the user told once per stop.
     if (m_isRecordingStopPosted.exchange(true)) {
         return;
     }
-    PostToGui([this] {
+    PostToGui([this, reason] {
         if (m_isClosing) {
             return;
         }
         OnTurnOff();
         AppendLog(kSaveStoppedLine);
-        const std::string reason = m_recorder.GetLastError();
         if (!reason.empty()) {
             AppendLog("[Save to File]" + reason + "\r\n");
         }

@@ -37,8 +37,8 @@
 #include "platform/export_directory.h"
 #include "platform/latest_value_mailbox.h"
 #include "processing/frame_pipeline.h"
+#include "recording/recording_run.h"
 #include "recording/stream_player.h"
-#include "recording/stream_recorder.h"
 
 class CColorGradient;
 class CColorStatic;
@@ -125,7 +125,7 @@ class CmfcVELKDlg : public QDialog {
     void OnRec();
     // Ends the recording and any play-back.
     void OnStop();
-    const CStreamRecorder& Recorder() const { return m_recorder; }
+    const CStreamRecorder& Recorder() const { return m_recordingRun.Recorder(); }
 
     // Play-back (dialog_playback.cpp).
     // "Play": turns the module off, ends any recording and play-back, then brings up the play
@@ -282,14 +282,16 @@ class CmfcVELKDlg : public QDialog {
     // Data" and returns it for the log; shows nothing itself. Processing thread, or the GUI
     // thread for play-back.
     std::string ShowSelectedPixels(const std::string& text);
-    // Recording steps: a processed frame into a binary or text recording (processing thread,
-    // or the GUI thread for play-back), the video timer's sample of the last image (GUI
-    // thread), and the reaction to a stopped recording (any thread: posted).
+    // Recording steps, through the recording run: a processed frame into a binary or text
+    // recording (processing thread, or the GUI thread for play-back), the video timer's sample
+    // of the last image (GUI thread), and the reaction to a stopped recording (any thread:
+    // posted).
+    void ConnectRecordingRun();
     void RecordProcessedFrame(char modeLetter, const std::string& text, const uint8_t* raw);
     void OnVideoFrameTimer();
-    void PostRecordingStopped();
+    void PostRecordingStopped(const std::string& reason);
     // Any thread: a notice of the recorder (a part that took another number) to the log box.
-    void ReportRecorderNotice();
+    void ReportRecorderNotice(const std::string& notice);
     static void OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
                              const uint8_t* raw, const uint8_t* image, const uint16_t* values);
 
@@ -320,9 +322,10 @@ class CmfcVELKDlg : public QDialog {
     std::string m_title;
     QStatusBar* m_statusBar = nullptr;
     CFramePipeline m_pipeline;
-    CStreamRecorder m_recorder;
+    // The recording from "Rec" to "Stop" and its file; it writes binary and text records on a
+    // thread of its own.
+    CRecordingRun m_recordingRun;
     CStreamPlayer m_player;
-    std::atomic<int> m_isRecording{0};
     // A stopped recording's turn-off and log line are queued; later failing frames add nothing.
     std::atomic<bool> m_isRecordingStopPosted{false};
     // The open play dialog; it clears this itself as it closes. GUI thread only.
@@ -336,8 +339,6 @@ class CmfcVELKDlg : public QDialog {
     // The last display image, copied on every frame; the video recording samples it.
     std::unique_ptr<uint8_t[]> m_pLastImage;
     std::mutex m_lastImageLock;  // guards the bytes of m_pLastImage
-    // The video timer's frame in blue, green, red order; GUI thread only.
-    std::unique_ptr<uint8_t[]> m_pVideoFrame;
     // A raw frame's small and display images during play-back, reused by every tick; GUI thread
     // only.
     std::vector<uint8_t> m_playSmallImage = std::vector<uint8_t>(kSmallImageBytes);
@@ -346,9 +347,9 @@ class CmfcVELKDlg : public QDialog {
     // one frame at a time.
     std::atomic<int> m_startPixel{1};
     std::atomic<int> m_pixelCount{kTextFieldCount};
-    // "Every Frame": every n-th processed frame is recorded. Set on the GUI thread, read on the
-    // processing thread.
-    std::atomic<int> m_recordEveryN{1};
+    // "Every Frame": every n-th processed frame is recorded; "Rec" hands it to the recording
+    // run. GUI thread only.
+    int m_recordEveryN = 1;
     std::string m_copyText;
     std::mutex m_copyTextLock;  // guards m_copyText
     // The letter of the last data command (`K`, `k`, `t`, `c`). Not read yet: recordings take

@@ -169,27 +169,52 @@ RecordOutcome CStreamRecorder::RecordFrame(const RecordableFrame& frame, int eve
         return RecordOutcome::kNotRecorded;
     }
     std::lock_guard<std::mutex> lock(m_lock);
+    const RecordOutcome prepared = PrepareFrame(frame, everyN, m_frameRecord);
+    if (prepared != RecordOutcome::kPrepared) {
+        return prepared;
+    }
+    bool isKept = false;
+    return WritePreparedLocked(m_frameRecord, isKept);
+}
+
+RecordOutcome CStreamRecorder::PrepareFrame(const RecordableFrame& frame, int everyN,
+                                            PreparedRecord& record) {
     const int type = m_type;
     if (!m_isOpen || (type != kRecordingBinary && type != kRecordingText) ||
         (type == kRecordingBinary && frame.block == nullptr)) {
         return RecordOutcome::kNotRecorded;
     }
-    if (m_decimationCount % (everyN > 1 ? everyN : 1) != 0) {
-        ++m_decimationCount;
+    const int seen = m_decimationCount;
+    if (seen % (everyN > 1 ? everyN : 1) != 0) {
+        m_decimationCount = seen + 1;
         return RecordOutcome::kSkipped;
     }
-    int written = 0;
+    m_decimationCount = 1;
+    record.type = type;
+    record.bytes.clear();
     if (type == kRecordingBinary) {
-        const BinaryRecord record = EncodeBinaryRecord(frame.modeLetter, frame.block);
-        written = WriteBytesLocked(type, record.data(), record.size());
+        const BinaryRecord binary = EncodeBinaryRecord(frame.modeLetter, frame.block);
+        record.bytes.append(reinterpret_cast<const char*>(binary.data()), binary.size());
     } else {
-        m_textBuffer.clear();
         AppendTextStreamRecord(TextStreamModeChar(frame.modeLetter, frame.unit),
                                TextStreamElOffChar(frame.modeLetter, frame.subtractingOffsets),
-                               frame.text, m_textBuffer);
-        written = WriteBytesLocked(type, m_textBuffer.data(), m_textBuffer.size());
+                               frame.text, record.bytes);
     }
-    m_decimationCount = 1;
+    return RecordOutcome::kPrepared;
+}
+
+RecordOutcome CStreamRecorder::WritePrepared(const PreparedRecord& record, bool& isKept) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return WritePreparedLocked(record, isKept);
+}
+
+RecordOutcome CStreamRecorder::WritePreparedLocked(const PreparedRecord& record, bool& isKept) {
+    isKept = false;
+    if (!m_isOpen || m_type != record.type) {
+        return RecordOutcome::kNotRecorded;
+    }
+    const int written = WriteBytesLocked(record.type, record.bytes.data(), record.bytes.size());
+    isKept = m_lastWriteKept;
     return written ? RecordOutcome::kWritten : RecordOutcome::kStopped;
 }
 

@@ -8,8 +8,9 @@
 // write fails. A write that fails leaves the file ending in its last whole record or frame. A
 // part never takes a name that exists: it takes the next free number and says so in a notice.
 //
-// Threads: binary and text frames are written on the frame processing thread; OpenFile,
-// CloseFile and video frames come from the GUI thread. One lock keeps them apart; any operation
+// Threads: binary and text frames are written on the frame processing thread, or on the writer
+// thread of a recording run (recording_run.h); OpenFile, CloseFile and video frames come from the
+// GUI thread. One lock keeps them apart; any operation
 // may wait for one file operation on the other thread (an open, a write, a close that completes a
 // video). RecordFrame never waits while a video is open.
 #include <atomic>
@@ -63,7 +64,15 @@ enum class RecordOutcome {
     kNotRecorded,  // no binary or text file open, or a binary recording and no frame block
     kSkipped,      // left out by "Every Frame"
     kWritten,
-    kStopped,  // disk low, write failed or no next part: turn the device off, tell the user
+    kStopped,   // disk low, write failed or no next part: turn the device off, tell the user
+    kPrepared,  // PrepareFrame only: the record is made, for WritePrepared
+};
+
+// A frame's record as it goes to disk, made on the thread that takes the frame and written on
+// another.
+struct PreparedRecord {
+    int type = 0;       // kRecordingBinary or kRecordingText: the file it was made for
+    std::string bytes;  // keeps its capacity from record to record
 };
 
 class CStreamRecorder {
@@ -97,6 +106,14 @@ class CStreamRecorder {
     // an open binary or text stream. Frames of a video come from its timer instead. The count
     // behind "Every Frame" is the recorder's, kept across files and types.
     RecordOutcome RecordFrame(const RecordableFrame& frame, int everyN);
+    // RecordFrame in two halves, for a writer on a thread of its own. PrepareFrame decides as
+    // RecordFrame does whether the open file takes `frame` and, if so, makes its record in
+    // `record` (kPrepared). It takes no lock, so it never waits for a write; frames come from one
+    // thread at a time. WritePrepared writes the record, unless the file it was made for has been
+    // closed or replaced by one of another type since (kNotRecorded); `isKept` says, as
+    // LastWriteKept does, whether the record is in the file.
+    RecordOutcome PrepareFrame(const RecordableFrame& frame, int everyN, PreparedRecord& record);
+    RecordOutcome WritePrepared(const PreparedRecord& record, bool& isKept);
 
     // 1 when the recording's disk has at least kMinFreeSpaceMiB free, else 0.
     int CheckDiskSpace();
@@ -129,6 +146,7 @@ class CStreamRecorder {
     int OpenPartLocked(int type, const std::string& path, RecordingFileCreation creation);
     void CloseFileLocked();
     int WriteBytesLocked(int type, const void* bytes, std::size_t size);
+    RecordOutcome WritePreparedLocked(const PreparedRecord& record, bool& isKept);
     bool AppendWholeLocked(const void* bytes, std::size_t size);
     // Marks the file failed and cuts it back to its last whole record.
     void FailLocked(std::string message);
@@ -139,8 +157,8 @@ class CStreamRecorder {
 
     const RecorderEnvironment m_env;
 
-    mutable std::mutex m_lock;  // guards every member below; the three atomics are written
-                                // under it and may be read without it
+    mutable std::mutex m_lock;  // guards every member below; the first three atomics are
+                                // written under it and may be read without it
     std::atomic<int> m_type{kRecordingBinary};
     std::atomic<int> m_isOpen{0};
     std::atomic<bool> m_hasNotice{false};
@@ -156,8 +174,11 @@ class CStreamRecorder {
     std::unique_ptr<IVideoSink> m_pVideoSink;  // video
     std::unique_ptr<uint8_t[]> m_pEncodeBuffer;  // video: one encoded frame
     uint64_t m_encodedByteTotal = 0;             // video
-    int m_decimationCount = 0;  // "Every Frame": frames seen since the last one written
-    std::string m_textBuffer;   // a text record as it goes to disk, reused
+    // "Every Frame": frames seen since the last one written. Counted by PrepareFrame without
+    // the lock, by one frame-taking thread at a time.
+    std::atomic<int> m_decimationCount{0};
+    std::string m_textBuffer;      // WriteText's bytes as they go to disk, reused
+    PreparedRecord m_frameRecord;  // RecordFrame's record, reused
     std::string m_lastError;
     std::string m_notice;
     bool m_lastWriteKept = false;

@@ -1,7 +1,8 @@
 // The recorder between the viewer's threads, as ThreadSanitizer runs it: the frame processing
 // thread records every frame it finishes while the GUI thread plays a recording back into the
 // pipeline, opens and closes recordings of each type under it and feeds a video. Whatever the
-// interleaving, every file holds whole records only.
+// interleaving, every file holds whole records only. The recording run between the thread that
+// takes frames, its controlling thread and its own writer: every record in order, none lost.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "frame/binary_record_reader.h"
 #include "processing/frame_pipeline.h"
 #include "recording/playback_rules.h"
+#include "recording/recording_run.h"
 #include "recording/stream_player.h"
 #include "recording/stream_recorder.h"
 #include "recording_files.h"
@@ -141,6 +144,89 @@ TEST(RecorderThreads, OpenAndCloseOnTheGuiThreadWhileTheProcessingThreadRecords)
         records += static_cast<int>(headers);
     }
     EXPECT_EQ(records, recording.written.load());
+}
+
+// Frames taken on one thread while the controlling thread opens the next file are written in
+// order through queues of one and of many records; Stop writes what is queued. A stop ends the
+// run at its record when its rules say so, and is only reported otherwise.
+TEST(RecorderThreads, RecordingRunWritesTakenFramesInOrderAndStopsAsItsRulesSay) {
+    constexpr int kFrames = 1100;  // the disk check falls due at the 1024th write
+    std::vector<std::vector<uint8_t>> blocks;
+    std::string sent;
+    for (int n = 0; n < kFrames; ++n) {
+        const FrameData frame = SpreadFrame(static_cast<uint16_t>(2000 + n), 1900, 3200);
+        blocks.emplace_back(kFrameBlockSize);
+        EncodeFrameBlock(frame, blocks.back().data());
+        PutFrameMarker(blocks.back().data());
+        sent += BinaryStreamRecord('K', frame);
+    }
+    struct Case {
+        const char* name;
+        bool endsAtFirstStop;
+        std::size_t queueCapacity;
+        int switchAt;        // frames taken before the next file is opened; 0: one file
+        bool isFileRemoved;  // before the first write, which then fails
+        int records;         // written, in the files together
+        int stops;           // reported
+        bool isTaking;       // once every frame was taken
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"viewer: a low disk is reported, every frame written", false, 1, 500, false, kFrames, 1,
+         true, "MiB free on the disk of"},
+        {"tool: a low disk ends the run with its record", true, kRecordQueueCapacity, 0, false,
+         CWriteCounters::kWritesPerCheck, 1, false, "MiB free on the disk of"},
+        {"tool: a failed write ends the run", true, kRecordQueueCapacity, 0, true, 0, 1, false,
+         "was removed while recording"},
+        {"viewer: a failed write is reported by every record", false, kRecordQueueCapacity, 0, true,
+         0, kFrames, true, "was removed while recording"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDirectory dir("recording_run");
+        CWriteCounters counters;
+        RecorderEnvironment environment;
+        environment.pWriteCounters = &counters;
+        environment.freeSpaceMiB = [](const std::string&) { return std::optional<uint64_t>(100); };
+        CRecordingRun run(environment);
+        std::atomic<int> stops{0};
+        run.SetListener({{}, [&stops](const std::string&) { ++stops; }});
+        const fs::path first = dir.path() / "first.bds";
+        const fs::path second = dir.path() / "second.bds";
+        ASSERT_EQ(run.OpenFile(kRecordingBinary, first.string()), 1);
+        if (c.isFileRemoved) {
+            fs::remove(first);
+        }
+        RecordingRunRules rules;
+        rules.endsAtFirstStop = c.endsAtFirstStop;
+        rules.queueCapacity = c.queueCapacity;
+        ASSERT_EQ(run.Begin(rules), 1);
+
+        std::atomic<int> taken{0};
+        std::thread processing([&] {
+            for (const std::vector<uint8_t>& block : blocks) {
+                run.TakeFrame({'K', {}, block.data(), kUnitKelvin, false});
+                ++taken;
+            }
+        });
+        if (c.switchAt > 0) {
+            while (taken < c.switchAt) {
+                std::this_thread::yield();
+            }
+            EXPECT_EQ(run.OpenFile(kRecordingBinary, second.string()), 1);
+        }
+        processing.join();
+        EXPECT_EQ(run.IsTaking(), c.isTaking);
+        run.Stop();
+
+        EXPECT_FALSE(run.Recorder().IsFileOpen());
+        const std::string written = ReadWhole(first) + ReadWhole(second);
+        EXPECT_EQ(written.size(), c.records * kBinaryRecordSize);
+        EXPECT_TRUE(written == sent.substr(0, c.records * kBinaryRecordSize));
+        EXPECT_EQ(run.Written(), static_cast<uint64_t>(c.records));
+        EXPECT_EQ(stops.load(), c.stops);
+        EXPECT_NE(run.FailureReason().find(c.reason), std::string::npos) << run.FailureReason();
+    }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // `thermal record`: records the module's stream without a window. The port, the handshake and the
 // stop sequence are the viewer's module session; every frame goes through the viewer's frame
-// pipeline into the viewer's stream recorder, so the files are byte for byte those that "Rec"
+// pipeline into the viewer's recording run, so the files are byte for byte those that "Rec"
 // writes with the same settings, split into parts and checked for disk space the same way.
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,9 +31,8 @@
 #include "platform/stop_signals.h"
 #include "processing/frame_pipeline.h"
 #include "processing/frame_queue.h"
-#include "processing/image_scaling.h"
 #include "recording/file_kind.h"
-#include "recording/stream_recorder.h"
+#include "recording/recording_run.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -41,8 +40,6 @@ using namespace std::chrono_literals;
 
 // A module that has sent no frame this long after the stream was asked for is not answering.
 constexpr auto kFirstFrameWait = 3s;
-// The viewer's video timer: the last display image becomes a video frame this often.
-constexpr auto kVideoFramePeriod = 50ms;
 constexpr auto kProgressPeriod = 250ms;
 // The longest the main loop sleeps between looks at signals, limits and the video timer.
 constexpr auto kLoopWait = 10ms;
@@ -215,11 +212,15 @@ class CRecordRun {
   public:
     explicit CRecordRun(const RecordOptions& options)
         : m_options(options),
-          m_isProgressShown(::isatty(STDERR_FILENO) != 0),
-          m_lastImage(kImageBytes),
-          m_bgrImage(kImageBytes) {
+          m_isProgressShown(::isatty(STDERR_FILENO) != 0) {
         ApplyProcessingOptions(options.processing, m_pipeline);
         m_pipeline.SetCallback(&CRecordRun::OnFrameReady, this);
+        RecordingRunListener listener;
+        listener.notice = [this](const std::string& notice) {
+            std::lock_guard lock(m_noticeLock);
+            m_notices.push_back(notice);
+        };
+        m_run.SetListener(std::move(listener));
         CModuleSession::Callbacks callbacks;
         callbacks.frame = [this](char modeLetter, const uint8_t* bytes, int count) {
             m_handOver.Push(modeLetter, bytes, count);
@@ -295,15 +296,17 @@ class CRecordRun {
         if (!m_failure.empty()) {
             return Finish(false);
         }
-        if (m_recorder.OpenFile(m_options.type, m_options.output,
-                                m_options.overwrite ? RecordingFileCreation::kReplaceRegularFile
-                                                    : RecordingFileCreation::kNewFileOnly) == 0) {
-            m_failure = m_recorder.GetLastError();
+        if (m_run.OpenFile(m_options.type, m_options.output,
+                           m_options.overwrite ? RecordingFileCreation::kReplaceRegularFile
+                                               : RecordingFileCreation::kNewFileOnly) == 0) {
+            m_failure = m_run.Recorder().GetLastError();
             return Finish(false);
         }
-        m_parts.push_back(m_recorder.GetPath());
-        m_isRecording = true;
-        m_nextVideoFrame = Clock::now() + kVideoFramePeriod;
+        RecordingRunRules rules;
+        rules.everyN = m_options.everyN;
+        rules.frameLimit = m_options.frames.value_or(0);
+        rules.endsAtFirstStop = true;
+        m_run.Begin(rules);
         m_nextProgress = Clock::now();
         std::optional<Clock::time_point> deadline;
         if (m_options.seconds) {
@@ -311,18 +314,20 @@ class CRecordRun {
                                            std::chrono::duration<double>(*m_options.seconds));
         }
 
-        while (m_isRecording) {
+        while (m_run.IsTaking()) {
             m_session.Tick();
             Clock::time_point wakeUp = Clock::now() + kLoopWait;
             if (m_options.type == kRecordingVideo) {
-                wakeUp = std::min(wakeUp, m_nextVideoFrame);
+                wakeUp = std::min(wakeUp, m_run.NextVideoTick());
             }
             if (deadline) {
                 wakeUp = std::min(wakeUp, *deadline);
             }
             const Clock::duration wait = std::max<Clock::duration>(wakeUp - Clock::now(), 0ms);
             TakeFrames(wait);
-            ServeVideoTimer();
+            if (m_options.type == kRecordingVideo) {
+                m_run.ServeVideoClock(Clock::now());
+            }
             if (IsSignalled() || (deadline && Clock::now() >= *deadline)) {
                 break;
             }
@@ -332,6 +337,7 @@ class CRecordRun {
             }
             WarnOfUnansweredHandshake();
             WarnOfImplausibleRate();
+            PrintNotices();
             ShowProgress(false);
         }
         return Finish(true);
@@ -342,27 +348,11 @@ class CRecordRun {
                              const uint8_t* raw, const uint8_t* image, const uint16_t* /*values*/) {
         auto* self = static_cast<CRecordRun*>(owner);
         if (self->m_options.type == kRecordingVideo) {
-            std::memcpy(self->m_lastImage.data(), image, kImageBytes);
+            self->m_run.KeepDisplayImage(image);
             return;
         }
-        const RecordableFrame frame{*modeLetter, text, raw, self->m_pipeline.GetUnit(),
-                                    self->m_pipeline.IsElOffsetSubtraction() != 0};
-        switch (self->m_recorder.RecordFrame(frame, self->m_options.everyN)) {
-            case RecordOutcome::kWritten:
-                self->CountWritten();
-                break;
-            case RecordOutcome::kStopped:
-                // A disk found low right after the write stops the recording with that frame in
-                // the file.
-                if (self->m_recorder.LastWriteKept()) {
-                    self->CountWritten();
-                }
-                self->Fail(self->m_recorder.GetLastError());
-                break;
-            case RecordOutcome::kNotRecorded:
-            case RecordOutcome::kSkipped:
-                break;
-        }
+        self->m_run.TakeFrame({*modeLetter, text, raw, self->m_pipeline.GetUnit(),
+                               self->m_pipeline.IsElOffsetSubtraction() != 0});
     }
 
     // Takes what the monitor thread handed over (waiting at most `limit` for it) and, while
@@ -372,57 +362,24 @@ class CRecordRun {
         m_batch.clear();
         m_handOver.TakeAll(m_batch, limit);
         for (const QueuedFrame& frame : m_batch) {
-            if (m_isRecording) {
+            if (m_run.IsTaking()) {
                 m_pipeline.ProcessFrameNow(frame.modeLetter, frame.byteCount, frame.bytes.data());
             }
         }
     }
 
-    // The viewer's video timer: every 50 ms the last display image, turned from red, green,
-    // blue into blue, green, red, becomes the next video frame. A late tick is not made up for.
-    void ServeVideoTimer() {
-        if (m_options.type != kRecordingVideo || !m_isRecording) {
-            return;
+    // The notices of the recording (a part that took another number), which the writer thread
+    // leaves for this thread: it owns standard error.
+    void PrintNotices() {
+        std::vector<std::string> notices;
+        {
+            std::lock_guard lock(m_noticeLock);
+            notices.swap(m_notices);
         }
-        const auto now = Clock::now();
-        if (now < m_nextVideoFrame) {
-            return;
-        }
-        m_nextVideoFrame += kVideoFramePeriod;
-        if (m_nextVideoFrame <= now) {
-            m_nextVideoFrame = now + kVideoFramePeriod;
-        }
-        DisplayImageToBgr(m_lastImage.data(), m_bgrImage.data());
-        if (m_recorder.WriteVideoFrame(kImageWidth, kImageHeight, m_bgrImage.data()) != 0) {
-            CountWritten();
-        } else {
-            if (m_recorder.LastWriteKept()) {
-                CountWritten();
-            }
-            Fail(m_recorder.GetLastError());
-        }
-    }
-
-    void CountWritten() {
-        ++m_written;
-        m_lastWrite = Clock::now();
-        if (m_parts.back() != m_recorder.GetPath()) {
-            m_parts.push_back(m_recorder.GetPath());
-        }
-        if (const std::string notice = m_recorder.TakeNotice(); !notice.empty()) {
+        for (const std::string& notice : notices) {
             ShowProgress(true);
             std::fprintf(stderr, "thermal record: %s\n", OneLine(notice).c_str());
         }
-        if (m_options.frames && m_written >= *m_options.frames) {
-            m_isRecording = false;  // exactly N: later frames are not written
-        }
-    }
-
-    void Fail(std::string message) {
-        if (m_failure.empty()) {
-            m_failure = std::move(message);
-        }
-        m_isRecording = false;
     }
 
     // True once SIGINT or SIGTERM has arrived.
@@ -455,9 +412,9 @@ class CRecordRun {
         }
     }
 
-    uint64_t BytesWritten() const {
+    static uint64_t BytesWritten(const std::vector<std::string>& parts) {
         uint64_t total = 0;
-        for (const std::string& part : m_parts) {
+        for (const std::string& part : parts) {
             struct stat info {};
             if (::stat(part.c_str(), &info) == 0) {
                 total += static_cast<uint64_t>(info.st_size);
@@ -491,10 +448,12 @@ class CRecordRun {
         }
         m_nextProgress = now + kProgressPeriod;
         const double seconds = SecondsRecording();
+        const std::vector<std::string> parts = m_run.Parts();
+        const uint64_t written = m_run.Written();
         std::fprintf(stderr, "\r\033[K%s: %llu frames, %.1f frames/s, %s",
-                     OneLine(m_parts.back()).c_str(), static_cast<unsigned long long>(m_written),
-                     seconds > 0 ? static_cast<double>(m_written) / seconds : 0.0,
-                     SizeText(BytesWritten()).c_str());
+                     OneLine(parts.back()).c_str(), static_cast<unsigned long long>(written),
+                     seconds > 0 ? static_cast<double>(written) / seconds : 0.0,
+                     SizeText(BytesWritten(parts)).c_str());
         std::fflush(stderr);
         m_hasProgressLine = true;
     }
@@ -506,7 +465,7 @@ class CRecordRun {
         const Clock::time_point stopStart = Clock::now();
         ShowProgress(true);
         if (m_options.type == kRecordingVideo) {
-            m_isRecording = false;  // the display stops with the stream
+            m_run.StopTaking();  // the display stops with the stream
         }
         const int signalsBefore = m_signalCount;
         if (!m_isDeviceLost) {
@@ -518,13 +477,17 @@ class CRecordRun {
             });
         }
         TakeFrames(0ms);
-        m_isRecording = false;
+        m_run.Stop();  // what is queued is written, then the file closed
         // The recording ends with its last frame, if the module's last frames came after the stop
         // began; the wait for the module's answer does not count.
-        m_recordEnd = std::max(stopStart, m_lastWrite);
+        const std::optional<Clock::time_point> lastWrite = m_run.LastWriteTime();
+        m_recordEnd = lastWrite ? std::max(stopStart, *lastWrite) : stopStart;
         m_session.Close();
         TakeFrames(0ms);
-        m_recorder.CloseFile();
+        PrintNotices();
+        if (m_failure.empty()) {
+            m_failure = m_run.FailureReason();
+        }
 
         const uint64_t dropped = m_handOver.Dropped();
         if (!wasRecording && m_failure.empty()) {
@@ -534,10 +497,12 @@ class CRecordRun {
         }
         if (wasRecording) {
             const double seconds = SecondsRecording();
-            std::string files = "'" + m_parts.front() + "'";
-            if (m_parts.size() > 1) {
-                files += " and " + std::to_string(m_parts.size() - 1) + " more part" +
-                         (m_parts.size() > 2 ? "s" : "");
+            const std::vector<std::string> parts = m_run.Parts();
+            const uint64_t written = m_run.Written();
+            std::string files = "'" + parts.front() + "'";
+            if (parts.size() > 1) {
+                files += " and " + std::to_string(parts.size() - 1) + " more part" +
+                         (parts.size() > 2 ? "s" : "");
             }
             // What the module delivered beside what was written tells frames left out on
             // purpose (--every, after --frames) and losses on the line from the recorder's own.
@@ -549,10 +514,10 @@ class CRecordRun {
             }
             std::fprintf(
                 stderr, "thermal record: %llu %s written to %s (%s) in %.1f s (%.1f/s)%s\n",
-                static_cast<unsigned long long>(m_written),
+                static_cast<unsigned long long>(written),
                 m_options.type == kRecordingVideo ? "video frames" : "frames",
-                OneLine(files).c_str(), SizeText(BytesWritten()).c_str(), seconds,
-                seconds > 0 ? static_cast<double>(m_written) / seconds : 0.0, received.c_str());
+                OneLine(files).c_str(), SizeText(BytesWritten(parts)).c_str(), seconds,
+                seconds > 0 ? static_cast<double>(written) / seconds : 0.0, received.c_str());
         }
         if (!m_failure.empty()) {
             std::fprintf(stderr, "thermal record: %s\n", OneLine(m_failure).c_str());
@@ -569,27 +534,23 @@ class CRecordRun {
     // over (written on the monitor thread; the main thread ends the stop's wait on it).
     std::atomic<bool> m_hasStopReply{false};
     std::atomic<bool> m_isDeviceLost{false};
-    std::mutex m_rateWarningLock;  // guards m_rateWarning, set on the monitor thread
-    std::string m_rateWarning;     // printed by the main loop, which owns standard error
+    std::mutex m_rateWarningLock;        // guards m_rateWarning, set on the monitor thread
+    std::string m_rateWarning;           // printed by the main loop, which owns standard error
+    std::mutex m_noticeLock;             // guards m_notices, added to by the recording's writer
+    std::vector<std::string> m_notices;  // printed by the main loop
 
     // Main thread only from here on.
     std::deque<QueuedFrame> m_batch;
-    bool m_isRecording = false;
-    uint64_t m_written = 0;  // records, or video frames
     std::string m_failure;
     int m_signalCount = 0;
     bool m_hasWarnedOfHandshake = false;
     bool m_hasProgressLine = false;
-    std::vector<std::string> m_parts;  // every file of the recording, in order
-    std::vector<uint8_t> m_lastImage;  // the display image of the newest frame (RGB)
-    std::vector<uint8_t> m_bgrImage;
     Clock::time_point m_recordStart;
     std::optional<Clock::time_point> m_recordEnd;
-    Clock::time_point m_lastWrite;
-    Clock::time_point m_nextVideoFrame;
     Clock::time_point m_nextProgress;
 
-    CStreamRecorder m_recorder;
+    // Takes the processed frames and writes them; its writer thread reports to the members above.
+    CRecordingRun m_run;
     CFramePipeline m_pipeline;
     // Last: destroyed first, so no callback of its monitor thread outlives what it uses.
     CModuleSession m_session;
