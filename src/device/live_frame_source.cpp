@@ -2,13 +2,15 @@
 
 #include <utility>
 
+#include "frame/frame_block.h"
+
 CLiveFrameSource::CLiveFrameSource(std::size_t capacity) : m_capacity(capacity) {}
 
 void CLiveFrameSource::Push(char modeLetter, const uint8_t* block, int count) {
     {
         std::lock_guard lock(m_lock);
         ++m_received;
-        if (m_isClosed || m_blocks.size() >= m_capacity) {
+        if (m_isClosed || m_blocks.size() >= m_capacity || count != kFrameBlockSize) {
             ++m_dropped;
             return;
         }

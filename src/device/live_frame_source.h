@@ -18,7 +18,8 @@ class CLiveFrameSource final : public IFrameSource {
   public:
     explicit CLiveFrameSource(std::size_t capacity);
 
-    // Any thread: queues a copy of the `count` bytes of a frame block.
+    // Any thread: queues a copy of a frame block (`count` is kFrameBlockSize; anything else is
+    // counted as dropped).
     void Push(char modeLetter, const uint8_t* block, int count);
     // Any thread: no frame is taken after those waiting now.
     void Close();

@@ -10,11 +10,9 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,11 +24,11 @@
 #include "cli/processing_options.h"
 #include "commands.h"
 #include "device/capture_frames.h"
+#include "device/live_frame_source.h"
 #include "device/module_session.h"
 #include "platform/one_line.h"
 #include "platform/stop_signals.h"
 #include "processing/frame_pipeline.h"
-#include "processing/frame_queue.h"
 #include "recording/file_kind.h"
 #include "recording/recording_run.h"
 
@@ -146,57 +144,6 @@ int ParseOptions(int argc, char** argv, RecordOptions& options) {
     return 0;
 }
 
-// Frames from the serial monitor thread to the main thread, which processes and records them.
-// Unlike the viewer's display queue it keeps every frame while it holds fewer than
-// kMaxWaitingFrames: a recording wants every frame, a display only the newest.
-class CFrameHandOver {
-  public:
-    // Monitor thread.
-    void Push(char modeLetter, const uint8_t* bytes, int count) {
-        {
-            std::lock_guard lock(m_lock);
-            ++m_received;
-            if (m_frames.size() >= kMaxWaitingFrames) {
-                ++m_dropped;
-                return;
-            }
-            m_frames.push_back(
-                QueuedFrame{std::vector<uint8_t>(bytes, bytes + count), count, modeLetter});
-        }
-        m_added.notify_one();
-    }
-
-    // Main thread: waits at most `limit` until a frame is waiting, without taking it.
-    void WaitForFrame(Clock::duration limit) {
-        std::unique_lock lock(m_lock);
-        m_added.wait_for(lock, limit, [this] { return !m_frames.empty(); });
-    }
-
-    // Main thread: waits at most `limit` for a frame, then takes every waiting frame.
-    void TakeAll(std::deque<QueuedFrame>& frames, Clock::duration limit) {
-        std::unique_lock lock(m_lock);
-        m_added.wait_for(lock, limit, [this] { return !m_frames.empty(); });
-        frames.swap(m_frames);
-    }
-
-    // Every frame the module delivered, the dropped ones too.
-    uint64_t Received() const {
-        std::lock_guard lock(m_lock);
-        return m_received;
-    }
-    uint64_t Dropped() const {
-        std::lock_guard lock(m_lock);
-        return m_dropped;
-    }
-
-  private:
-    mutable std::mutex m_lock;  // guards m_frames, m_received and m_dropped
-    std::condition_variable m_added;
-    std::deque<QueuedFrame> m_frames;
-    uint64_t m_received = 0;
-    uint64_t m_dropped = 0;
-};
-
 std::string SizeText(uint64_t bytes) {
     char text[32];
     if (bytes < 1024 * 1024) {
@@ -211,8 +158,7 @@ std::string SizeText(uint64_t bytes) {
 class CRecordRun {
   public:
     explicit CRecordRun(const RecordOptions& options)
-        : m_options(options),
-          m_isProgressShown(::isatty(STDERR_FILENO) != 0) {
+        : m_options(options), m_isProgressShown(::isatty(STDERR_FILENO) != 0) {
         ApplyProcessingOptions(options.processing, m_pipeline);
         m_pipeline.SetCallback(&CRecordRun::OnFrameReady, this);
         RecordingRunListener listener;
@@ -223,7 +169,7 @@ class CRecordRun {
         m_run.SetListener(std::move(listener));
         CModuleSession::Callbacks callbacks;
         callbacks.frame = [this](char modeLetter, const uint8_t* bytes, int count) {
-            m_handOver.Push(modeLetter, bytes, count);
+            m_source.Push(modeLetter, bytes, count);
         };
         callbacks.textReply = [this](const std::string& command, const std::string& text,
                                      uint64_t) {
@@ -237,7 +183,7 @@ class CRecordRun {
             for (const CapturedFrame& frame :
                  CutCaptureIntoFrames(reinterpret_cast<const uint8_t*>(text.data()), text.size(),
                                       static_cast<uint8_t>(letter))) {
-                m_handOver.Push(letter, frame.data(), kFrameBlockSize);
+                m_source.Push(letter, frame.data(), kFrameBlockSize);
             }
             m_hasStopReply = true;  // after its frames, which the stop sequence still takes
         };
@@ -277,7 +223,7 @@ class CRecordRun {
         // The file is made only once the module streams, so a silent module or an interrupted
         // start leaves no empty file behind (nor truncates an old one).
         const auto firstFrameDeadline = Clock::now() + kFirstFrameWait;
-        while (m_handOver.Received() == 0 && m_failure.empty()) {
+        while (m_source.Received() == 0 && m_failure.empty()) {
             m_session.Tick();
             if (IsSignalled()) {
                 return Finish(false);
@@ -290,7 +236,7 @@ class CRecordRun {
                                  ? " and did not answer M"
                                  : "");
             } else {
-                m_handOver.WaitForFrame(kLoopWait);
+                m_source.WaitForFrame(kLoopWait);
             }
         }
         if (!m_failure.empty()) {
@@ -359,11 +305,15 @@ class CRecordRun {
     // recording, processes it as the viewer's processing thread does; frames that come after the
     // end of the recording are let go.
     void TakeFrames(Clock::duration limit) {
-        m_batch.clear();
-        m_handOver.TakeAll(m_batch, limit);
-        for (const QueuedFrame& frame : m_batch) {
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(limit);
+        SourceFrame frame;
+        // At most a full queue's worth, so signals and the video clock are served in between.
+        for (std::size_t taken = 0;
+             taken < kMaxWaitingFrames && m_source.NextWithin(frame, wait) == SourceRead::kFrame;
+             ++taken) {
+            wait = 0ms;
             if (m_run.IsTaking()) {
-                m_pipeline.ProcessFrameNow(frame.modeLetter, frame.byteCount, frame.bytes.data());
+                m_pipeline.ProcessFrameNow(frame.modeLetter, kFrameBlockSize, frame.block);
             }
         }
     }
@@ -489,7 +439,7 @@ class CRecordRun {
             m_failure = m_run.FailureReason();
         }
 
-        const uint64_t dropped = m_handOver.Dropped();
+        const uint64_t dropped = m_source.Dropped();
         if (!wasRecording && m_failure.empty()) {
             std::fprintf(stderr,
                          "thermal record: stopped before the first frame; nothing "
@@ -506,8 +456,7 @@ class CRecordRun {
             }
             // What the module delivered beside what was written tells frames left out on
             // purpose (--every, after --frames) and losses on the line from the recorder's own.
-            std::string received =
-                ", " + std::to_string(m_handOver.Received()) + " frames received";
+            std::string received = ", " + std::to_string(m_source.Received()) + " frames received";
             if (dropped > 0) {
                 received += ", " + std::to_string(dropped) +
                             " of them lost: the recording fell behind the stream";
@@ -529,7 +478,8 @@ class CRecordRun {
     const RecordOptions& m_options;
     const bool m_isProgressShown;
 
-    CFrameHandOver m_handOver;
+    // The module's frames, every one kept in order until the main thread takes it.
+    CLiveFrameSource m_source{kMaxWaitingFrames};
     // The module answered the T of the stop sequence and the frames in its answer were handed
     // over (written on the monitor thread; the main thread ends the stop's wait on it).
     std::atomic<bool> m_hasStopReply{false};
@@ -540,7 +490,6 @@ class CRecordRun {
     std::vector<std::string> m_notices;  // printed by the main loop
 
     // Main thread only from here on.
-    std::deque<QueuedFrame> m_batch;
     std::string m_failure;
     int m_signalCount = 0;
     bool m_hasWarnedOfHandshake = false;
