@@ -2,10 +2,15 @@
 
 #include <cstring>
 
+void EncodeBinaryRecordInto(char modeLetter, const uint8_t* block, uint8_t* out) {
+    std::memset(out, 0, kBinaryRecordHeaderSize);
+    std::memcpy(out, "Mode=", 5);
+    out[5] = static_cast<uint8_t>(RecordModeCharacter(modeLetter));
+    std::memcpy(out + kBinaryRecordHeaderSize, block, kFrameBlockSize);
+}
+
 BinaryRecord EncodeBinaryRecord(char modeLetter, const uint8_t* block) {
-    BinaryRecord record{};
-    std::memcpy(record.data(), "Mode=", 5);
-    record[5] = static_cast<uint8_t>(RecordModeCharacter(modeLetter));
-    std::memcpy(record.data() + kBinaryRecordHeaderSize, block, kFrameBlockSize);
+    BinaryRecord record;
+    EncodeBinaryRecordInto(modeLetter, block, record.data());
     return record;
 }

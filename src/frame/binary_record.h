@@ -11,3 +11,5 @@ using BinaryRecord = std::array<uint8_t, kBinaryRecordSize>;
 
 // One record of the frame `block` (kFrameBlockSize bytes).
 BinaryRecord EncodeBinaryRecord(char modeLetter, const uint8_t* block);
+// The same into `out` (kBinaryRecordSize bytes), for writers that keep a buffer of their own.
+void EncodeBinaryRecordInto(char modeLetter, const uint8_t* block, uint8_t* out);

@@ -191,11 +191,13 @@ RecordOutcome CStreamRecorder::PrepareFrame(const RecordableFrame& frame, int ev
     }
     m_decimationCount = 1;
     record.type = type;
-    record.bytes.clear();
     if (type == kRecordingBinary) {
-        const BinaryRecord binary = EncodeBinaryRecord(frame.modeLetter, frame.block);
-        record.bytes.append(reinterpret_cast<const char*>(binary.data()), binary.size());
+        // Resized in place: a buffer that held a record before is written over, not cleared.
+        record.bytes.resize(kBinaryRecordSize);
+        EncodeBinaryRecordInto(frame.modeLetter, frame.block,
+                               reinterpret_cast<uint8_t*>(record.bytes.data()));
     } else {
+        record.bytes.clear();
         AppendTextStreamRecord(TextStreamModeChar(frame.modeLetter, frame.unit),
                                TextStreamElOffChar(frame.modeLetter, frame.subtractingOffsets),
                                frame.text, record.bytes);
