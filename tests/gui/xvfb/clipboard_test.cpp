@@ -57,7 +57,8 @@ QImage PastedImage() {
 void ClipboardTest::initTestCase() {
     if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty()) {
         QSKIP(
-            "xclip is not installed (scripts/install-deps.sh --test installs it): clipboard not checked");
+            "xclip is not installed (scripts/install-deps.sh --test installs it): clipboard not "
+            "checked");
     }
 }
 
