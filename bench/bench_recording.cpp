@@ -162,13 +162,18 @@ std::vector<std::vector<uint8_t>> FrameBlocks() {
     return blocks;
 }
 
+// The viewer's default display: temperatures in Celsius, interpolated.
+void ConfigureLikeTheViewer(CFramePipeline& pipeline) {
+    pipeline.SetUnit(kUnitCelsius);
+    pipeline.SetInterpolation(1);
+}
+
 // The processing thread's work for one frame, including the recording step of the frame-ready
 // callback, written there and then into `recording` (none: a recorder with no file open).
 void FramePathInline(benchmark::State& state, int type, const char* extension) {
     BenchRecording recording(type, extension);
     CFramePipeline pipeline;
-    pipeline.SetUnit(kUnitCelsius);
-    pipeline.SetInterpolation(1);
+    ConfigureLikeTheViewer(pipeline);
     pipeline.SetCallback(
         [](void* owner, const char* letter, const std::string& text, const uint8_t* raw,
            const uint8_t*, const uint16_t*) {
@@ -196,8 +201,7 @@ void FramePath(benchmark::State& state, int type, const char* extension) {
         run.Begin({});
     }
     CFramePipeline pipeline;
-    pipeline.SetUnit(kUnitCelsius);
-    pipeline.SetInterpolation(1);
+    ConfigureLikeTheViewer(pipeline);
     pipeline.SetCallback(
         [](void* owner, const char* letter, const std::string& text, const uint8_t* raw,
            const uint8_t*, const uint16_t*) {

@@ -64,9 +64,13 @@ int DataModeOfTextHeader(std::string_view line) {
     }
 }
 
+bool NamesRecordedTextMode(std::string_view line) {
+    return line.size() > 5 &&
+           (line[5] == 'V' || line[5] == 'K' || line[5] == 'C' || line[5] == 'F');
+}
+
 bool IsWellFormedTextHeader(std::string_view line) {
-    return line.size() == 14 && line.substr(0, 5) == "Mode=" &&
-           std::strchr("VKCF", line[5]) != nullptr && line[5] != '\0' &&
+    return line.size() == 14 && line.substr(0, 5) == "Mode=" && NamesRecordedTextMode(line) &&
            line.substr(6, 7) == " ElOff=" && (line[13] == 'T' || line[13] == 'F');
 }
 

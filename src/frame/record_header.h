@@ -52,6 +52,10 @@ char TextStreamElOffChar(char modeLetter, bool subtractingOffsets);
 // or `F` for temperature, without regard to case. Anything else is unknown.
 int DataModeOfTextHeader(std::string_view line);
 
+// True when character 5 of a header line names a mode a recording writes: `V`, `K`, `C` or `F`,
+// upper case. Play-back still reads other characters (as kelvin), but the header is then damaged.
+bool NamesRecordedTextMode(std::string_view line);
+
 // True when a header line (without its CR) is exactly "Mode=%c ElOff=%c" with a known mode
 // (upper case) and `T` or `F`.
 bool IsWellFormedTextHeader(std::string_view line);

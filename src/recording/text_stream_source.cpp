@@ -12,10 +12,6 @@ bool LostItsCr(std::string_view line, TextLineEnd end) {
     return end != TextLineEnd::kEndOfFile && (line.empty() || line.back() != '\r');
 }
 
-bool IsUpperCaseMode(char mode) {
-    return mode == 'V' || mode == 'K' || mode == 'C' || mode == 'F';
-}
-
 }  // namespace
 
 CTextStreamSource::CTextStreamSource(int fd, const struct stat& status)
@@ -82,8 +78,7 @@ SourceRead CTextStreamSource::Next(SourceFrame& frame) {
     if (!header.empty() && header.back() == '\r') {
         header.remove_suffix(1);
     }
-    const char mode = header.size() > 5 ? header[5] : '\0';
-    if (!IsUpperCaseMode(mode)) {
+    if (!NamesRecordedTextMode(header)) {
         Report({SourceProblemKind::kUnknownHeader, start, number, 0, header});
     } else if (!IsWellFormedTextHeader(header)) {
         Report({SourceProblemKind::kMalformedHeader, start, number, 0, header});
