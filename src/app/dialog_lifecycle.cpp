@@ -245,6 +245,7 @@ void CmfcVELKDlg::InitMainWindow() {
     m_image->InitDisplay(kImageWidth, kImageHeight);
 
     ConnectRecordingRun();
+    ConnectReadouts();
     m_pPlayDlg = nullptr;
     m_isClosing = 0;
     m_tempUnit = kUnitCelsius;
@@ -412,6 +413,10 @@ bool CmfcVELKDlg::eventFilter(QObject* watched, QEvent* event) {
         const bool ours = watched == this ||
                           (watched->isWidgetType() && isAncestorOf(static_cast<QWidget*>(watched)));
         if (ours && (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter)) {
+            // Escape only removes the region of interest.
+            if (key == Qt::Key_Escape && event->type() == QEvent::KeyPress && m_region) {
+                SetRegion(std::nullopt);
+            }
             return true;
         }
     }
@@ -424,9 +429,15 @@ void CmfcVELKDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     menu.addActions(actions());
     menu.addSeparator();
+    QAction* clearRegion = menu.addAction(QStringLiteral("Clear region"));
+    clearRegion->setEnabled(m_region.has_value());
+    menu.addSeparator();
     QAction* about = menu.addAction(QString::fromUtf8(kStringAboutMenu));
-    if (menu.exec(event->globalPos()) == about) {
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen == about) {
         OnSysCommand(IDM_ABOUTBOX);
+    } else if (chosen == clearRegion) {
+        SetRegion(std::nullopt);
     }
 }
 

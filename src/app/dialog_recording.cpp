@@ -77,6 +77,8 @@ void CmfcVELKDlg::OnRec() {
         SetTimer(IDT_AVI_FRAME, static_cast<int>(kVideoFramePeriod.count()));
     }
     m_recFrame->show();
+    m_recordingStart = std::chrono::steady_clock::now();
+    StartActivityReadout();
 }
 
 void CmfcVELKDlg::OnStop() {

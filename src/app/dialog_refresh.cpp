@@ -55,6 +55,9 @@ void CmfcVELKDlg::OnFrameReady(void* owner, const char* modeLetter, const std::s
     }
     frame->isTemperature = IsTemperatureMode(letter);
     frame->isVoltage = IsVoltageMode(letter);
+    std::memcpy(frame->readout.values.data(), values, sizeof(uint16_t) * kPixelCount);
+    frame->readout.scale = ReadoutScale::OfModeLetter(letter, dlg->m_pipeline.GetUnit());
+    frame->readout.mirrorMode = dlg->m_pipeline.GetMirrorMode();
     frame->selectedText = dlg->ShowSelectedPixels(text);
     dlg->m_pipeline.GetMinMaxText(frame->minText, frame->maxText);
     frame->vddCode = dlg->m_pipeline.GetVddCode();
@@ -92,6 +95,7 @@ void CmfcVELKDlg::PresentFrame() {
                                                         (frame->isVoltage ? " [V]" : " [T]")));
     SetDlgItemText(IDC_VDD, QString::asprintf("%i", frame->vddCode));
     SetDlgItemText(IDC_AMBIENT, QString::asprintf("%i", frame->ambientCode));
+    ShowReadoutFrame(&frame->readout);
     // Painting the image at once also paints the chart and readouts changed above, so they
     // reach the screen in the same pass. The log's text, slow to lay out and paint, comes after
     // the image and is painted in a later pass, so it does not hold the image back.

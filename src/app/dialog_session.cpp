@@ -155,6 +155,8 @@ void CmfcVELKDlg::OnHandshakeTimeout() {
 
 void CmfcVELKDlg::OnTurnOff() {
     m_session.TurnOff([this] { return PumpPendingMessages() != 0; });
+    // Frames shown while it was pumping have been read; the readout stays empty until the next.
+    ShowReadoutFrame(nullptr);
 }
 
 void CmfcVELKDlg::OnFrameReceived(char letter, const uint8_t* bytes, int count) {

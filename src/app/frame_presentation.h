@@ -8,6 +8,7 @@
 #include <string>
 
 #include "processing/chart_data.h"
+#include "processing/frame_readout.h"
 #include "processing/image_scaling.h"
 
 struct FramePresentation {
@@ -15,6 +16,8 @@ struct FramePresentation {
     std::unique_ptr<CChartData> chart;
     bool isTemperature = true;  // 'k' or 'K': the chart shows temperatures
     bool isVoltage = false;     // 't' or 'c': the readouts say V
+    // The processed values and how to read them, for the readouts of the status bar.
+    ReadoutFrame readout;
     std::string selectedText;
     std::string minText;
     std::string maxText;

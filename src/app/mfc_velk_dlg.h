@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,7 @@
 #include "platform/export_directory.h"
 #include "platform/latest_value_mailbox.h"
 #include "processing/frame_pipeline.h"
+#include "processing/frame_readout.h"
 #include "recording/recording_run.h"
 #include "recording/stream_player.h"
 
@@ -180,6 +182,13 @@ class CmfcVELKDlg : public QDialog {
     // waits for the disk. The close sequence waits for it.
     QThreadPool& ExportThreads() { return m_exportThreads; }
 
+    // Status bar readouts (dialog_readouts.cpp).
+    // The region of interest the user dragged on the image, if any.
+    std::optional<SensorRegion> Region() const;
+    void SetRegion(std::optional<SensorRegion> region);
+    // The text of status bar pane 0 or 1.
+    QString StatusPaneText(int pane) const;
+
     // Device session (dialog_session.cpp, dialog_commands.cpp).
     // "START": opens the port chosen in the list, runs the handshake and starts the stream.
     void OnStart();
@@ -309,6 +318,19 @@ class CmfcVELKDlg : public QDialog {
     void NotePlaybackTick(std::chrono::steady_clock::time_point start,
                           std::chrono::steady_clock::time_point read);
 
+    // Status bar readouts (dialog_readouts.cpp).
+    void ConnectReadouts();
+    // The frame just shown becomes the one pane 0 reads; null: none (TURN OFF).
+    void ShowReadoutFrame(const ReadoutFrame* frame);
+    // The mirroring the frame shown was displayed with (the current one before any frame).
+    int ReadoutMirrorMode() const;
+    SensorPixel PixelAtImagePoint(QPoint imagePoint) const;
+    void UpdateRegionOutline();
+    void RefreshReadout();
+    // Pane 1 now, then every quarter second until there is nothing to say.
+    void StartActivityReadout();
+    void RefreshActivity();
+
     // Typed access to the controls.
     QLineEdit* Edit(int id) const;
     QPlainTextEdit* LogBox() const;
@@ -375,6 +397,17 @@ class CmfcVELKDlg : public QDialog {
     std::map<int, QWidget*> m_controls;
     std::map<int, QTimer*> m_timers;
     QLabel* m_statusPanes[2] = {nullptr, nullptr};
+
+    // What the status bar reads; GUI thread only. The frame last shown (none before the first
+    // frame and after TURN OFF), the image pixel under the pointer while it is over the image,
+    // the region of interest, and for pane 1 the start of the recording and the frame played.
+    std::optional<ReadoutFrame> m_readoutFrame;
+    std::optional<QPoint> m_pointerPoint;
+    std::optional<SensorRegion> m_region;
+    QTimer* m_activityTimer = nullptr;
+    std::chrono::steady_clock::time_point m_recordingStart{};
+    std::string m_playingPath;
+    uint64_t m_playedFrameNumber = 0;
 
     // Frame texts for the log, paced on the GUI thread: a little under the 185 ms between the
     // module's frames at its own rate of 5.4 a second, so that rate shows every frame's text.

@@ -1,7 +1,9 @@
 #include "controls/dx_static.h"
 
+#include <QApplication>
 #include <QImage>
 #include <QMetaObject>
+#include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPainter>
 #include <QRegion>
@@ -126,6 +128,7 @@ CDxStatic::CDxStatic(QWidget* parent) : QWidget(parent) {
     // The image covers the whole client area: no background erase before a paint.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
+    setMouseTracking(true);
 }
 
 CDxStatic::~CDxStatic() {
@@ -191,10 +194,89 @@ void CDxStatic::ShowMainLogo(const std::string& appDir) {
     }
 }
 
-void CDxStatic::paintEvent(QPaintEvent*) {
-    std::lock_guard lock(m_pixelsLock);
-    if (m_pixels) {
-        m_renderer.Present(m_imageWidth, m_imageHeight, m_pixels.get(), m_rowRuns.data(),
-                           std::exchange(m_isNewImage, false));
+void CDxStatic::SetOutline(std::optional<QRect> imageRect) {
+    if (imageRect != m_outline) {
+        m_outline = imageRect;
+        update();
     }
+}
+
+void CDxStatic::paintEvent(QPaintEvent*) {
+    {
+        std::lock_guard lock(m_pixelsLock);
+        if (m_pixels) {
+            m_renderer.Present(m_imageWidth, m_imageHeight, m_pixels.get(), m_rowRuns.data(),
+                               std::exchange(m_isNewImage, false));
+        }
+    }
+    if (!m_outline || m_imageWidth <= 0 || m_imageHeight <= 0) {
+        return;
+    }
+    // The outline follows the stretch: image pixel x starts at x * width / imageWidth.
+    const auto toControl = [this](int x, int y) {
+        return QPoint(x * width() / m_imageWidth, y * height() / m_imageHeight);
+    };
+    const QRect area(toControl(m_outline->left(), m_outline->top()),
+                     toControl(m_outline->right() + 1, m_outline->bottom() + 1) - QPoint(1, 1));
+    // White around black: visible on every palette.
+    QPainter painter(this);
+    painter.setPen(Qt::white);
+    painter.drawRect(area);
+    painter.setPen(Qt::black);
+    painter.drawRect(area.adjusted(1, 1, -1, -1));
+}
+
+QPoint CDxStatic::ImagePointAt(QPointF position) const {
+    if (width() <= 0 || height() <= 0) {
+        return {};
+    }
+    const int x = static_cast<int>(position.x() * m_imageWidth / width());
+    const int y = static_cast<int>(position.y() * m_imageHeight / height());
+    return {std::clamp(x, 0, std::max(m_imageWidth - 1, 0)),
+            std::clamp(y, 0, std::max(m_imageHeight - 1, 0))};
+}
+
+void CDxStatic::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint point = ImagePointAt(event->position());
+    if (m_pressPoint) {
+        m_isDragging = m_isDragging || (event->position() - m_pressPosition).manhattanLength() >=
+                                           QApplication::startDragDistance();
+        if (m_isDragging) {
+            emit Dragged(*m_pressPoint, point, false);
+        }
+    }
+    if (rect().contains(event->position().toPoint())) {
+        emit PointerMoved(point);
+    } else {
+        emit PointerLeft();
+    }
+}
+
+void CDxStatic::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    m_pressPoint = ImagePointAt(event->position());
+    m_pressPosition = event->position();
+    m_isDragging = false;
+}
+
+void CDxStatic::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !m_pressPoint) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    const QPoint from = *std::exchange(m_pressPoint, std::nullopt);
+    if (m_isDragging) {
+        emit Dragged(from, ImagePointAt(event->position()), true);
+    } else {
+        emit Clicked(from);
+    }
+    m_isDragging = false;
+}
+
+void CDxStatic::leaveEvent(QEvent* event) {
+    emit PointerLeft();
+    QWidget::leaveEvent(event);
 }

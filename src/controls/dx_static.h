@@ -3,12 +3,19 @@
 // image and presents it stretched over its whole client area through CDxRenderer. SetImage may
 // be called from the processing thread or the GUI thread; painting runs on the GUI thread. One
 // lock serialises a conversion with a paint, so a paint never shows a half-converted image.
+//
+// It also says where the pointer is and what the left button does on the image, in image
+// pixels (0 to width - 1, 0 to height - 1), and draws an outline over the image (never into it,
+// so recordings and snapshots of the image do not show it). What the places mean is the
+// owner's business.
 #include <QImage>
+#include <QPoint>
 #include <QRect>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,10 +80,30 @@ class CDxStatic : public QWidget {
     // grey fill if the file is missing or unreadable. GUI thread, after InitDisplay.
     void ShowMainLogo(const std::string& appDir);
 
+    // An outline around `imageRect` (image pixels) over the image, or none. GUI thread.
+    void SetOutline(std::optional<QRect> imageRect);
+
+  signals:
+    // The pointer is over the image pixel `imagePoint`, or has left the control.
+    void PointerMoved(QPoint imagePoint);
+    void PointerLeft();
+    // A press of the left button that moved no further than a drag's start distance.
+    void Clicked(QPoint imagePoint);
+    // The left button is held from `from` and is now over `to` (kept on the image); `finished`
+    // once it is released.
+    void Dragged(QPoint from, QPoint to, bool finished);
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
   private:
+    // The image pixel under a point of the control, kept on the image.
+    QPoint ImagePointAt(QPointF position) const;
+
     std::mutex m_pixelsLock;               // guards m_pixels, m_rowRuns and m_isNewImage
     std::unique_ptr<uint32_t[]> m_pixels;  // m_imageWidth x m_imageHeight, 0xFFRRGGBB, or null
     std::vector<int> m_rowRuns;  // per row of m_pixels: the first of the equal rows it ends
@@ -84,4 +111,10 @@ class CDxStatic : public QWidget {
     int m_imageWidth = 0;
     int m_imageHeight = 0;
     CDxRenderer m_renderer;
+
+    // GUI thread only.
+    std::optional<QRect> m_outline;      // in image pixels
+    std::optional<QPoint> m_pressPoint;  // where the left button went down, in image pixels
+    QPointF m_pressPosition;             // and in the control's coordinates
+    bool m_isDragging = false;
 };

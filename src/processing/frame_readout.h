@@ -4,6 +4,7 @@
 // named as `thermal convert`'s CSV numbers them: row 1 is the sensor's first row, column 1 its
 // first column, whatever mirroring the display applies. Values are written with the digits of
 // the text frame (without its plus sign) in the frame's unit. Pure functions, any thread.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,6 +40,14 @@ struct ReadoutScale {
 
     // The scale of a processed frame with this mode letter, temperatures in `unit`.
     static ReadoutScale OfModeLetter(char modeLetter, int unit);
+};
+
+// A frame as the readouts read it: its processed values, how to read them, and the mirroring the
+// display showed them with.
+struct ReadoutFrame {
+    std::array<uint16_t, kPixelCount> values{};
+    ReadoutScale scale;
+    int mirrorMode = 0;
 };
 
 // "K", "°C", "°F" (UTF-8) or "V"; empty for raw values.
