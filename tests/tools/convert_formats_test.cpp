@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -295,82 +296,72 @@ TEST_F(ConvertFormatsTest, RegionLinesHoldTheStatisticsOfTheFullCsvCells) {
     const std::string txt = Write("in.txt", TextStreamRecord(VariedFrame(2800, 400, 2), 'F') +
                                                 TextStreamRecord(VariedFrame(2990, 50, 2), 'F'));
     const std::string bin = Write("in.bin", RawFrameBytes(VariedFrame(100, 5000, 0)));
-    struct Case {
-        std::string arguments;
-        const char* region;
-        const char* named;  // how the comment line names the region
+    const struct {
+        std::string input, options, region;
         SensorRegion cells;
-    };
-    const Case cases[] = {
-        {bds, "5,10,2,3", "rows 2-5, columns 3-10 (8 x 4 pixels)", {{2, 3}, {5, 10}}},
-        {bds + " --unit F --stack 2",
-         "31,32,31,32",
-         "rows 31-31, columns 32-32 (1 x 1 pixels)",
-         {{31, 32}, {31, 32}}},
-        {bds + " --unit K --no-el-offsets",
-         "1,32,31,1",
-         "rows 1-31, columns 1-32 (32 x 31 pixels)",
-         {{1, 1}, {31, 32}}},
-        {txt, "7,4,2,30", "rows 2-7, columns 4-30 (27 x 6 pixels)", {{2, 4}, {7, 30}}},
-        {bin, "31,1,30,2", "rows 30-31, columns 1-2 (2 x 2 pixels)", {{30, 1}, {31, 2}}},
+    } cases[] = {
+        {bds, "", "5,10,2,3", {{2, 3}, {5, 10}}},
+        {bds, "--unit F --stack 2", "31,32,31,32", {{31, 32}, {31, 32}}},
+        {bds, "--unit K --no-el-offsets", "1,32,31,1", {{1, 1}, {31, 32}}},
+        {txt, "", "7,4,2,30", {{2, 4}, {7, 30}}},
+        {bin, "", "31,1,30,2", {{30, 1}, {31, 2}}},
     };
     const std::map<std::string, std::string> units = {
         {"K", "K"}, {"C", "\u00B0C"}, {"F", "\u00B0F"}, {"V", "V"}, {"raw", ""}};
-    for (const Case& c : cases) {
-        const std::string what = c.arguments + " --region " + c.region;
-        ASSERT_EQ(Convert(c.arguments + " " + Path("full.csv")).status, 0) << what;
-        const ToolResult run =
-            Convert(c.arguments + " " + Path("region.csv") + " --region " + c.region);
-        ASSERT_EQ(run.status, 0) << what << ": " << run.errors;
+    for (const auto& c : cases) {
+        const std::string what = c.input + " " + c.options + " --region " + c.region;
+        ASSERT_EQ(Convert(c.input + " " + Path("full.csv") + " " + c.options).status, 0) << what;
+        ASSERT_EQ(Convert(what + " " + Path("region.csv")).status, 0) << what;
         std::istringstream full(ReadWhole(Path("full.csv")));
         std::istringstream region(ReadWhole(Path("region.csv")));
-        const std::string input = c.arguments.substr(0, c.arguments.find(' '));
+        const SensorRegion& r = c.cells;
         std::string line;
-        ASSERT_TRUE(std::getline(region, line));
-        EXPECT_EQ(line, "# source: " + input + ", region " + c.named) << what;
-        ASSERT_TRUE(std::getline(region, line));
+        std::getline(region, line);
+        EXPECT_EQ(line, "# source: " + c.input + ", region rows " + std::to_string(r.first.row) +
+                            "-" + std::to_string(r.last.row) + ", columns " +
+                            std::to_string(r.first.column) + "-" + std::to_string(r.last.column) +
+                            " (" + std::to_string(r.Width()) + " x " + std::to_string(r.Height()) +
+                            " pixels)");
+        std::getline(region, line);
         EXPECT_EQ(line, "frame,min,mean,max,unit") << what;
-        std::string comment;
-        while (std::getline(full, comment)) {
-            // "# source: NAME, frame N, mode M, ..."
-            const std::size_t frameAt = comment.find(", frame ") + 8;
-            const std::size_t modeAt = comment.find(", mode ") + 7;
-            const std::string number =
-                comment.substr(frameAt, comment.find(',', frameAt) - frameAt);
-            const std::string mode = comment.substr(modeAt, comment.find(',', modeAt) - modeAt);
+        for (std::string comment; std::getline(full, comment);) {
+            int number = 0;
+            char mode[8] = {};
+            ASSERT_EQ(std::sscanf(comment.c_str() + comment.find(", frame "),
+                                  ", frame %d, mode %7[^,]", &number, mode),
+                      2);
             double low = INFINITY, high = -INFINITY, sum = 0;
-            for (int row = 1; row <= kFrameRows; ++row) {
-                ASSERT_TRUE(std::getline(full, line)) << what;
+            for (int row = 1; row <= kFrameRows && std::getline(full, line); ++row) {
                 std::istringstream cells(line);
                 std::string cell;
                 for (int column = 1; std::getline(cells, cell, ','); ++column) {
-                    if (row >= c.cells.first.row && row <= c.cells.last.row &&
-                        column >= c.cells.first.column && column <= c.cells.last.column) {
-                        const double value = std::stod(cell);
-                        low = std::min(low, value);
-                        high = std::max(high, value);
-                        sum += value;
+                    if (row >= r.first.row && row <= r.last.row && column >= r.first.column &&
+                        column <= r.last.column) {
+                        low = std::min(low, std::stod(cell));
+                        high = std::max(high, std::stod(cell));
+                        sum += std::stod(cell);
                     }
                 }
             }
             ASSERT_TRUE(std::getline(region, line)) << what << ": no line for frame " << number;
-            std::vector<std::string> fields;
-            std::istringstream split(line + ",");
-            for (std::string field; std::getline(split, field, ',');) {
-                fields.push_back(field);
-            }
-            ASSERT_EQ(fields.size(), 5u) << what << ": " << line;
-            EXPECT_EQ(fields[0], number) << what;
-            EXPECT_EQ(std::stod(fields[1]), low) << what << ": " << line;
-            EXPECT_EQ(std::stod(fields[3]), high) << what << ": " << line;
-            EXPECT_EQ(fields[4], units.at(mode)) << what << ": " << line;
+            int gotNumber = 0, unitAt = 0;
+            double gotLow = 0, gotHigh = 0;
+            char mean[32] = {};
+            ASSERT_EQ(std::sscanf(line.c_str(), "%d,%lf,%31[^,],%lf,%n", &gotNumber, &gotLow, mean,
+                                  &gotHigh, &unitAt),
+                      4)
+                << what << ": " << line;
+            EXPECT_EQ(gotNumber, number) << what;
+            EXPECT_EQ(gotLow, low) << what << ": " << line;
+            EXPECT_EQ(gotHigh, high) << what << ": " << line;
+            EXPECT_EQ(line.substr(unitAt), units.at(mode)) << what << ": " << line;
             // The cells and the mean are each rounded to the mean's last digit: they may differ
             // by one unit of it.
-            const std::size_t point = fields[2].find('.');
-            ASSERT_NE(point, std::string::npos) << what << ": " << line;
-            const double digit = std::pow(10.0, -static_cast<int>(fields[2].size() - point - 1));
-            EXPECT_NEAR(std::stod(fields[2]), sum / (c.cells.Width() * c.cells.Height()),
-                        digit * 1.001)
+            const char* point = std::strchr(mean, '.');
+            ASSERT_NE(point, nullptr) << what << ": " << line;
+            const int decimals = static_cast<int>(std::strlen(point + 1));
+            EXPECT_NEAR(std::stod(mean), sum / (r.Width() * r.Height()),
+                        std::pow(10.0, -decimals) * 1.001)
                 << what << ": " << line;
         }
         EXPECT_FALSE(std::getline(region, line)) << what << ": more lines than frames";
