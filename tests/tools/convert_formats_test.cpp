@@ -4,14 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <random>
 #include <sstream>
 #include <vector>
 
 #include "convert_test_support.h"
 #include "frame/binary_record_reader.h"
+#include "processing/frame_readout.h"
 #include "recording/recording_files.h"
 
 namespace fs = std::filesystem;
@@ -281,6 +284,87 @@ TEST_F(ConvertFormatsTest, CsvReadsBackInPythonAsTheFramesInSensorOrientation) {
             }
         }
         EXPECT_FALSE(std::getline(lines, line)) << c.arguments << ": more blocks than frames";
+    }
+}
+
+// Each line of a region output against the full CSV of the same conversion: the frame's number
+// and unit from its comment line, the smallest and largest of the region's cells, and their mean.
+TEST_F(ConvertFormatsTest, RegionLinesHoldTheStatisticsOfTheFullCsvCells) {
+    const std::string bds = Write("in.bds", BinaryStreamRecord('K', VariedFrame(2900, 300, 0)) +
+                                                BinaryStreamRecord('K', VariedFrame(2950, 170, 0)) +
+                                                BinaryStreamRecord('t', VariedFrame(900, 3000, 7)));
+    const std::string txt = Write("in.txt", TextStreamRecord(VariedFrame(2800, 400, 2), 'F') +
+                                                TextStreamRecord(VariedFrame(2990, 50, 2), 'F'));
+    const std::string bin = Write("in.bin", RawFrameBytes(VariedFrame(100, 5000, 0)));
+    const struct {
+        std::string input, options, region;
+        SensorRegion cells;
+    } cases[] = {
+        {bds, "", "5,10,2,3", {{2, 3}, {5, 10}}},
+        {bds, "--unit F --stack 2", "31,32,31,32", {{31, 32}, {31, 32}}},
+        {bds, "--unit K --no-el-offsets", "1,32,31,1", {{1, 1}, {31, 32}}},
+        {txt, "", "7,4,2,30", {{2, 4}, {7, 30}}},
+        {bin, "", "31,1,30,2", {{30, 1}, {31, 2}}},
+    };
+    const std::map<std::string, std::string> units = {
+        {"K", "K"}, {"C", "\u00B0C"}, {"F", "\u00B0F"}, {"V", "V"}, {"raw", ""}};
+    for (const auto& c : cases) {
+        const std::string what = c.input + " " + c.options + " --region " + c.region;
+        ASSERT_EQ(Convert(c.input + " " + Path("full.csv") + " " + c.options).status, 0) << what;
+        ASSERT_EQ(Convert(what + " " + Path("region.csv")).status, 0) << what;
+        std::istringstream full(ReadWhole(Path("full.csv")));
+        std::istringstream region(ReadWhole(Path("region.csv")));
+        const SensorRegion& r = c.cells;
+        std::string line;
+        std::getline(region, line);
+        EXPECT_EQ(line, "# source: " + c.input + ", region rows " + std::to_string(r.first.row) +
+                            "-" + std::to_string(r.last.row) + ", columns " +
+                            std::to_string(r.first.column) + "-" + std::to_string(r.last.column) +
+                            " (" + std::to_string(r.Width()) + " x " + std::to_string(r.Height()) +
+                            " pixels)");
+        std::getline(region, line);
+        EXPECT_EQ(line, "frame,min,mean,max,unit") << what;
+        for (std::string comment; std::getline(full, comment);) {
+            int number = 0;
+            char mode[8] = {};
+            ASSERT_EQ(std::sscanf(comment.c_str() + comment.find(", frame "),
+                                  ", frame %d, mode %7[^,]", &number, mode),
+                      2);
+            double low = INFINITY, high = -INFINITY, sum = 0;
+            for (int row = 1; row <= kFrameRows && std::getline(full, line); ++row) {
+                std::istringstream cells(line);
+                std::string cell;
+                for (int column = 1; std::getline(cells, cell, ','); ++column) {
+                    if (row >= r.first.row && row <= r.last.row && column >= r.first.column &&
+                        column <= r.last.column) {
+                        low = std::min(low, std::stod(cell));
+                        high = std::max(high, std::stod(cell));
+                        sum += std::stod(cell);
+                    }
+                }
+            }
+            ASSERT_TRUE(std::getline(region, line)) << what << ": no line for frame " << number;
+            int gotNumber = 0, unitAt = 0;
+            double gotLow = 0, gotHigh = 0;
+            char mean[32] = {};
+            ASSERT_EQ(std::sscanf(line.c_str(), "%d,%lf,%31[^,],%lf,%n", &gotNumber, &gotLow, mean,
+                                  &gotHigh, &unitAt),
+                      4)
+                << what << ": " << line;
+            EXPECT_EQ(gotNumber, number) << what;
+            EXPECT_EQ(gotLow, low) << what << ": " << line;
+            EXPECT_EQ(gotHigh, high) << what << ": " << line;
+            EXPECT_EQ(line.substr(unitAt), units.at(mode)) << what << ": " << line;
+            // The cells and the mean are each rounded to the mean's last digit: they may differ
+            // by one unit of it.
+            const char* point = std::strchr(mean, '.');
+            ASSERT_NE(point, nullptr) << what << ": " << line;
+            const int decimals = static_cast<int>(std::strlen(point + 1));
+            EXPECT_NEAR(std::stod(mean), sum / (r.Width() * r.Height()),
+                        std::pow(10.0, -decimals) * 1.001)
+                << what << ": " << line;
+        }
+        EXPECT_FALSE(std::getline(region, line)) << what << ": more lines than frames";
     }
 }
 

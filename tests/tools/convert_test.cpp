@@ -464,7 +464,7 @@ TEST_F(ConvertTest, HelpListsEveryOptionWithItsDefault) {
     ASSERT_EQ(all.status, 0);
     for (const char* option :
          {"--unit", "--palette", "--mirror", "--no-interpolate", "--stack", "--offset-stack",
-          "--no-el-offsets", "--manual", "--frames", "--png", "--letter"}) {
+          "--no-el-offsets", "--manual", "--frames", "--png", "--region", "--letter"}) {
         for (const std::string& help : {convert.out, all.out}) {
             const std::size_t at = help.find(std::string("\n  ") + option + " ");
             ASSERT_NE(at, std::string::npos) << option;

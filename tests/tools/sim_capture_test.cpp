@@ -147,6 +147,13 @@ TEST_F(ThermalTool, BadCommandLinesOfEveryCommandReadAlike) {
         {"convert --unit", "--unit takes K, C or F"},
         {"convert --mirror X", "--mirror takes none, x, y or both"},
         {"convert --letter q", "--letter takes K, k, t or c"},
+        {"convert --region", "--region takes R1,C1,R2,C2"},
+        {"convert --region 1,2,3",
+         "--region: a region is four numbers R1,C1,R2,C2 separated by commas"},
+        {"convert --region 1,1,32,2",
+         "--region: a region's rows are 1 to 31 and its columns 1 to 32"},
+        {"convert in.bds out.txt --region 1,1,2,2", "--region applies only to a .csv output"},
+        {"convert in.bds --frames dir --region 1,1,2,2", "--region applies only to a .csv output"},
     };
     for (const auto& c : cases) {
         const std::string arguments = c.arguments;

@@ -294,10 +294,14 @@ std::unique_ptr<IConvertSink> CreateFileSink(const ConvertOptions& options,
         PrintError(error);
         return nullptr;
     }
-    std::unique_ptr<IConvertSink> sink =
-        options.outputKind == FileKind::kCsv
-            ? CreateCsvSink(path, source.Status(), options.input, error)
-            : CreateRecordingSink(options.outputKind, path, source.Status(), error);
+    std::unique_ptr<IConvertSink> sink;
+    if (options.outputKind != FileKind::kCsv) {
+        sink = CreateRecordingSink(options.outputKind, path, source.Status(), error);
+    } else if (options.region) {
+        sink = CreateRegionCsvSink(path, source.Status(), options.input, *options.region, error);
+    } else {
+        sink = CreateCsvSink(path, source.Status(), options.input, error);
+    }
     if (!sink) {
         status = 1;
         PrintError(error);

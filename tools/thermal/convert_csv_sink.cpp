@@ -4,46 +4,14 @@
 // sign), so a spreadsheet shows exactly what the text stream holds. Raw frames give their values
 // as stored. UTF-8, LF line ends.
 #include <bit>
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 
-#include "convert_output_file.h"
+#include "convert_csv_file.h"
 #include "convert_sink.h"
 #include "frame/conversion.h"
 
 namespace {
-
-constexpr std::size_t kWriteBufferBytes = 1 << 20;
-
-// The name as it can stand in a comment line: control characters (a line feed in a file name
-// would end the comment) and bytes that are not UTF-8 become '?'.
-std::string CommentSafe(const std::string& name) {
-    std::string out;
-    std::size_t i = 0;
-    while (i < name.size()) {
-        const auto c = static_cast<unsigned char>(name[i]);
-        std::size_t length = c < 0x80           ? 1
-                             : (c >> 5) == 0x6  ? 2
-                             : (c >> 4) == 0xE  ? 3
-                             : (c >> 3) == 0x1E ? 4
-                                                : 0;
-        for (std::size_t k = 1; k < length; ++k) {
-            if (i + k >= name.size() || (static_cast<unsigned char>(name[i + k]) >> 6) != 0x2) {
-                length = 0;
-            }
-        }
-        if (length == 0 || (length == 1 && (c < 0x20 || c == 0x7F))) {
-            out += '?';
-            ++i;
-        } else {
-            out.append(name, i, length);
-            i += length;
-        }
-    }
-    return out;
-}
 
 const char* ModeDescription(char modeLetter, int unit, bool subtractingOffsets) {
     if (modeLetter == 0) {
@@ -68,24 +36,7 @@ class CCsvSink final : public IConvertSink {
     CCsvSink(const std::string& path, const struct stat& input, const std::string& sourceName)
         : m_file(path, input), m_sourceName(CommentSafe(sourceName)) {}
 
-    ~CCsvSink() override {
-        if (m_stream != nullptr) {
-            std::fclose(m_stream);
-        }
-    }
-
-    bool Open(std::string& error) {
-        if (!m_file.CreateTemporary(error)) {
-            return false;
-        }
-        m_stream = std::fopen(m_file.TemporaryPath().c_str(), "wb");
-        if (m_stream == nullptr) {
-            error = "cannot create '" + m_file.FinalPath() + "': " + std::strerror(errno);
-            return false;
-        }
-        std::setvbuf(m_stream, nullptr, _IOFBF, kWriteBufferBytes);
-        return true;
-    }
+    bool Open(std::string& error) { return m_file.Open(error); }
 
     bool Write(const ConvertedFrame& frame, std::string& error) override {
         m_block.clear();
@@ -102,23 +53,10 @@ class CCsvSink final : public IConvertSink {
             error = "frame " + std::to_string(frame.sourceNumber) + " has no text of 31 rows";
             return false;
         }
-        if (std::fwrite(m_block.data(), 1, m_block.size(), m_stream) != m_block.size()) {
-            error = "cannot write '" + m_file.FinalPath() + "': " + std::strerror(errno);
-            return false;
-        }
-        return true;
+        return m_file.Append(m_block, error);
     }
 
-    bool Finish(std::string& error) override {
-        std::FILE* stream = m_stream;
-        m_stream = nullptr;
-        // fclose() writes the rest of the buffer and reports what the disk refused.
-        if (std::fclose(stream) != 0) {
-            error = "cannot write '" + m_file.FinalPath() + "': " + std::strerror(errno);
-            return false;
-        }
-        return m_file.Commit(error);
-    }
+    bool Finish(std::string& error) override { return m_file.Finish(error); }
 
   private:
     void AppendRawRows(const uint16_t* values) {
@@ -200,10 +138,9 @@ class CCsvSink final : public IConvertSink {
         return ~(((x & kLow7) + kLow7) | x | kLow7);
     }
 
-    CConvertOutputFile m_file;
+    CConvertCsvFile m_file;
     std::string m_sourceName;
-    std::FILE* m_stream = nullptr;  // closed before m_file removes an unfinished temporary
-    std::string m_block;            // one frame's lines, reused
+    std::string m_block;  // one frame's lines, reused
 };
 
 }  // namespace

@@ -33,6 +33,10 @@ constexpr char kHelpTail[] =
     "  --frames DIR          also write each display image (320 x 310) as\n"
     "                        DIR/frame_000001.bmp, ... (created if needed; default: none)\n"
     "  --png                 write the images as PNG rather than BMP (default: BMP)\n"
+    "  --region R1,C1,R2,C2  write into the .csv output one line per frame with the minimum,\n"
+    "                        mean and maximum of rows R1 to R2, columns C1 to C2 (numbered\n"
+    "                        from 1 as in the full CSV, corners in any order) and the unit\n"
+    "                        (default: the full frames)\n"
     "  --letter K|k|t|c      frame letter a raw capture was taken with (default K)\n"
     "  -h, --help            show this help\n"
     "\n"
@@ -101,16 +105,25 @@ std::string ConvertHelpText() {
 std::string ParseConvertOptions(int argc, char** argv, ConvertOptions& options) {
     std::vector<std::string> positional;
     bool letterGiven = false;
+    std::string regionText;
     COptionTable table;
     AddProcessingOptions(table, options.processing, &options.processingGiven);
     table.Text("--frames", "a directory", options.framesDir);
     table.Flag("--png", options.png);
+    table.Text("--region", "R1,C1,R2,C2", regionText);
     table.Choice("--letter", {"K", "k", "t", "c"}, [&](std::size_t index) {
         options.captureLetter = "Kktc"[index];
         letterGiven = true;
     });
     if (std::string error = table.Parse(argc, argv, positional); !error.empty()) {
         return error;
+    }
+    if (!regionText.empty()) {
+        std::string error;
+        options.region = ParseSensorRegion(regionText, error);
+        if (!options.region) {
+            return "--region: " + error;
+        }
     }
     if (positional.empty()) {
         return "missing INPUT";
@@ -140,6 +153,9 @@ std::string ParseConvertOptions(int argc, char** argv, ConvertOptions& options) 
     }
     if (options.png && options.framesDir.empty()) {
         return "--png needs --frames DIR";
+    }
+    if (options.region && options.outputKind != FileKind::kCsv) {
+        return "--region applies only to a .csv output";
     }
 
     if (options.inputKind == FileKind::kCapture) {

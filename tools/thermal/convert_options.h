@@ -1,10 +1,12 @@
 #pragma once
 // The command line of `thermal convert`: which input and outputs, by their extensions, the
 // processing options, and which of those cannot apply to the chosen input and outputs.
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/processing_options.h"
+#include "processing/frame_readout.h"
 #include "recording/file_kind.h"
 
 struct ConvertOptions {
@@ -14,6 +16,7 @@ struct ConvertOptions {
     FileKind outputKind = FileKind::kUnknown;  // kUnknown: only --frames DIR
     std::string framesDir;                     // empty: no images
     bool png = false;                          // images as PNG rather than BMP
+    std::optional<SensorRegion> region;        // a .csv output of this region's statistics
     char captureLetter = 'K';
     ProcessingOptions processing;
     // The processing options named on the command line, each once, in the order given.

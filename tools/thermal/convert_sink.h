@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "convert_options.h"
+#include "processing/frame_readout.h"
 
 // One frame as the frame pipeline finished it, with what the outputs need besides.
 struct ConvertedFrame {
@@ -41,6 +42,11 @@ std::unique_ptr<IConvertSink> CreateRecordingSink(FileKind kind, const std::stri
 // .csv output. `sourceName` is named in each frame's comment line.
 std::unique_ptr<IConvertSink> CreateCsvSink(const std::string& path, const struct stat& input,
                                             const std::string& sourceName, std::string& error);
+
+// .csv output of --region: one line per frame with the minimum, mean and maximum of `region`.
+std::unique_ptr<IConvertSink> CreateRegionCsvSink(const std::string& path, const struct stat& input,
+                                                  const std::string& sourceName,
+                                                  const SensorRegion& region, std::string& error);
 
 // One image file per frame in `directory` (created if needed): frame_000001.bmp or .png, ...
 // A sink destroyed before its first picture removes the directories it created.
