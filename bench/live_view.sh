@@ -6,6 +6,9 @@
 # Both runs are made twice: on Qt's offscreen platform (the viewer's own work only), then on a
 # virtual X server under xvfb-run, where painting really reaches a display; those lines add the
 # X server's CPU use over the same interval.
+# Under xvfb the 100 fps run is made once more with the status bar's readouts busy: a region
+# dragged on the image and the pointer moving over it all the time (xdotool), against the same
+# run with the pointer off the window.
 # Each run streams for SECONDS (default 20). CPU is taken from /proc/<pid>/stat over the run
 # after a 3 s start-up, memory as VmRSS at 3 s (the start-up figure) and at the end.
 # Usage: bench/live_view.sh [BUILD_DIR]   (THERMAL_VIEWER=PATH measures another viewer binary)
@@ -23,12 +26,36 @@ rss_kb() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
 percent() { echo "($2 - $1) / $ticks / $3 * 100" | bc -l; }
 
 xserver=""  # pid of the X server whose CPU is reported with the viewer's, if any
+pointer=""  # "readouts": a region is set and the pointer sweeps the image during the run
+
+# The image control's place in the window (no window manager under xvfb-run, so the window is at
+# the screen's origin): from 11,68 to 491,458 with the dialog's fonts. The sweep keeps inside.
+sweep_pointer() {  # pid of the viewer
+  local wid x y
+  wid=$(xdotool search --sync --onlyvisible --pid "$1" | head -n 1)
+  eval "$(xdotool getwindowgeometry --shell "$wid")"
+  x=$((X + 60)) y=$((Y + 110))
+  xdotool mousemove "$x" "$y" mousedown 1 mousemove $((x + 120)) $((y + 90)) mouseup 1
+  while :; do
+    for step in $(seq 0 40); do
+      xdotool mousemove $((x + step * 9)) $((y + step * 7))
+      sleep 0.01
+    done
+  done
+}
 
 run() {  # name, then the viewer's arguments
   local name=$1
   shift
   "$viewer" "$@" --stats >"$work/$name.out" 2>/dev/null &
   local pid=$!
+  local sweep=""
+  if [ -n "$pointer" ]; then
+    sweep_pointer "$pid" &
+    sweep=$!
+  elif [ -n "$xserver" ]; then
+    xdotool mousemove 1270 790  # off the window
+  fi
   sleep 3
   local rss0 t0 c0 x0=0
   rss0=$(rss_kb "$pid")
@@ -43,6 +70,10 @@ run() {  # name, then the viewer's arguments
   rss1=$(rss_kb "$pid")
   kill -TERM "$pid"
   wait "$pid" || true
+  if [ -n "$sweep" ]; then
+    kill "$sweep" 2>/dev/null || true
+    wait "$sweep" 2>/dev/null || true
+  fi
   local elapsed cpu xcpu=""
   elapsed=$(echo "($t1 - $t0) / 1000000000" | bc -l)
   cpu=$(percent "$c0" "$c1" "$elapsed")
@@ -63,6 +94,9 @@ suite() {  # prefix of the run names
   local sim=$!
   sleep 1
   run "$1-sim100" --port "$work/tty" --start
+  if [ -n "$xserver" ]; then
+    pointer=readouts run "$1-sim100-readouts" --port "$work/tty" --start
+  fi
   kill "$sim" 2>/dev/null || true
   wait "$sim" 2>/dev/null || true
 }

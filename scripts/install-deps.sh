@@ -18,7 +18,7 @@ test_packages=(
   git clang-format clang-format-15 ccache
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth x11-utils xclip imagemagick bc time ffmpeg python3
+  xvfb xauth x11-utils xclip xdotool imagemagick bc time ffmpeg python3
   libreoffice-calc-nogui
 )
 

@@ -1,10 +1,13 @@
 // Screenshots of the live view on the simulated module, under a real X server, with palettes 4
-// and 8. They are kept as build artifacts (the README shows one) and checked for what a user
-// would see: a false-colour image that changes with the palette.
+// and 8, and with a region and the pointer's readout. They are kept as build artifacts (the
+// README shows them) and checked for what a user would see: a false-colour image that changes
+// with the palette, and the status bar reading the pixel under the pointer.
 #include <QAbstractButton>
 #include <QDir>
 #include <QImage>
+#include <QRegularExpression>
 #include <QtTest>
+#include <algorithm>
 
 #include "controls/dx_static.h"
 #include "gui/gui_test_support.h"
@@ -15,6 +18,7 @@ class LiveScreenshots : public QObject {
 
   private slots:
     void paletteFourAndEight();
+    void regionAndPointerReadout();
 };
 
 namespace {
@@ -50,6 +54,39 @@ void LiveScreenshots::paletteFourAndEight() {
     QTRY_VERIFY_WITH_TIMEOUT(GrabImage(*dlg) != four, 5000);
     QTest::qWait(1500);
     QVERIFY(dlg->grab().save(artifacts + "/live_palette8.png"));
+    dlg->close();
+}
+
+void LiveScreenshots::regionAndPointerReadout() {
+    QTemporaryDir dir;
+    ViewerOptions options;
+    options.demo = true;
+    options.start = true;
+    auto dlg = MakeDialog(dir, options);
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    QTRY_VERIFY_WITH_TIMEOUT(!IsMidGrey(GrabImage(*dlg)), 10000);
+    QWidget* image = dlg->GetDlgItem(IDC_IMAGE);
+    // The pointer goes to the hottest pixel the status bar names, in a region around it.
+    const QRegularExpressionMatch hottest =
+        QRegularExpression(QStringLiteral("Max .* at row (\\d+), column (\\d+)$"))
+            .match(dlg->StatusPaneText(0));
+    QVERIFY2(hottest.hasMatch(), qPrintable(dlg->StatusPaneText(0)));
+    const auto cell = [image](int row, int column) {
+        const int r = std::clamp(row, 1, 31) - 1;
+        const int c = std::clamp(column, 1, 32) - 1;
+        return QPoint((2 * c + 1) * image->width() / 64, (2 * r + 1) * image->height() / 62);
+    };
+    const int row = hottest.captured(1).toInt();
+    const int column = hottest.captured(2).toInt();
+    QTest::mousePress(image, Qt::LeftButton, Qt::NoModifier, cell(row - 3, column - 3));
+    QTest::mouseMove(image, cell(row + 3, column + 3));
+    QTest::mouseRelease(image, Qt::LeftButton, Qt::NoModifier, cell(row + 3, column + 3));
+    QVERIFY(dlg->Region().has_value());
+    QTest::mouseMove(image, cell(row, column));
+    QTRY_VERIFY(dlg->StatusPaneText(0).startsWith(QStringLiteral("Row ")));
+    QTest::qWait(1000);
+    QVERIFY(dlg->grab().save(QStringLiteral(THERMAL_ARTIFACT_DIR) + "/live_readout.png"));
     dlg->close();
 }
 
