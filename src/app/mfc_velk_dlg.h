@@ -148,6 +148,9 @@ class CmfcVELKDlg : public QDialog {
     // The data-mode switch of a data command or an opened recording: labels and trackbars for
     // temperature (1) or voltage (2) data.
     void ApplyDataMode(int kind);
+    // "Colour scale..." of the context menu: asks for an automatic or a fixed scale and sets it
+    // through the manual scaling controls, as a user setting those would.
+    void OnColourScale();
 
     // The options dialog's OK: mirroring and temperature unit for the pipeline and the chart.
     void ApplyOptions(int mirrorMode, int tempUnit);
@@ -271,6 +274,8 @@ class CmfcVELKDlg : public QDialog {
     void OnHScroll(int id);
     void WriteTemperatureReadouts();
     void WriteVoltageReadouts();
+    // The colour scale dialog's fixed bounds into the readouts, then the "Manual" scale.
+    void SetFixedScale(double low, double high);
 
     // Refresh cycle (dialog_refresh.cpp).
     // Shows the newest posted frame on the GUI thread; older ones not yet shown are skipped.

@@ -2,12 +2,19 @@
 // colour scale's readouts and labels.
 // ctest: RUN_SERIAL (it streams from the simulated module and waits on its timing)
 #include <QAbstractButton>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 #include <QtTest>
 #include <vector>
 
 #include "controls/poly_chart.h"
 #include "dialogs/dlg_buf_status.h"
+#include "dialogs/dlg_colour_scale.h"
 #include "gui/gui_test_support.h"
 #include "res/resource.h"
 
@@ -37,6 +44,32 @@ void SetSlider(CmfcVELKDlg& dlg, int id, int value) {
     slider->setValue(value);
 }
 
+// Answers the colour scale dialog with the bounds given (none: automatic) and presses OK.
+// Returns the bounds it opened with, then "|", then its message when OK left it open (it is
+// then cancelled).
+QString ChooseColourScale(CmfcVELKDlg& dlg, const char* low = nullptr, const char* high = "") {
+    QString outcome = QStringLiteral("no dialog");
+    QTimer::singleShot(0, &dlg, [&] {
+        auto* dialog = qobject_cast<CDlgColourScale*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) {
+            return;
+        }
+        auto* lowEdit = dialog->findChild<QLineEdit*>(QStringLiteral("low"));
+        auto* highEdit = dialog->findChild<QLineEdit*>(QStringLiteral("high"));
+        outcome = lowEdit->text() + QLatin1Char(' ') + highEdit->text() + QLatin1Char('|');
+        dialog->findChild<QRadioButton*>(low != nullptr ? "fixed" : "automatic")->click();
+        lowEdit->setText(QString::fromLatin1(low));
+        highEdit->setText(QString::fromLatin1(high));
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        if (dialog->isVisible()) {
+            outcome += dialog->findChild<QLabel*>(QStringLiteral("message"))->text();
+            dialog->reject();
+        }
+    });
+    dlg.OnColourScale();
+    return outcome;
+}
+
 }  // namespace
 
 class LiveViewTest : public QObject {
@@ -50,6 +83,7 @@ class LiveViewTest : public QObject {
     void voltageReadoutsAndManualBounds();
     void updateScaleLabelsReportsChanges();
     void trackbarWithAutoScalingLeavesPipelineAlone();
+    void colourScaleDialogSetsTheManualControls();
     void burstOfFramesShowsTheNewest();
     void bufferStatusFollowsStackFillAndSurvivesEscape();
     void imageControlShowsThePipelineImageStretched();
@@ -192,6 +226,68 @@ void LiveViewTest::trackbarWithAutoScalingLeavesPipelineAlone() {
     SetSlider(*dlg, IDC_TCENTRE, 500);
     SetSlider(*dlg, IDC_DELTA_V, 300);
     QCOMPARE(dlg->Pipeline().GetScalingMode(), 1);
+}
+
+void LiveViewTest::colourScaleDialogSetsTheManualControls() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    const auto scale = [&dlg] {
+        std::vector<float> bounds(3);
+        dlg->Pipeline().GetManualScaling(bounds[0], bounds[1], bounds[2]);
+        return bounds;
+    };
+    // Bounds at the readouts' precision, and their midpoint, typed into the hidden readouts
+    // before "Manual" is clicked give the reference the dialog must match.
+    const struct {
+        int unit, dataKind;
+        const char *low, *high, *centre;
+    } units[] = {{kUnitCelsius, 1, "-20.5", "36.5", "8.0"},
+                 {kUnitKelvin, 1, "250.0", "310.4", "280.2"},
+                 {kUnitFahrenheit, 1, "-4.0", "98.6", "47.3"},
+                 {kUnitCelsius, 2, "0.250", "2.125", "1.188"}};
+    for (const auto& c : units) {
+        dlg->ApplyOptions(0, c.unit);
+        dlg->ApplyDataMode(c.dataKind);
+        const int readouts[] = {IDC_MIN_READOUT, IDC_MAX_READOUT, IDC_CENTRE_READOUT};
+        const char* typed[] = {c.low, c.high, c.centre};
+        for (int i = 0; i < 3; ++i) {
+            dlg->SetDlgItemText(readouts[i], QString::fromLatin1(typed[i]));
+        }
+        Click(*dlg, IDC_SCALING_MANUAL);
+        const std::vector<float> reference = scale();
+        Click(*dlg, IDC_SCALING_AUTO);
+        for (int id : readouts) {
+            dlg->SetDlgItemText(id, QStringLiteral("1"));
+        }
+        QCOMPARE(ChooseColourScale(*dlg, c.low, c.high), QStringLiteral("1 1|"));
+        QCOMPARE(dlg->Pipeline().GetScalingMode(), 2);
+        QCOMPARE(scale(), reference);
+        QCOMPARE(dlg->GetDlgItemText(IDC_CENTRE_READOUT), QString::fromLatin1(c.centre));
+    }
+
+    // Refused bounds leave the scale and the readouts as they were. Equal bounds are allowed.
+    const struct {
+        const char *low, *high, *message;
+    } refused[] = {{"", "10", "Enter a number for LOW."},
+                   {"abc", "10", "LOW is not a number: 'abc'"},
+                   {"1,500", "10", "LOW is not a number: '1,500'"},
+                   {"0", "inf", "HIGH is out of range: 'inf'."},
+                   {"nan", "10", "LOW is out of range: 'nan'."},
+                   {"0", "1e39", "HIGH is out of range: '1e39'."},
+                   {"30", "20.5", "LOW (30) is above HIGH (20.5)."}};
+    const std::vector<float> before = scale();
+    for (const auto& r : refused) {
+        const QString outcome = ChooseColourScale(*dlg, r.low, r.high);
+        QVERIFY2(outcome.contains(QLatin1Char('|') + QString::fromLatin1(r.message)),
+                 qPrintable(outcome));
+        QCOMPARE(scale(), before);
+        QCOMPARE(dlg->GetDlgItemText(IDC_MIN_READOUT), QStringLiteral("0.250"));
+    }
+    QCOMPARE(ChooseColourScale(*dlg, " 1.5 ", "1.5"), QStringLiteral("0.250 2.125|"));
+    QCOMPARE(dlg->GetDlgItemText(IDC_MAX_READOUT), QStringLiteral("1.500"));
+    ChooseColourScale(*dlg);
+    QCOMPARE(dlg->Pipeline().GetScalingMode(), 1);
+    QVERIFY(dlg->GetDlgItem(IDC_SCALING_AUTO)->property("checked").toBool());
 }
 
 void LiveViewTest::burstOfFramesShowsTheNewest() {
