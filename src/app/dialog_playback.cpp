@@ -39,9 +39,10 @@ void CmfcVELKDlg::OnPlay() {
         m_pPlayDlg->activateWindow();
         return;
     }
-    m_pPlayDlg = new CDlgPlay(this, &m_pPlayDlg, [this](int speedValue, const std::string& path) {
-        PlayFile(speedValue, path);
-    });
+    m_pPlayDlg = new CDlgPlay(
+        this, &m_pPlayDlg,
+        [this](int speedValue, const std::string& path) { PlayFile(speedValue, path); },
+        &m_lastFolder);
     m_pPlayDlg->SetSpeedText(QString::fromLatin1(kDefaultSpeedText));
     m_pPlayDlg->SetPlayPath({});
     m_pPlayDlg->show();

@@ -32,6 +32,7 @@
 #include "device/module_simulator.h"
 #include "device/text_reply_mailbox.h"
 #include "device/tty_monitor.h"
+#include "dialogs/last_folder.h"
 #include "frame/binary_record_reader.h"
 #include "frame/text_frame.h"
 #include "platform/export_directory.h"
@@ -335,6 +336,8 @@ class CmfcVELKDlg : public QDialog {
     std::atomic<bool> m_isRecordingStopPosted{false};
     // The open play dialog; it clears this itself as it closes. GUI thread only.
     CDlgPlay* m_pPlayDlg = nullptr;
+    // Where "Save to..." and the play dialog's "Open stream..." start. GUI thread only.
+    CLastFolder m_lastFolder;
     std::string m_appDir;
     std::atomic<int> m_profileMode{0};
     std::atomic<int> m_isClosing{0};

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -640,6 +641,19 @@ void PlaybackTest::playDialogOpenStreamAsksForExistingRecording() {
     QCOMPARE(filters, QStringList{QStringLiteral("VELK Files(*.bds *.txt *.avi *.bin)")});
     QCOMPARE(fileMode, int(QFileDialog::ExistingFile));
     QCOMPARE(QString::fromStdString(play->PlayPath()), path);
+
+    // "Save to..." starts where the recording was just picked.
+    QString startedIn;
+    const auto looking = AnswerNextModal(
+        [&](QWidget* modal) {
+            if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
+                startedIn = chooser->directory().canonicalPath();
+            }
+            modal->close();
+        },
+        &seen);
+    dlg->OnSaveTo();
+    QCOMPARE(startedIn, QDir(dir.path()).canonicalPath());
 }
 
 void PlaybackTest::playbackTicksAreSummarised() {
