@@ -476,13 +476,18 @@ void PlaybackTest::rawFrameFileShowsOneFrameThenStops() {
 
 void PlaybackTest::videoGoesToThePlayerOrTheDesktop_data() {
     QTest::addColumn<QString>("playerName");  // empty: no player installed
-    QTest::newRow("the player built with the viewer") << "VELKAviPlayer";
-    QTest::newRow("a player with the Windows name") << "VELKAviPlayer.exe";
-    QTest::newRow("no player: the desktop opens it") << "";
+    QTest::addColumn<QString>("options");     // what the player is told before the path
+    QTest::newRow("the player built with the viewer") << "VELKAviPlayer"
+                                                      << "3|--play|--|";
+    QTest::newRow("a player with the Windows name") << "VELKAviPlayer.exe"
+                                                    << "1|";
+    QTest::newRow("no player: the desktop opens it") << ""
+                                                     << "";
 }
 
 void PlaybackTest::videoGoesToThePlayerOrTheDesktop() {
     QFETCH(QString, playerName);
+    QFETCH(QString, options);
     QTemporaryDir dir;
     auto dlg = MakeDialog(dir);
     const QString video = dir.filePath(QStringLiteral("clip with space.AVI"));
@@ -504,10 +509,9 @@ void PlaybackTest::videoGoesToThePlayerOrTheDesktop() {
     QVERIFY(!AnyPlayTimer(*dlg));
     QVERIFY(!BlueFrameShown(*dlg));
     if (!playerName.isEmpty()) {
-        // One argument: the video's path.
         QTRY_VERIFY(QFile::exists(argsFile));
         QCOMPARE(QString::fromStdString(ReadWhole(argsFile.toStdString())),
-                 QStringLiteral("1|") + video + QStringLiteral("|"));
+                 options + video + QStringLiteral("|"));
         QVERIFY(catcher.urls.isEmpty());
     } else {
         QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(video)});
