@@ -2,6 +2,7 @@
 // colour scale's readouts and labels.
 // ctest: RUN_SERIAL (it streams from the simulated module and waits on its timing)
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -44,9 +45,9 @@ void SetSlider(CmfcVELKDlg& dlg, int id, int value) {
     slider->setValue(value);
 }
 
-// Answers the colour scale dialog with the bounds given (none: automatic) and presses OK.
-// Returns the bounds it opened with, then "|", then its message when OK left it open (it is
-// then cancelled).
+// Answers the colour scale dialog of the context menu with the bounds given (none: automatic) and
+// presses OK. Returns the bounds it opened with, then "|", then its message when OK left it open
+// (it is then cancelled).
 QString ChooseColourScale(CmfcVELKDlg& dlg, const char* low = nullptr, const char* high = "") {
     QString outcome = QStringLiteral("no dialog");
     QTimer::singleShot(0, &dlg, [&] {
@@ -66,7 +67,11 @@ QString ChooseColourScale(CmfcVELKDlg& dlg, const char* low = nullptr, const cha
             dialog->reject();
         }
     });
-    dlg.OnColourScale();
+    for (QAction* action : dlg.actions()) {
+        if (action->text() == QStringLiteral("Colour scale...")) {
+            action->trigger();
+        }
+    }
     return outcome;
 }
 
