@@ -69,6 +69,7 @@ void CmfcVELKDlg::ConnectScalingHandlers() {
             &QAbstractButton::clicked, this, [this] { ApplyManualScaling(); });
     // The scaling controls stay hidden; the context menu reaches them through this dialog.
     auto* colourScale = new QAction(QStringLiteral("Colour scale..."), this);
+    colourScale->setObjectName(QStringLiteral("colourScaleAction"));
     connect(colourScale, &QAction::triggered, this, &CmfcVELKDlg::OnColourScale);
     addAction(colourScale);
 }

@@ -647,17 +647,17 @@ void PlaybackTest::playDialogOpenStreamAsksForExistingRecording() {
     QCOMPARE(QString::fromStdString(play->PlayPath()), path);
 
     // "Save to..." starts where the recording was just picked.
-    QString startedIn;
+    QDir startedIn;
     const auto looking = AnswerNextModal(
         [&](QWidget* modal) {
             if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
-                startedIn = chooser->directory().canonicalPath();
+                startedIn = chooser->directory();
             }
             modal->close();
         },
         &seen);
     dlg->OnSaveTo();
-    QCOMPARE(startedIn, QDir(dir.path()).canonicalPath());
+    QCOMPARE(startedIn.canonicalPath(), QDir(dir.path()).canonicalPath());
 }
 
 void PlaybackTest::playbackTicksAreSummarised() {
