@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStringList>
 #include <QUrl>
 #include <cerrno>
 #include <cstring>
@@ -39,9 +40,10 @@ void CmfcVELKDlg::OnPlay() {
         m_pPlayDlg->activateWindow();
         return;
     }
-    m_pPlayDlg = new CDlgPlay(this, &m_pPlayDlg, [this](int speedValue, const std::string& path) {
-        PlayFile(speedValue, path);
-    });
+    m_pPlayDlg = new CDlgPlay(
+        this, &m_pPlayDlg,
+        [this](int speedValue, const std::string& path) { PlayFile(speedValue, path); },
+        &m_lastFolder);
     m_pPlayDlg->SetSpeedText(QString::fromLatin1(kDefaultSpeedText));
     m_pPlayDlg->SetPlayPath({});
     m_pPlayDlg->show();
@@ -96,13 +98,20 @@ void CmfcVELKDlg::PlayFile(int speedValue, const std::string& path) {
 
 void CmfcVELKDlg::OpenVideoPlayer(const std::string& path) {
     // The player built with the viewer lies beside it; a player copied over from Windows keeps
-    // its .exe name.
-    for (const char* name : {"VELKAviPlayer/VELKAviPlayer", "VELKAviPlayer/VELKAviPlayer.exe"}) {
+    // its .exe name and takes nothing but the path. Ours starts playing at once, as the other
+    // recordings do after "Play".
+    const struct {
+        const char* name;
+        QStringList options;
+    } players[] = {
+        {"VELKAviPlayer/VELKAviPlayer", {QStringLiteral("--play"), QStringLiteral("--")}},
+        {"VELKAviPlayer/VELKAviPlayer.exe", {}}};
+    for (const auto& [name, options] : players) {
         const QString player = FromPath(m_appDir + name);
         if (!QFileInfo(player).isFile()) {
             continue;
         }
-        if (!QProcess::startDetached(player, {FromPath(path)})) {
+        if (!QProcess::startDetached(player, options + QStringList{FromPath(path)})) {
             AppendLog("[Play]cannot start '" + m_appDir + name + "'\r\n");
         }
         return;

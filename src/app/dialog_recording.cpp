@@ -26,11 +26,12 @@ void CmfcVELKDlg::OnSaveTo() {
     QString selectedFilter = kSaveFilters[0];
     const QString filters = kSaveFilters[0] + QStringLiteral(";;") + kSaveFilters[1] +
                             QStringLiteral(";;") + kSaveFilters[2];
-    const QString path =
-        QFileDialog::getSaveFileName(this, QString(), QString(), filters, &selectedFilter);
+    const QString path = QFileDialog::getSaveFileName(this, QString(), m_lastFolder.Folder(),
+                                                      filters, &selectedFilter);
     if (path.isEmpty()) {
         return;
     }
+    m_lastFolder.RememberFolderOf(path);
     int filterIndex = 3;
     for (int i = 0; i < 3; ++i) {
         if (selectedFilter == kSaveFilters[i]) {

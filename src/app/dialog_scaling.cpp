@@ -1,14 +1,37 @@
 // The manual colour scale: trackbars for span and centre of temperature and voltage, their
-// readouts and labels, and the conversion of the readouts into the pipeline's units.
+// readouts and labels, the conversion of the readouts into the pipeline's units, and the colour
+// scale dialog of the context menu, which sets the same controls.
 #include <QAbstractButton>
+#include <QAction>
 #include <QLabel>
+#include <QLocale>
 #include <QSlider>
 
 #include "app/mfc_velk_dlg.h"
+#include "dialogs/dlg_colour_scale.h"
 #include "frame/conversion.h"
 #include "res/resource.h"
 
 namespace {
+
+// What the readouts are in, by the centre readout's label: 0 for volts ("Vcentre[V]"), else the
+// temperature unit the label names ("Tcentre[C]").
+constexpr int kReadoutVolts = 0;
+int ReadoutUnitOfLabel(const QString& label) {
+    if (label.isEmpty() || label.at(0).toUpper() != QLatin1Char('T')) {
+        return kReadoutVolts;
+    }
+    const QChar letter = label.size() > 8 ? label.at(8).toUpper() : QChar();
+    return letter == QLatin1Char('C')   ? kUnitCelsius
+           : letter == QLatin1Char('F') ? kUnitFahrenheit
+                                        : kUnitKelvin;
+}
+
+// A readout's number as the readouts are written: volts to the millivolt, temperatures to a
+// tenth of a degree.
+QString ReadoutText(double number, int readoutUnit) {
+    return QString::asprintf(readoutUnit == kReadoutVolts ? "%.3f" : "%.1f", number);
+}
 
 // The number a readout starts with; 0 for text that is no finite number.
 float ReadLeadingFloat(const QString& text) {
@@ -44,6 +67,47 @@ void CmfcVELKDlg::ConnectScalingHandlers() {
             });
     connect(static_cast<QAbstractButton*>(GetDlgItem(IDC_SCALING_MANUAL)),
             &QAbstractButton::clicked, this, [this] { ApplyManualScaling(); });
+    // The scaling controls stay hidden; the context menu reaches them through this dialog.
+    auto* colourScale = new QAction(QStringLiteral("Colour scale..."), this);
+    colourScale->setObjectName(QStringLiteral("colourScaleAction"));
+    connect(colourScale, &QAction::triggered, this, &CmfcVELKDlg::OnColourScale);
+    addAction(colourScale);
+}
+
+void CmfcVELKDlg::OnColourScale() {
+    const int readoutUnit = ReadoutUnitOfLabel(GetDlgItemText(IDC_CENTRE_LABEL));
+    const QString unit = readoutUnit == kReadoutVolts  ? QStringLiteral("V")
+                         : readoutUnit == kUnitKelvin  ? QStringLiteral("K")
+                         : readoutUnit == kUnitCelsius ? QStringLiteral("°C")
+                                                       : QStringLiteral("°F");
+    // The bounds the readouts hold now, unless they hold no number.
+    const auto bound = [this](int id) {
+        const QString text = GetDlgItemText(id).trimmed();
+        bool isNumber = false;
+        QLocale::c().toDouble(text, &isNumber);
+        return isNumber ? text : QString();
+    };
+    CDlgColourScale dialog(this, unit, !IsChecked(IDC_SCALING_MANUAL), bound(IDC_MIN_READOUT),
+                           bound(IDC_MAX_READOUT));
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    if (dialog.IsAutomatic()) {
+        SetCheck(IDC_SCALING_AUTO, true);
+        m_pipeline.SetAutoScaling();
+    } else {
+        SetFixedScale(dialog.Low(), dialog.High());
+    }
+}
+
+void CmfcVELKDlg::SetFixedScale(double low, double high) {
+    // The trackbars stay where they are: their handlers would write their own bounds over these.
+    const int readoutUnit = ReadoutUnitOfLabel(GetDlgItemText(IDC_CENTRE_LABEL));
+    SetDlgItemText(IDC_MIN_READOUT, ReadoutText(low, readoutUnit));
+    SetDlgItemText(IDC_MAX_READOUT, ReadoutText(high, readoutUnit));
+    SetDlgItemText(IDC_CENTRE_READOUT, ReadoutText(low / 2 + high / 2, readoutUnit));
+    SetCheck(IDC_SCALING_MANUAL, true);
+    ApplyManualScaling();
 }
 
 void CmfcVELKDlg::WriteTemperatureReadouts() {
@@ -118,7 +182,7 @@ void CmfcVELKDlg::ApplyManualScaling() {
     if (!IsChecked(IDC_SCALING_MANUAL)) {
         return;
     }
-    const QString label = GetDlgItemText(IDC_CENTRE_LABEL);
+    const int readoutUnit = ReadoutUnitOfLabel(GetDlgItemText(IDC_CENTRE_LABEL));
     float centre = ReadLeadingFloat(GetDlgItemText(IDC_CENTRE_READOUT));
     float upper = ReadLeadingFloat(GetDlgItemText(IDC_MAX_READOUT));
     float lower = ReadLeadingFloat(GetDlgItemText(IDC_MIN_READOUT));
@@ -127,15 +191,10 @@ void CmfcVELKDlg::ApplyManualScaling() {
         upper = toPipelineUnits(upper);
         lower = toPipelineUnits(lower);
     };
-    if (label.isEmpty() || label.at(0).toUpper() != QLatin1Char('T')) {
+    if (readoutUnit == kReadoutVolts) {
         convert(CountsOfVoltReadout);
     } else {
-        // The unit the readouts are in is the one their label names.
-        const QChar letter = label.size() > 8 ? label.at(8).toUpper() : QChar();
-        const int unit = letter == QLatin1Char('C')   ? kUnitCelsius
-                         : letter == QLatin1Char('F') ? kUnitFahrenheit
-                                                      : kUnitKelvin;
-        convert([unit](float readout) { return KelvinOfReadout(readout, unit); });
+        convert([readoutUnit](float readout) { return KelvinOfReadout(readout, readoutUnit); });
     }
     m_pipeline.SetManualScaling(upper, lower, centre);
 }

@@ -33,6 +33,7 @@
 #include "device/module_simulator.h"
 #include "device/text_reply_mailbox.h"
 #include "device/tty_monitor.h"
+#include "dialogs/last_folder.h"
 #include "frame/binary_record_reader.h"
 #include "frame/text_frame.h"
 #include "platform/export_directory.h"
@@ -150,6 +151,9 @@ class CmfcVELKDlg : public QDialog {
     // The data-mode switch of a data command or an opened recording: labels and trackbars for
     // temperature (1) or voltage (2) data.
     void ApplyDataMode(int kind);
+    // "Colour scale..." of the context menu: asks for an automatic or a fixed scale and sets it
+    // through the manual scaling controls, as a user setting those would.
+    void OnColourScale();
 
     // The options dialog's OK: mirroring and temperature unit for the pipeline and the chart.
     void ApplyOptions(int mirrorMode, int tempUnit);
@@ -280,6 +284,8 @@ class CmfcVELKDlg : public QDialog {
     void OnHScroll(int id);
     void WriteTemperatureReadouts();
     void WriteVoltageReadouts();
+    // The colour scale dialog's fixed bounds into the readouts, then the "Manual" scale.
+    void SetFixedScale(double low, double high);
 
     // Refresh cycle (dialog_refresh.cpp).
     // Shows the newest posted frame on the GUI thread; older ones not yet shown are skipped.
@@ -352,6 +358,8 @@ class CmfcVELKDlg : public QDialog {
     std::atomic<bool> m_isRecordingStopPosted{false};
     // The open play dialog; it clears this itself as it closes. GUI thread only.
     CDlgPlay* m_pPlayDlg = nullptr;
+    // Where "Save to..." and the play dialog's "Open stream..." start. GUI thread only.
+    CLastFolder m_lastFolder;
     std::string m_appDir;
     std::atomic<int> m_profileMode{0};
     std::atomic<int> m_isClosing{0};

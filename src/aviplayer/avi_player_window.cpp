@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSignalBlocker>
@@ -34,6 +35,20 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QIcon& icon, co
     return button;
 }
 
+// The position slider's look, except that a click on its groove moves the handle to the click
+// (and on into a drag while the button stays down), as in other players, instead of paging.
+class CJumpClickStyle : public QProxyStyle {
+  public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == QStyle::SH_Slider_AbsoluteSetButtons) {
+            return Qt::LeftButton;
+        }
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
 }  // namespace
 
 CAviPlayerWindow::CAviPlayerWindow(QWidget* parent) : QWidget(parent) {
@@ -45,6 +60,10 @@ CAviPlayerWindow::CAviPlayerWindow(QWidget* parent) : QWidget(parent) {
     m_pSlider = new QSlider(Qt::Horizontal, this);
     m_pSlider->setObjectName(QStringLiteral("positionSlider"));
     m_pSlider->setFocusPolicy(Qt::NoFocus);
+    // A widget does not own the style it is given; the slider does, as its child.
+    auto* sliderStyle = new CJumpClickStyle(style()->name());
+    sliderStyle->setParent(m_pSlider);
+    m_pSlider->setStyle(sliderStyle);
 
     QStyle* s = style();
     m_pBackButton = MakeButton(this, "backButton", s->standardIcon(QStyle::SP_MediaSeekBackward),

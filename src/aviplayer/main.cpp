@@ -1,5 +1,5 @@
 // VELKAviPlayer: plays the video recordings of thermal-viewer and other AVI files with one
-// MPEG-4 part 2 video stream. The viewer starts it with the video's path as the only argument.
+// MPEG-4 part 2 video stream. The viewer starts it with --play and the video's path.
 #include <QApplication>
 #include <QFileDialog>
 #include <cstdio>
@@ -20,6 +20,7 @@ constexpr char kUsage[] =
     "\n"
     "Keys: Space play or pause, Left and Right one frame back or forward, Home and End the\n"
     "first and the last frame, Ctrl+S save the frame as PNG, Ctrl+O open another video.\n"
+    "A click on the position bar jumps to that place.\n"
     "\n"
     "Options:\n"
     "  -h, --help  show this help and exit\n"

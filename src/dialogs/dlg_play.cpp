@@ -10,11 +10,16 @@
 #include <climits>
 #include <cstdlib>
 
+#include "dialogs/last_folder.h"
 #include "res/aux_dialog_templates.h"
 #include "res/dialog_builder.h"
 
-CDlgPlay::CDlgPlay(QWidget* owner, CDlgPlay** ownerSlot, PlayFileFn playFile)
-    : QDialog(owner), m_pOwnerSlot(ownerSlot), m_playFile(std::move(playFile)) {
+CDlgPlay::CDlgPlay(QWidget* owner, CDlgPlay** ownerSlot, PlayFileFn playFile,
+                   CLastFolder* lastFolder)
+    : QDialog(owner),
+      m_pOwnerSlot(ownerSlot),
+      m_playFile(std::move(playFile)),
+      m_pLastFolder(lastFolder) {
     const DlgTemplate& dlgTemplate = Template130();
     setWindowTitle(QString::fromUtf8(dlgTemplate.caption));
     setModal(false);
@@ -36,8 +41,12 @@ QString CDlgPlay::SpeedText() const {
 }
 
 void CDlgPlay::OnOpenStream() {
-    const QString path = QFileDialog::getOpenFileName(this, QString(), QString(),
-                                                      QString::fromLatin1(kStreamFilter));
+    const QString start = m_pLastFolder != nullptr ? m_pLastFolder->Folder() : QString();
+    const QString path =
+        QFileDialog::getOpenFileName(this, QString(), start, QString::fromLatin1(kStreamFilter));
+    if (m_pLastFolder != nullptr) {
+        m_pLastFolder->RememberFolderOf(path);
+    }
     if (!path.isEmpty()) {
         m_playPath = QFile::encodeName(path).toStdString();
     }

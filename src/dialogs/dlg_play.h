@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+class CLastFolder;
 class QLineEdit;
 
 class CDlgPlay : public QDialog {
@@ -21,8 +22,10 @@ class CDlgPlay : public QDialog {
     static constexpr const char* kStreamFilter = "VELK Files(*.bds *.txt *.avi *.bin)";
 
     // `ownerSlot` (may be null) is the owner's pointer to this window; it is cleared as the
-    // window closes. `playFile` is called by "Play".
-    CDlgPlay(QWidget* owner, CDlgPlay** ownerSlot, PlayFileFn playFile);
+    // window closes. `playFile` is called by "Play". "Open stream..." starts in `lastFolder`'s
+    // folder and updates it (may be null; the owner keeps it alive while the window is open).
+    CDlgPlay(QWidget* owner, CDlgPlay** ownerSlot, PlayFileFn playFile,
+             CLastFolder* lastFolder = nullptr);
 
     void SetSpeedText(const QString& text);
     QString SpeedText() const;
@@ -41,6 +44,7 @@ class CDlgPlay : public QDialog {
   private:
     CDlgPlay** m_pOwnerSlot;
     PlayFileFn m_playFile;
+    CLastFolder* m_pLastFolder;
     std::string m_playPath;
     QLineEdit* m_speedEdit = nullptr;
 };

@@ -104,6 +104,7 @@ class AviPlayerTest : public QObject {
   private slots:
     void initTestCase();
     void stepsToTheLastFrameAndShowsTheDecodedPicture();
+    void grooveClickJumpsThereAndDraggingSeeks();
     void savesTheShownFrameAsPng();
     void cutOffRecordingPlaysToItsEndAndSaysWhereItEnds();
     void fileItCannotPlayIsNamedInTheStatusLine();
@@ -165,6 +166,27 @@ void AviPlayerTest::stepsToTheLastFrameAndShowsTheDecodedPicture() {
     QVERIFY(MaxChannelDifference(view->grab().toImage(), DecodedFrame(m_movie, 75)) <= 2);
     QTest::keyClick(&window, Qt::Key_Home);
     QCOMPARE(window.CurrentFrame(), 0);
+}
+
+void AviPlayerTest::grooveClickJumpsThereAndDraggingSeeks() {
+    CAviPlayerWindow window;
+    auto* slider = window.findChild<QSlider*>(QStringLiteral("positionSlider"));
+    QVERIFY(window.OpenFile(m_movie));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // Frames 0 to 199 across the groove: three quarters of the way is about frame 149 (give or
+    // take the handle's half width); paging would have gone 20 frames.
+    const auto at = [slider](int quarters) {
+        return QPoint(slider->width() * quarters / 4, slider->height() / 2);
+    };
+    QTest::mouseClick(slider, Qt::LeftButton, {}, at(3));
+    QVERIFY2(std::abs(window.CurrentFrame() - 149) <= 8,
+             qPrintable(QString::number(window.CurrentFrame())));
+    QTest::mousePress(slider, Qt::LeftButton, {}, at(3));
+    QTest::mouseMove(slider, at(1));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, at(1));
+    QVERIFY2(std::abs(window.CurrentFrame() - 50) <= 8,
+             qPrintable(QString::number(window.CurrentFrame())));
 }
 
 void AviPlayerTest::savesTheShownFrameAsPng() {

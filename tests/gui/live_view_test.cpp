@@ -2,6 +2,13 @@
 // colour scale's readouts and labels.
 // ctest: RUN_SERIAL (it streams from the simulated module and waits on its timing)
 #include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 #include <QtTest>
 #include <vector>
@@ -37,6 +44,28 @@ void SetSlider(CmfcVELKDlg& dlg, int id, int value) {
     slider->setValue(value);
 }
 
+// Answers the colour scale dialog of the context menu with the bounds given (none: automatic)
+// and OK. Returns the bounds it showed, "|" and, if OK left it open (it is then cancelled), why.
+QString ChooseColourScale(CmfcVELKDlg& dlg, const char* low = nullptr, const char* high = "") {
+    QString outcome;
+    QTimer::singleShot(0, &dlg, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        auto* lowEdit = dialog->findChild<QLineEdit*>("low");
+        auto* highEdit = dialog->findChild<QLineEdit*>("high");
+        outcome = lowEdit->text() + QLatin1Char(' ') + highEdit->text() + QLatin1Char('|');
+        dialog->findChild<QRadioButton*>(low != nullptr ? "fixed" : "automatic")->click();
+        lowEdit->setText(QString::fromLatin1(low));
+        highEdit->setText(QString::fromLatin1(high));
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        if (dialog->isVisible()) {
+            outcome += dialog->findChild<QLabel*>(QStringLiteral("message"))->text();
+            static_cast<QDialog*>(dialog)->reject();
+        }
+    });
+    dlg.findChild<QAction*>("colourScaleAction")->trigger();
+    return outcome;
+}
+
 }  // namespace
 
 class LiveViewTest : public QObject {
@@ -50,6 +79,7 @@ class LiveViewTest : public QObject {
     void voltageReadoutsAndManualBounds();
     void updateScaleLabelsReportsChanges();
     void trackbarWithAutoScalingLeavesPipelineAlone();
+    void colourScaleDialogSetsTheManualControls();
     void burstOfFramesShowsTheNewest();
     void bufferStatusFollowsStackFillAndSurvivesEscape();
     void imageControlShowsThePipelineImageStretched();
@@ -191,6 +221,59 @@ void LiveViewTest::trackbarWithAutoScalingLeavesPipelineAlone() {
     auto dlg = MakeDialog(dir);
     SetSlider(*dlg, IDC_TCENTRE, 500);
     SetSlider(*dlg, IDC_DELTA_V, 300);
+    QCOMPARE(dlg->Pipeline().GetScalingMode(), 1);
+}
+
+void LiveViewTest::colourScaleDialogSetsTheManualControls() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    const auto scale = [&dlg] {
+        std::vector<float> bounds(3);
+        dlg->Pipeline().GetManualScaling(bounds[0], bounds[1], bounds[2]);
+        return bounds;
+    };
+    // The reference: the same bounds, and their midpoint, typed into the hidden readouts before
+    // "Manual" is clicked.
+    const struct {
+        int unit, dataKind;
+        const char* typed[3];  // low, high, centre
+    } units[] = {{kUnitCelsius, 1, {"-20.5", "36.5", "8.0"}},
+                 {kUnitKelvin, 1, {"250.0", "310.4", "280.2"}},
+                 {kUnitFahrenheit, 1, {"-4.0", "98.6", "47.3"}},
+                 {kUnitCelsius, 2, {"0.250", "2.125", "1.188"}}};
+    const int readouts[] = {IDC_MIN_READOUT, IDC_MAX_READOUT, IDC_CENTRE_READOUT};
+    for (const auto& c : units) {
+        dlg->ApplyOptions(0, c.unit);
+        dlg->ApplyDataMode(c.dataKind);
+        for (int i = 0; i < 3; ++i) {
+            dlg->SetDlgItemText(readouts[i], QString::fromLatin1(c.typed[i]));
+        }
+        Click(*dlg, IDC_SCALING_MANUAL);
+        const std::vector<float> reference = scale();
+        Click(*dlg, IDC_SCALING_AUTO);
+        for (int id : readouts) {
+            dlg->SetDlgItemText(id, QStringLiteral("1"));
+        }
+        QCOMPARE(ChooseColourScale(*dlg, c.typed[0], c.typed[1]), QStringLiteral("1 1|"));
+        QCOMPARE(dlg->Pipeline().GetScalingMode(), 2);
+        QCOMPARE(scale(), reference);
+        QCOMPARE(dlg->GetDlgItemText(IDC_CENTRE_READOUT), QString::fromLatin1(c.typed[2]));
+    }
+
+    // Refused bounds change nothing.
+    const char* refused[][3] = {{"1,500", "10", "LOW is not a number: '1,500'"},
+                                {"0", "inf", "HIGH is out of range: 'inf'."},
+                                {"0", "1e39", "HIGH is out of range: '1e39'."},
+                                {"30", "20.5", "LOW (30) is above HIGH (20.5)."}};
+    const std::vector<float> before = scale();
+    for (const auto& r : refused) {
+        const QString outcome = ChooseColourScale(*dlg, r[0], r[1]);
+        QVERIFY2(outcome.startsWith(QStringLiteral("0.250 2.125|") + r[2]), qPrintable(outcome));
+        QCOMPARE(scale(), before);
+    }
+    ChooseColourScale(*dlg, " 1.5 ", "1.5");  // equal bounds are allowed
+    QCOMPARE(dlg->GetDlgItemText(IDC_MAX_READOUT), QStringLiteral("1.500"));
+    ChooseColourScale(*dlg);
     QCOMPARE(dlg->Pipeline().GetScalingMode(), 1);
 }
 

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -475,13 +476,18 @@ void PlaybackTest::rawFrameFileShowsOneFrameThenStops() {
 
 void PlaybackTest::videoGoesToThePlayerOrTheDesktop_data() {
     QTest::addColumn<QString>("playerName");  // empty: no player installed
-    QTest::newRow("the player built with the viewer") << "VELKAviPlayer";
-    QTest::newRow("a player with the Windows name") << "VELKAviPlayer.exe";
-    QTest::newRow("no player: the desktop opens it") << "";
+    QTest::addColumn<QString>("options");     // what the player is told before the path
+    QTest::newRow("the player built with the viewer") << "VELKAviPlayer"
+                                                      << "3|--play|--|";
+    QTest::newRow("a player with the Windows name") << "VELKAviPlayer.exe"
+                                                    << "1|";
+    QTest::newRow("no player: the desktop opens it") << ""
+                                                     << "";
 }
 
 void PlaybackTest::videoGoesToThePlayerOrTheDesktop() {
     QFETCH(QString, playerName);
+    QFETCH(QString, options);
     QTemporaryDir dir;
     auto dlg = MakeDialog(dir);
     const QString video = dir.filePath(QStringLiteral("clip with space.AVI"));
@@ -503,10 +509,9 @@ void PlaybackTest::videoGoesToThePlayerOrTheDesktop() {
     QVERIFY(!AnyPlayTimer(*dlg));
     QVERIFY(!BlueFrameShown(*dlg));
     if (!playerName.isEmpty()) {
-        // One argument: the video's path.
         QTRY_VERIFY(QFile::exists(argsFile));
         QCOMPARE(QString::fromStdString(ReadWhole(argsFile.toStdString())),
-                 QStringLiteral("1|") + video + QStringLiteral("|"));
+                 options + video + QStringLiteral("|"));
         QVERIFY(catcher.urls.isEmpty());
     } else {
         QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(video)});
@@ -640,6 +645,19 @@ void PlaybackTest::playDialogOpenStreamAsksForExistingRecording() {
     QCOMPARE(filters, QStringList{QStringLiteral("VELK Files(*.bds *.txt *.avi *.bin)")});
     QCOMPARE(fileMode, int(QFileDialog::ExistingFile));
     QCOMPARE(QString::fromStdString(play->PlayPath()), path);
+
+    // "Save to..." starts where the recording was just picked.
+    QDir startedIn;
+    const auto looking = AnswerNextModal(
+        [&](QWidget* modal) {
+            if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
+                startedIn = chooser->directory();
+            }
+            modal->close();
+        },
+        &seen);
+    dlg->OnSaveTo();
+    QCOMPARE(startedIn.canonicalPath(), QDir(dir.path()).canonicalPath());
 }
 
 void PlaybackTest::playbackTicksAreSummarised() {
