@@ -87,8 +87,24 @@ void CmfcVELKDlg::OnColourScale() {
         QLocale::c().toDouble(text, &isNumber);
         return isNumber ? text : QString();
     };
-    CDlgColourScale dialog(this, unit, !IsChecked(IDC_SCALING_MANUAL), bound(IDC_MIN_READOUT),
-                           bound(IDC_MAX_READOUT));
+    QString low = bound(IDC_MIN_READOUT);
+    QString high = bound(IDC_MAX_READOUT);
+    // Under the automatic scale the readouts hold whatever the trackbars last said; the frame
+    // shown offers a better start: its own range, in the same unit.
+    const bool isAutomatic = !IsChecked(IDC_SCALING_MANUAL);
+    if (isAutomatic && m_readoutFrame) {
+        const ReadoutScale& scale = m_readoutFrame->scale;
+        const bool sameUnit =
+            scale.kind == ReadoutKind::kVoltage
+                ? readoutUnit == kReadoutVolts
+                : scale.kind == ReadoutKind::kTemperature && scale.unit == readoutUnit;
+        if (sameUnit) {
+            const FrameExtremes extremes = FindFrameExtremes(m_readoutFrame->values.data());
+            low = QString::fromStdString(ReadoutValueText(extremes.min, scale));
+            high = QString::fromStdString(ReadoutValueText(extremes.max, scale));
+        }
+    }
+    CDlgColourScale dialog(this, unit, isAutomatic, low, high);
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
