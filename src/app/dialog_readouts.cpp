@@ -45,6 +45,11 @@ QString NameAndRest(const QLabel* pane, int room, const QString& lead, const QSt
 }  // namespace
 
 void CmfcVELKDlg::ConnectReadouts() {
+    // Panes of a fixed size take a new text without laying the status bar out again: pane 0
+    // changes with every frame shown.
+    for (QLabel* pane : m_statusPanes) {
+        pane->setFixedHeight(pane->sizeHint().height());
+    }
     m_activityTimer = new QTimer(this);
     m_activityTimer->setInterval(kActivityIntervalMs);
     connect(m_activityTimer, &QTimer::timeout, this, [this] { RefreshActivity(); });
