@@ -62,7 +62,7 @@ void CmfcVELKDlg::ConnectReadouts() {
         RefreshReadout();
     });
     connect(m_image, &CDxStatic::Clicked, this, [this] { SetRegion(std::nullopt); });
-    connect(m_image, &CDxStatic::Dragged, this, [this](QPoint from, QPoint to, bool) {
+    connect(m_image, &CDxStatic::Dragged, this, [this](QPoint from, QPoint to) {
         SetRegion(MakeSensorRegion(PixelAtImagePoint(from), PixelAtImagePoint(to)));
     });
 }

@@ -242,7 +242,7 @@ void CDxStatic::mouseMoveEvent(QMouseEvent* event) {
         m_isDragging = m_isDragging || (event->position() - m_pressPosition).manhattanLength() >=
                                            QApplication::startDragDistance();
         if (m_isDragging) {
-            emit Dragged(*m_pressPoint, point, false);
+            emit Dragged(*m_pressPoint, point);
         }
     }
     if (rect().contains(event->position().toPoint())) {
@@ -269,7 +269,7 @@ void CDxStatic::mouseReleaseEvent(QMouseEvent* event) {
     }
     const QPoint from = *std::exchange(m_pressPoint, std::nullopt);
     if (m_isDragging) {
-        emit Dragged(from, ImagePointAt(event->position()), true);
+        emit Dragged(from, ImagePointAt(event->position()));
     } else {
         emit Clicked(from);
     }

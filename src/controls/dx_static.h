@@ -89,9 +89,9 @@ class CDxStatic : public QWidget {
     void PointerLeft();
     // A press of the left button that moved no further than a drag's start distance.
     void Clicked(QPoint imagePoint);
-    // The left button is held from `from` and is now over `to` (kept on the image); `finished`
-    // once it is released.
-    void Dragged(QPoint from, QPoint to, bool finished);
+    // The left button, held from `from`, is now over `to` (kept on the image), or was released
+    // there.
+    void Dragged(QPoint from, QPoint to);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
