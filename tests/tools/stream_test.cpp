@@ -163,19 +163,34 @@ TEST_F(ThermalStream, PythonReadsTheFramesOfConvertsCsvFromEitherFormat) {
     }
 }
 
-// A reader that stops reading (`head`) ends the stream as a limit does: the module is turned
-// off and the stream's status is 0.
-TEST_F(ThermalStream, EndsCleanlyWhenTheReaderGoesAway) {
-    CModuleSimulator sim(Module(61, 100));
-    ASSERT_EQ(sim.Start(), "");
-    const ToolResult result = RunShell("bash -c '" + kThermalTool.string() + " stream --port " +
-                                           sim.SlavePath() + " | head -n 5; exit ${PIPESTATUS[0]}'",
-                                       m_dir / "head");
-    EXPECT_EQ(result.status, 0) << result.errors;
-    EXPECT_EQ(LineCount(result.out), 5);
-    EXPECT_NE(result.out.find("\n{\"frame\":5,"), std::string::npos) << result.out.substr(0, 200);
-    EXPECT_NE(result.errors.find(" frames streamed"), std::string::npos) << result.errors;
-    EXPECT_TRUE(ModuleReceived(sim, "xMKTxx")) << sim.ReceivedBytes();
+// A reader that stops reading (`head`) ends the stream as a limit does, with status 0; an output
+// that cannot be written fails it. Either way the module is turned off.
+TEST_F(ThermalStream, EndsWhenTheOutputEndsAndFailsWhenItCannotBeWritten) {
+    const struct {
+        const char* output;
+        int status;
+        int lines;            // read by `head`
+        const char* message;  // on standard error
+    } cases[] = {
+        {"| head -n 5", 0, 5, " frames streamed"},
+        {"> /dev/full", 1, 0, "cannot write to standard output: No space left on device"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        CModuleSimulator sim(Module(61, 100));
+        ASSERT_EQ(sim.Start(), "");
+        const ToolResult result =
+            RunShell("bash -c '" + kThermalTool.string() + " stream --port " + sim.SlavePath() +
+                         " " + c.output + "; exit ${PIPESTATUS[0]}'",
+                     m_dir / "run");
+        EXPECT_EQ(result.status, c.status) << result.errors;
+        EXPECT_EQ(LineCount(result.out), c.lines);
+        if (c.lines > 0) {
+            EXPECT_NE(result.out.find("\n{\"frame\":5,"), std::string::npos) << result.out;
+        }
+        EXPECT_NE(result.errors.find(c.message), std::string::npos) << result.errors;
+        EXPECT_TRUE(ModuleReceived(sim, "xMKTxx")) << sim.ReceivedBytes();
+    }
 }
 
 }  // namespace

@@ -179,7 +179,9 @@ class CStreamRun {
         const StreamedFrame frame{self->m_streamed, self->m_arrivalText, *modeLetter,
                                   self->m_pipeline.GetUnit(), values};
         AppendStreamRecord(self->m_options.format, frame, self->m_options.region, self->m_out);
-        self->WriteOut();
+        if (!self->WriteOut()) {
+            --self->m_streamed;  // not counted: its line did not get out whole
+        }
     }
 
     // Takes what the module handed over (waiting at most `limit` for it) and streams it while the
@@ -199,8 +201,8 @@ class CStreamRun {
     }
 
     // Writes the waiting line in one go, as far as the reader takes it: a reader that reads line
-    // by line gets each frame the moment it is processed.
-    void WriteOut() {
+    // by line gets each frame the moment it is processed. False when it did not get out whole.
+    bool WriteOut() {
         std::size_t done = 0;
         while (done < m_out.size()) {
             const ssize_t written =
@@ -218,6 +220,7 @@ class CStreamRun {
             }
         }
         m_out.clear();
+        return !m_hasOutputEnded;
     }
 
     // True once SIGINT or SIGTERM has arrived.
