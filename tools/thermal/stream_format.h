@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "processing/frame_readout.h"
 
@@ -15,11 +16,11 @@ enum class StreamFormat { kNdjson, kCsv };
 
 // One processed frame as it is streamed.
 struct StreamedFrame {
-    uint64_t number = 0;     // 1 for the first frame streamed
-    std::string_view time;   // ArrivalTimeText of its arrival
-    char modeLetter = 'K';   // `K`, `k` temperature, `t`, `c` voltage
-    int unit = 2;            // the unit of temperatures (kUnitKelvin, ...)
-    const uint16_t* values;  // kPixelCount processed values, sensor order
+    uint64_t number = 0;               // 1 for the first frame streamed
+    std::string_view time;             // ArrivalTimeText of its arrival
+    char modeLetter = 'K';             // `K`, `k` temperature, `t`, `c` voltage
+    int unit = 2;                      // the unit of temperatures (kUnitKelvin, ...)
+    const uint16_t* values = nullptr;  // kPixelCount processed values, sensor order
 };
 
 // "2026-12-08T15:04:05.123+01:00": local time with milliseconds and its offset from UTC.
