@@ -22,6 +22,7 @@ constexpr Subcommand kSubcommands[] = {
     {"info", RunInfo, "show what recordings hold and the problems found in them"},
     {"record", RunRecord, "record the module's stream from a serial port, as the viewer's Rec"},
     {"sim", RunSim, "simulate the sensor module on a pseudo-terminal"},
+    {"stream", RunStream, "write the module's frames to standard output as they arrive"},
 };
 
 void PrintUsage(FILE* out) {

@@ -1,14 +1,12 @@
 // `thermal record`: records the module's stream without a window. The port, the handshake and the
-// stop sequence are the viewer's module session; every frame goes through the viewer's frame
-// pipeline into the viewer's recording run, so the files are byte for byte those that "Rec"
-// writes with the same settings, split into parts and checked for disk space the same way.
+// stop sequence are the viewer's module session, driven by the module feed; every frame goes
+// through the viewer's frame pipeline into the viewer's recording run, so the files are byte for
+// byte those that "Rec" writes with the same settings, split into parts and checked for disk space
+// the same way.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -23,9 +21,7 @@
 #include "cli/option_table.h"
 #include "cli/processing_options.h"
 #include "commands.h"
-#include "device/capture_frames.h"
-#include "device/live_frame_source.h"
-#include "device/module_session.h"
+#include "module_feed.h"
 #include "platform/one_line.h"
 #include "platform/stop_signals.h"
 #include "processing/frame_pipeline.h"
@@ -36,14 +32,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// A module that has sent no frame this long after the stream was asked for is not answering.
-constexpr auto kFirstFrameWait = 3s;
 constexpr auto kProgressPeriod = 250ms;
 // The longest the main loop sleeps between looks at signals, limits and the video timer.
 constexpr auto kLoopWait = 10ms;
-// Frames received but not yet recorded, before newer ones are dropped: about 9 MB, seconds of the
-// fastest stream. Only a disk or a processor far too slow for the stream ever fills it.
-constexpr std::size_t kMaxWaitingFrames = 4096;
+// Frames taken at most in one go, so signals and the video clock are served in between.
+constexpr std::size_t kMaxFramesAtOnce = CModuleFeed::kMaxWaitingFrames;
 
 constexpr char kUsageHead[] =
     "Usage: thermal record --port NAME OUTPUT.bds|OUTPUT.txt|OUTPUT.avi [options]\n"
@@ -158,7 +151,9 @@ std::string SizeText(uint64_t bytes) {
 class CRecordRun {
   public:
     explicit CRecordRun(const RecordOptions& options)
-        : m_options(options), m_isProgressShown(::isatty(STDERR_FILENO) != 0) {
+        : m_options(options),
+          m_isProgressShown(::isatty(STDERR_FILENO) != 0),
+          m_feed({options.port, options.voltage, "recording"}) {
         ApplyProcessingOptions(options.processing, m_pipeline);
         m_pipeline.SetCallback(&CRecordRun::OnFrameReady, this);
         RecordingRunListener listener;
@@ -167,79 +162,21 @@ class CRecordRun {
             m_notices.push_back(notice);
         };
         m_run.SetListener(std::move(listener));
-        CModuleSession::Callbacks callbacks;
-        callbacks.frame = [this](char modeLetter, const uint8_t* bytes, int count) {
-            m_source.Push(modeLetter, bytes, count);
-        };
-        callbacks.textReply = [this](const std::string& command, const std::string& text,
-                                     uint64_t) {
-            if (command != "T" || m_hasStopReply) {
-                return;
-            }
-            // Frames the module sent before it took in the stop command reach us after the stop
-            // command took over the incoming bytes, so they open its answer. Whole frames there
-            // are recorded like the others; a frame cut in two by the switch is lost.
-            const char letter = m_options.voltage ? 't' : 'K';
-            for (const CapturedFrame& frame :
-                 CutCaptureIntoFrames(reinterpret_cast<const uint8_t*>(text.data()), text.size(),
-                                      static_cast<uint8_t>(letter))) {
-                m_source.Push(letter, frame.data(), kFrameBlockSize);
-            }
-            m_hasStopReply = true;  // after its frames, which the stop sequence still takes
-        };
-        callbacks.deviceLost = [this] { m_isDeviceLost = true; };
-        callbacks.rateWarning = [this](const std::string& warning) {
-            std::lock_guard lock(m_rateWarningLock);
-            m_rateWarning = warning;
-        };
-        m_session.SetCallbacks(std::move(callbacks));
     }
 
     // The exit status: 0 after a limit or a signal, 1 when the module or the file failed.
     int Run() {
-        m_session.SetHandshakeState(HandshakeState::Idle);
-        if (m_session.OpenSession(m_options.port) != 0) {
-            std::fprintf(stderr, "thermal record: cannot open '%s': %s\n",
-                         OneLine(m_options.port).c_str(),
-                         OneLine(m_session.PortOpenFailure()).c_str());
+        if (!m_feed.Open()) {
+            std::fprintf(stderr, "thermal record: %s\n", OneLine(m_feed.Failure()).c_str());
             return 1;
         }
-        // The stream is asked for once the module has answered M (or its second is up), the
-        // order START sends them in. An answer still on its way when the stream starts would be
-        // taken for frame bytes and cost the first frames on a slow or busy line.
-        const auto handshakeEnd = Clock::now() + 2 * CModuleSession::kHandshakeTimeout;
-        while (m_session.GetHandshakeState() != HandshakeState::Done &&
-               m_session.GetHandshakeState() != HandshakeState::TimedOut &&
-               Clock::now() < handshakeEnd && !m_isDeviceLost) {
-            if (IsSignalled()) {
-                return Finish(false);
-            }
-            m_session.Tick(kLoopWait);
-        }
-        // The recording's time (its duration, its rate) runs from the stream's start.
-        m_recordStart = Clock::now();
-        m_session.SendCommandText(m_options.voltage ? "t" : "K");
-
         // The file is made only once the module streams, so a silent module or an interrupted
         // start leaves no empty file behind (nor truncates an old one).
-        const auto firstFrameDeadline = Clock::now() + kFirstFrameWait;
-        while (m_source.Received() == 0 && m_failure.empty()) {
-            m_session.Tick();
-            if (IsSignalled()) {
-                return Finish(false);
-            }
-            if (m_isDeviceLost) {
-                m_failure = "the module on '" + m_options.port + "' went away";
-            } else if (Clock::now() >= firstFrameDeadline) {
-                m_failure = "the module on '" + m_options.port + "' sent no frames within 3 s" +
-                            (m_session.GetHandshakeState() == HandshakeState::TimedOut
-                                 ? " and did not answer M"
-                                 : "");
-            } else {
-                m_source.WaitForFrame(kLoopWait);
-            }
-        }
-        if (!m_failure.empty()) {
+        const FeedStart start = m_feed.StartStream([this] { return IsSignalled(); });
+        // The recording's time (its duration, its rate) runs from the stream's start.
+        m_recordStart = m_feed.StreamStart();
+        if (start != FeedStart::kStreaming) {
+            m_failure = m_feed.Failure();
             return Finish(false);
         }
         if (m_run.OpenFile(m_options.type, m_options.output,
@@ -261,7 +198,7 @@ class CRecordRun {
         }
 
         while (m_run.IsTaking()) {
-            m_session.Tick();
+            m_feed.Serve();
             Clock::time_point wakeUp = Clock::now() + kLoopWait;
             if (m_options.type == kRecordingVideo) {
                 wakeUp = std::min(wakeUp, m_run.NextVideoTick());
@@ -277,13 +214,11 @@ class CRecordRun {
             if (IsSignalled() || (deadline && Clock::now() >= *deadline)) {
                 break;
             }
-            if (m_isDeviceLost) {
-                m_failure = "the module on '" + m_options.port + "' went away while recording";
+            if (m_feed.IsLost()) {
+                m_failure = m_feed.Failure();
                 break;
             }
-            WarnOfUnansweredHandshake();
-            WarnOfImplausibleRate();
-            PrintNotices();
+            PrintNotices(m_feed.TakeNotices());
             ShowProgress(false);
         }
         return Finish(true);
@@ -307,9 +242,8 @@ class CRecordRun {
     void TakeFrames(Clock::duration limit) {
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(limit);
         SourceFrame frame;
-        // At most a full queue's worth, so signals and the video clock are served in between.
-        for (std::size_t taken = 0;
-             taken < kMaxWaitingFrames && m_source.NextWithin(frame, wait) == SourceRead::kFrame;
+        for (std::size_t taken = 0; taken < kMaxFramesAtOnce &&
+                                    m_feed.Frames().NextWithin(frame, wait) == SourceRead::kFrame;
              ++taken) {
             wait = 0ms;
             if (m_run.IsTaking()) {
@@ -318,13 +252,14 @@ class CRecordRun {
         }
     }
 
-    // The notices of the recording (a part that took another number), which the writer thread
-    // leaves for this thread: it owns standard error.
-    void PrintNotices() {
-        std::vector<std::string> notices;
+    // `notices` of the module (a handshake not answered, a rate the line cannot carry), then those
+    // of the recording (a part that took another number), which the writer thread leaves for this
+    // thread: it owns standard error.
+    void PrintNotices(std::vector<std::string> notices = {}) {
         {
             std::lock_guard lock(m_noticeLock);
-            notices.swap(m_notices);
+            notices.insert(notices.end(), m_notices.begin(), m_notices.end());
+            m_notices.clear();
         }
         for (const std::string& notice : notices) {
             ShowProgress(true);
@@ -336,30 +271,6 @@ class CRecordRun {
     bool IsSignalled() {
         m_signalCount = CStopSignals::Count();
         return m_signalCount > 0;
-    }
-
-    void WarnOfUnansweredHandshake() {
-        if (!m_hasWarnedOfHandshake && m_session.GetHandshakeState() == HandshakeState::TimedOut) {
-            m_hasWarnedOfHandshake = true;
-            ShowProgress(true);
-            std::fprintf(stderr,
-                         "thermal record: the module on '%s' did not answer M within 1 s; "
-                         "recording its frames anyway\n",
-                         OneLine(m_options.port).c_str());
-        }
-    }
-
-    void WarnOfImplausibleRate() {
-        std::string warning;
-        {
-            std::lock_guard lock(m_rateWarningLock);
-            warning.swap(m_rateWarning);
-        }
-        if (!warning.empty()) {
-            ShowProgress(true);
-            std::fprintf(stderr, "thermal record: '%s': %s\n", OneLine(m_options.port).c_str(),
-                         OneLine(warning).c_str());
-        }
     }
 
     static uint64_t BytesWritten(const std::vector<std::string>& parts) {
@@ -418,28 +329,25 @@ class CRecordRun {
             m_run.StopTaking();  // the display stops with the stream
         }
         const int signalsBefore = m_signalCount;
-        if (!m_isDeviceLost) {
-            m_session.TurnOff([this, signalsBefore] {
-                m_session.Tick();
-                TakeFrames(0ms);
-                // A second Ctrl-C cuts the wait for the module's last frames short.
-                return !m_hasStopReply && !(IsSignalled() && m_signalCount > signalsBefore);
-            });
-        }
+        m_feed.Stop([this, signalsBefore] {
+            TakeFrames(0ms);
+            // A second Ctrl-C cuts the wait for the module's last frames short.
+            return !(IsSignalled() && m_signalCount > signalsBefore);
+        });
         TakeFrames(0ms);
         m_run.Stop();  // what is queued is written, then the file closed
         // The recording ends with its last frame, if the module's last frames came after the stop
         // began; the wait for the module's answer does not count.
         const std::optional<Clock::time_point> lastWrite = m_run.LastWriteTime();
         m_recordEnd = lastWrite ? std::max(stopStart, *lastWrite) : stopStart;
-        m_session.Close();
+        m_feed.Close();
         TakeFrames(0ms);
         PrintNotices();
         if (m_failure.empty()) {
             m_failure = m_run.FailureReason();
         }
 
-        const uint64_t dropped = m_source.Dropped();
+        const uint64_t dropped = m_feed.Frames().Dropped();
         if (!wasRecording && m_failure.empty()) {
             std::fprintf(stderr,
                          "thermal record: stopped before the first frame; nothing "
@@ -456,7 +364,8 @@ class CRecordRun {
             }
             // What the module delivered beside what was written tells frames left out on
             // purpose (--every, after --frames) and losses on the line from the recorder's own.
-            std::string received = ", " + std::to_string(m_source.Received()) + " frames received";
+            std::string received =
+                ", " + std::to_string(m_feed.Frames().Received()) + " frames received";
             if (dropped > 0) {
                 received += ", " + std::to_string(dropped) +
                             " of them lost: the recording fell behind the stream";
@@ -478,21 +387,12 @@ class CRecordRun {
     const RecordOptions& m_options;
     const bool m_isProgressShown;
 
-    // The module's frames, every one kept in order until the main thread takes it.
-    CLiveFrameSource m_source{kMaxWaitingFrames};
-    // The module answered the T of the stop sequence and the frames in its answer were handed
-    // over (written on the monitor thread; the main thread ends the stop's wait on it).
-    std::atomic<bool> m_hasStopReply{false};
-    std::atomic<bool> m_isDeviceLost{false};
-    std::mutex m_rateWarningLock;        // guards m_rateWarning, set on the monitor thread
-    std::string m_rateWarning;           // printed by the main loop, which owns standard error
     std::mutex m_noticeLock;             // guards m_notices, added to by the recording's writer
     std::vector<std::string> m_notices;  // printed by the main loop
 
     // Main thread only from here on.
     std::string m_failure;
     int m_signalCount = 0;
-    bool m_hasWarnedOfHandshake = false;
     bool m_hasProgressLine = false;
     Clock::time_point m_recordStart;
     std::optional<Clock::time_point> m_recordEnd;
@@ -501,8 +401,8 @@ class CRecordRun {
     // Takes the processed frames and writes them; its writer thread reports to the members above.
     CRecordingRun m_run;
     CFramePipeline m_pipeline;
-    // Last: destroyed first, so no callback of its monitor thread outlives what it uses.
-    CModuleSession m_session;
+    // Last: destroyed first, so no callback of the module's link outlives what it uses.
+    CModuleFeed m_feed;
 };
 
 }  // namespace
