@@ -29,6 +29,13 @@ void CmfcVELKDlg::LoadCommandList() {
 }
 
 void CmfcVELKDlg::SendCommand() {
+    if (m_pRemoteModule) {
+        const std::string text = Combo(IDC_COMMANDS)->currentText().toStdString();
+        if (SendRemoteCommand(text)) {
+            ApplyCommandToControls(static_cast<uint8_t>(text.front()));
+        }
+        return;
+    }
     if (const auto letter =
             m_session.SendCommand(Combo(IDC_COMMANDS)->currentText().toStdString())) {
         ApplyCommandToControls(*letter);
@@ -50,7 +57,7 @@ void CmfcVELKDlg::ApplyCommandToControls(uint8_t letter) {
 }
 
 void CmfcVELKDlg::SendCommandText(const std::string& text) {
-    if (!m_session.IsOpen()) {
+    if (!IsModuleReachable()) {
         return;
     }
     Combo(IDC_COMMANDS)->setEditText(QString::fromStdString(text));
@@ -69,7 +76,7 @@ void CmfcVELKDlg::SendLetter(char letter) {
 }
 
 void CmfcVELKDlg::OnCalibrationConstants() {
-    if (!m_session.IsOpen()) {
+    if (!IsModuleReachable()) {
         return;
     }
     SendLetter('x');
@@ -84,7 +91,7 @@ void CmfcVELKDlg::OnCalibrationConstants() {
 }
 
 void CmfcVELKDlg::OnToggleBuffer() {
-    if (!m_session.IsOpen()) {
+    if (!IsModuleReachable()) {
         return;
     }
     SendLetter('x');
@@ -93,13 +100,13 @@ void CmfcVELKDlg::OnToggleBuffer() {
 }
 
 void CmfcVELKDlg::OnToggleAmpl() {
-    if (m_session.IsOpen()) {
+    if (IsModuleReachable()) {
         SendLetter('J');
     }
 }
 
 void CmfcVELKDlg::OnMclkDeltaPos(int, int delta) {
-    if (!m_session.IsOpen()) {
+    if (!IsModuleReachable()) {
         return;
     }
     if (delta == 1) {

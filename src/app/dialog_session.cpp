@@ -97,17 +97,29 @@ void CmfcVELKDlg::ConnectSessionHandlers() {
 
 std::vector<std::string> CmfcVELKDlg::EnumerateComPorts() {
     std::vector<std::string> extra;
-    if (!m_options.port.empty()) {
+    // A broker address is no device to probe: it is listed as given.
+    const bool isRemote = IsMqttAddress(m_options.port);
+    if (!m_options.port.empty() && !isRemote) {
         extra.push_back(m_options.port);
     }
     if (m_pDemoModule) {
         extra.push_back(m_pDemoModule->SlavePath());
     }
-    return ::EnumerateComPorts("/dev", extra);
+    std::vector<std::string> ports = ::EnumerateComPorts("/dev", extra);
+    if (isRemote) {
+        ports.push_back(m_options.port);
+    }
+    return ports;
 }
 
 void CmfcVELKDlg::FillComPortList() {
-    FillPortCombo(Combo(IDC_COM_PORTS), EnumerateComPorts());
+    // A broker address typed into the box outlives a refill of the device list.
+    QComboBox* ports = Combo(IDC_COM_PORTS);
+    const std::string typed = SelectedPortPath(ports);
+    FillPortCombo(ports, EnumerateComPorts());
+    if (IsMqttAddress(typed) && FindPortIndex(ports, typed) < 0) {
+        ports->setEditText(QString::fromStdString(typed));
+    }
 }
 
 void CmfcVELKDlg::ReloadComPorts() {
@@ -141,7 +153,13 @@ void CmfcVELKDlg::WatchDeviceChanges() {
 void CmfcVELKDlg::OnStart() {
     // A recording stopped for lack of space reports again if it stops again.
     m_isRecordingStopPosted = false;
-    m_session.Start(SelectedPortPath(Combo(IDC_COM_PORTS)));
+    const std::string port = SelectedPortPath(Combo(IDC_COM_PORTS));
+    if (IsMqttAddress(port)) {
+        StartRemote(port);
+        return;
+    }
+    StopRemote();  // one module at a time
+    m_session.Start(port);
 }
 
 void CmfcVELKDlg::SetHandshakeState(::HandshakeState state) {
@@ -154,6 +172,7 @@ void CmfcVELKDlg::OnHandshakeTimeout() {
 }
 
 void CmfcVELKDlg::OnTurnOff() {
+    StopRemote();
     m_session.TurnOff([this] { return PumpPendingMessages() != 0; });
     // Frames shown while it was pumping have been read; the readout stays empty until the next.
     ShowReadoutFrame(nullptr);

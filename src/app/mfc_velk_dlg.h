@@ -29,6 +29,7 @@
 
 #include "app/latency_stats.h"
 #include "device/dev_watcher.h"
+#include "device/fps_meter.h"
 #include "device/module_session.h"
 #include "device/module_simulator.h"
 #include "device/text_reply_mailbox.h"
@@ -42,6 +43,7 @@
 #include "processing/frame_readout.h"
 #include "recording/recording_run.h"
 #include "recording/stream_player.h"
+#include "remote/remote_module.h"
 
 class CColorGradient;
 class CColorStatic;
@@ -269,6 +271,17 @@ class CmfcVELKDlg : public QDialog {
     void ShowRate(const std::string& rate);
     void OnRecoveryCommand(uint8_t letter);
 
+    // A module on an MQTT broker (dialog_remote.cpp): START with an "mqtt://" address subscribes
+    // to it, TURN OFF and closing unsubscribe.
+    void StartRemote(const std::string& addressText);
+    void StopRemote();
+    // Remote module's network thread: a frame, to the pipeline as a local one.
+    void OnRemoteFrame(char letter, const uint8_t* block, int count);
+    // The command box's first letter to the remote module; false when it was not sent.
+    bool SendRemoteCommand(const std::string& text);
+    // A module is there to send commands to: a local port is open or a remote module subscribed.
+    bool IsModuleReachable() const;
+
     // Snapshot, clipboard and calibration export (dialog_export.cpp).
     // The clipboard buttons, the snapshot button and their items in the context menu.
     void ConnectExportHandlers();
@@ -445,6 +458,16 @@ class CmfcVELKDlg : public QDialog {
     std::unique_ptr<CDevWatcher> m_pDevWatcher;
     std::unique_ptr<CTtyMonitor> m_pTtyMonitor;
     std::unique_ptr<CModuleSimulator> m_pDemoModule;
+    // The remote module while one is subscribed (GUI thread), with what its network thread
+    // keeps: the mode letter of its last frame, its frame rate, and the last command letter
+    // sent with a serial for each reply, so that its replies are logged as a local module's.
+    // Destroyed before the pipeline it feeds.
+    std::atomic<char> m_remoteModeLetter{0};
+    std::mutex m_remoteRateLock;  // guards m_remoteRate
+    CFpsMeter m_remoteRate;
+    std::atomic<char> m_remoteCommand{' '};
+    std::atomic<uint64_t> m_remoteReplySerial{0};
+    std::unique_ptr<CRemoteModule> m_pRemoteModule;
     // The serial port, the reply list and the handshake. Declared last, so destroyed first: the
     // monitor thread is stopped before anything it calls into (pipeline, simulated module) goes
     // away, even without a close sequence.

@@ -25,7 +25,7 @@ constexpr DlgControl kControls[] = {
     {IDC_CHART, C::Custom, "", 329, 41, 360, 72, kNotify},
     {IDC_LOG, C::Edit, "", 329, 116, 360, 164, kMultiline},
     {-1, C::Group, "Communication Port Setting", 7, 7, 317, 32, kStyleNone},
-    {IDC_COM_PORTS, C::Combo, "", 32, 20, 57, 44, kDropList | kSorted},
+    {IDC_COM_PORTS, C::Combo, "", 32, 20, 57, 44, kDropDown | kSorted},
     {-1, C::Group, "Save Data Stream to File (Binary/Text/AVI)", 329, 282, 212, 44, kStyleNone},
     {IDC_SAVE_TO, C::Button, "Save to...", 333, 297, 51, 25, kStyleNone},
     {-1, C::Group, "Color Palettes", 7, 316, 317, 52, kStyleNone},
