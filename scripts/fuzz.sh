@@ -30,6 +30,7 @@ case $name in
   reply_collector) options+=(-max_len=10000) ;;
   text_stream | frame_pipeline) options+=(-max_len=20000) ;;
   avi_reader | avi_decode) options+=(-max_len=32768) ;;
+  remote_payloads) options+=(-max_len=4096) ;;
 esac
 log=$scratch/last-run.log
 set +e

@@ -144,6 +144,12 @@ put("frame_pipeline", "manual.bin", pipeline(bds[16:16 + BLOCK], False, (310.0, 
 put("workbook", "frame_data.txt", bytes([0]) + frame_text("rec_k.txt"))
 put("workbook", "calibration.txt", bytes([1]) + short_table)
 
+# remote_payloads: a frame payload as a publisher sends it (one record of a recording), and a
+# module's status.
+put("remote_payloads", "record.bin", bds[:RECORD])
+put("remote_payloads", "status.json",
+    b'{"state":"online","port":"/dev/ttyUSB0","module":"simulated module\\r\\n","extra":[1,{"a":null}]}')
+
 # avi_reader: a short video recording.
 put("avi_reader", "rec.avi", read("rec.avi"))
 
