@@ -212,7 +212,9 @@ void CModuleSimulator::Run() {
     std::mt19937 rng(m_options.seed);
     std::uniform_real_distribution<double> chance(0.0, 1.0);
     SimulatedModuleState module;
-    std::string output;        // bytes waiting for the line
+    std::string output;  // bytes waiting for the line
+    // Frames in `output`, while someone listens for frames written.
+    std::vector<SimFrameBlock> notWrittenYet;
     bool isStreaming = false;  // a continuous stream runs
     bool isTemperature = true;
     uint64_t streamFrames = 0;  // frames of the current stream
@@ -247,6 +249,7 @@ void CModuleSimulator::Run() {
             cutFramesNotRead(0);
         }
         output.clear();
+        notWrittenYet.clear();
         lineWritten = 0;
     };
 
@@ -274,6 +277,9 @@ void CModuleSimulator::Run() {
             if (i < dropAt || i >= dropAt + dropCount) {
                 output.push_back(static_cast<char>(block[i]));
             }
+        }
+        if (m_frameWritten) {
+            notWrittenYet.push_back(block);
         }
         if (isMarkerHit) {
             ++m_framesBroken;
@@ -419,6 +425,12 @@ void CModuleSimulator::Run() {
             if (m_options.chunking) {
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
+        }
+        if (output.empty()) {
+            for (const SimFrameBlock& block : notWrittenYet) {
+                m_frameWritten(block.data());
+            }
+            notWrittenYet.clear();
         }
         const bool isDueToDisconnect =
             !hasDisconnected && m_options.disconnectAfter >= 0 &&

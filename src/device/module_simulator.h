@@ -73,6 +73,12 @@ class CModuleSimulator {
     void Disconnect() { m_isDisconnectRequested = true; }
     // Called on the simulator's thread for each byte received (for `thermal sim`'s log).
     void SetByteLogger(std::function<void(uint8_t)> logger) { m_byteLogger = std::move(logger); }
+    // Called on the simulator's thread with each frame block once all of it has been written
+    // to the line (for measuring how long a frame takes from the module to somewhere else).
+    // Before Start.
+    void SetFrameWrittenListener(std::function<void(const uint8_t* block)> listener) {
+        m_frameWritten = std::move(listener);
+    }
 
   private:
     struct Line;
@@ -80,6 +86,7 @@ class CModuleSimulator {
 
     SimulatorOptions m_options;
     std::function<void(uint8_t)> m_byteLogger;
+    std::function<void(const uint8_t* block)> m_frameWritten;
     std::unique_ptr<std::thread> m_hThread;
     int m_hStopEvent = -1;
     std::unique_ptr<Line> m_line;  // the current pseudo-terminal; simulator thread after Start
