@@ -38,6 +38,9 @@ bool CRemoteModuleFeed::Open() {
     m_name = AddressName(*address);
     RemoteModuleCallbacks callbacks;
     callbacks.frame = [this](char modeLetter, const uint8_t* block, int count) {
+        // A publisher's status comes before its frames and "offline" after its last: a frame
+        // after an "offline" (a stale one kept by the broker) says the module is back.
+        m_isOffline = false;
         m_source.Push(modeLetter, block, count);
     };
     callbacks.notice = [this](const std::string& line) { OnNotice(line); };
