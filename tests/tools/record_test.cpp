@@ -598,6 +598,9 @@ TEST_F(ThermalRecord, BadCommandLinesAreRefusedWithStatusTwoAndOneLine) {
         "--port /dev/null OUT.avi --manual nan:300",
         "--port /dev/null OUT.avi --manual -1e38:1e38",
         "--port /dev/null OUT.bds --bogus",
+        "--port mqtt://127.0.0.1:1883 OUT.bds",
+        "--port mqtt://127.0.0.1/cam/# OUT.bds",
+        "--port mqtt://127.0.0.1/cam OUT.bds --voltage",
     };
     for (const char* line : bad) {
         SCOPED_TRACE(line);

@@ -1,6 +1,8 @@
 #include "module_feed.h"
 
 #include "device/capture_frames.h"
+#include "remote/mqtt_address.h"
+#include "remote_module_feed.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -121,4 +123,32 @@ void CModuleFeed::Stop(const std::function<bool()>& pump) {
         const bool isWaiting = pump();
         return isWaiting && !m_hasStopReply;
     });
+}
+
+std::string ModuleFeedOptionsProblem(const ModuleFeedOptions& options) {
+    if (!IsMqttAddress(options.port)) {
+        return {};
+    }
+    if (const Result<MqttModuleAddress> address = ParseMqttModuleAddress(options.port); !address) {
+        return address.Message();
+    }
+    if (options.voltage) {
+        return "--voltage does not apply to a module on a broker: it streams what its publisher "
+               "asked the module for";
+    }
+    return {};
+}
+
+std::string PayloadsDroppedText(uint64_t dropped) {
+    if (dropped == 0) {
+        return {};
+    }
+    return ", " + std::to_string(dropped) + " payloads dropped: not whole frame records";
+}
+
+std::unique_ptr<IModuleFeed> MakeModuleFeed(ModuleFeedOptions options) {
+    if (IsMqttAddress(options.port)) {
+        return std::make_unique<CRemoteModuleFeed>(std::move(options));
+    }
+    return std::make_unique<CModuleFeed>(std::move(options));
 }

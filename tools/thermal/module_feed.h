@@ -3,11 +3,14 @@
 // it: connect, start the stream once the module is ready for it, wait for the first frame, hand
 // every frame over in order, say what goes wrong on the way, and stop it again, keeping the frames
 // that were still on their way. IModuleFeed is what such a command sees; CModuleFeed is the module
-// on a serial port, driven through the viewer's module session. The command's main thread calls
-// every operation; the frames arrive in Frames() from the link's own thread.
+// on a serial port, driven through the viewer's module session, and CRemoteModuleFeed
+// (remote_module_feed.h) a module served on an MQTT broker. The command's main thread calls every
+// operation; the frames arrive in Frames() from the link's own thread.
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,6 +27,12 @@ enum class FeedStart {
 class IModuleFeed {
   public:
     using Clock = std::chrono::steady_clock;
+
+    // A module that has sent no frame this long after the stream was asked for is not answering.
+    static constexpr auto kFirstFrameWait = std::chrono::seconds(3);
+    // Frames received but not yet taken, before newer ones are dropped: about 9 MB, seconds of
+    // the fastest stream. Only an owner far too slow for the stream ever fills it.
+    static constexpr std::size_t kMaxWaitingFrames = 4096;
 
     virtual ~IModuleFeed() = default;
 
@@ -51,6 +60,9 @@ class IModuleFeed {
     virtual void Close() = 0;
     // Why the module failed, or empty.
     virtual const std::string& Failure() const = 0;
+    // Payloads that were not whole frames and were dropped unseen: a broker carries whatever
+    // anyone publishes. A serial link has none; it finds the frames in its bytes.
+    virtual uint64_t PayloadsDropped() const { return 0; }
 };
 
 struct ModuleFeedOptions {
@@ -61,16 +73,19 @@ struct ModuleFeedOptions {
     std::string activity = "recording";
 };
 
+// Why `options` name no module the commands can take, or empty: a broker address that does not
+// parse, or the voltage stream asked of a module on a broker (it streams what its publisher
+// asked the module for).
+std::string ModuleFeedOptionsProblem(const ModuleFeedOptions& options);
+// ", N payloads dropped: not whole frame records" for a summary line, or empty for none.
+std::string PayloadsDroppedText(uint64_t dropped);
+// The feed for `options.port`: a module on a broker for "mqtt://...", else one on a serial port.
+std::unique_ptr<IModuleFeed> MakeModuleFeed(ModuleFeedOptions options);
+
 // The module on a serial port: START's handshake (x, M) and stream (K or t), TURN OFF and close,
 // as the viewer does them.
 class CModuleFeed final : public IModuleFeed {
   public:
-    // A module that has sent no frame this long after the stream was asked for is not answering.
-    static constexpr auto kFirstFrameWait = std::chrono::seconds(3);
-    // Frames received but not yet taken, before newer ones are dropped: about 9 MB, seconds of
-    // the fastest stream. Only an owner far too slow for the stream ever fills it.
-    static constexpr std::size_t kMaxWaitingFrames = 4096;
-
     explicit CModuleFeed(ModuleFeedOptions options);
 
     bool Open() override;

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -36,7 +37,7 @@ constexpr auto kProgressPeriod = 250ms;
 // The longest the main loop sleeps between looks at signals, limits and the video timer.
 constexpr auto kLoopWait = 10ms;
 // Frames taken at most in one go, so signals and the video clock are served in between.
-constexpr std::size_t kMaxFramesAtOnce = CModuleFeed::kMaxWaitingFrames;
+constexpr std::size_t kMaxFramesAtOnce = IModuleFeed::kMaxWaitingFrames;
 
 constexpr char kUsageHead[] =
     "Usage: thermal record --port NAME OUTPUT.bds|OUTPUT.txt|OUTPUT.avi [options]\n"
@@ -49,15 +50,23 @@ constexpr char kUsageHead[] =
     "its disk has less than 256 MiB free. At the limit, on Ctrl-C or on SIGTERM the module is\n"
     "turned off and the file closed. An existing OUTPUT is refused unless --overwrite is given.\n"
     "\n"
+    "With --port mqtt://HOST[:PORT]/PREFIX the frames come from a module that 'thermal publish'\n"
+    "serves on an MQTT broker (port 1883 unless given): the recording subscribes to its\n"
+    "PREFIX/frame and at the end only unsubscribes, as the module may have other viewers.\n"
+    "Payloads that are not whole frame records are dropped and counted. The module counts as\n"
+    "gone once its publisher says it is offline or the broker has been out of reach for 2\n"
+    "minutes.\n"
+    "\n"
     "Options:\n"
-    "  --port NAME           serial device of the module, e.g. /dev/ttyUSB0 (required)\n"
+    "  --port NAME           serial device of the module, e.g. /dev/ttyUSB0, or\n"
+    "                        mqtt://HOST[:PORT]/PREFIX for a module on a broker (required)\n"
     "  --frames N            stop after N frames written; for .avi N video frames\n"
     "                        (default: until interrupted)\n"
     "  --duration SECONDS    stop after this long (default: until interrupted)\n"
     "  --every N             write every N-th frame, as \"Every Frame\" (default 1; .bds and\n"
     "                        .txt only)\n"
     "  --voltage             record voltage frames (t) instead of temperatures (K) (default:\n"
-    "                        temperatures)\n"
+    "                        temperatures; not for a module on a broker)\n"
     "  --overwrite           replace OUTPUT if it exists (a regular file only)\n"
     "\n"
     "Processing options (they shape .txt and .avi; a .bds keeps the frames as received):\n";
@@ -100,6 +109,10 @@ int ParseOptions(int argc, char** argv, RecordOptions& options) {
     }
     if (options.port.empty()) {
         return UsageError("missing --port NAME");
+    }
+    if (const std::string problem = ModuleFeedOptionsProblem({options.port, options.voltage});
+        !problem.empty()) {
+        return UsageError(problem);
     }
     if (positional.empty()) {
         return UsageError("missing OUTPUT.bds, OUTPUT.txt or OUTPUT.avi");
@@ -153,7 +166,7 @@ class CRecordRun {
     explicit CRecordRun(const RecordOptions& options)
         : m_options(options),
           m_isProgressShown(::isatty(STDERR_FILENO) != 0),
-          m_feed({options.port, options.voltage, "recording"}) {
+          m_feed(MakeModuleFeed({options.port, options.voltage, "recording"})) {
         ApplyProcessingOptions(options.processing, m_pipeline);
         m_pipeline.SetCallback(&CRecordRun::OnFrameReady, this);
         RecordingRunListener listener;
@@ -166,17 +179,17 @@ class CRecordRun {
 
     // The exit status: 0 after a limit or a signal, 1 when the module or the file failed.
     int Run() {
-        if (!m_feed.Open()) {
-            std::fprintf(stderr, "thermal record: %s\n", OneLine(m_feed.Failure()).c_str());
+        if (!m_feed->Open()) {
+            std::fprintf(stderr, "thermal record: %s\n", OneLine(m_feed->Failure()).c_str());
             return 1;
         }
         // The file is made only once the module streams, so a silent module or an interrupted
         // start leaves no empty file behind (nor truncates an old one).
-        const FeedStart start = m_feed.StartStream([this] { return IsSignalled(); });
+        const FeedStart start = m_feed->StartStream([this] { return IsSignalled(); });
         // The recording's time (its duration, its rate) runs from the stream's start.
-        m_recordStart = m_feed.StreamStart();
+        m_recordStart = m_feed->StreamStart();
         if (start != FeedStart::kStreaming) {
-            m_failure = m_feed.Failure();
+            m_failure = m_feed->Failure();
             return Finish(false);
         }
         if (m_run.OpenFile(m_options.type, m_options.output,
@@ -198,7 +211,7 @@ class CRecordRun {
         }
 
         while (m_run.IsTaking()) {
-            m_feed.Serve();
+            m_feed->Serve();
             Clock::time_point wakeUp = Clock::now() + kLoopWait;
             if (m_options.type == kRecordingVideo) {
                 wakeUp = std::min(wakeUp, m_run.NextVideoTick());
@@ -214,11 +227,11 @@ class CRecordRun {
             if (IsSignalled() || (deadline && Clock::now() >= *deadline)) {
                 break;
             }
-            if (m_feed.IsLost()) {
-                m_failure = m_feed.Failure();
+            if (m_feed->IsLost()) {
+                m_failure = m_feed->Failure();
                 break;
             }
-            PrintNotices(m_feed.TakeNotices());
+            PrintNotices(m_feed->TakeNotices());
             ShowProgress(false);
         }
         return Finish(true);
@@ -243,7 +256,7 @@ class CRecordRun {
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(limit);
         SourceFrame frame;
         for (std::size_t taken = 0; taken < kMaxFramesAtOnce &&
-                                    m_feed.Frames().NextWithin(frame, wait) == SourceRead::kFrame;
+                                    m_feed->Frames().NextWithin(frame, wait) == SourceRead::kFrame;
              ++taken) {
             wait = 0ms;
             if (m_run.IsTaking()) {
@@ -329,7 +342,7 @@ class CRecordRun {
             m_run.StopTaking();  // the display stops with the stream
         }
         const int signalsBefore = m_signalCount;
-        m_feed.Stop([this, signalsBefore] {
+        m_feed->Stop([this, signalsBefore] {
             TakeFrames(0ms);
             // A second Ctrl-C cuts the wait for the module's last frames short.
             return !(IsSignalled() && m_signalCount > signalsBefore);
@@ -340,14 +353,14 @@ class CRecordRun {
         // began; the wait for the module's answer does not count.
         const std::optional<Clock::time_point> lastWrite = m_run.LastWriteTime();
         m_recordEnd = lastWrite ? std::max(stopStart, *lastWrite) : stopStart;
-        m_feed.Close();
+        m_feed->Close();
         TakeFrames(0ms);
         PrintNotices();
         if (m_failure.empty()) {
             m_failure = m_run.FailureReason();
         }
 
-        const uint64_t dropped = m_feed.Frames().Dropped();
+        const uint64_t dropped = m_feed->Frames().Dropped();
         if (!wasRecording && m_failure.empty()) {
             std::fprintf(stderr,
                          "thermal record: stopped before the first frame; nothing "
@@ -365,11 +378,12 @@ class CRecordRun {
             // What the module delivered beside what was written tells frames left out on
             // purpose (--every, after --frames) and losses on the line from the recorder's own.
             std::string received =
-                ", " + std::to_string(m_feed.Frames().Received()) + " frames received";
+                ", " + std::to_string(m_feed->Frames().Received()) + " frames received";
             if (dropped > 0) {
                 received += ", " + std::to_string(dropped) +
                             " of them lost: the recording fell behind the stream";
             }
+            received += PayloadsDroppedText(m_feed->PayloadsDropped());
             std::fprintf(
                 stderr, "thermal record: %llu %s written to %s (%s) in %.1f s (%.1f/s)%s\n",
                 static_cast<unsigned long long>(written),
@@ -402,7 +416,7 @@ class CRecordRun {
     CRecordingRun m_run;
     CFramePipeline m_pipeline;
     // Last: destroyed first, so no callback of the module's link outlives what it uses.
-    CModuleFeed m_feed;
+    std::unique_ptr<IModuleFeed> m_feed;
 };
 
 }  // namespace
@@ -429,9 +443,9 @@ int RunRecord(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
 
     int status = 1;
-    std::optional<CRecordRun> run;
+    std::unique_ptr<CRecordRun> run;
     try {
-        run.emplace(options);
+        run = std::make_unique<CRecordRun>(options);
     } catch (const std::system_error& error) {
         // Its frame processing thread: out of memory or of threads, nothing to do with the port.
         std::fprintf(stderr, "thermal record: cannot start the frame processing thread: %s\n",

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -32,7 +33,7 @@ using namespace std::chrono_literals;
 // The longest the main loop sleeps between looks at signals and limits.
 constexpr auto kLoopWait = 10ms;
 // Frames taken at most in one go, so that signals are served in between.
-constexpr std::size_t kMaxFramesAtOnce = CModuleFeed::kMaxWaitingFrames;
+constexpr std::size_t kMaxFramesAtOnce = IModuleFeed::kMaxWaitingFrames;
 
 constexpr char kUsageHead[] =
     "Usage: thermal stream --port NAME [options]\n"
@@ -51,15 +52,22 @@ constexpr char kUsageHead[] =
     "  csv     a header line, then per frame: frame, time, min, max, mean, with --region\n"
     "          region_min, region_mean, region_max, then the 992 values row after row\n"
     "\n"
+    "With --port mqtt://HOST[:PORT]/PREFIX the frames come from a module that 'thermal publish'\n"
+    "serves on an MQTT broker (port 1883 unless given): the stream subscribes to PREFIX/frame and\n"
+    "at its end only unsubscribes, as the module may have other viewers. Payloads that are not\n"
+    "whole frame records are dropped and counted. The module counts as gone once its publisher\n"
+    "says it is offline or the broker has been out of reach for 2 minutes.\n"
+    "\n"
     "Options:\n"
-    "  --port NAME           serial device of the module, e.g. /dev/ttyUSB0 (required)\n"
+    "  --port NAME           serial device of the module, e.g. /dev/ttyUSB0, or\n"
+    "                        mqtt://HOST[:PORT]/PREFIX for a module on a broker (required)\n"
     "  --format ndjson|csv   what each line holds (default ndjson)\n"
     "  --frames N            stop after N frames (default: until interrupted)\n"
     "  --duration SECONDS    stop after this long (default: until interrupted)\n"
     "  --region R1,C1,R2,C2  add the minimum, mean and maximum of a rectangle of pixels (rows\n"
     "                        1 to 31, columns 1 to 32, corners in any order)\n"
     "  --voltage             stream voltage frames (t) instead of temperatures (K) (default:\n"
-    "                        temperatures)\n"
+    "                        temperatures; not for a module on a broker)\n"
     "\n"
     "Processing options:\n";
 
@@ -102,6 +110,10 @@ int ParseOptions(int argc, char** argv, StreamOptions& options) {
     if (options.port.empty()) {
         return UsageError("missing --port NAME");
     }
+    if (const std::string problem = ModuleFeedOptionsProblem({options.port, options.voltage});
+        !problem.empty()) {
+        return UsageError(problem);
+    }
     if (!regionText.empty()) {
         std::string error;
         options.region = ParseSensorRegion(regionText, error);
@@ -119,7 +131,7 @@ int ParseOptions(int argc, char** argv, StreamOptions& options) {
 class CStreamRun {
   public:
     explicit CStreamRun(const StreamOptions& options)
-        : m_options(options), m_feed({options.port, options.voltage, "streaming"}) {
+        : m_options(options), m_feed(MakeModuleFeed({options.port, options.voltage, "streaming"})) {
         ApplyProcessingOptions(options.processing, m_pipeline);
         m_pipeline.SetCallback(&CStreamRun::OnFrameReady, this);
         // Written with the first frame, so that a module that never streams leaves no output.
@@ -129,22 +141,22 @@ class CStreamRun {
     // The exit status: 0 after a limit, a signal or the reader's end, 1 when the module or the
     // output failed.
     int Run() {
-        if (!m_feed.Open()) {
-            std::fprintf(stderr, "thermal stream: %s\n", OneLine(m_feed.Failure()).c_str());
+        if (!m_feed->Open()) {
+            std::fprintf(stderr, "thermal stream: %s\n", OneLine(m_feed->Failure()).c_str());
             return 1;
         }
-        if (m_feed.StartStream([this] { return IsSignalled(); }) != FeedStart::kStreaming) {
-            m_failure = m_feed.Failure();
+        if (m_feed->StartStream([this] { return IsSignalled(); }) != FeedStart::kStreaming) {
+            m_failure = m_feed->Failure();
             return Finish();
         }
         std::optional<Clock::time_point> deadline;
         if (m_options.seconds) {
             deadline =
-                m_feed.StreamStart() + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(*m_options.seconds));
+                m_feed->StreamStart() + std::chrono::duration_cast<Clock::duration>(
+                                            std::chrono::duration<double>(*m_options.seconds));
         }
         while (IsTaking()) {
-            m_feed.Serve();
+            m_feed->Serve();
             Clock::time_point wakeUp = Clock::now() + kLoopWait;
             if (deadline) {
                 wakeUp = std::min(wakeUp, *deadline);
@@ -153,11 +165,11 @@ class CStreamRun {
             if (IsSignalled() || (deadline && Clock::now() >= *deadline)) {
                 break;
             }
-            if (m_feed.IsLost()) {
-                m_failure = m_feed.Failure();
+            if (m_feed->IsLost()) {
+                m_failure = m_feed->Failure();
                 break;
             }
-            for (const std::string& notice : m_feed.TakeNotices()) {
+            for (const std::string& notice : m_feed->TakeNotices()) {
                 std::fprintf(stderr, "thermal stream: %s\n", OneLine(notice).c_str());
             }
         }
@@ -190,7 +202,7 @@ class CStreamRun {
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(limit);
         SourceFrame frame;
         for (std::size_t taken = 0; taken < kMaxFramesAtOnce &&
-                                    m_feed.Frames().NextWithin(frame, wait) == SourceRead::kFrame;
+                                    m_feed->Frames().NextWithin(frame, wait) == SourceRead::kFrame;
              ++taken) {
             wait = 0ms;
             if (IsTaking()) {
@@ -234,27 +246,28 @@ class CStreamRun {
     int Finish() {
         const Clock::time_point stopStart = Clock::now();
         const int signalsBefore = m_signalCount;
-        m_feed.Stop([this, signalsBefore] {
+        m_feed->Stop([this, signalsBefore] {
             TakeFrames(0ms);
             // A second Ctrl-C cuts the wait for the module's last frames short.
             return IsTaking() && !(IsSignalled() && m_signalCount > signalsBefore);
         });
         TakeFrames(0ms);
-        m_feed.Close();
+        m_feed->Close();
 
-        const CLiveFrameSource& frames = m_feed.Frames();
+        const CLiveFrameSource& frames = m_feed->Frames();
         if (frames.Received() == 0 && m_failure.empty()) {
             std::fprintf(stderr,
                          "thermal stream: stopped before the first frame; nothing "
                          "streamed\n");
         } else if (frames.Received() > 0) {
             const double seconds =
-                std::chrono::duration<double>(stopStart - m_feed.StreamStart()).count();
+                std::chrono::duration<double>(stopStart - m_feed->StreamStart()).count();
             std::string received = ", " + std::to_string(frames.Received()) + " frames received";
             if (frames.Dropped() > 0) {
                 received += ", " + std::to_string(frames.Dropped()) +
                             " of them lost: the reader fell behind the stream";
             }
+            received += PayloadsDroppedText(m_feed->PayloadsDropped());
             std::fprintf(stderr, "thermal stream: %llu frames streamed in %.1f s (%.1f/s)%s\n",
                          static_cast<unsigned long long>(m_streamed), seconds,
                          seconds > 0 ? static_cast<double>(m_streamed) / seconds : 0.0,
@@ -279,7 +292,7 @@ class CStreamRun {
 
     CFramePipeline m_pipeline;
     // Last: destroyed first, so no callback of the module's link outlives what it uses.
-    CModuleFeed m_feed;
+    std::unique_ptr<IModuleFeed> m_feed;
 };
 
 }  // namespace
@@ -306,9 +319,9 @@ int RunStream(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     int status = 1;
-    std::optional<CStreamRun> run;
+    std::unique_ptr<CStreamRun> run;
     try {
-        run.emplace(options);
+        run = std::make_unique<CStreamRun>(options);
     } catch (const std::system_error& error) {
         // Its frame processing thread: out of memory or of threads, nothing to do with the port.
         std::fprintf(stderr, "thermal stream: cannot start the frame processing thread: %s\n",
