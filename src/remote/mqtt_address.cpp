@@ -1,10 +1,9 @@
 #include "remote/mqtt_address.h"
 
-#include <mosquitto.h>
-
 #include <cctype>
 
 #include "platform/one_line.h"
+#include "remote/mosquitto_library.h"
 
 namespace {
 
@@ -183,7 +182,11 @@ Status CheckTopicPrefix(std::string_view prefix) {
             return Status::Failure("the topic prefix holds a control character");
         }
     }
-    if (mosquitto_validate_utf8(prefix.data(), static_cast<int>(prefix.size())) !=
+    const Result<const MosquittoLibrary*> library = Mosquitto();
+    if (!library) {
+        return library.GetStatus();
+    }
+    if (library.Value()->validate_utf8(prefix.data(), static_cast<int>(prefix.size())) !=
         MOSQ_ERR_SUCCESS) {
         return Status::Failure("the topic prefix is not valid UTF-8");
     }

@@ -1,7 +1,5 @@
 #include "remote/mqtt_client.h"
 
-#include <mosquitto.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -12,6 +10,7 @@
 #include <utility>
 
 #include "platform/one_line.h"
+#include "remote/mosquitto_library.h"
 
 namespace {
 
@@ -41,11 +40,11 @@ std::string Clause(const char* text) {
 }
 
 // What a libmosquitto return code means; `error` is errno as it was right after the call.
-std::string ErrorText(int code, int error) {
+std::string ErrorText(const MosquittoLibrary& library, int code, int error) {
     if (code == MOSQ_ERR_ERRNO) {
         return std::strerror(error);
     }
-    return Clause(mosquitto_strerror(code));
+    return Clause(library.strerror(code));
 }
 
 // Calls a callback of the owner; nothing it throws may unwind through the library's C frames.
@@ -60,8 +59,6 @@ void Tell(const Callback& callback, Args&&... args) {
     }
 }
 
-std::once_flag g_libraryInitOnce;
-
 }  // namespace
 
 CMqttClient::CMqttClient(MqttClientOptions options, MqttClientCallbacks callbacks)
@@ -70,7 +67,7 @@ CMqttClient::CMqttClient(MqttClientOptions options, MqttClientCallbacks callback
 CMqttClient::~CMqttClient() {
     Stop();
     if (m_client != nullptr) {
-        mosquitto_destroy(m_client);
+        m_library->destroy(m_client);
     }
 }
 
@@ -95,55 +92,59 @@ Status CMqttClient::Start() {
         return Status::Failure("the keep-alive time must be 5 seconds or more");
     }
     if (m_client == nullptr) {
-        std::call_once(g_libraryInitOnce, [] { mosquitto_lib_init(); });
+        Result<const MosquittoLibrary*> library = Mosquitto();
+        if (!library) {
+            return library.GetStatus();
+        }
+        m_library = library.Value();
         const char* id = m_options.clientId.empty() ? nullptr : m_options.clientId.c_str();
-        m_client = mosquitto_new(id, true, this);
+        m_client = m_library->new_(id, true, this);
         if (m_client == nullptr) {
             return Status::CallFailed("mosquitto_new()", errno);
         }
-        mosquitto_threaded_set(m_client, true);
-        mosquitto_connect_callback_set(m_client, &CMqttClient::OnConnect);
-        mosquitto_disconnect_callback_set(m_client, &CMqttClient::OnDisconnect);
-        mosquitto_publish_callback_set(m_client, &CMqttClient::OnPublish);
-        mosquitto_message_callback_set(m_client, &CMqttClient::OnMessage);
+        m_library->threaded_set(m_client, true);
+        m_library->connect_callback_set(m_client, &CMqttClient::OnConnect);
+        m_library->disconnect_callback_set(m_client, &CMqttClient::OnDisconnect);
+        m_library->publish_callback_set(m_client, &CMqttClient::OnPublish);
+        m_library->message_callback_set(m_client, &CMqttClient::OnMessage);
         if (m_options.will) {
             const MqttWill& will = *m_options.will;
-            const int code = mosquitto_will_set(m_client, will.topic.c_str(),
-                                                static_cast<int>(will.payload.size()),
-                                                will.payload.data(), will.qos, will.retain);
+            const int code = m_library->will_set(m_client, will.topic.c_str(),
+                                                 static_cast<int>(will.payload.size()),
+                                                 will.payload.data(), will.qos, will.retain);
             if (code != MOSQ_ERR_SUCCESS) {
                 std::string message = "cannot set the last will on '";
                 message.append(OneLine(will.topic));
                 message.append("': ");
-                message.append(ErrorText(code, errno));
+                message.append(ErrorText(*m_library, code, errno));
                 return Status::Failure(std::move(message));
             }
         }
         if (!m_options.user.empty()) {
             const char* password =
                 m_options.password.empty() ? nullptr : m_options.password.c_str();
-            const int code = mosquitto_username_pw_set(m_client, m_options.user.c_str(), password);
+            const int code = m_library->username_pw_set(m_client, m_options.user.c_str(), password);
             if (code != MOSQ_ERR_SUCCESS) {
                 std::string message = "cannot use the user name: ";
-                message.append(ErrorText(code, errno));
+                message.append(ErrorText(*m_library, code, errno));
                 return Status::Failure(std::move(message));
             }
         }
         if (!m_options.caFile.empty()) {
-            int code = mosquitto_tls_set(m_client, m_options.caFile.c_str(), nullptr, nullptr,
-                                         nullptr, nullptr);
+            int code = m_library->tls_set(m_client, m_options.caFile.c_str(), nullptr, nullptr,
+                                          nullptr, nullptr);
             if (code == MOSQ_ERR_SUCCESS) {
-                code = mosquitto_tls_opts_set(m_client, kVerifyPeer, nullptr, nullptr);
+                code = m_library->tls_opts_set(m_client, kVerifyPeer, nullptr, nullptr);
             }
             if (code == MOSQ_ERR_SUCCESS) {
-                code = mosquitto_tls_insecure_set(m_client, false);
+                code = m_library->tls_insecure_set(m_client, false);
             }
             if (code != MOSQ_ERR_SUCCESS) {
                 std::string message = "cannot use the CA file '";
                 message.append(OneLine(m_options.caFile));
                 message.append("': ");
                 message.append(code == MOSQ_ERR_INVAL ? "it cannot be read"
-                                                      : ErrorText(code, errno));
+                                                      : ErrorText(*m_library, code, errno));
                 return Status::Failure(std::move(message));
             }
         }
@@ -188,20 +189,21 @@ void CMqttClient::NetworkLoop() {
     while (!m_isStopping.load()) {
         // Asynchronous: the TCP connection completes inside the loop below, so a broker that
         // does not answer holds the thread no longer than the keep-alive time.
-        const int code = mosquitto_connect_async(m_client, m_options.broker.host.c_str(),
-                                                 m_options.broker.port, m_options.keepAliveSeconds);
+        const int code =
+            m_library->connect_async(m_client, m_options.broker.host.c_str(), m_options.broker.port,
+                                     m_options.keepAliveSeconds);
         if (code != MOSQ_ERR_SUCCESS) {
             const int error = errno;
             std::string why = "cannot reach the broker ";
             why.append(BrokerName());
             why.append(": ");
-            why.append(ErrorText(code, error));
+            why.append(ErrorText(*m_library, code, error));
             ReportFailure(why);
             WaitToRetry();
             continue;
         }
         while (!m_isStopping.load() &&
-               mosquitto_loop(m_client, kLoopTimeoutMs, 1) == MOSQ_ERR_SUCCESS) {
+               m_library->loop(m_client, kLoopTimeoutMs, 1) == MOSQ_ERR_SUCCESS) {
         }
         if (m_isStopping.load()) {
             break;
@@ -212,9 +214,10 @@ void CMqttClient::NetworkLoop() {
     // A clean disconnect, so the broker does not send the will: the DISCONNECT goes out on the
     // next passes of the loop.
     if (m_isConnected.load()) {
-        mosquitto_disconnect(m_client);
+        m_library->disconnect(m_client);
         for (int pass = 0;
-             pass < 10 && mosquitto_loop(m_client, kLoopTimeoutMs, 1) == MOSQ_ERR_SUCCESS; ++pass) {
+             pass < 10 && m_library->loop(m_client, kLoopTimeoutMs, 1) == MOSQ_ERR_SUCCESS;
+             ++pass) {
         }
     }
     m_isConnected = false;
@@ -243,8 +246,8 @@ bool CMqttClient::Publish(const std::string& topic, const void* payload, std::si
     }
     // Counted before the call: the library may report it sent before the call returns.
     ++m_pendingPublishes;
-    const int code = mosquitto_publish(m_client, nullptr, topic.c_str(), static_cast<int>(size),
-                                       payload, qos, retain);
+    const int code = m_library->publish(m_client, nullptr, topic.c_str(), static_cast<int>(size),
+                                        payload, qos, retain);
     if (code != MOSQ_ERR_SUCCESS) {
         OnPublish(m_client, this, 0);
         return false;
@@ -254,12 +257,12 @@ bool CMqttClient::Publish(const std::string& topic, const void* payload, std::si
 
 bool CMqttClient::Subscribe(const std::string& topic, int qos) {
     return m_isConnected.load() &&
-           mosquitto_subscribe(m_client, nullptr, topic.c_str(), qos) == MOSQ_ERR_SUCCESS;
+           m_library->subscribe(m_client, nullptr, topic.c_str(), qos) == MOSQ_ERR_SUCCESS;
 }
 
 bool CMqttClient::Unsubscribe(const std::string& topic) {
     return m_isConnected.load() &&
-           mosquitto_unsubscribe(m_client, nullptr, topic.c_str()) == MOSQ_ERR_SUCCESS;
+           m_library->unsubscribe(m_client, nullptr, topic.c_str()) == MOSQ_ERR_SUCCESS;
 }
 
 void CMqttClient::OnConnect(mosquitto*, void* self, int code) {
@@ -268,7 +271,7 @@ void CMqttClient::OnConnect(mosquitto*, void* self, int code) {
         std::string why = "the broker ";
         why.append(client->BrokerName());
         why.append(" refused the connection: ");
-        why.append(Clause(mosquitto_connack_string(code)));
+        why.append(Clause(client->m_library->connack_string(code)));
         client->ReportFailure(why);
         return;
     }
@@ -292,7 +295,7 @@ void CMqttClient::OnDisconnect(mosquitto*, void* self, int code) {
         wasConnected ? "lost the connection to the broker " : "cannot reach the broker ";
     why.append(client->BrokerName());
     why.append(": ");
-    why.append(ErrorText(code, error));
+    why.append(ErrorText(*client->m_library, code, error));
     client->ReportFailure(why);
 }
 

@@ -25,6 +25,7 @@
 #include "remote/mqtt_address.h"
 
 struct mosquitto;
+struct MosquittoLibrary;
 
 struct MqttWill {
     std::string topic;
@@ -93,7 +94,8 @@ class CMqttClient {
 
     const MqttClientOptions m_options;
     const MqttClientCallbacks m_callbacks;
-    mosquitto* m_client = nullptr;  // owner thread creates and destroys it
+    const MosquittoLibrary* m_library = nullptr;  // loaded by the first Start
+    mosquitto* m_client = nullptr;                // owner thread creates and destroys it
     std::atomic<bool> m_isConnected{false};
     std::atomic<int> m_pendingPublishes{0};
     bool m_isStarted = false;     // owner thread

@@ -1,0 +1,68 @@
+#include "remote/mosquitto_library.h"
+
+#include <dlfcn.h>
+
+#include <mutex>
+#include <string>
+
+namespace {
+
+template <typename Function>
+bool Resolve(void* handle, const char* name, Function& function, std::string& missing) {
+    function = reinterpret_cast<Function>(::dlsym(handle, name));
+    if (function == nullptr && missing.empty()) {
+        missing = name;
+    }
+    return function != nullptr;
+}
+
+Result<const MosquittoLibrary*> Load() {
+    void* handle = ::dlopen(kMosquittoLibraryName, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* why = ::dlerror();
+        return Status::Failure(
+            std::string("cannot load ") + kMosquittoLibraryName +
+            " (Debian's package libmosquitto1): " + (why != nullptr ? why : "unknown reason"));
+    }
+    // Kept for the life of the process: clients may run until the very end.
+    static MosquittoLibrary library;
+    std::string missing;
+    Resolve(handle, "mosquitto_new", library.new_, missing);
+    Resolve(handle, "mosquitto_destroy", library.destroy, missing);
+    Resolve(handle, "mosquitto_threaded_set", library.threaded_set, missing);
+    Resolve(handle, "mosquitto_connect_callback_set", library.connect_callback_set, missing);
+    Resolve(handle, "mosquitto_disconnect_callback_set", library.disconnect_callback_set, missing);
+    Resolve(handle, "mosquitto_publish_callback_set", library.publish_callback_set, missing);
+    Resolve(handle, "mosquitto_message_callback_set", library.message_callback_set, missing);
+    Resolve(handle, "mosquitto_will_set", library.will_set, missing);
+    Resolve(handle, "mosquitto_username_pw_set", library.username_pw_set, missing);
+    Resolve(handle, "mosquitto_tls_set", library.tls_set, missing);
+    Resolve(handle, "mosquitto_tls_opts_set", library.tls_opts_set, missing);
+    Resolve(handle, "mosquitto_tls_insecure_set", library.tls_insecure_set, missing);
+    Resolve(handle, "mosquitto_connect_async", library.connect_async, missing);
+    Resolve(handle, "mosquitto_disconnect", library.disconnect, missing);
+    Resolve(handle, "mosquitto_loop", library.loop, missing);
+    Resolve(handle, "mosquitto_publish", library.publish, missing);
+    Resolve(handle, "mosquitto_subscribe", library.subscribe, missing);
+    Resolve(handle, "mosquitto_unsubscribe", library.unsubscribe, missing);
+    Resolve(handle, "mosquitto_strerror", library.strerror, missing);
+    Resolve(handle, "mosquitto_connack_string", library.connack_string, missing);
+    Resolve(handle, "mosquitto_validate_utf8", library.validate_utf8, missing);
+    decltype(&mosquitto_lib_init) libInit = nullptr;
+    Resolve(handle, "mosquitto_lib_init", libInit, missing);
+    if (!missing.empty()) {
+        return Status::Failure(std::string(kMosquittoLibraryName) + " has no " + missing +
+                               "(): it is older than version 2.0");
+    }
+    libInit();
+    return &library;
+}
+
+}  // namespace
+
+Result<const MosquittoLibrary*> Mosquitto() {
+    static std::once_flag loaded;
+    static Result<const MosquittoLibrary*> library = Status::Failure("not loaded yet");
+    std::call_once(loaded, [] { library = Load(); });
+    return library;
+}
