@@ -9,6 +9,8 @@
 #include <string_view>
 
 // run()'s status; or, when it throws, status 2 after the line
-// "PROGRAM: stopped by an unexpected error[: WHAT]" on errors.
+// "PROGRAM: stopped by an unexpected error[: WHAT]" on errors. The same line and status when the
+// runtime terminates the program (an exception it could not even allocate, one that left a
+// thread), from then on for the life of the process.
 int RunGuarded(std::string_view program, const std::function<int()>& run,
                std::FILE* errors = stderr);
