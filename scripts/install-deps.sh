@@ -11,7 +11,7 @@ set -euo pipefail
 run_packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libudev-dev libxvidcore-dev libpng-dev
+  libudev-dev libxvidcore-dev libpng-dev libmosquitto-dev
   fonts-liberation2 fonts-noto-cjk
 )
 test_packages=(
@@ -20,6 +20,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xclip xdotool imagemagick bc time ffmpeg python3
   libreoffice-calc-nogui
+  mosquitto mosquitto-clients
 )
 
 packages=("${run_packages[@]}")

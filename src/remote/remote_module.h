@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/status.h"
+#include "remote/frame_payload.h"
 #include "remote/mqtt_address.h"
 #include "remote/mqtt_client.h"
 
@@ -30,8 +31,11 @@ struct RemoteModuleCallbacks {
 
 class CRemoteModule {
   public:
+    // `qos` is what the subscriptions ask of the broker: 0 (frames may be lost when the network
+    // or a subscriber falls behind) or 1 (each frame at least once). The connection goes to the
+    // broker of `address`, whatever `options` says.
     CRemoteModule(MqttModuleAddress address, MqttClientOptions options,
-                  RemoteModuleCallbacks callbacks);
+                  RemoteModuleCallbacks callbacks, int qos = 0);
     ~CRemoteModule();
 
     // Connects in the background and subscribes to PREFIX/frame, PREFIX/reply and PREFIX/status
@@ -50,12 +54,29 @@ class CRemoteModule {
     bool IsConnected() const;
     const MqttModuleAddress& Address() const { return m_address; }
 
+    // A reply longer than this is dropped with a notice: the module's longest, the calibration
+    // table, is a few tens of KiB.
+    static constexpr std::size_t kMaxReplyBytes = 1 << 20;
+
   private:
+    void OnConnected();
     void OnMessage(const std::string& topic, const uint8_t* payload, std::size_t size);
+    void OnStatus(const uint8_t* payload, std::size_t size);
+    // Passes `line` to the notice callback unless it repeats the last status line.
+    void NoticeStatus(std::string line);
 
     const MqttModuleAddress m_address;
     const RemoteModuleCallbacks m_callbacks;
+    const int m_qos;
+    const std::string m_frameTopic;
+    const std::string m_replyTopic;
+    const std::string m_statusTopic;
+    const std::string m_commandTopic;
     std::atomic<uint64_t> m_framesReceived{0};
     std::atomic<uint64_t> m_payloadsDropped{0};
     std::unique_ptr<CMqttClient> m_client;
+
+    // Network thread only: what was last said, so that each change is said once.
+    std::string m_lastStatusLine;
+    PayloadFault m_lastDropFault = PayloadFault::kNone;
 };

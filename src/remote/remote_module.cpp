@@ -1,0 +1,130 @@
+#include "remote/remote_module.h"
+
+#include <string_view>
+#include <utility>
+
+#include "frame/frame_block.h"
+#include "remote/module_status.h"
+
+// Replies and commands must arrive, and in order: a lost command letter would leave the module
+// in another mode than the user chose.
+namespace {
+constexpr int kCommandQos = 1;
+}  // namespace
+
+CRemoteModule::CRemoteModule(MqttModuleAddress address, MqttClientOptions options,
+                             RemoteModuleCallbacks callbacks, int qos)
+    : m_address(std::move(address)),
+      m_callbacks(std::move(callbacks)),
+      m_qos(qos),
+      m_frameTopic(m_address.Topic("frame")),
+      m_replyTopic(m_address.Topic("reply")),
+      m_statusTopic(m_address.Topic("status")),
+      m_commandTopic(m_address.Topic("command")) {
+    options.broker = m_address.broker;
+    MqttClientCallbacks clientCallbacks;
+    clientCallbacks.connected = [this] { OnConnected(); };
+    clientCallbacks.disconnected = [this](const std::string& why) {
+        if (m_callbacks.notice) {
+            m_callbacks.notice(why);
+        }
+    };
+    clientCallbacks.message = [this](const std::string& topic, const uint8_t* payload,
+                                     std::size_t size) { OnMessage(topic, payload, size); };
+    m_client = std::make_unique<CMqttClient>(std::move(options), std::move(clientCallbacks));
+}
+
+CRemoteModule::~CRemoteModule() {
+    Stop();
+}
+
+Status CRemoteModule::Start() {
+    return m_client->Start();
+}
+
+void CRemoteModule::Stop() {
+    for (const std::string* topic : {&m_frameTopic, &m_replyTopic, &m_statusTopic}) {
+        m_client->Unsubscribe(*topic);
+    }
+    m_client->Stop();
+}
+
+bool CRemoteModule::SendCommand(char letter) {
+    return m_client->Publish(m_commandTopic, &letter, 1, kCommandQos, false);
+}
+
+bool CRemoteModule::IsConnected() const {
+    return m_client->IsConnected();
+}
+
+void CRemoteModule::OnConnected() {
+    if (m_callbacks.notice) {
+        std::string line = "connected to the broker ";
+        line.append(m_address.broker.host);
+        line.push_back(':');
+        line.append(std::to_string(m_address.broker.port));
+        m_callbacks.notice(line);
+    }
+    // A clean session forgets subscriptions, so every connection makes them again; the broker
+    // then sends the retained status, which says whether a publisher serves the module.
+    for (const std::string* topic : {&m_frameTopic, &m_replyTopic, &m_statusTopic}) {
+        m_client->Subscribe(*topic, m_qos);
+    }
+}
+
+void CRemoteModule::OnMessage(const std::string& topic, const uint8_t* payload, std::size_t size) {
+    if (topic == m_frameTopic) {
+        FramePayload frame;
+        const PayloadFault fault = DecodeFramePayload(payload, size, frame);
+        if (fault != PayloadFault::kNone) {
+            ++m_payloadsDropped;
+            if (fault != m_lastDropFault && m_callbacks.notice) {
+                std::string line = "dropped a frame payload that is not a whole record (";
+                line.append(PayloadFaultText(fault));
+                line.append("); such payloads are counted, never shown");
+                m_callbacks.notice(line);
+            }
+            m_lastDropFault = fault;
+            return;
+        }
+        ++m_framesReceived;
+        if (m_callbacks.frame) {
+            m_callbacks.frame(frame.modeLetter, frame.block, kFrameBlockSize);
+        }
+    } else if (topic == m_replyTopic) {
+        if (size > kMaxReplyBytes) {
+            if (m_callbacks.notice) {
+                std::string line = "dropped a reply of ";
+                line.append(std::to_string(size));
+                line.append(" bytes, more than a module sends");
+                m_callbacks.notice(line);
+            }
+            return;
+        }
+        if (m_callbacks.reply) {
+            m_callbacks.reply(std::string(reinterpret_cast<const char*>(payload), size));
+        }
+    } else if (topic == m_statusTopic) {
+        OnStatus(payload, size);
+    }
+}
+
+void CRemoteModule::OnStatus(const uint8_t* payload, std::size_t size) {
+    // An empty retained message is how a status is cleared from the broker: nothing to say.
+    if (size == 0) {
+        return;
+    }
+    const std::optional<ModuleStatus> status =
+        ParseModuleStatus(std::string_view(reinterpret_cast<const char*>(payload), size));
+    NoticeStatus(status ? ModuleStatusLine(*status) : "the module's status is not understood");
+}
+
+void CRemoteModule::NoticeStatus(std::string line) {
+    if (line == m_lastStatusLine) {
+        return;
+    }
+    m_lastStatusLine = std::move(line);
+    if (m_callbacks.notice) {
+        m_callbacks.notice(m_lastStatusLine);
+    }
+}
