@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <future>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,50 +25,41 @@ using namespace std::chrono_literals;
 
 constexpr char kPrefix[] = "plant/cam1";
 
-// Everything published under kPrefix, in the order it came.
+// Every payload published under kPrefix, by the topic's last level, in the order it came.
 class Subscriber {
   public:
     explicit Subscriber(const MosquittoBroker& broker) : m_client(Options(broker), Callbacks()) {
         EXPECT_TRUE(m_client.Start());
         // Subscribed once a message of its own comes back.
         EXPECT_TRUE(WaitFor([this] {
-            Publish("probe", "1");
-            std::lock_guard<std::mutex> lock(m_lock);
-            return !m_probes.empty();
+            Send("probe", "1");
+            return !Heard("probe").empty();
         }));
     }
 
-    // Waits up to 10 s for `done`, asked at each message and every 20 ms.
-    bool WaitFor(const std::function<bool()>& done) {
+    // Asks `done` every 20 ms for up to 10 s.
+    static bool WaitFor(const std::function<bool()>& done) {
         const auto end = std::chrono::steady_clock::now() + 10s;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end) {
-                return false;
-            }
-            std::unique_lock<std::mutex> lock(m_lock);
-            m_changed.wait_for(lock, 20ms);
+        while (!done() && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(20ms);
         }
-        return true;
+        return done();
     }
-    void Publish(const std::string& leaf, const std::string& payload) {
+    void Send(const std::string& leaf, const std::string& payload) {
         m_client.Publish(std::string(kPrefix) + "/" + leaf, payload.data(), payload.size(), 1,
                          false);
     }
-    std::string Frames() {
+    std::vector<std::string> Heard(const std::string& leaf) {
         std::lock_guard<std::mutex> lock(m_lock);
-        return m_frames;
+        return m_heard[leaf];
     }
-    std::size_t FrameCount() {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return m_frames.size() / kBinaryRecordSize;
-    }
-    std::vector<ModuleStatus> Statuses() {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return m_statuses;
-    }
-    std::string Replies() {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return m_replies;
+    std::size_t FrameCount() { return Heard("frame").size(); }
+    // The last status but `back` ones.
+    ModuleStatus Status(std::size_t back = 0) {
+        const std::vector<std::string> statuses = Heard("status");
+        return statuses.size() > back ? ParseModuleStatus(statuses[statuses.size() - 1 - back])
+                                            .value_or(ModuleStatus{})
+                                      : ModuleStatus{};
     }
 
   private:
@@ -82,31 +73,15 @@ class Subscriber {
         callbacks.connected = [this] { m_client.Subscribe(std::string(kPrefix) + "/#", 1); };
         callbacks.message = [this](const std::string& topic, const uint8_t* bytes,
                                    std::size_t size) {
-            const std::string leaf = topic.substr(topic.rfind('/') + 1);
-            const std::string payload(reinterpret_cast<const char*>(bytes), size);
-            {
-                std::lock_guard<std::mutex> lock(m_lock);
-                if (leaf == "frame") {
-                    m_frames += payload;
-                } else if (leaf == "status") {
-                    m_statuses.push_back(ParseModuleStatus(payload).value_or(ModuleStatus{}));
-                } else if (leaf == "reply") {
-                    m_replies += payload;
-                } else if (leaf == "probe") {
-                    m_probes += payload;
-                }
-            }
-            m_changed.notify_all();
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_heard[topic.substr(topic.rfind('/') + 1)].emplace_back(
+                reinterpret_cast<const char*>(bytes), size);
         };
         return callbacks;
     }
 
-    std::mutex m_lock;  // guards everything received below
-    std::condition_variable m_changed;
-    std::string m_frames;  // the frame payloads appended
-    std::vector<ModuleStatus> m_statuses;
-    std::string m_replies;
-    std::string m_probes;
+    std::mutex m_lock;  // guards m_heard
+    std::map<std::string, std::vector<std::string>> m_heard;
     CMqttClient m_client;  // last: its thread goes first
 };
 
@@ -155,17 +130,14 @@ TEST_F(ThermalPublish, PublishesTheRecordsThatRecordWritesAndTheModuleStatus) {
         const std::string port = sim.SlavePath();  // the module comes back on another
         std::future<ToolResult> run = Publish(sim, c.options);
         if (isLost) {
-            ASSERT_TRUE(subscriber.WaitFor([&] { return subscriber.FrameCount() >= 10; }));
+            ASSERT_TRUE(Subscriber::WaitFor([&] { return subscriber.FrameCount() >= 10; }));
             sim.Disconnect();
         }
         const ToolResult result = run.get();
         EXPECT_EQ(result.status, isLost ? 1 : 0) << result.errors;
         EXPECT_EQ(result.errors.find("went away while publishing") != std::string::npos, isLost)
             << result.errors;
-        ASSERT_TRUE(subscriber.WaitFor([&] {
-            return !subscriber.Statuses().empty() &&
-                   subscriber.Statuses().back().state == "offline";
-        }));
+        ASSERT_TRUE(Subscriber::WaitFor([&] { return subscriber.Status().state == "offline"; }));
 
         CModuleSimulator again(Module(seed, 300));
         ASSERT_EQ(again.Start(), "");
@@ -176,20 +148,24 @@ TEST_F(ThermalPublish, PublishesTheRecordsThatRecordWritesAndTheModuleStatus) {
                     m_dir / "record")
                 .status,
             0);
-        const std::string frames = subscriber.Frames();
+        std::string frames;
+        for (const std::string& payload : subscriber.Heard("frame")) {
+            frames += payload;
+        }
         const std::string recorded = ReadWhole(m_dir / "same.bds");
         ASSERT_GE(frames.size(), 10 * kBinaryRecordSize);
         EXPECT_EQ(frames, isLost ? recorded.substr(0, frames.size()) : recorded);
 
-        const std::vector<ModuleStatus> statuses = subscriber.Statuses();
-        ASSERT_GE(statuses.size(), 2u);
-        EXPECT_EQ(statuses[statuses.size() - 2].state, "online");
-        EXPECT_EQ(statuses[statuses.size() - 2].port, port);
-        EXPECT_EQ(statuses[statuses.size() - 2].module.find("HTPA 32x31"), 0u);
-        EXPECT_NE(subscriber.Replies().find("HTPA 32x31"), std::string::npos);
+        const ModuleStatus online = subscriber.Status(1);
+        EXPECT_EQ(online.state, "online");
+        EXPECT_EQ(online.port, port);
+        EXPECT_EQ(online.module.find("HTPA 32x31"), 0u);
+        // The replies to the x and the M of START come first.
+        const std::vector<std::string> replies = subscriber.Heard("reply");
+        ASSERT_GE(replies.size(), 2u);
+        EXPECT_EQ(replies[1].find("HTPA 32x31"), 0u);
         Subscriber later(m_broker);
-        EXPECT_TRUE(later.WaitFor([&] { return !later.Statuses().empty(); }));
-        EXPECT_EQ(later.Statuses().front().state, "offline");
+        EXPECT_TRUE(Subscriber::WaitFor([&] { return later.Status().state == "offline"; }));
     }
 }
 
@@ -209,9 +185,9 @@ TEST_F(ThermalPublish, CommandsReachTheModuleOnlyWhenAllowed) {
         CModuleSimulator sim(Module(7, 50));
         ASSERT_EQ(sim.Start(), "");
         std::future<ToolResult> run = Publish(sim, c.options);
-        ASSERT_TRUE(subscriber.WaitFor([&] { return subscriber.FrameCount() > 0; }));
-        subscriber.Publish("command", "Mx");
-        subscriber.Publish("command", "K");
+        ASSERT_TRUE(Subscriber::WaitFor([&] { return subscriber.FrameCount() > 0; }));
+        subscriber.Send("command", "Mx");
+        subscriber.Send("command", "K");
         const ToolResult result = run.get();
         EXPECT_EQ(result.status, 0) << result.errors;
         EXPECT_EQ(sim.ReceivedBytes(), c.wire);
@@ -232,14 +208,14 @@ TEST_F(ThermalPublish, KeepsPublishingThroughABrokerRestart) {
     CModuleSimulator sim(Module(3, 50));
     ASSERT_EQ(sim.Start(), "");
     std::future<ToolResult> run = Publish(sim, "--duration 5 --qos 1");
-    ASSERT_TRUE(subscriber.WaitFor([&] { return subscriber.FrameCount() >= 20; }));
+    ASSERT_TRUE(Subscriber::WaitFor([&] { return subscriber.FrameCount() >= 20; }));
     m_broker.Stop();
     const std::size_t before = subscriber.FrameCount();
-    const std::size_t statusesBefore = subscriber.Statuses().size();
+    const std::size_t statusesBefore = subscriber.Heard("status").size();
     std::this_thread::sleep_for(500ms);
     m_broker.Restart();
-    EXPECT_TRUE(subscriber.WaitFor([&] { return subscriber.FrameCount() >= before + 20; }));
-    EXPECT_GT(subscriber.Statuses().size(), statusesBefore);
+    EXPECT_TRUE(Subscriber::WaitFor([&] { return subscriber.FrameCount() >= before + 20; }));
+    EXPECT_GT(subscriber.Heard("status").size(), statusesBefore);
     const ToolResult result = run.get();
     EXPECT_EQ(result.status, 0) << result.errors;
     EXPECT_NE(result.errors.find("lost the connection to the broker"), std::string::npos);
