@@ -300,6 +300,11 @@ TEST_F(DamagedInput, UnforeseenFailuresEndWithOneLineAndStatusTwo) {
     int stopped = 0;
     for (const int kib : {8192, 12288, 16384, 20480}) {
         const ToolResult result = Thermal("convert " + input + " " + Path("out.txt"), 0, kib);
+        // Below what its shared libraries (TLS among them) need, the loader fails before main.
+        if (result.status == 127 &&
+            result.errors.find("error while loading shared libraries") != std::string::npos) {
+            continue;
+        }
         ASSERT_TRUE(result.status == 0 || result.status == 2)
             << kib << " KiB: status " << result.status << ": " << result.errors;
         if (result.status == 2) {

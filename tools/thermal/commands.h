@@ -8,6 +8,8 @@ int RunConvert(int argc, char** argv);
 int RunInfo(int argc, char** argv);
 // `thermal record --port NAME OUTPUT.{bds,txt,avi} [options]`: records from the module.
 int RunRecord(int argc, char** argv);
+// `thermal publish --port NAME --broker URL --topic PREFIX [options]`: the module on a broker.
+int RunPublish(int argc, char** argv);
 // `thermal stream --port NAME [options]`: the module's frames to standard output as they come.
 int RunStream(int argc, char** argv);
 int RunSim(int argc, char** argv);

@@ -20,6 +20,7 @@ struct Subcommand {
 constexpr Subcommand kSubcommands[] = {
     {"convert", RunConvert, "convert a recording or capture into other formats"},
     {"info", RunInfo, "show what recordings hold and the problems found in them"},
+    {"publish", RunPublish, "publish the module's frames on an MQTT broker, for viewers elsewhere"},
     {"record", RunRecord, "record the module's stream from a serial port, as the viewer's Rec"},
     {"sim", RunSim, "simulate the sensor module on a pseudo-terminal"},
     {"stream", RunStream, "write the module's frames to standard output as they arrive"},

@@ -16,9 +16,13 @@ CModuleFeed::CModuleFeed(ModuleFeedOptions options) : m_options(std::move(option
     callbacks.frame = [this](char modeLetter, const uint8_t* bytes, int count) {
         m_source.Push(modeLetter, bytes, count);
     };
-    callbacks.textReply = [this](const std::string& command, const std::string& text, uint64_t) {
+    callbacks.textReply = [this](const std::string& command, const std::string& text,
+                                 uint64_t serial) {
         if (command == "T" && !m_hasStopReply) {
             OnStopReply(text);
+        }
+        if (m_textReplyListener) {
+            m_textReplyListener(command, text, serial);
         }
     };
     callbacks.deviceLost = [this] { m_isDeviceLost = true; };

@@ -99,6 +99,16 @@ class CModuleFeed final : public IModuleFeed {
     void Close() override { m_session.Close(); }
     const std::string& Failure() const override { return m_failure; }
 
+    // Every text reply of the module as the session reports it (CModuleSession::Callbacks::
+    // textReply), called on the monitor thread. Set before Open.
+    void SetTextReplyListener(
+        std::function<void(const std::string& command, const std::string& text, uint64_t serial)>
+            listener) {
+        m_textReplyListener = std::move(listener);
+    }
+    // Sends `letter` to the module as the viewer's command box sends it.
+    void SendCommand(char letter) { m_session.SendCommand(std::string(1, letter)); }
+
   private:
     void OnStopReply(const std::string& text);
 
@@ -112,6 +122,9 @@ class CModuleFeed final : public IModuleFeed {
     std::atomic<bool> m_isDeviceLost{false};
     std::mutex m_rateWarningLock;  // guards m_rateWarning, set on the monitor thread
     std::string m_rateWarning;     // handed to the owner by TakeNotices
+
+    // Set before the monitor thread starts, called on it.
+    std::function<void(const std::string&, const std::string&, uint64_t)> m_textReplyListener;
 
     // Owner thread only from here on.
     std::string m_failure;
