@@ -322,6 +322,8 @@ TEST_F(ConvertTest, FailedWriteRemovesThePartAndKeepsTheEarlierOutput) {
     const Case cases[] = {{"in.bds", "out.txt", "File too large"},
                           {"in.bds", "out.csv", "File too large"},
                           {"in.bds", "out.avi", "cannot write the video: write() failed on"},
+                          {"in.bds", "out.tiff", "File too large"},
+                          {"in.bds", "out.npy", "File too large"},
                           {"in.txt", "out.bds", "File too large"}};
     for (const auto& [input, output, message] : cases) {
         WriteFileBytes(m_dir / output, "an earlier conversion");
