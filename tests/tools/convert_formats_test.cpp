@@ -533,7 +533,7 @@ TEST_F(ConvertFormatsTest, DamagedRecordingsNeverCrashTheTool) {
                 }
             }
             const std::string input = Write(name, damaged);
-            for (const char* output : {"out.csv", "out.avi", "out.txt"}) {
+            for (const char* output : {"out.csv", "out.avi", "out.txt", "out.tiff", "out.npy"}) {
                 const ToolResult run = Convert(input + " " + Path(output));
                 const std::string what =
                     name + " variant " + std::to_string(variant) + " -> " + output;
