@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Conversion benchmark: `thermal convert` of a 100,000-frame binary stream recording (the
-# simulated module's frames, made by build/bin/make_recording) into a text stream, a CSV file
-# and pictures, against the frame path alone (bench_processing's BM_LivePath_Interpolated, the
+# simulated module's frames, made by build/bin/make_recording) into a text stream, a CSV file,
+# a TIFF file, a NumPy array and pictures, against the frame path alone (bench_processing's BM_LivePath_Interpolated, the
 # same ProcessFrameNow the conversion runs per frame), measured in the same run. The ratio says
 # what reading the input and writing the output add to the processing: the target is at most
-# 1.5. Times are wall clock and CPU (user + system) of the whole process; outputs go to the page
+# 1.5. TIFF and NumPy are also compared with the CSV of the same run (target: at least as fast,
+# a ratio of at most 1). Times are wall clock and CPU (user + system) of the whole process; outputs go to the page
 # cache as the kernel pleases (no sync).
 # Pictures are 297,654 bytes each as BMP, so they are made of the first IMAGE_FRAMES frames
 # (default 10,000: 3 GB) unless asked otherwise; a video of as many frames is timed as well.
@@ -46,8 +47,19 @@ run '.bds -> .txt' "$frames" "$work/in.bds" "$work/out.txt"
 rm -f "$work/out.txt"
 run '.bds -> .csv' "$frames" "$work/in.bds" "$work/out.csv"
 rm -f "$work/out.csv"
+csv_wall=$wall
+run '.bds -> .tiff' "$frames" "$work/in.bds" "$work/out.tiff"
+rm -f "$work/out.tiff"
+tiff_wall=$wall
+run '.bds -> .npy' "$frames" "$work/in.bds" "$work/out.npy"
+rm -f "$work/out.npy"
+npy_wall=$wall
 run '.bds -> --frames (BMP)' "$image_frames" "$work/images.bds" --frames "$work/bmp"
 rm -rf "$work/bmp"
 run '.bds -> --frames --png' "$image_frames" "$work/images.bds" --frames "$work/png" --png
 rm -rf "$work/png"
 run '.bds -> .avi' "$image_frames" "$work/images.bds" "$work/out.avi"
+printf 'against .csv (wall time; target at most 1): .tiff %.2fx (%.0f frames/s), .npy %.2fx (%.0f frames/s), .csv %.0f frames/s\n' \
+  "$(echo "$tiff_wall / $csv_wall" | bc -l)" "$(echo "$frames / $tiff_wall" | bc -l)" \
+  "$(echo "$npy_wall / $csv_wall" | bc -l)" "$(echo "$frames / $npy_wall" | bc -l)" \
+  "$(echo "$frames / $csv_wall" | bc -l)"

@@ -11,7 +11,7 @@ set -euo pipefail
 run_packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libudev-dev libxvidcore-dev libpng-dev libmosquitto-dev
+  libudev-dev libxvidcore-dev libpng-dev libtiff-dev libmosquitto-dev
   fonts-liberation2 fonts-noto-cjk
 )
 test_packages=(
@@ -19,6 +19,7 @@ test_packages=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xclip xdotool imagemagick bc time ffmpeg python3
+  python3-numpy python3-tifffile
   libreoffice-calc-nogui
   mosquitto mosquitto-clients
 )

@@ -20,6 +20,10 @@ constexpr FileKindEntry kFileKinds[] = {
     {FileKind::kCapture, "raw", false, 0},
     {FileKind::kVideo, "avi", true, kRecordingVideo},
     {FileKind::kCsv, "csv", false, 0},
+    // Outputs of `thermal convert` only: neither played back nor recorded.
+    {FileKind::kTiff, "tiff", false, 0},
+    {FileKind::kTiff, "tif", false, 0},
+    {FileKind::kNumpy, "npy", false, 0},
 };
 
 bool SameWithoutCase(std::string_view text, std::string_view lower) {

@@ -11,6 +11,8 @@ enum class FileKind {
     kCapture,       // .raw: bytes as they came over the serial line
     kVideo,         // .avi: the display images as MPEG-4 video
     kCsv,           // .csv: one line of values a frame, for spreadsheets
+    kTiff,          // .tiff or .tif: one 16-bit page a frame, for image analysis programs
+    kNumpy,         // .npy: one array of every frame's values, for NumPy
 };
 
 // The kind named by the extension after the last dot of the file name (not of a directory),
@@ -22,7 +24,8 @@ FileKind FileKindOf(std::string_view path);
 // binary and text streams, raw frames and video.
 FileKind PlayedFileKindOf(std::string_view path);
 
-// The extension of a kind in lower case without its dot ("bds"); "" for kUnknown.
+// The extension of a kind in lower case without its dot ("bds", "tiff" for both TIFF names); ""
+// for kUnknown.
 const char* ExtensionOf(FileKind kind);
 
 // The recorder's type (kRecordingBinary, kRecordingText or kRecordingVideo of

@@ -35,6 +35,8 @@ TEST(PlaybackRules, FileKindIsTheLastThreeCharactersWithoutRegardToCase) {
         {"frames.bin", kPlayRawFrames},
         {"movie.AVI", kPlayVideo},
         {"rec.dat", kPlayUnknownFile},
+        {"out.tif", kPlayUnknownFile},  // outputs of the tool only
+        {"out.NPY", kPlayUnknownFile},
         {"rec.bdsx", kPlayUnknownFile},
         {"recbds", kPlayBinaryStream},  // only the characters count, not the dot
         {"bds", kPlayBinaryStream},

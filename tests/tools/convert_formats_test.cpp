@@ -1,6 +1,6 @@
 // `thermal convert` from every kind of recording into every output it writes, checked with
-// readers that are not ours: Python's csv module, FFmpeg for videos and PNG pictures, and the
-// core's frame decoder for the round trip through text.
+// readers that are not ours: Python's csv module, NumPy and tifffile, FFmpeg for videos and PNG
+// pictures, and the core's frame decoder for the round trip through text.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -287,6 +287,94 @@ TEST_F(ConvertFormatsTest, CsvReadsBackInPythonAsTheFramesInSensorOrientation) {
     }
 }
 
+// NumPy and tifffile read the .npy and .tiff outputs; both are checked against the CSV of the
+// same conversion: the array holds the CSV's numbers as float32, the pages hold the values that
+// give the CSV's numbers by the scale in their descriptions, laid out as the display mirrors them.
+TEST_F(ConvertFormatsTest, NumpyAndTiffReadBackInPythonAsTheCsvNumbers) {
+    const std::string bds = Write("in.bds", BinaryStreamRecord('K', VariedFrame(2900, 300, 0)) +
+                                                BinaryStreamRecord('t', VariedFrame(900, 3000, 7)) +
+                                                BinaryStreamRecord('K', VariedFrame(2600, 900, 0)));
+    const std::string txt = Write("in.txt", TextStreamRecord(VariedFrame(2800, 400, 2), 'C'));
+    const std::string bin = Write("in.bin", RawFrameBytes(VariedFrame(100, 5000, 0)));
+    // The CSV's numbers: exact for the array; for the pages within half the CSV's last digit,
+    // from kelvin turned into the CSV's unit.
+    const char* kReader = R"(
+import csv, json, sys, numpy, tifffile
+csv_path, npy_path, tiff_path, mirror = sys.argv[1:5]
+blocks = []
+with open(csv_path, newline='', encoding='utf-8') as f:
+    for row in csv.reader(f):
+        if row[0].startswith('#'):
+            blocks.append((row[1].split()[1], row[2].split()[1], []))
+        else:
+            blocks[-1][2].append(row)
+array = numpy.load(npy_path)
+assert array.dtype == numpy.dtype('<f4') and array.shape == (len(blocks), 31, 32), array.shape
+with tifffile.TiffFile(tiff_path) as tif:
+    assert len(tif.pages) == len(blocks), len(tif.pages)
+    for n, ((frame, unit, rows), page) in enumerate(zip(blocks, tif.pages)):
+        texts = numpy.array(rows)
+        numbers = numpy.array([[numpy.float32(float(x)) for x in row] for row in rows])
+        assert numpy.array_equal(array[n], numbers), (n, array[n], numbers)
+        described = json.loads(page.description)
+        assert described['frame'] == int(frame), described
+        assert page.tags['NewSubfileType'].value == 2 and page.tags['PageNumber'].value == (n, 0)
+        values = page.asarray()
+        assert values.dtype == numpy.uint16 and values.shape == (31, 32)
+        if mirror in ('x', 'both'):
+            values = values[:, ::-1]
+        if mirror in ('y', 'both'):
+            values = values[::-1, :]
+        quantity = values * described['scale'] + described['offset']
+        expected_unit = {'C': 'K', 'F': 'K', 'K': 'K', 'V': 'V', 'raw': 'raw'}[unit]
+        assert described['unit'] == expected_unit, (described, unit)
+        assert (described['mode'] == 't') == (unit == 'V'), described
+        if unit == 'C':
+            quantity = quantity - 273.15
+        elif unit == 'F':
+            quantity = (quantity - 273.15) * 1.8 + 32
+        decimals = numpy.array([[len(x.partition('.')[2]) for x in row] for row in rows])
+        slack = 0.5 * 10.0 ** -decimals + (0.002 if unit in ('C', 'F') else 1e-6)
+        wrong = numpy.argwhere(numpy.abs(quantity - numbers.astype(float)) > slack)
+        assert len(wrong) == 0, (n, unit, wrong[:3], quantity[tuple(wrong[0])], texts[tuple(wrong[0])])
+        print(frame, unit, described['mode'], described['unit'], described['scale'],
+              described.get('offsets_subtracted', '-'))
+)";
+    WriteFileBytes(m_dir.path() / "read.py", kReader);
+    const struct {
+        std::string input, options, mirror;
+        std::string frames;  // frame, CSV unit, mode, unit and scale of the page, offsets
+    } cases[] = {
+        {bds, "--unit K", "both", "1 K K K 0.1 -\n2 V t V 0.001221 True\n3 K K K 0.1 -\n"},
+        {bds, "--unit F --no-el-offsets", "x",
+         "1 F K K 0.1 -\n2 V t V 0.001221 False\n3 F K K 0.1 -\n"},
+        {txt, "", "y", "1 C k K 0.1 -\n"},
+        {bin, "", "none", "1 raw raw raw 1 -\n"},  // raw frames are never mirrored
+    };
+    for (const auto& c : cases) {
+        const std::string what = c.input + " " + c.options + " --mirror " + c.mirror;
+        for (const char* output : {"out.csv", "out.npy"}) {
+            const ToolResult run = Convert(c.input + " " + Path(output) + " " + c.options);
+            ASSERT_EQ(run.status, 0) << what << " " << output << ": " << run.errors;
+        }
+        const ToolResult tiff =
+            Convert(c.input + " " + Path("out.tif") + " " + c.options + " --mirror " + c.mirror);
+        ASSERT_EQ(tiff.status, 0) << what << ": " << tiff.errors;
+        const std::string ignored = c.input == bin ? "--mirror does not apply to raw frames"
+                                    : c.options.find("--unit") != std::string::npos
+                                        ? "--unit does not apply to a TIFF output"
+                                        : "";
+        EXPECT_EQ(tiff.errors, ignored.empty() ? "" : "thermal convert: " + ignored + "\n") << what;
+        // The interpreter with Debian's python3-numpy and python3-tifffile.
+        const ToolResult read =
+            RunShell("/usr/bin/python3 " + Path("read.py") + " " + Path("out.csv") + " " +
+                         Path("out.npy") + " " + Path("out.tif") + " " + c.mirror,
+                     m_dir.path() / "python");
+        EXPECT_EQ(read.status, 0) << what << ": " << read.errors;
+        EXPECT_EQ(read.out, c.frames) << what;
+    }
+}
+
 // Each line of a region output against the full CSV of the same conversion: the frame's number
 // and unit from its comment line, the smallest and largest of the region's cells, and their mean.
 TEST_F(ConvertFormatsTest, RegionLinesHoldTheStatisticsOfTheFullCsvCells) {
@@ -445,7 +533,7 @@ TEST_F(ConvertFormatsTest, DamagedRecordingsNeverCrashTheTool) {
                 }
             }
             const std::string input = Write(name, damaged);
-            for (const char* output : {"out.csv", "out.avi", "out.txt"}) {
+            for (const char* output : {"out.csv", "out.avi", "out.txt", "out.tiff", "out.npy"}) {
                 const ToolResult run = Convert(input + " " + Path(output));
                 const std::string what =
                     name + " variant " + std::to_string(variant) + " -> " + output;

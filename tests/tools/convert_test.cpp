@@ -322,6 +322,8 @@ TEST_F(ConvertTest, FailedWriteRemovesThePartAndKeepsTheEarlierOutput) {
     const Case cases[] = {{"in.bds", "out.txt", "File too large"},
                           {"in.bds", "out.csv", "File too large"},
                           {"in.bds", "out.avi", "cannot write the video: write() failed on"},
+                          {"in.bds", "out.tiff", "File too large"},
+                          {"in.bds", "out.npy", "File too large"},
                           {"in.txt", "out.bds", "File too large"}};
     for (const auto& [input, output, message] : cases) {
         WriteFileBytes(m_dir / output, "an earlier conversion");
@@ -445,6 +447,10 @@ TEST_F(ConvertTest, OptionsThatCannotApplyAreSaidOnce) {
         {in + " out.avi --frames pictures --palette 3 --stack 2 --no-el-offsets --manual 280:300",
          ""},
         {in + " out.txt --frames pictures --unit K --mirror y", ""},
+        {in + " out.npy --unit K --stack 2 --mirror x --manual 280:300",
+         "--mirror does not apply to a NumPy output\n--manual does not apply to a NumPy output\n"},
+        {in + " out.tif --stack 2 --mirror x --palette 2",
+         "--palette does not apply to a TIFF output\n"},
     };
     for (const auto& [arguments, lines] : cases) {
         const ToolResult result = RunShell(

@@ -172,6 +172,8 @@ TEST_F(ThermalTool, BadCommandLinesOfEveryCommandReadAlike) {
          "--region: a region's rows are 1 to 31 and its columns 1 to 32"},
         {"convert in.bds out.txt --region 1,1,2,2", "--region applies only to a .csv output"},
         {"convert in.bds --frames dir --region 1,1,2,2", "--region applies only to a .csv output"},
+        {"convert in.bds out.TIF --region 1,1,2,2", "--region applies only to a .csv output"},
+        {"convert in.bds out.npy --region 1,1,2,2", "--region applies only to a .csv output"},
     };
     for (const auto& c : cases) {
         const std::string arguments = c.arguments;

@@ -295,12 +295,24 @@ std::unique_ptr<IConvertSink> CreateFileSink(const ConvertOptions& options,
         return nullptr;
     }
     std::unique_ptr<IConvertSink> sink;
-    if (options.outputKind != FileKind::kCsv) {
-        sink = CreateRecordingSink(options.outputKind, path, source.Status(), error);
-    } else if (options.region) {
-        sink = CreateRegionCsvSink(path, source.Status(), options.input, *options.region, error);
-    } else {
-        sink = CreateCsvSink(path, source.Status(), options.input, error);
+    switch (options.outputKind) {
+        case FileKind::kCsv:
+            sink = options.region ? CreateRegionCsvSink(path, source.Status(), options.input,
+                                                        *options.region, error)
+                                  : CreateCsvSink(path, source.Status(), options.input, error);
+            break;
+        case FileKind::kTiff:
+            // Raw frames are shown unmirrored, and so are their pages.
+            sink = CreateTiffSink(
+                path, source.Status(),
+                options.inputKind == FileKind::kRawFrames ? 0 : options.processing.mirror, error);
+            break;
+        case FileKind::kNumpy:
+            sink = CreateNumpySink(path, source.Status(), error);
+            break;
+        default:
+            sink = CreateRecordingSink(options.outputKind, path, source.Status(), error);
+            break;
     }
     if (!sink) {
         status = 1;

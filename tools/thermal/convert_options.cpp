@@ -23,9 +23,22 @@ constexpr char kHelpHead[] =
     "         source, the frame and the mode; temperatures in the unit, voltages in volts, raw\n"
     "         frames as stored\n"
     "  .avi   each frame's display image as one frame of a 20 fps Xvid video\n"
+    "  .tiff  (or .tif) one 32 x 31 page of 16-bit grey per frame in sensor orientation (mirrored\n"
+    "         with --mirror), the values as the module counts them: tenths of a kelvin,\n"
+    "         converter counts for voltages, raw frames as stored; each page's description is\n"
+    "         JSON with the frame, the mode and the scale (value * scale + offset is the\n"
+    "         quantity in the unit): "
+    "{\"frame\":1,\"mode\":\"K\",\"unit\":\"K\",\"scale\":0.1,...}\n"
+    "  .npy   one NumPy array of shape (frames, 31, 32), little-endian float32: the numbers of\n"
+    "         the .csv output (temperatures in the unit, voltages in volts, raw frames as\n"
+    "         stored)\n"
     "The output is written under a temporary name and appears only when complete.\n"
     "Text streams follow each frame's own unit unless --unit is given. Raw frames are coloured\n"
     "with the palette only.\n"
+    "Reading them in Python (numpy, tifffile, json):\n"
+    "  frames = numpy.load('out.npy')                     # frames[n, row, column]\n"
+    "  page = tifffile.TiffFile('out.tiff').pages[0]      # the first frame\n"
+    "  kelvin = page.asarray() * json.loads(page.description)['scale']\n"
     "\n"
     "Options (defaults are the viewer's start-up settings):\n";
 
@@ -47,8 +60,15 @@ bool UsesImages(const ConvertOptions& options) {
     return !options.framesDir.empty() || options.outputKind == FileKind::kVideo;
 }
 
+// Outputs of the values in the unit.
+bool UsesUnit(const ConvertOptions& options) {
+    return options.outputKind == FileKind::kTextStream || options.outputKind == FileKind::kCsv ||
+           options.outputKind == FileKind::kNumpy;
+}
+
+// Outputs of the processed values, in the unit or as stored.
 bool UsesValues(const ConvertOptions& options) {
-    return options.outputKind == FileKind::kTextStream || options.outputKind == FileKind::kCsv;
+    return UsesUnit(options) || options.outputKind == FileKind::kTiff;
 }
 
 // Why `option` cannot apply to the input, or nothing.
@@ -72,10 +92,13 @@ const char* OutputReason(const ConvertOptions& options, std::string_view option)
     const bool values = UsesValues(options);
     bool used = false;
     if (option == "--unit") {
-        used = values;
+        used = UsesUnit(options);
     } else if (option == "--stack" || option == "--offset-stack" || option == "--no-el-offsets") {
         used = values || images;
-    } else {  // palette, mirroring, interpolation, colour scale
+    } else if (option == "--mirror") {
+        // TIFF pages are laid out as the display shows the frame.
+        used = images || options.outputKind == FileKind::kTiff;
+    } else {  // palette, interpolation, colour scale
         used = images;
     }
     if (used) {
@@ -90,6 +113,10 @@ const char* OutputReason(const ConvertOptions& options, std::string_view option)
             return "a CSV output";
         case FileKind::kVideo:
             return "a video output";
+        case FileKind::kTiff:
+            return "a TIFF output";
+        case FileKind::kNumpy:
+            return "a NumPy output";
         default:
             break;
     }
@@ -142,11 +169,11 @@ std::string ParseConvertOptions(int argc, char** argv, ConvertOptions& options) 
     if (positional.size() == 2) {
         options.output = positional[1];
         options.outputKind = FileKindOf(options.output);
-        if (options.outputKind != FileKind::kTextStream &&
-            options.outputKind != FileKind::kBinaryStream && options.outputKind != FileKind::kCsv &&
-            options.outputKind != FileKind::kVideo) {
+        if (options.outputKind == FileKind::kUnknown ||
+            options.outputKind == FileKind::kRawFrames ||
+            options.outputKind == FileKind::kCapture) {
             return "cannot write '" + options.output +
-                   "': OUTPUT must end in .txt, .bds, .csv or .avi";
+                   "': OUTPUT must end in .txt, .bds, .csv, .avi, .tiff, .tif or .npy";
         }
     } else if (options.framesDir.empty()) {
         return "missing OUTPUT or --frames DIR";
@@ -173,7 +200,7 @@ std::string ParseConvertOptions(int argc, char** argv, ConvertOptions& options) 
         (options.outputKind == FileKind::kTextStream ||
          options.outputKind == FileKind::kBinaryStream)) {
         return "raw frames have no mode, offsets or header to write into '" + options.output +
-               "'; write .csv, .avi or --frames DIR";
+               "'; write .csv, .tiff, .npy, .avi or --frames DIR";
     }
     return {};
 }

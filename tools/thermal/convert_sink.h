@@ -48,6 +48,15 @@ std::unique_ptr<IConvertSink> CreateRegionCsvSink(const std::string& path, const
                                                   const std::string& sourceName,
                                                   const SensorRegion& region, std::string& error);
 
+// .tiff output: one 16-bit page per frame, the values as stored, in sensor orientation mirrored by
+// `mirrorMode` as the display is, with a JSON description of the scale on each page.
+std::unique_ptr<IConvertSink> CreateTiffSink(const std::string& path, const struct stat& input,
+                                             int mirrorMode, std::string& error);
+
+// .npy output: one float32 array of shape (frames, 31, 32), the numbers of the CSV.
+std::unique_ptr<IConvertSink> CreateNumpySink(const std::string& path, const struct stat& input,
+                                              std::string& error);
+
 // One image file per frame in `directory` (created if needed): frame_000001.bmp or .png, ...
 // A sink destroyed before its first picture removes the directories it created.
 std::unique_ptr<IConvertSink> CreateImageFilesSink(const std::string& directory, bool png,

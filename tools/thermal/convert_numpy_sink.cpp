@@ -1,0 +1,140 @@
+// The .npy output of `thermal convert`: one NumPy array (format version 1.0) of shape
+// (frames, 31, 32), little-endian float32, row 0 and column 0 first as in the CSV. Each value is
+// the CSV's number read as a float32: temperatures in the unit, voltages in volts, raw values as
+// stored. Frames are streamed, so a recording of any length takes constant memory; the header is
+// written first with room for the largest frame count and gets the true count at the end.
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "convert_seekable_file.h"
+#include "convert_sink.h"
+#include "frame/conversion.h"
+#include "frame/text_frame.h"
+
+namespace {
+
+constexpr char kMagic[] = "\x93NUMPY\x01\x00";
+constexpr std::size_t kMagicBytes = sizeof kMagic - 1;  // the version's zero byte included
+// Magic, version, the header's length and the header itself, a multiple of 64 bytes as the
+// format asks: room for a 20-digit frame count.
+constexpr std::size_t kHeaderBytes = 128;
+
+// The whole header for `frames` frames, padded with spaces to kHeaderBytes, ending in a newline.
+std::string NumpyHeader(uint64_t frames) {
+    std::string header(kMagic, kMagicBytes);
+    const std::size_t dictionaryBytes = kHeaderBytes - kMagicBytes - 2;
+    header += static_cast<char>(dictionaryBytes & 0xFF);
+    header += static_cast<char>(dictionaryBytes >> 8);
+    header += "{'descr': '<f4', 'fortran_order': False, 'shape': (";
+    header += std::to_string(frames);
+    header += ", " + std::to_string(kFrameRows) + ", " + std::to_string(kFrameColumns) + "), }";
+    header.resize(kHeaderBytes - 1, ' ');
+    header += '\n';
+    return header;
+}
+
+// The float32 of a number as a field of the text frame writes it ("+24.3"): exactly the number a
+// reader of the CSV, which holds the same digits without the sign, gets as a float32.
+float FieldNumber(std::string_view text) {
+    if (!text.empty() && text[0] == '+') {
+        text.remove_prefix(1);
+    }
+    float number = 0.0f;
+    std::from_chars(text.data(), text.data() + text.size(), number);
+    return number;
+}
+
+using NumberTable = std::vector<float>;  // the number of each of the 65536 stored values
+
+const NumberTable& TemperatureNumbers(int unit) {
+    static std::array<NumberTable, 3> tables;
+    const std::size_t which = unit == kUnitKelvin ? 0 : unit == kUnitCelsius ? 1 : 2;
+    NumberTable& table = tables[which];
+    if (table.empty()) {
+        table.resize(65536);
+        for (std::size_t value = 0; value < table.size(); ++value) {
+            table[value] = FieldNumber(TemperatureFieldText(static_cast<uint16_t>(value), unit));
+        }
+    }
+    return table;
+}
+
+const NumberTable& VoltageNumbers() {
+    static NumberTable table;
+    if (table.empty()) {
+        table.resize(65536);
+        for (std::size_t value = 0; value < table.size(); ++value) {
+            table[value] = FieldNumber(VoltageFieldText(static_cast<uint16_t>(value)));
+        }
+    }
+    return table;
+}
+
+class CNumpySink final : public IConvertSink {
+  public:
+    CNumpySink(const std::string& path, const struct stat& input) : m_file(path, input) {}
+
+    bool Open(std::string& error) {
+        if (!m_file.Open(error)) {
+            return false;
+        }
+        const std::string header = NumpyHeader(0);
+        if (!m_file.Append(header.data(), header.size())) {
+            error = m_file.Error();
+            return false;
+        }
+        return true;
+    }
+
+    bool Write(const ConvertedFrame& frame, std::string& error) override {
+        float* out = m_numbers.data();
+        if (frame.modeLetter == 0) {
+            for (int i = 0; i < kPixelCount; ++i) {
+                out[i] = frame.values[i];
+            }
+        } else {
+            const NumberTable& table =
+                IsVoltageMode(frame.modeLetter) ? VoltageNumbers() : TemperatureNumbers(frame.unit);
+            for (int i = 0; i < kPixelCount; ++i) {
+                out[i] = table[frame.values[i]];
+            }
+        }
+        // The array is '<f4': the floats go out as they are in memory.
+        static_assert(std::endian::native == std::endian::little && sizeof(float) == 4);
+        if (!m_file.Append(out, sizeof m_numbers)) {
+            error = m_file.Error();
+            return false;
+        }
+        ++m_frameCount;
+        return true;
+    }
+
+    bool Finish(std::string& error) override {
+        const std::string header = NumpyHeader(m_frameCount);
+        if (!m_file.WriteAt(0, header.data(), header.size())) {
+            error = m_file.Error();
+            return false;
+        }
+        return m_file.Finish(error);
+    }
+
+  private:
+    CConvertSeekableFile m_file;
+    std::array<float, kPixelCount> m_numbers{};  // one frame's numbers, reused
+    uint64_t m_frameCount = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<IConvertSink> CreateNumpySink(const std::string& path, const struct stat& input,
+                                              std::string& error) {
+    auto sink = std::make_unique<CNumpySink>(path, input);
+    if (!sink->Open(error)) {
+        return nullptr;
+    }
+    return sink;
+}
