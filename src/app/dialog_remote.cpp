@@ -37,7 +37,9 @@ void CmfcVELKDlg::StartRemote(const std::string& addressText) {
         std::lock_guard lock(m_remoteRateLock);
         m_remoteRate = CFpsMeter();
     }
-    auto module = std::make_unique<CRemoteModule>(address.Value(), options, std::move(callbacks));
+    // QoS 1, as the recorder: a recording made here keeps every frame the publisher sent.
+    auto module =
+        std::make_unique<CRemoteModule>(address.Value(), options, std::move(callbacks), 1);
     if (const Status started = module->Start(); !started) {
         AppendLog("[" + addressText + "] " + started.Message() + "\r\n");
         return;
