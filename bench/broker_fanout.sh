@@ -24,6 +24,7 @@ cat >"$work/mosquitto.conf" <<EOF
 listener $port 127.0.0.1
 allow_anonymous true
 persistence false
+set_tcp_nodelay true
 max_queued_messages 10000
 user $(id -un)
 EOF

@@ -136,6 +136,7 @@ LatencyRun MeasureLatency(const MosquittoBroker& broker, const std::string& ther
                           int seconds) {
     std::mutex lock;  // guards sentAt and run
     std::map<size_t, Clock::time_point> sentAt;
+    std::vector<std::pair<size_t, Clock::time_point>> receivedAt;
     LatencyRun run;
     SimulatorOptions options;
     options.fps = fps;
@@ -159,12 +160,10 @@ LatencyRun MeasureLatency(const MosquittoBroker& broker, const std::string& ther
              if (DecodeFramePayload(bytes, size, frame) != PayloadFault::kNone) {
                  return;
              }
+             // Matched with the send times at the end: the module's thread may note a frame's
+             // time only after the frame has come through.
              std::lock_guard guard(lock);
-             ++run.received;
-             if (const auto it = sentAt.find(BlockKey(frame.block)); it != sentAt.end()) {
-                 run.latenciesMs.push_back(
-                     std::chrono::duration<double, std::milli>(now - it->second).count());
-             }
+             receivedAt.emplace_back(BlockKey(frame.block), now);
          }});
     if (!subscriber.Start() ||
         !WaitUntil([&] { return subscriber.IsConnected(); }, std::chrono::seconds(5)) ||
@@ -196,6 +195,13 @@ LatencyRun MeasureLatency(const MosquittoBroker& broker, const std::string& ther
     sim.Stop();
     std::lock_guard guard(lock);
     run.sent = sentAt.size();
+    run.received = receivedAt.size();
+    for (const auto& [key, time] : receivedAt) {
+        if (const auto it = sentAt.find(key); it != sentAt.end()) {
+            run.latenciesMs.push_back(
+                std::chrono::duration<double, std::milli>(time - it->second).count());
+        }
+    }
     std::sort(run.latenciesMs.begin(), run.latenciesMs.end());
     return run;
 }

@@ -30,6 +30,7 @@ Result<const MosquittoLibrary*> Load() {
     Resolve(handle, "mosquitto_new", library.new_, missing);
     Resolve(handle, "mosquitto_destroy", library.destroy, missing);
     Resolve(handle, "mosquitto_threaded_set", library.threaded_set, missing);
+    Resolve(handle, "mosquitto_int_option", library.int_option, missing);
     Resolve(handle, "mosquitto_connect_callback_set", library.connect_callback_set, missing);
     Resolve(handle, "mosquitto_disconnect_callback_set", library.disconnect_callback_set, missing);
     Resolve(handle, "mosquitto_publish_callback_set", library.publish_callback_set, missing);

@@ -15,6 +15,7 @@ struct MosquittoLibrary {
     decltype(&mosquitto_new) new_;
     decltype(&mosquitto_destroy) destroy;
     decltype(&mosquitto_threaded_set) threaded_set;
+    decltype(&mosquitto_int_option) int_option;
     decltype(&mosquitto_connect_callback_set) connect_callback_set;
     decltype(&mosquitto_disconnect_callback_set) disconnect_callback_set;
     decltype(&mosquitto_publish_callback_set) publish_callback_set;

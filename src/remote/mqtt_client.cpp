@@ -103,6 +103,9 @@ Status CMqttClient::Start() {
             return Status::CallFailed("mosquitto_new()", errno);
         }
         m_library->threaded_set(m_client, true);
+        // Frames go out one by one as they come: without this, TCP holds a frame back until the
+        // broker acknowledges the one before, which a receiver may delay by up to 40 ms.
+        m_library->int_option(m_client, MOSQ_OPT_TCP_NODELAY, 1);
         m_library->connect_callback_set(m_client, &CMqttClient::OnConnect);
         m_library->disconnect_callback_set(m_client, &CMqttClient::OnDisconnect);
         m_library->publish_callback_set(m_client, &CMqttClient::OnPublish);

@@ -32,6 +32,8 @@ class MosquittoBroker {
         config << "listener " << m_port << " 127.0.0.1\n"
                << "allow_anonymous true\n"
                << "persistence false\n"
+               // As a broker for live frames should be set up: each message goes out at once.
+               << "set_tcp_nodelay true\n"
                // Run as root, the broker would switch to the user "mosquitto", who cannot read
                // the test's directory.
                << "user " << (user != nullptr ? user->pw_name : "root") << "\n"
