@@ -24,9 +24,9 @@
 #include "cli/option_table.h"
 #include "commands.h"
 #include "device/text_reply_mailbox.h"
+#include "live_command.h"
 #include "module_feed.h"
 #include "platform/one_line.h"
-#include "platform/stop_signals.h"
 #include "remote/frame_payload.h"
 #include "remote/module_status.h"
 #include "remote/mqtt_address.h"
@@ -575,16 +575,6 @@ int RunPublish(int argc, char** argv) {
         return status;
     }
 
-    // SIGINT and SIGTERM end the run through its stop sequence; a broker that closes the
-    // connection mid-write must not kill the process.
-    const CStopSignals stopSignals;
-    if (!stopSignals.Error().empty()) {
-        std::fprintf(stderr, "thermal publish: cannot catch SIGINT and SIGTERM: %s\n",
-                     stopSignals.Error().c_str());
-        return 1;
-    }
-    std::signal(SIGPIPE, SIG_IGN);
-
-    CPublishRun run(options);
-    return run.Run();
+    // A broker that closes the connection mid-write must not kill the process.
+    return RunLiveCommand<CPublishRun>("publish", options, {SIGPIPE});
 }

@@ -22,9 +22,9 @@
 #include "cli/option_table.h"
 #include "cli/processing_options.h"
 #include "commands.h"
+#include "live_command.h"
 #include "module_feed.h"
 #include "platform/one_line.h"
-#include "platform/stop_signals.h"
 #include "processing/frame_pipeline.h"
 #include "recording/file_kind.h"
 #include "recording/recording_run.h"
@@ -432,28 +432,6 @@ int RunRecord(int argc, char** argv) {
         return status;
     }
 
-    // SIGINT and SIGTERM end the recording through its stop sequence. A file size limit must
-    // fail a write, not kill the process before the file is closed.
-    const CStopSignals stopSignals;
-    if (!stopSignals.Error().empty()) {
-        std::fprintf(stderr, "thermal record: cannot catch SIGINT and SIGTERM: %s\n",
-                     stopSignals.Error().c_str());
-        return 1;
-    }
-    std::signal(SIGXFSZ, SIG_IGN);
-
-    int status = 1;
-    std::unique_ptr<CRecordRun> run;
-    try {
-        run = std::make_unique<CRecordRun>(options);
-    } catch (const std::system_error& error) {
-        // Its frame processing thread: out of memory or of threads, nothing to do with the port.
-        std::fprintf(stderr, "thermal record: cannot start the frame processing thread: %s\n",
-                     error.code().message().c_str());
-    }
-    if (run) {
-        status = run->Run();
-        run.reset();
-    }
-    return status;
+    // A file size limit must fail a write, not kill the process before the file is closed.
+    return RunLiveCommand<CRecordRun>("record", options, {SIGXFSZ});
 }

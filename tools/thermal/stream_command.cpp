@@ -20,9 +20,9 @@
 #include "cli/option_table.h"
 #include "cli/processing_options.h"
 #include "commands.h"
+#include "live_command.h"
 #include "module_feed.h"
 #include "platform/one_line.h"
-#include "platform/stop_signals.h"
 #include "processing/frame_pipeline.h"
 #include "stream_format.h"
 
@@ -308,28 +308,6 @@ int RunStream(int argc, char** argv) {
         return status;
     }
 
-    // SIGINT and SIGTERM end the stream through its stop sequence; a reader that goes away shows
-    // as EPIPE on the next write, which does the same.
-    const CStopSignals stopSignals;
-    if (!stopSignals.Error().empty()) {
-        std::fprintf(stderr, "thermal stream: cannot catch SIGINT and SIGTERM: %s\n",
-                     stopSignals.Error().c_str());
-        return 1;
-    }
-    std::signal(SIGPIPE, SIG_IGN);
-
-    int status = 1;
-    std::unique_ptr<CStreamRun> run;
-    try {
-        run = std::make_unique<CStreamRun>(options);
-    } catch (const std::system_error& error) {
-        // Its frame processing thread: out of memory or of threads, nothing to do with the port.
-        std::fprintf(stderr, "thermal stream: cannot start the frame processing thread: %s\n",
-                     error.code().message().c_str());
-    }
-    if (run) {
-        status = run->Run();
-        run.reset();
-    }
-    return status;
+    // A reader that goes away shows as EPIPE on the next write, which ends the stream.
+    return RunLiveCommand<CStreamRun>("stream", options, {SIGPIPE});
 }
