@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs on Debian 12 what building and running the viewer, the video player and the tool need.
-# With --test, also what the tests, the sanitizer and fuzz builds, the benchmarks and the helper
-# scripts need (scripts/test.sh asks for that). Idempotent: packages already present are left
-# alone, and apt is only asked when something is missing.
-# Usage: scripts/install-deps.sh [--test]
+# With --package, also what making and checking the Debian package needs (scripts/package.sh).
+# With --test, also what the tests (the package's among them), the sanitizer and fuzz builds, the
+# benchmarks and the helper scripts need (scripts/test.sh asks for that). Idempotent: packages
+# already present are left alone, and apt is only asked when something is missing.
+# Usage: scripts/install-deps.sh [--test|--package]
 set -euo pipefail
 
 # The fonts belong to running: the dialogs are laid out from Liberation Sans's metrics, and the
@@ -24,11 +25,18 @@ test_packages=(
   mosquitto mosquitto-clients
 )
 
+# The manual pages are made from the programs' --help with help2man; bash-completion's functions
+# let the package's check try the tool's completion.
+package_packages=(
+  help2man dpkg-dev lintian desktop-file-utils appstream bash-completion
+)
+
 packages=("${run_packages[@]}")
 case "${1:-}" in
   '') ;;
-  --test) packages+=("${test_packages[@]}") ;;
-  *) echo "usage: scripts/install-deps.sh [--test]" >&2; exit 2 ;;
+  --package) packages+=("${package_packages[@]}") ;;
+  --test) packages+=("${test_packages[@]}" "${package_packages[@]}") ;;
+  *) echo "usage: scripts/install-deps.sh [--test|--package]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -20,7 +20,7 @@ bool IsDataMode(uint8_t letter) {
 void CmfcVELKDlg::LoadCommandList() {
     QComboBox* commands = Combo(IDC_COMMANDS);
     const std::string path =
-        FindFileNoCase(m_appDir, "CmdList.TXT").value_or(m_appDir + "CmdList.TXT");
+        FindProgramFile(m_appDir, "CmdList.TXT").value_or(m_appDir + "CmdList.TXT");
     for (const std::string& entry : LoadCommandListFile(path)) {
         commands->addItem(QString::fromStdString(entry));
     }

@@ -94,7 +94,7 @@ CmfcVELKDlg::~CmfcVELKDlg() {
 }
 
 void CmfcVELKDlg::LoadIcon() {
-    if (const auto path = FindFileNoCase(m_appDir, "AppIcon.ico")) {
+    if (const auto path = FindProgramFile(m_appDir, "AppIcon.ico")) {
         // A file that is there but cannot be read leaves the window without an icon.
         QPixmap pixmap;
         m_hIcon = new QIcon(pixmap.load(FromUtf8(*path)) ? QIcon(pixmap.scaled(32, 32)) : QIcon());
@@ -110,7 +110,7 @@ void CmfcVELKDlg::LoadIcon() {
 
 void CmfcVELKDlg::LoadTitle() {
     m_title.clear();
-    const auto path = FindFileNoCase(m_appDir, "Title.txt");
+    const auto path = FindProgramFile(m_appDir, "Title.txt");
     if (!path) {
         return;
     }

@@ -97,15 +97,17 @@ void CmfcVELKDlg::PlayFile(int speedValue, const std::string& path) {
 }
 
 void CmfcVELKDlg::OpenVideoPlayer(const std::string& path) {
-    // The player built with the viewer lies beside it; a player copied over from Windows keeps
-    // its .exe name and takes nothing but the path. Ours starts playing at once, as the other
-    // recordings do after "Play".
+    // The player built with the viewer lies in a folder beside it; a player copied over from
+    // Windows keeps its .exe name and takes nothing but the path; an installed player is a
+    // program beside the viewer (/usr/bin/VELKAviPlayer), where the build tree has the folder.
+    // Ours starts playing at once, as the other recordings do after "Play".
+    const QStringList ours = {QStringLiteral("--play"), QStringLiteral("--")};
     const struct {
         const char* name;
         QStringList options;
-    } players[] = {
-        {"VELKAviPlayer/VELKAviPlayer", {QStringLiteral("--play"), QStringLiteral("--")}},
-        {"VELKAviPlayer/VELKAviPlayer.exe", {}}};
+    } players[] = {{"VELKAviPlayer/VELKAviPlayer", ours},
+                   {"VELKAviPlayer/VELKAviPlayer.exe", {}},
+                   {"VELKAviPlayer", ours}};
     for (const auto& [name, options] : players) {
         const QString player = FromPath(m_appDir + name);
         if (!QFileInfo(player).isFile()) {

@@ -44,7 +44,7 @@ std::vector<uint8_t> LoadFittedLogo(const std::string& appDir, const char* fileN
     if (width <= 0 || height <= 0) {
         return {};
     }
-    const auto path = FindFileNoCase(appDir, fileName);
+    const auto path = FindProgramFile(appDir, fileName);
     if (!path) {
         return {};
     }

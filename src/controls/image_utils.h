@@ -16,8 +16,9 @@ int BitmapToRgb(const QImage& image, uint8_t* rgb, uint8_t* grey);
 // the result; a null buffer or an empty size gives a null image.
 QImage RgbToBitmap(const uint8_t* rgb, int width, int height);
 
-// The picture fileName from the program directory appDir (the name matched without regard to
-// case), fitted into width x height without changing its aspect ratio and centred on white, as
-// a top-down RGB buffer. Empty if the file is missing or not a picture.
+// The picture fileName from the program directory appDir or the user's configuration folder (the
+// name matched without regard to case, FindProgramFile), fitted into width x height without
+// changing its aspect ratio and centred on white, as a top-down RGB buffer. Empty if the file is
+// missing or not a picture.
 std::vector<uint8_t> LoadFittedLogo(const std::string& appDir, const char* fileName, int width,
                                     int height);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 std::string ProgramDirectory() {
@@ -44,6 +45,29 @@ std::optional<std::string> FindFileNoCase(const std::string& dir, const std::str
         }
     }
     return found;
+}
+
+std::string UserConfigDirectory() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config != nullptr && config[0] == '/') {
+        return std::string(config) + "/thermal-viewer/";
+    }
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') {
+        return std::string(home) + "/.config/thermal-viewer/";
+    }
+    return {};
+}
+
+std::optional<std::string> FindProgramFile(const std::string& programDir, const std::string& name) {
+    if (auto beside = FindFileNoCase(programDir, name)) {
+        return beside;
+    }
+    const std::string configDir = UserConfigDirectory();
+    if (configDir.empty()) {
+        return std::nullopt;
+    }
+    return FindFileNoCase(configDir, name);
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {

@@ -1,6 +1,7 @@
 #pragma once
 // The program directory and the optional files users put beside the program ("Title.txt",
-// "AppIcon.ico", "CmdList.TXT", the logos). Plain C++, no Qt.
+// "AppIcon.ico", "CmdList.TXT", the logos) or, for an installed program whose directory is not
+// theirs, in their configuration folder. Plain C++, no Qt.
 #include <optional>
 #include <string>
 
@@ -12,6 +13,17 @@ std::string ProgramDirectory();
 // name counts as none: whoever opens the path (the picture loader too) would wait for a FIFO's
 // writer for ever. dir ends in '/'.
 std::optional<std::string> FindFileNoCase(const std::string& dir, const std::string& name);
+
+// The user's folder for the optional files: $XDG_CONFIG_HOME/thermal-viewer/, or
+// $HOME/.config/thermal-viewer/ when XDG_CONFIG_HOME is unset or not an absolute path (such a
+// value is to be ignored); empty when neither is known. Ends in '/'.
+std::string UserConfigDirectory();
+
+// An optional file of the program, looked up as FindFileNoCase does beside the program first,
+// then in UserConfigDirectory(): a copy beside the program wins, as it always has, and users of
+// an installed program, who cannot write to /usr/bin, still provide theirs. programDir ends in
+// '/'.
+std::optional<std::string> FindProgramFile(const std::string& programDir, const std::string& name);
 
 // The program's own small files (the title, the command list) are a few hundred bytes; a
 // larger file under their name is not one of them and is not read into memory.

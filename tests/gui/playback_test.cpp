@@ -475,18 +475,20 @@ void PlaybackTest::rawFrameFileShowsOneFrameThenStops() {
 }
 
 void PlaybackTest::videoGoesToThePlayerOrTheDesktop_data() {
-    QTest::addColumn<QString>("playerName");  // empty: no player installed
+    QTest::addColumn<QString>("playerPath");  // beside the viewer; empty: no player installed
     QTest::addColumn<QString>("options");     // what the player is told before the path
-    QTest::newRow("the player built with the viewer") << "VELKAviPlayer"
+    QTest::newRow("the player built with the viewer") << "VELKAviPlayer/VELKAviPlayer"
                                                       << "3|--play|--|";
-    QTest::newRow("a player with the Windows name") << "VELKAviPlayer.exe"
+    QTest::newRow("a player with the Windows name") << "VELKAviPlayer/VELKAviPlayer.exe"
                                                     << "1|";
+    QTest::newRow("the installed player, a program beside the viewer") << "VELKAviPlayer"
+                                                                       << "3|--play|--|";
     QTest::newRow("no player: the desktop opens it") << ""
                                                      << "";
 }
 
 void PlaybackTest::videoGoesToThePlayerOrTheDesktop() {
-    QFETCH(QString, playerName);
+    QFETCH(QString, playerPath);
     QFETCH(QString, options);
     QTemporaryDir dir;
     auto dlg = MakeDialog(dir);
@@ -495,9 +497,9 @@ void PlaybackTest::videoGoesToThePlayerOrTheDesktop() {
     const QString argsFile = dir.filePath(QStringLiteral("args"));
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
-    if (!playerName.isEmpty()) {
-        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("VELKAviPlayer")));
-        const QString player = dir.filePath(QStringLiteral("VELKAviPlayer/") + playerName);
+    if (!playerPath.isEmpty()) {
+        const QString player = dir.filePath(playerPath);
+        QVERIFY(QDir().mkpath(QFileInfo(player).path()));
         WriteFileBytes(player.toStdString(), "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > '" +
                                                  argsFile.toStdString() + ".tmp'\n" + "mv '" +
                                                  argsFile.toStdString() + ".tmp' '" +
@@ -508,7 +510,7 @@ void PlaybackTest::videoGoesToThePlayerOrTheDesktop() {
     dlg->PlayFile(186, video.toStdString());
     QVERIFY(!AnyPlayTimer(*dlg));
     QVERIFY(!BlueFrameShown(*dlg));
-    if (!playerName.isEmpty()) {
+    if (!playerPath.isEmpty()) {
         QTRY_VERIFY(QFile::exists(argsFile));
         QCOMPARE(QString::fromStdString(ReadWhole(argsFile.toStdString())),
                  options + video + QStringLiteral("|"));

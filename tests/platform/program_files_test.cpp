@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -67,6 +68,48 @@ TEST(ProgramFiles, LookupFindsOnlyRegularFiles) {
     }
     EXPECT_EQ(FindFileNoCase(dir, "MainLogo.jpg"), dir + "mainlogo.jpg");
     EXPECT_EQ(FindFileNoCase(dir, "DistributionLogo.jpg"), dir + "DistributionLogo.jpg");
+}
+
+// An installed program's directory is not the user's to write to: the optional files are also
+// found in the configuration folder, after the program directory and by the same lookup.
+TEST(ProgramFiles, OptionalFilesAreFoundBesideTheProgramThenInTheConfigurationFolder) {
+    const ScratchDirectory scratch("program-files");
+    const std::string root = scratch.path().string();
+    const std::string program = root + "/bin/";
+    const std::string xdg = root + "/xdg/thermal-viewer/";
+    const std::string home = root + "/home/.config/thermal-viewer/";
+    for (const std::string& dir : {program, xdg, home}) {
+        fs::create_directories(dir);
+    }
+    std::ofstream(program + "Title.txt") << "beside";
+    std::ofstream(xdg + "title.txt") << "xdg";
+    std::ofstream(xdg + "cmdlist.txt") << "xdg";
+    std::ofstream(home + "CmdList.TXT") << "home";
+    const struct {
+        std::optional<std::string> xdgConfigHome;  // nullopt: unset
+        std::optional<std::string> home;
+        const char* name;
+        std::optional<std::string> found;
+    } cases[] = {
+        {root + "/xdg", root + "/home", "Title.txt", program + "Title.txt"},
+        {root + "/xdg", root + "/home", "CmdList.TXT", xdg + "cmdlist.txt"},
+        {root + "/xdg", root + "/home", "AppIcon.ico", std::nullopt},
+        // A relative XDG_CONFIG_HOME is ignored, as is one that is unset.
+        {"xdg", root + "/home", "CmdList.TXT", home + "CmdList.TXT"},
+        {std::nullopt, root + "/home", "CmdList.TXT", home + "CmdList.TXT"},
+        {std::nullopt, std::nullopt, "CmdList.TXT", std::nullopt},
+        {std::nullopt, std::nullopt, "Title.txt", program + "Title.txt"},
+    };
+    const auto setOrUnset = [](const char* variable, const std::optional<std::string>& value) {
+        value ? ::setenv(variable, value->c_str(), 1) : ::unsetenv(variable);
+    };
+    for (const auto& c : cases) {
+        setOrUnset("XDG_CONFIG_HOME", c.xdgConfigHome);
+        setOrUnset("HOME", c.home);
+        EXPECT_EQ(FindProgramFile(program, c.name), c.found)
+            << c.name << " XDG_CONFIG_HOME=" << c.xdgConfigHome.value_or("(unset)")
+            << " HOME=" << c.home.value_or("(unset)");
+    }
 }
 
 }  // namespace
