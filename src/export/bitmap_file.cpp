@@ -70,6 +70,20 @@ void PutInfo(uint8_t* out, int width, int height, bool colour, int32_t horizonta
     }
 }
 
+// Every byte of every picture of `thermal convert --frames` passes through this swap, the
+// largest part of the work that is not the file system's. With AVX2 the compiler's vectorised
+// copy of the loop takes about half the time of the plain one; the processor picks at load time.
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
+__attribute__((target_clones("default", "avx2")))
+#endif
+void PutColourRow(const uint8_t* in, int width, uint8_t* row) {
+    for (int x = 0; x < width; ++x) {
+        row[3 * x] = in[3 * x + 2];
+        row[3 * x + 1] = in[3 * x + 1];
+        row[3 * x + 2] = in[3 * x];
+    }
+}
+
 // The RowBytes(width, height, colour) bytes of pixel rows at `out`, padding included.
 void PutRows(const uint8_t* image, int width, int height, bool colour, uint8_t* out) {
     const uint32_t channels = colour ? 3 : 1;
@@ -79,11 +93,7 @@ void PutRows(const uint8_t* image, int width, int height, bool colour, uint8_t* 
         const uint8_t* in = image + static_cast<std::size_t>(i) * used;
         uint8_t* row = out + static_cast<std::size_t>(height - 1 - i) * stride;
         if (colour) {
-            for (int x = 0; x < width; ++x) {
-                row[3 * x] = in[3 * x + 2];
-                row[3 * x + 1] = in[3 * x + 1];
-                row[3 * x + 2] = in[3 * x];
-            }
+            PutColourRow(in, width, row);
         } else {
             std::copy(in, in + width, row);
         }
