@@ -72,23 +72,23 @@ run '.bds -> .npy' "$frames" "$work/in.bds" "$work/out.npy"
 rm -f "$work/out.npy"
 npy_wall=$wall
 # Picture runs, each followed by the copy of what it wrote, PICTURE_RUNS times (default 3; the
-# fastest of each counts, as other work on the machine only ever adds time); both directories
-# go before the next run.
+# fastest of each counts, as other work on the machine only ever adds time). Nothing is removed
+# until the end: for a while after many files are deleted, ext4 passes over their inodes, one by
+# one, whenever it creates a file, which would weigh on whichever run came next.
 pictures() {  # label, directory name, extra arguments of thermal convert
   local label=$1 dir=$work/$2 best=() copy_wall= i
   shift 2
   for ((i = 0; i < ${PICTURE_RUNS:-3}; ++i)); do
     sync
-    measure "$build/bin/thermal" convert "$work/pictures.bds" --frames "$dir" "$@"
+    measure "$build/bin/thermal" convert "$work/pictures.bds" --frames "$dir.$i" "$@"
     if [ ${#best[@]} -eq 0 ] || [ "$(echo "$wall < ${best[0]}" | bc)" = 1 ]; then
       best=("$wall" "$user" "$sys")
     fi
     sync
-    measure cp -r "$dir" "$dir.copy"
+    measure cp -r "$dir.$i" "$dir.$i.copy"
     if [ -z "$copy_wall" ] || [ "$(echo "$wall < $copy_wall" | bc)" = 1 ]; then
       copy_wall=$wall
     fi
-    rm -rf "$dir" "$dir.copy"
   done
   read -r wall user sys <<<"${best[*]}"
   row "$label" "$picture_frames"
