@@ -76,7 +76,7 @@ npy_wall=$wall
 # until the end: for a while after many files are deleted, ext4 passes over their inodes, one by
 # one, whenever it creates a file, which would weigh on whichever run came next.
 pictures() {  # label, directory name, extra arguments of thermal convert
-  local label=$1 dir=$work/$2 best=() copy_wall= i
+  local label=$1 dir=$work/$2 best=() copy_wall='' i
   shift 2
   for ((i = 0; i < ${PICTURE_RUNS:-3}; ++i)); do
     sync
