@@ -92,8 +92,12 @@ pictures() {  # label, directory name, extra arguments of thermal convert
   done
   read -r wall user sys <<<"${best[*]}"
   row "$label" "$picture_frames"
-  copies+=("$(printf '%s: %.2f s, cp -r of its %d files %.2f s: %.2fx' "$label" "$wall" \
-    "$picture_frames" "$copy_wall" "$(echo "$wall / $copy_wall" | bc -l)")")
+  local ratio='too few files to time the copy'
+  if [ "$(echo "$copy_wall > 0" | bc)" = 1 ]; then
+    ratio=$(printf '%.2fx' "$(echo "$wall / $copy_wall" | bc -l)")
+  fi
+  copies+=("$(printf '%s: %.2f s, cp -r of its %d files %.2f s: %s' "$label" "$wall" \
+    "$picture_frames" "$copy_wall" "$ratio")")
 }
 copies=()
 pictures '.bds -> --frames (BMP)' bmp
