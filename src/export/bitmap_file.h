@@ -26,6 +26,12 @@ std::vector<uint8_t> EncodeBitmapRows(const uint8_t* image, int width, int heigh
 // The complete file: the 14-byte file header, EncodeBitmapInfo and EncodeBitmapRows.
 std::vector<uint8_t> EncodeBitmapFile(const uint8_t* image, int width, int height, bool colour,
                                       int32_t horizontalResolution, int32_t verticalResolution);
+// The same bytes into `out`, whose memory is reused: a caller writing one picture after another
+// of a size allocates once instead of touching fresh pages for every file. `out` is left empty
+// where EncodeBitmapFile returns nothing.
+void EncodeBitmapFileInto(const uint8_t* image, int width, int height, bool colour,
+                          int32_t horizontalResolution, int32_t verticalResolution,
+                          std::vector<uint8_t>& out);
 
 // Writes the file header, `info` (the info header with its palette) and `rows` to `path`, through
 // a temporary file that is renamed over the path once complete, so a failure never leaves a

@@ -62,6 +62,21 @@ TEST(BitmapFile, GreyImageHasPaletteAndPaddedRows) {
     EXPECT_EQ(bytes[1078 + 12], 1);
 }
 
+TEST(BitmapFile, ReusedBufferKeepsNothingOfTheLastPicture) {
+    // Larger than any picture below and full of bytes none of them has: padding, reserved
+    // header fields and palette gaps must all be written, and the size cut to the new picture.
+    std::vector<uint8_t> buffer(2000, 0xAA);
+    const std::vector<uint8_t> grey(10 * 2, 77);
+    const std::vector<uint8_t> colour(5 * 3 * 3, 200);
+    EncodeBitmapFileInto(grey.data(), 10, 2, false, 0, 0, buffer);
+    EXPECT_EQ(buffer, EncodeBitmapFile(grey.data(), 10, 2, false, 0, 0));
+    EncodeBitmapFileInto(colour.data(), 5, 3, true, 0, 0, buffer);
+    EXPECT_EQ(buffer, EncodeBitmapFile(colour.data(), 5, 3, true, 0, 0));
+    EXPECT_EQ(buffer[54 + 15], 0);  // the first row's padding, from 15 to 16 bytes
+    EncodeBitmapFileInto(nullptr, 5, 3, true, 0, 0, buffer);
+    EXPECT_TRUE(buffer.empty());
+}
+
 TEST(BitmapFile, SaveReportsFailuresAndLeavesNoPartialFile) {
     const ScratchDirectory scratch("bitmap_file");
     const std::filesystem::path& dir = scratch.path();

@@ -10,6 +10,7 @@
 
 #include "convert_png_file.h"
 #include "convert_sink.h"
+#include "export/atomic_file.h"
 #include "export/bitmap_file.h"
 #include "processing/image_scaling.h"
 
@@ -67,10 +68,12 @@ class CImageFilesSink final : public IConvertSink {
             if (!SavePngFile(frame.image, kImageWidth, kImageHeight, path, error)) {
                 return false;
             }
-        } else if (SaveBitmapFile(frame.image, kImageWidth, kImageHeight, 3, path, 0, 0) !=
-                   kBitmapSaved) {
-            error = "cannot write '" + path + "'";
-            return false;
+        } else {
+            EncodeBitmapFileInto(frame.image, kImageWidth, kImageHeight, true, 0, 0, m_bitmap);
+            if (m_bitmap.empty() || !WriteFileAtomically(path, m_bitmap.data(), m_bitmap.size())) {
+                error = "cannot write '" + path + "'";
+                return false;
+            }
         }
         ++m_frameCount;
         return true;
@@ -82,6 +85,7 @@ class CImageFilesSink final : public IConvertSink {
     std::string m_directory;
     bool m_isPng;
     std::vector<fs::path> m_created;
+    std::vector<uint8_t> m_bitmap;  // the file being written, its memory kept from frame to frame
     uint64_t m_frameCount = 0;
 };
 
