@@ -70,10 +70,21 @@ void PutInfo(uint8_t* out, int width, int height, bool colour, int32_t horizonta
     }
 }
 
+// Sanitizer runtimes start after the loader has picked the clones below (an ifunc resolver
+// runs during relocation), so those builds keep the plain loop.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define THERMAL_BITMAP_PLAIN_LOOP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define THERMAL_BITMAP_PLAIN_LOOP 1
+#endif
+#endif
+
 // Every byte of every picture of `thermal convert --frames` passes through this swap, the
 // largest part of the work that is not the file system's. With AVX2 the compiler's vectorised
 // copy of the loop takes about half the time of the plain one; the processor picks at load time.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__) && \
+    !defined(THERMAL_BITMAP_PLAIN_LOOP)
 __attribute__((target_clones("default", "avx2")))
 #endif
 void PutColourRow(const uint8_t* in, int width, uint8_t* row) {
