@@ -15,6 +15,8 @@
 namespace {
 
 constexpr int kActivityIntervalMs = 250;
+// The longest the pane lags a moving pointer: less than a frame at 100 frames a second.
+constexpr int kPointerReadoutDelayMs = 8;
 // Pane 1's width when it has nothing to say, and the room its frame and padding take.
 constexpr int kNarrowPaneWidth = 200;
 constexpr int kPaneMargin = 16;
@@ -53,9 +55,17 @@ void CmfcVELKDlg::ConnectReadouts() {
     m_activityTimer = new QTimer(this);
     m_activityTimer->setInterval(kActivityIntervalMs);
     connect(m_activityTimer, &QTimer::timeout, this, [this] { RefreshActivity(); });
+    // A moving pointer brings more events than a stream brings frames: the pane follows it with
+    // the next frame shown, or after kPointerReadoutDelayMs when no frame comes sooner.
+    m_pointerReadoutTimer = new QTimer(this);
+    m_pointerReadoutTimer->setSingleShot(true);
+    m_pointerReadoutTimer->setInterval(kPointerReadoutDelayMs);
+    connect(m_pointerReadoutTimer, &QTimer::timeout, this, [this] { RefreshReadout(); });
     connect(m_image, &CDxStatic::PointerMoved, this, [this](QPoint point) {
         m_pointerPoint = point;
-        RefreshReadout();
+        if (!m_pointerReadoutTimer->isActive()) {
+            m_pointerReadoutTimer->start();
+        }
     });
     connect(m_image, &CDxStatic::PointerLeft, this, [this] {
         m_pointerPoint.reset();
@@ -113,6 +123,9 @@ void CmfcVELKDlg::UpdateRegionOutline() {
 void CmfcVELKDlg::RefreshReadout() {
     if (m_statusPanes[0] == nullptr) {
         return;  // before the window is built
+    }
+    if (m_pointerReadoutTimer != nullptr) {
+        m_pointerReadoutTimer->stop();  // this refresh reads the pointer too
     }
     std::string text;
     if (m_readoutFrame) {

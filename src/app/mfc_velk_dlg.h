@@ -426,6 +426,7 @@ class CmfcVELKDlg : public QDialog {
     std::optional<QPoint> m_pointerPoint;
     std::optional<SensorRegion> m_region;
     QTimer* m_activityTimer = nullptr;
+    QTimer* m_pointerReadoutTimer = nullptr;  // pane 0 after pointer moves between frames
     std::chrono::steady_clock::time_point m_recordingStart{};
     std::string m_playingPath;
     uint64_t m_playedFrameNumber = 0;

@@ -78,7 +78,7 @@ void ReadoutsTest::pointerNamesTheSensorPixelUnderEveryMirroring() {
                          GradientCelsius(c.topLeftRow, c.topLeftColumn));
         // The far corner is the sensor's opposite pixel.
         SendMouse(image, QEvent::MouseMove, CellCentre(image, 30, 31), Qt::NoButton);
-        QCOMPARE(
+        QTRY_COMPARE(
             dlg->StatusPaneText(0),
             QStringLiteral("Row %1, column %2: ").arg(32 - c.topLeftRow).arg(33 - c.topLeftColumn) +
                 GradientCelsius(32 - c.topLeftRow, 33 - c.topLeftColumn));
