@@ -4,8 +4,8 @@
 // and every call of the port that fails, goes to standard error as lines of the form
 //
 //     12:41:56.260094 tx 4d                                               M
-//     12:41:56.260211 rx 48 54 50 41 20 33 32 78 33 31 20 74 68 65 72 6d  HTPA 32x31 therm
-//     12:41:56.260211 rx 6f 70 69 6c 65 20 6d 6f 64 75 6c 65 0d 0a 4d 43  opile module..MC
+//     12:41:56.260211 rx 54 68 65 72 6d 6f 70 69 6c 65 20 61 72 72 61 79  Thermopile array
+//     12:41:56.260211 rx 20 33 32 78 33 31 0d 0a 4d 43 4c 4b 3a 20 38 30   32x31..MCLK: 80
 //     12:41:59.310422 !! write() failed: Input/output error
 //
 // (local time to the microsecond, direction, up to 16 bytes in hex, the same bytes with '.' for

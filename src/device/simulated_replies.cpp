@@ -7,8 +7,7 @@
 std::string SimulatedInfoReply(const SimulatedModuleState& state) {
     char text[160];
     std::snprintf(text, sizeof text,
-                  "HTPA 32x31 thermopile module\r\nMCLK: %d kHz\r\nFirmware VDM1.3\r\n",
-                  state.mclkKHz);
+                  "Thermopile array 32x31\r\nMCLK: %d kHz\r\nFirmware VDM1.3\r\n", state.mclkKHz);
     return text;
 }
 
@@ -28,7 +27,7 @@ std::string SimulatedCalibrationTable() {
         "Ambient 1: 300 2: 301\r\n"
         "TObj1: 273.2 373.2\r\n"
         "TObjcal1: 295.0 330.0\r\n"
-        "Arraytype 32x31 HTPA\r\n"
+        "Arraytype 32x31 TA-3231\r\n"
         "Nr.\tRow\tCol\tPixC\tThGrad\tThOffs\tElOffs\tVddComp\tGain\tFlags\r\n";
     char line[128];
     for (int pixel = 0; pixel < kPixelCount; ++pixel) {

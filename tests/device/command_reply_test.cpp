@@ -225,7 +225,7 @@ TEST(TextReplyRules, EachLetterEndsOnItsOwnWords) {
 TEST(TextCollector, CompletesWhenTheEndArrivesAndKeepsCollecting) {
     ReplyRecorder recorder;
     CCommandReply reply("M", 'M', ReplyRecorder::Callback, &recorder);
-    const std::string text = "HTPA 32x31\r\nMCLK: 8000 kHz\r\nFirmware VDM1.3\r\n";
+    const std::string text = "Thermopile array 32x31\r\nMCLK: 8000 kHz\r\nFirmware VDM1.3\r\n";
     for (char c : text) {
         reply.Collect(1, reinterpret_cast<const uint8_t*>(&c));
     }

@@ -125,10 +125,12 @@ TEST(CommandList, FirstCharacterOfTheTrimmedTextIsTheByte) {
 }
 
 TEST(Mclk, InformationReplyGivesTheWordBeforeKilohertz) {
-    EXPECT_EQ(FindMclk("HTPA\r\nMCLK: 8000 kHz\r\nFirmware VDM1.3\r\n", MclkMarker::Kilohertz),
+    EXPECT_EQ(FindMclk("Thermopile array\r\nMCLK: 8000 kHz\r\nFirmware VDM1.3\r\n",
+                       MclkMarker::Kilohertz),
               "8000");
-    EXPECT_EQ(FindMclk("HTPA\r\nMCLK: 8000\r\nFirmware VDM1.3\r\n", MclkMarker::Kilohertz),
-              std::nullopt);
+    EXPECT_EQ(
+        FindMclk("Thermopile array\r\nMCLK: 8000\r\nFirmware VDM1.3\r\n", MclkMarker::Kilohertz),
+        std::nullopt);
     EXPECT_EQ(FindMclk("8000 kHz\r\n", MclkMarker::Kilohertz), std::nullopt);  // no space before
     EXPECT_EQ(FindMclk("at 8000 kHz", MclkMarker::Kilohertz), std::nullopt);   // marker at the end
 }

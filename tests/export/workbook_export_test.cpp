@@ -209,7 +209,7 @@ TEST(WorkbookExport, CalibrationTableEndToEnd) {
         {"Ambient1:", "3002:", "301"},
         {"TObj1:", "273.2", "373.2"},
         {"TObjcal1:", "295.0", "330.0"},
-        {"Arraytype", "32x31", "HTPA"},
+        {"Arraytype", "32x31", "TA-3231"},
         {"Nr.", "Row", "Col", "PixC", "ThGrad", "ThOffs", "ElOffs", "VddComp", "Gain", "Flags"},
         {},
     };

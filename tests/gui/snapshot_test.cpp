@@ -179,7 +179,7 @@ void SnapshotTest::calibrationTableIsWrittenWhileFramesFlow() {
     QAction* exportItem = MenuItem(*dlg, QStringLiteral("Export calibration constants"));
     QVERIFY(exportItem);
     exportItem->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(log.Contains(QStringLiteral("Arraytype 32x31 HTPA")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(log.Contains(QStringLiteral("Arraytype 32x31 TA-3231")), 5000);
     dlg->SendCommandText("K");
     const std::string before = dlg->CopyText();
     QTRY_VERIFY_WITH_TIMEOUT(dlg->CopyText() != before, 3000);
@@ -202,7 +202,7 @@ void SnapshotTest::calibrationTableIsWrittenWhileFramesFlow() {
     QTest::qWait(1100);  // a later second would give the file another name
     log.Clear();
     dlg->SendCommandText("w");
-    QTRY_VERIFY_WITH_TIMEOUT(log.Contains(QStringLiteral("Arraytype 32x31 HTPA")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(log.Contains(QStringLiteral("Arraytype 32x31 TA-3231")), 5000);
     dlg->ExportThreads().waitForDone();
     QCOMPARE(Files(dir.path(), QStringLiteral("VELK_w_*.xls")).size(), 1);
     dlg->close();

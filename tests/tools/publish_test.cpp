@@ -159,11 +159,11 @@ TEST_F(ThermalPublish, PublishesTheRecordsThatRecordWritesAndTheModuleStatus) {
         const ModuleStatus online = subscriber.Status(1);
         EXPECT_EQ(online.state, "online");
         EXPECT_EQ(online.port, port);
-        EXPECT_EQ(online.module.find("HTPA 32x31"), 0u);
+        EXPECT_EQ(online.module.find("Thermopile array 32x31"), 0u);
         // The replies to the x and the M of START come first.
         const std::vector<std::string> replies = subscriber.Heard("reply");
         ASSERT_GE(replies.size(), 2u);
-        EXPECT_EQ(replies[1].find("HTPA 32x31"), 0u);
+        EXPECT_EQ(replies[1].find("Thermopile array 32x31"), 0u);
         Subscriber later(m_broker);
         EXPECT_TRUE(Subscriber::WaitFor([&] { return later.Status().state == "offline"; }));
     }
