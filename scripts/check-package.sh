@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the Debian package from an already configured build directory with CPack (which builds
 # what is missing first) and checks it as a user's system would see it: lintian finds no error,
-# the desktop entries and the AppStream metadata validate, and the tool, the video player and the
+# the desktop entries and the AppStream metadata validate, the udev rule is only an example, the
+# service's sandbox rates at most 2.5 in systemd's analysis, and the tool, the video player and the
 # viewer (offscreen) run from the package's files extracted into a temporary root. The package
 # stays in the build directory. Run by ctest (debian_package) and by scripts/package.sh.
 # Usage: scripts/check-package.sh BUILD_DIR
@@ -27,10 +28,25 @@ usr=$root/fs/usr
 for f in bin/thermal bin/thermal-viewer bin/VELKAviPlayer \
     share/man/man1/thermal.1.gz share/man/man1/thermal-viewer.1.gz \
     share/man/man1/VELKAviPlayer.1.gz share/bash-completion/completions/thermal \
-    share/icons/hicolor/128x128/apps/thermal-viewer.png lib/udev/rules.d/60-thermal-module.rules \
-    share/doc/thermal-viewer/copyright; do
+    share/icons/hicolor/128x128/apps/thermal-viewer.png share/doc/thermal-viewer/copyright \
+    share/doc/thermal-viewer/examples/60-thermal-module.rules \
+    share/doc/thermal-viewer/examples/thermal-publish@.service; do
   [ -f "$usr/$f" ] || fail "the package has no /usr/$f"
 done
+# The udev rule is an example to narrow to one adapter: an active rule would give the module's
+# link to any adapter with the same USB IDs.
+active_rules=$(find "$root/fs" -path '*/udev/rules.d/*' -type f)
+[ -z "$active_rules" ] || fail "the package installs active udev rules: $active_rules"
+grep -q 'ATTRS{serial}=="CHANGE-ME"' "$usr/share/doc/thermal-viewer/examples/60-thermal-module.rules" ||
+  fail "the example udev rule does not ask for the adapter's serial number"
+# The service's sandbox, as systemd rates an instance of it (the threshold is ten times the
+# exposure level it prints: 25 is 2.5).
+cp "$usr/share/doc/thermal-viewer/examples/thermal-publish@.service" \
+  "$root/thermal-publish@ttyUSB0.service"
+systemd-analyze security --offline=true --threshold=25 --no-pager \
+  "$root/thermal-publish@ttyUSB0.service" >"$root/security.log" 2>&1 ||
+  { cat "$root/security.log" >&2; fail "the service's exposure is above 2.5"; }
+grep 'Overall exposure level' "$root/security.log"
 desktop-file-validate "$usr"/share/applications/*.desktop
 appstreamcli validate --no-net "$usr"/share/metainfo/*.metainfo.xml
 

@@ -26,9 +26,9 @@ test_packages=(
 )
 
 # The manual pages are made from the programs' --help with help2man; bash-completion's functions
-# let the package's check try the tool's completion.
+# let the package's check try the tool's completion, and systemd's analyzer rates the service.
 package_packages=(
-  help2man dpkg-dev lintian desktop-file-utils appstream bash-completion
+  help2man dpkg-dev lintian desktop-file-utils appstream bash-completion systemd
 )
 
 packages=("${run_packages[@]}")
