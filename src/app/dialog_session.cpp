@@ -15,6 +15,7 @@
 #include "device/module_simulator.h"
 #include "device/port_enumerator.h"
 #include "device/tty_monitor.h"
+#include "platform/one_line.h"
 #include "res/resource.h"
 
 namespace {
@@ -203,7 +204,8 @@ void CmfcVELKDlg::OnReply(const std::string& command, const std::string& text,
 
 void CmfcVELKDlg::ShowNextTextReply() {
     if (std::optional<std::string> text = m_textReplies.Take()) {
-        AppendLog(Latin1ToUtf8(*text) + "\r\n");
+        // Lines as the module sent them; anything else it sent shows as escapes.
+        AppendLog(PrintableLines(Latin1ToUtf8(*text)) + "\r\n");
     }
 }
 
