@@ -86,7 +86,10 @@ void CmfcVELKDlg::ConnectSessionHandlers() {
         QComboBox* ports = Combo(IDC_COM_PORTS);
         const int index = FindPortIndex(ports, chosen);
         if (index < 0) {
-            AppendLog("[" + chosen + "] Unable to open!\r\n");
+            std::string line = "[";
+            line.append(OneLine(RedactedMqttAddress(chosen)));
+            line.append("] Unable to open!\r\n");
+            AppendLog(line);
         }
         ports->setCurrentIndex(index);
     }

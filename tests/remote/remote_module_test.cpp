@@ -3,6 +3,7 @@
 // once each, and commands go the other way.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -144,6 +145,25 @@ TEST_F(RemoteModuleTest, PassesWholeRecordsByteForByteAndCountsTheRest) {
     EXPECT_EQ(m_module.FramesReceived(), 3u);
     // One line per kind of damage, not per payload.
     EXPECT_EQ(m_heard.Count("dropped a frame payload"), 3);
+}
+
+// mqtts:// speaks TLS, in any case of the scheme: a plain broker never sees it connect (and it
+// never falls back to plain), while mqtt:// connects there.
+TEST_F(RemoteModuleTest, MqttsSpeaksTlsOnly) {
+    for (const std::string scheme : {"mqtt://", "MQTTS://"}) {
+        std::atomic<bool> isConnected{false};
+        const Result<MqttBroker> broker =
+            ParseMqttBroker(scheme + "127.0.0.1:" + std::to_string(m_broker.Port()));
+        ASSERT_TRUE(broker) << broker.Message();
+        MqttClientOptions options;
+        options.broker = *broker;
+        MqttClientCallbacks callbacks;
+        callbacks.connected = [&isConnected] { isConnected = true; };
+        CMqttClient client(options, callbacks);
+        ASSERT_TRUE(client.Start());
+        const bool isTls = scheme == "MQTTS://";
+        EXPECT_EQ(m_heard.WaitFor([&] { return isConnected.load(); }, isTls ? 2 : 10), !isTls);
+    }
 }
 
 TEST_F(RemoteModuleTest, SaysEachStatusChangeOnceAndCarriesCommandsAndReplies) {

@@ -50,7 +50,8 @@ constexpr std::size_t kMaxWaitingEvents = 256;
 constexpr int kStatusQos = 1;
 
 constexpr char kUsage[] =
-    "Usage: thermal publish --port NAME --broker mqtt://HOST[:PORT] --topic PREFIX [options]\n"
+    "Usage: thermal publish --port NAME --broker mqtt[s]://HOST[:PORT] --topic PREFIX "
+    "[options]\n"
     "\n"
     "Starts the module on the serial port NAME as the viewer's START does (x, M, then K) and\n"
     "publishes it on an MQTT broker for viewers and recorders elsewhere:\n"
@@ -71,7 +72,9 @@ constexpr char kUsage[] =
     "\n"
     "Options:\n"
     "  --port NAME           serial device of the module, e.g. /dev/ttyUSB0 (required)\n"
-    "  --broker URL          the broker, mqtt://HOST or mqtt://HOST:PORT (default port 1883)\n"
+    "  --broker URL          the broker, mqtt://HOST or mqtt://HOST:PORT (default port 1883),\n"
+    "                        or mqtts://HOST[:PORT] for TLS (default port 8883), checked\n"
+    "                        against the system's CA certificates unless --cafile is given\n"
     "                        (required)\n"
     "  --topic PREFIX        the module's topics, e.g. plant/line1/cam3 (required)\n"
     "  --frames N            stop after N frames (default: until interrupted)\n"
@@ -132,7 +135,7 @@ int ParseOptions(int argc, char** argv, PublishOptions& options) {
     std::string passwordFile;
     COptionTable table;
     table.Text("--port", "a device name", options.port);
-    table.Text("--broker", "mqtt://HOST[:PORT]", brokerText);
+    table.Text("--broker", "mqtt[s]://HOST[:PORT]", brokerText);
     table.Text("--topic", "a topic prefix", options.topic);
     table.Ranged<uint64_t>("--frames", 1, 1'000'000'000'000,
                            [&options](uint64_t frames) { options.frames = frames; });
