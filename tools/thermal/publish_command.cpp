@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,6 +30,7 @@
 #include "remote/module_status.h"
 #include "remote/mqtt_address.h"
 #include "remote/mqtt_client.h"
+#include "remote/password_file.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -83,7 +83,9 @@ constexpr char kUsage[] =
     "  --allow-commands      take commands from PREFIX/command (default: nothing on the broker\n"
     "                        reaches the module)\n"
     "  --user USER           log in to the broker as USER (needs --password-file)\n"
-    "  --password-file FILE  the password is the first line of FILE (needs --user)\n"
+    "  --password-file FILE  the password is the first line of FILE, at most 1024 bytes (needs\n"
+    "                        --user); FILE must be a regular file that neither its group nor\n"
+    "                        others may read or write (chmod 600)\n"
     "  --cafile FILE         TLS: the broker's certificate is checked against this CA file\n"
     "  --voltage             publish voltage frames (t) instead of temperatures (K) (default:\n"
     "                        temperatures)\n";
@@ -104,28 +106,6 @@ struct PublishOptions {
 
 int UsageError(const std::string& message) {
     return CommandLineError("publish", message);
-}
-
-// The first line of `path`, without its line end. A password stays off the command line, where
-// any user of the machine could read it.
-std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& error) {
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    std::string line;
-    if (in) {
-        std::getline(in, line);
-    }
-    if (!in && !in.eof()) {
-        error = "cannot read the password file '";
-        error.append(path);
-        error.append("': ");
-        error.append(errno != 0 ? std::strerror(errno) : "read failed");
-        return std::nullopt;
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return line;
 }
 
 // Returns 0 when the options are good, else the exit status after printing why.
@@ -182,10 +162,9 @@ int ParseOptions(int argc, char** argv, PublishOptions& options) {
         return UsageError("--frames and --duration cannot be used together");
     }
     if (!passwordFile.empty()) {
-        std::string error;
-        const std::optional<std::string> password = ReadPasswordFile(passwordFile, error);
+        const Result<std::string> password = ReadPasswordFile(passwordFile);
         if (!password) {
-            return UsageError(error);
+            return UsageError(password.Message());
         }
         options.password = *password;
     }
