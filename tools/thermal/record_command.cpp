@@ -356,7 +356,7 @@ class CRecordRun {
         m_recordEnd = lastWrite ? std::max(stopStart, *lastWrite) : stopStart;
         m_feed->Close();
         TakeFrames(0ms);
-        PrintNotices();
+        PrintNotices(m_feed->TakeNotices());
         if (m_failure.empty()) {
             m_failure = m_run.FailureReason();
         }

@@ -254,6 +254,9 @@ class CStreamRun {
         });
         TakeFrames(0ms);
         m_feed->Close();
+        for (const std::string& notice : m_feed->TakeNotices()) {
+            std::fprintf(stderr, "thermal stream: %s\n", OneLine(notice).c_str());
+        }
 
         const CLiveFrameSource& frames = m_feed->Frames();
         if (frames.Received() == 0 && m_failure.empty()) {
