@@ -1,11 +1,12 @@
-// The limits on what others may cause over and over: lines about it (CNoticeLimiter), driven by a
-// clock of the test's own.
+// The limits on what others may cause over and over: lines about it (CNoticeLimiter) and commands
+// (CTokenBucket), driven by a clock of the test's own.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
 
 #include "platform/notice_limiter.h"
+#include "platform/token_bucket.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -42,6 +43,24 @@ TEST(NoticeLimiter, SaysTheFirstFewThenCountsEveryPeriod) {
             output = limiter.TakeCount(At(step.time), step.call == 'f');
         }
         EXPECT_EQ(output, step.output) << "at " << step.time << " s";
+    }
+}
+
+TEST(TokenBucket, PassesABurstThenTheSteadyRate) {
+    CTokenBucket bucket(5, 10);
+    const struct {
+        double time;
+        int tries;
+        int passed;
+    } steps[] = {
+        {0.0, 12, 10}, {0.1, 1, 0}, {0.2, 2, 1}, {1.2, 10, 5}, {100.0, 30, 10},
+    };
+    for (const auto& step : steps) {
+        int passed = 0;
+        for (int i = 0; i < step.tries; ++i) {
+            passed += bucket.Take(At(step.time)) ? 1 : 0;
+        }
+        EXPECT_EQ(passed, step.passed) << "at " << step.time << " s";
     }
 }
 
