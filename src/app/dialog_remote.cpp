@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "app/mfc_velk_dlg.h"
+#include "platform/one_line.h"
 #include "res/resource.h"
 
 void CmfcVELKDlg::StartRemote(const std::string& addressText) {
@@ -14,9 +15,18 @@ void CmfcVELKDlg::StartRemote(const std::string& addressText) {
     if (m_session.IsOpen()) {
         OnTurnOff();  // one module at a time: the local one stops streaming
     }
+    // The tag of its log lines: never a password typed into the address, never a control or
+    // format character.
+    std::string tag = "[";
+    tag.append(OneLine(RedactedMqttAddress(addressText)));
+    tag.append("] ");
     Result<MqttModuleAddress> address = ParseMqttModuleAddress(addressText);
     if (!address) {
-        AppendLog("[" + addressText + "] " + address.Message() + "\r\n");
+        AppendLog(tag + address.Message() + "\r\n");
+        return;
+    }
+    if (const Status plain = CheckNoTls(address.Value().broker); !plain) {
+        AppendLog(tag + plain.Message() + "\r\n");
         return;
     }
     MqttClientOptions options;
@@ -29,9 +39,7 @@ void CmfcVELKDlg::StartRemote(const std::string& addressText) {
     callbacks.reply = [this](const std::string& text) {
         OnReply(std::string(1, m_remoteCommand.load()), text, ++m_remoteReplySerial);
     };
-    callbacks.notice = [this, addressText](const std::string& line) {
-        AppendLog("[" + addressText + "] " + line + "\r\n");
-    };
+    callbacks.notice = [this, tag](const std::string& line) { AppendLog(tag + line + "\r\n"); };
     m_remoteModeLetter = 0;
     {
         std::lock_guard lock(m_remoteRateLock);
@@ -41,7 +49,7 @@ void CmfcVELKDlg::StartRemote(const std::string& addressText) {
     auto module =
         std::make_unique<CRemoteModule>(address.Value(), options, std::move(callbacks), 1);
     if (const Status started = module->Start(); !started) {
-        AppendLog("[" + addressText + "] " + started.Message() + "\r\n");
+        AppendLog(tag + started.Message() + "\r\n");
         return;
     }
     m_isRecordingStopPosted = false;

@@ -15,6 +15,7 @@
 #include "device/module_simulator.h"
 #include "device/port_enumerator.h"
 #include "device/tty_monitor.h"
+#include "platform/one_line.h"
 #include "res/resource.h"
 
 namespace {
@@ -85,7 +86,10 @@ void CmfcVELKDlg::ConnectSessionHandlers() {
         QComboBox* ports = Combo(IDC_COM_PORTS);
         const int index = FindPortIndex(ports, chosen);
         if (index < 0) {
-            AppendLog("[" + chosen + "] Unable to open!\r\n");
+            std::string line = "[";
+            line.append(OneLine(RedactedMqttAddress(chosen)));
+            line.append("] Unable to open!\r\n");
+            AppendLog(line);
         }
         ports->setCurrentIndex(index);
     }
@@ -203,7 +207,8 @@ void CmfcVELKDlg::OnReply(const std::string& command, const std::string& text,
 
 void CmfcVELKDlg::ShowNextTextReply() {
     if (std::optional<std::string> text = m_textReplies.Take()) {
-        AppendLog(Latin1ToUtf8(*text) + "\r\n");
+        // Lines as the module sent them; anything else it sent shows as escapes.
+        AppendLog(PrintableLines(Latin1ToUtf8(*text)) + "\r\n");
     }
 }
 

@@ -8,12 +8,25 @@
 namespace {
 
 constexpr std::string_view kScheme = "mqtt://";
+constexpr std::string_view kTlsScheme = "mqtts://";
 // A topic is at most 65535 bytes on the wire; the prefix leaves room for the longest leaf.
 constexpr std::size_t kMaxPrefixBytes = 65535 - 16;
 
+bool StartsWithInAnyCase(std::string_view text, std::string_view start) {
+    if (text.size() < start.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < start.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != start[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 Status AddressFault(std::string_view text, std::string_view what) {
     std::string message = "bad MQTT address '";
-    message.append(OneLine(text));
+    message.append(OneLine(RedactedMqttAddress(text)));
     message.append("': ");
     message.append(what);
     return Status::Failure(std::move(message));
@@ -28,13 +41,15 @@ bool IsIpv6Character(char c) {
 }
 
 // "HOST[:PORT]" or "[IPV6][:PORT]", the part between the scheme and the topic prefix.
-Result<MqttBroker> ParseAuthority(std::string_view text, std::string_view authority) {
+Result<MqttBroker> ParseAuthority(std::string_view text, std::string_view authority,
+                                  int defaultPort) {
     if (authority.find('@') != std::string_view::npos) {
         return AddressFault(text,
                             "a user name does not belong in the address (use --user and "
                             "--password-file)");
     }
     MqttBroker broker;
+    broker.port = defaultPort;
     std::string_view portText;
     if (!authority.empty() && authority.front() == '[') {
         const std::size_t close = authority.find(']');
@@ -92,12 +107,23 @@ Result<MqttBroker> ParseAuthority(std::string_view text, std::string_view author
     return broker;
 }
 
-// The text after the scheme, or a failure when the scheme is missing.
-Result<std::string_view> AfterScheme(std::string_view text) {
-    if (!IsMqttAddress(text)) {
-        return AddressFault(text, "it does not start with mqtt://");
+// The text after the scheme, or a failure when the scheme is missing; `isTls` for mqtts://.
+Result<std::string_view> AfterScheme(std::string_view text, bool& isTls) {
+    isTls = StartsWithInAnyCase(text, kTlsScheme);
+    if (!isTls && !StartsWithInAnyCase(text, kScheme)) {
+        return AddressFault(text, "it does not start with mqtt:// or mqtts://");
     }
-    return text.substr(kScheme.size());
+    return text.substr(isTls ? kTlsScheme.size() : kScheme.size());
+}
+
+// `broker` parsed from `authority`, with the scheme's TLS and its default port.
+Result<MqttBroker> ParseBroker(std::string_view text, std::string_view authority, bool isTls) {
+    Result<MqttBroker> broker =
+        ParseAuthority(text, authority, isTls ? kMqttTlsDefaultPort : kMqttDefaultPort);
+    if (broker) {
+        (*broker).isTls = isTls;
+    }
+    return broker;
 }
 
 }  // namespace
@@ -110,11 +136,26 @@ std::string MqttModuleAddress::Topic(std::string_view leaf) const {
 }
 
 bool IsMqttAddress(std::string_view text) {
-    return text.substr(0, kScheme.size()) == kScheme;
+    return StartsWithInAnyCase(text, kScheme) || StartsWithInAnyCase(text, kTlsScheme);
+}
+
+std::string RedactedMqttAddress(std::string_view text) {
+    // Up to the last '@' of all: a password typed without escapes may hold a '/' too.
+    const std::size_t schemeEnd = text.find("://");
+    const std::size_t at = text.rfind('@');
+    if (schemeEnd == std::string_view::npos || at == std::string_view::npos || at < schemeEnd) {
+        return std::string(text);
+    }
+    const std::size_t userStart = schemeEnd + 3;
+    std::string redacted(text.substr(0, userStart));
+    redacted.append("***");
+    redacted.append(text.substr(at));
+    return redacted;
 }
 
 Result<MqttBroker> ParseMqttBroker(std::string_view text) {
-    const Result<std::string_view> rest = AfterScheme(text);
+    bool isTls = false;
+    const Result<std::string_view> rest = AfterScheme(text, isTls);
     if (!rest) {
         return rest.GetStatus();
     }
@@ -125,11 +166,12 @@ Result<MqttBroker> ParseMqttBroker(std::string_view text) {
     if (authority.find('/') != std::string_view::npos) {
         return AddressFault(text, "a broker address has no topic (mqtt://HOST[:PORT])");
     }
-    return ParseAuthority(text, authority);
+    return ParseBroker(text, authority, isTls);
 }
 
 Result<MqttModuleAddress> ParseMqttModuleAddress(std::string_view text) {
-    const Result<std::string_view> rest = AfterScheme(text);
+    bool isTls = false;
+    const Result<std::string_view> rest = AfterScheme(text, isTls);
     if (!rest) {
         return rest.GetStatus();
     }
@@ -138,7 +180,7 @@ Result<MqttModuleAddress> ParseMqttModuleAddress(std::string_view text) {
     if (slash == std::string_view::npos || slash + 1 == after.size()) {
         return AddressFault(text, "no topic prefix (mqtt://HOST[:PORT]/PREFIX)");
     }
-    Result<MqttBroker> broker = ParseAuthority(text, after.substr(0, slash));
+    Result<MqttBroker> broker = ParseBroker(text, after.substr(0, slash), isTls);
     if (!broker) {
         return broker.GetStatus();
     }
@@ -154,6 +196,15 @@ Result<MqttModuleAddress> ParseMqttModuleAddress(std::string_view text) {
     address.broker = std::move(broker).Value();
     address.prefix = std::string(prefix);
     return address;
+}
+
+Status CheckNoTls(const MqttBroker& broker) {
+    if (!broker.isTls) {
+        return Status();
+    }
+    return Status::Failure(
+        "mqtts:// (TLS) is not supported here yet: a module on a broker is taken over mqtt:// "
+        "only, and never without TLS when TLS was asked for");
 }
 
 Status CheckTopicPrefix(std::string_view prefix) {

@@ -133,9 +133,12 @@ Status CMqttClient::Start() {
                 return Status::Failure(std::move(message));
             }
         }
-        if (!m_options.caFile.empty()) {
-            int code = m_library->tls_set(m_client, m_options.caFile.c_str(), nullptr, nullptr,
-                                          nullptr, nullptr);
+        if (!m_options.caFile.empty() || m_options.broker.isTls) {
+            // mqtts:// without a CA file of the user's: the system's CA certificates.
+            int code = m_options.caFile.empty()
+                           ? m_library->int_option(m_client, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
+                           : m_library->tls_set(m_client, m_options.caFile.c_str(), nullptr,
+                                                nullptr, nullptr, nullptr);
             if (code == MOSQ_ERR_SUCCESS) {
                 code = m_library->tls_opts_set(m_client, kVerifyPeer, nullptr, nullptr);
             }
@@ -143,9 +146,10 @@ Status CMqttClient::Start() {
                 code = m_library->tls_insecure_set(m_client, false);
             }
             if (code != MOSQ_ERR_SUCCESS) {
-                std::string message = "cannot use the CA file '";
-                message.append(OneLine(m_options.caFile));
-                message.append("': ");
+                std::string message =
+                    m_options.caFile.empty()
+                        ? "cannot use the system's CA certificates: "
+                        : "cannot use the CA file '" + OneLine(m_options.caFile) + "': ";
                 message.append(code == MOSQ_ERR_INVAL ? "it cannot be read"
                                                       : ErrorText(*m_library, code, errno));
                 return Status::Failure(std::move(message));

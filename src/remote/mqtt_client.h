@@ -39,7 +39,9 @@ struct MqttClientOptions {
     std::string clientId;  // empty: the library makes one up
     std::string user;      // empty: no user name or password
     std::string password;
-    std::string caFile;  // not empty: TLS, the broker's certificate checked against this CA
+    // Not empty: TLS, the broker's certificate checked against this CA; empty with an mqtts://
+    // broker: TLS checked against the system's CA certificates.
+    std::string caFile;
     std::optional<MqttWill> will;
     int keepAliveSeconds = 10;
 };

@@ -1,5 +1,6 @@
 #include "remote/remote_module.h"
 
+#include <chrono>
 #include <string_view>
 #include <utility>
 
@@ -47,6 +48,10 @@ void CRemoteModule::Stop() {
         m_client->Unsubscribe(*topic);
     }
     m_client->Stop();
+    // The network thread has ended: the counts not yet said are the owner's to say.
+    const auto now = std::chrono::steady_clock::now();
+    Notice(m_badPayloads.TakeCount(now, true));
+    Notice(m_badStatuses.TakeCount(now, true));
 }
 
 bool CRemoteModule::SendCommand(char letter) {
@@ -78,11 +83,13 @@ void CRemoteModule::OnMessage(const std::string& topic, const uint8_t* payload, 
         const PayloadFault fault = DecodeFramePayload(payload, size, frame);
         if (fault != PayloadFault::kNone) {
             ++m_payloadsDropped;
-            if (fault != m_lastDropFault && m_callbacks.notice) {
+            const CNoticeLimiter::Turn turn = m_badPayloads.Note(std::chrono::steady_clock::now());
+            Notice(turn.countLine);
+            if (turn.isSaid && fault != m_lastDropFault) {
                 std::string line = "dropped a frame payload that is not a whole record (";
                 line.append(PayloadFaultText(fault));
                 line.append("); such payloads are counted, never shown");
-                m_callbacks.notice(line);
+                Notice(line);
             }
             m_lastDropFault = fault;
             return;
@@ -93,11 +100,11 @@ void CRemoteModule::OnMessage(const std::string& topic, const uint8_t* payload, 
         }
     } else if (topic == m_replyTopic) {
         if (size > kMaxReplyBytes) {
-            if (m_callbacks.notice) {
-                std::string line = "dropped a reply of ";
-                line.append(std::to_string(size));
-                line.append(" bytes, more than a module sends");
-                m_callbacks.notice(line);
+            const CNoticeLimiter::Turn turn = m_badPayloads.Note(std::chrono::steady_clock::now());
+            Notice(turn.countLine);
+            if (turn.isSaid) {
+                Notice("dropped a reply of " + std::to_string(size) +
+                       " bytes, more than a module sends");
             }
             return;
         }
@@ -116,15 +123,31 @@ void CRemoteModule::OnStatus(const uint8_t* payload, std::size_t size) {
     }
     const std::optional<ModuleStatus> status =
         ParseModuleStatus(std::string_view(reinterpret_cast<const char*>(payload), size));
-    NoticeStatus(status ? ModuleStatusLine(*status) : "the module's status is not understood");
+    // What a publisher says is always said: subscribers act on it. Anything else may come from
+    // anyone, over and over.
+    const bool isPublishers = status && (status->state == "online" || status->state == "offline");
+    NoticeStatus(status ? ModuleStatusLine(*status) : "the module's status is not understood",
+                 !isPublishers);
 }
 
-void CRemoteModule::NoticeStatus(std::string line) {
+void CRemoteModule::NoticeStatus(std::string line, bool isLimited) {
     if (line == m_lastStatusLine) {
         return;
     }
     m_lastStatusLine = std::move(line);
-    if (m_callbacks.notice) {
-        m_callbacks.notice(m_lastStatusLine);
+    if (!isLimited) {
+        Notice(m_lastStatusLine);
+        return;
+    }
+    const CNoticeLimiter::Turn turn = m_badStatuses.Note(std::chrono::steady_clock::now());
+    Notice(turn.countLine);
+    if (turn.isSaid) {
+        Notice(m_lastStatusLine);
+    }
+}
+
+void CRemoteModule::Notice(const std::string& line) {
+    if (!line.empty() && m_callbacks.notice) {
+        m_callbacks.notice(line);
     }
 }

@@ -6,14 +6,18 @@
 //
 // Frame payloads that are not whole records are dropped and counted, never handed on. What the
 // broker and the publisher say (unreachable, refused, the module offline) comes as one line per
-// change. Threads: Start, Stop and the destructor on one owner thread; SendCommand from any
-// thread. The callbacks run on the client's network thread.
+// change. Lines about what anyone on the broker may send over and over (payloads that are no
+// frames, statuses that are not a publisher's) are limited: the first few, then a count every
+// few seconds (CNoticeLimiter), and what is left at Stop. Threads: Start, Stop and the destructor
+// on one owner thread; SendCommand from any thread. The callbacks run on the client's network
+// thread.
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "platform/notice_limiter.h"
 #include "platform/status.h"
 #include "remote/frame_payload.h"
 #include "remote/mqtt_address.h"
@@ -62,8 +66,11 @@ class CRemoteModule {
     void OnConnected();
     void OnMessage(const std::string& topic, const uint8_t* payload, std::size_t size);
     void OnStatus(const uint8_t* payload, std::size_t size);
-    // Passes `line` to the notice callback unless it repeats the last status line.
-    void NoticeStatus(std::string line);
+    // Passes `line` to the notice callback unless it repeats the last status line; through
+    // m_badStatuses when `isLimited`.
+    void NoticeStatus(std::string line, bool isLimited);
+    // Passes `line` to the notice callback, unless empty.
+    void Notice(const std::string& line);
 
     const MqttModuleAddress m_address;
     const RemoteModuleCallbacks m_callbacks;
@@ -76,7 +83,10 @@ class CRemoteModule {
     std::atomic<uint64_t> m_payloadsDropped{0};
     std::unique_ptr<CMqttClient> m_client;
 
-    // Network thread only: what was last said, so that each change is said once.
+    // Network thread only (and Stop, once it has ended): what was last said, so that each change
+    // is said once, and how many lines came lately.
     std::string m_lastStatusLine;
     PayloadFault m_lastDropFault = PayloadFault::kNone;
+    CNoticeLimiter m_badPayloads{"bad payloads"};
+    CNoticeLimiter m_badStatuses{"statuses not understood"};
 };

@@ -30,6 +30,12 @@ TEST(MqttAddress, ParsesBrokersAndModulesAndSaysWhatIsWrong) {
         {"mqtt:///a", "has no topic", "no host"},
         {"tcp://h/a", "does not start with mqtt://", "does not start with mqtt://"},
         {"mqtt://user:secret@h/a", "has no topic", "a user name does not belong"},
+        {"mqtt://u:se/cret@h/a", "has no topic", "from 1 to 65535"},
+        {"mqtt://u:se#cret@h", "a user name does not belong", "no topic prefix"},
+        {"MQTT://Broker:1884/", "Broker:1884", "no topic prefix"},
+        {"mqtts://h", "h:8883 TLS", "no topic prefix"},
+        {"MqTtS://h:1883/a/b", "has no topic", "h:1883 TLS/a/b"},
+        {"mqtts:/h/a", "does not start with", "does not start with"},
         {"mqtt://ho st/a", "has no topic", "host name has a character"},
         {"mqtt://[::1/a", "has no topic", "closing ']'"},
         {"mqtt://h/a/+/b", "has no topic", "wildcards"},
@@ -41,22 +47,26 @@ TEST(MqttAddress, ParsesBrokersAndModulesAndSaysWhatIsWrong) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        EXPECT_TRUE(IsMqttAddress(c.text) == (std::strncmp(c.text, "mqtt://", 7) == 0));
+        EXPECT_EQ(IsMqttAddress(c.text), std::strstr(c.broker, "does not start") == nullptr);
+        const auto name = [](const MqttBroker& b) {
+            return b.host + ":" + std::to_string(b.port) + (b.isTls ? " TLS" : "");
+        };
         const Result<MqttBroker> broker = ParseMqttBroker(c.text);
         if (broker) {
-            EXPECT_EQ((*broker).host + ":" + std::to_string((*broker).port), c.broker);
+            EXPECT_EQ(name(*broker), c.broker);
         } else {
             EXPECT_NE(broker.Message().find(c.broker), std::string::npos) << broker.Message();
             EXPECT_EQ(broker.Message().find('\n'), std::string::npos);
+            EXPECT_EQ(broker.Message().find("cret"), std::string::npos) << "a password shown";
         }
         const Result<MqttModuleAddress> module = ParseMqttModuleAddress(c.text);
         if (module) {
             const MqttModuleAddress& a = *module;
-            EXPECT_EQ(a.broker.host + ":" + std::to_string(a.broker.port) + "/" + a.prefix,
-                      c.module);
+            EXPECT_EQ(name(a.broker) + "/" + a.prefix, c.module);
             EXPECT_EQ(a.Topic("frame"), a.prefix + "/frame");
         } else {
             EXPECT_NE(module.Message().find(c.module), std::string::npos) << module.Message();
+            EXPECT_EQ(module.Message().find("cret"), std::string::npos) << "a password shown";
         }
     }
 }

@@ -3,6 +3,7 @@
 // once each, and commands go the other way.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -144,6 +145,44 @@ TEST_F(RemoteModuleTest, PassesWholeRecordsByteForByteAndCountsTheRest) {
     EXPECT_EQ(m_module.FramesReceived(), 3u);
     // One line per kind of damage, not per payload.
     EXPECT_EQ(m_heard.Count("dropped a frame payload"), 3);
+}
+
+// Alternating kinds of bad payloads and of statuses no publisher sends: the first few lines of
+// each, then a count (here at Stop: the flood is shorter than the limiter's period).
+TEST_F(RemoteModuleTest, FloodsOfBadPayloadsAndStatusesGiveAFewLinesAndACount) {
+    StartBoth();  // its status 'starting' was the first of the statuses said
+    for (int i = 0; i < 200; ++i) {
+        const std::vector<uint8_t> bad =
+            i % 2 != 0 ? Bytes("x") : std::vector<uint8_t>(kBinaryRecordSize, 'Z');
+        ASSERT_TRUE(Eventually([&] { return Publish("frame", bad); }));
+        const std::string status = i % 10 != 0 ? "{bad" : MakeModuleStatusJson({"weird", "", ""});
+        ASSERT_TRUE(i % 5 != 0 || Eventually([&] { return Publish("status", Bytes(status)); }));
+    }
+    ASSERT_TRUE(m_heard.WaitFor([&] { return m_module.PayloadsDropped() == 200; }));
+    m_module.Stop();
+    EXPECT_EQ(m_heard.Count("dropped a frame payload"), 5);
+    EXPECT_EQ(m_heard.Count("... and 195 more bad payloads in "), 1);
+    EXPECT_EQ(m_heard.Count("status is not understood") + m_heard.Count("state is 'weird'"), 4);
+    EXPECT_EQ(m_heard.Count("... and 36 more statuses not understood in "), 1);
+}
+
+// mqtts:// speaks TLS, in any case of the scheme: a plain broker never sees it connect (and it
+// never falls back to plain), while mqtt:// connects there.
+TEST_F(RemoteModuleTest, MqttsSpeaksTlsOnly) {
+    for (const std::string scheme : {"mqtt://", "MQTTS://"}) {
+        std::atomic<bool> isConnected{false};
+        const Result<MqttBroker> broker =
+            ParseMqttBroker(scheme + "127.0.0.1:" + std::to_string(m_broker.Port()));
+        ASSERT_TRUE(broker) << broker.Message();
+        MqttClientOptions options;
+        options.broker = *broker;
+        MqttClientCallbacks callbacks;
+        callbacks.connected = [&isConnected] { isConnected = true; };
+        CMqttClient client(options, callbacks);
+        ASSERT_TRUE(client.Start());
+        const bool isTls = scheme == "MQTTS://";
+        EXPECT_EQ(m_heard.WaitFor([&] { return isConnected.load(); }, isTls ? 2 : 10), !isTls);
+    }
 }
 
 TEST_F(RemoteModuleTest, SaysEachStatusChangeOnceAndCarriesCommandsAndReplies) {

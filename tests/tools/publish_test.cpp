@@ -3,6 +3,7 @@
 // another machine would watch it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -45,9 +46,9 @@ class Subscriber {
         }
         return done();
     }
-    void Send(const std::string& leaf, const std::string& payload) {
-        m_client.Publish(std::string(kPrefix) + "/" + leaf, payload.data(), payload.size(), 1,
-                         false);
+    bool Send(const std::string& leaf, const std::string& payload) {
+        return m_client.Publish(std::string(kPrefix) + "/" + leaf, payload.data(), payload.size(),
+                                1, false);
     }
     std::vector<std::string> Heard(const std::string& leaf) {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -199,6 +200,32 @@ TEST_F(ThermalPublish, CommandsReachTheModuleOnlyWhenAllowed) {
             EXPECT_EQ(result.errors.find(line) != std::string::npos, isAllowed) << result.errors;
         }
     }
+}
+
+// A flood on PREFIX/command reaches the module at the bounded rate (10 at once, then 5 a
+// second), and what is dropped or refused is counted in a few lines, not said line by line.
+TEST_F(ThermalPublish, CommandFloodsAreBoundedAndCountedInAFewLines) {
+    Subscriber subscriber(m_broker);
+    CModuleSimulator sim(Module(8, 20));
+    ASSERT_EQ(sim.Start(), "");
+    std::future<ToolResult> run = Publish(sim, "--duration 2 --allow-commands");
+    ASSERT_TRUE(Subscriber::WaitFor([&] { return subscriber.FrameCount() > 0; }));
+    for (int i = 0; i < 400; ++i) {
+        while (!subscriber.Send("command", i % 2 != 0 ? "M" : "MM")) {
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+    const ToolResult result = run.get();
+    EXPECT_EQ(result.status, 0) << result.errors;
+    const std::string wire = sim.ReceivedBytes();
+    const auto commands = std::count(wire.begin(), wire.end(), 'M') - 1;  // START's M
+    EXPECT_GE(commands, 10) << wire;
+    EXPECT_LE(commands, 20) << wire;
+    EXPECT_LE(LineCount(result.errors), 16) << result.errors;
+    EXPECT_NE(result.errors.find(" commands from the broker dropped: more than 5 a second"),
+              std::string::npos)
+        << result.errors;
+    EXPECT_NE(result.errors.find("thermal publish: ... and "), std::string::npos);
 }
 
 // The broker stopped and started again: publishing goes on, the frames meanwhile are dropped and

@@ -155,6 +155,10 @@ TEST_F(ThermalTool, BadCommandLinesOfEveryCommandReadAlike) {
         {"publish --port /dev/null --broker mqtt://h --topic a --user u --password-file "
          "/nonexistent",
          "cannot read the password file '/nonexistent': No such file or directory"},
+        {"publish --port /dev/null --broker mqtt://h --topic a --user u --password-file /dev/zero",
+         "cannot read the password file '/dev/zero': it is a device"},
+        {"publish --port MQTT://h/a --broker mqtt://h --topic a",
+         "--port names the module's serial device, not a broker"},
         {"publish --qos 2", "--qos takes 0 or 1"},
         {"info --max-problems 0", "--max-problems takes a whole number from 1 to 1000000"},
         {"info --decode=yes", "unknown option '--decode=yes'"},

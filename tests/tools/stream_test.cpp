@@ -2,9 +2,14 @@
 // pseudo-terminal, its output read by Python's json and csv modules. The frames the module sent
 // are built again from the same seed, recorded into a .bds and converted by `thermal convert`: the
 // stream must hold the very numbers of that CSV.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <thread>
@@ -190,6 +195,57 @@ TEST_F(ThermalStream, EndsWhenTheOutputEndsAndFailsWhenItCannotBeWritten) {
         }
         EXPECT_NE(result.errors.find(c.message), std::string::npos) << result.errors;
         EXPECT_TRUE(ModuleReceived(sim, "xMKTxx")) << sim.ReceivedBytes();
+    }
+}
+
+// A stop signal ends the stream within a second and turns the module off whatever the reader
+// does, also one that stopped reading with a full pipe (`sleep 300 <fifo`); each line counted as
+// streamed is whole in the output, and a line that could not get out is not counted.
+TEST_F(ThermalStream, StopSignalsEndItWhateverTheReaderDoes) {
+    const struct {
+        const char* signal;
+        bool keepsReading;  // `cat` reads the FIFO; else the test holds it open unread
+    } cases[] = {{"TERM", false}, {"INT", false}, {"TERM", true}};
+    const std::string fifo = (m_dir / "fifo").string();
+    const std::string out = (m_dir / "out").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.signal) + (c.keepsReading ? " cat" : " unread"));
+        const int unread = c.keepsReading ? -1 : ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        const std::string reader = c.keepsReading ? "cat " + fifo + " > " + out + " & " : "";
+        CModuleSimulator sim(Module(62, 300));
+        ASSERT_EQ(sim.Start(), "");
+        // Prints the milliseconds from the signal to the end (5000 at most), then the status.
+        const ToolResult run = RunShell(
+            "(" + reader + kThermalTool.string() + " stream --port " + sim.SlavePath() + " > " +
+                fifo + " 2> " + (m_dir / "err").string() +
+                " & p=$!; sleep 1.5; s=$(date +%s%N); kill -" + c.signal +
+                " $p; timeout 5 tail -s 0.01 --pid=$p -f /dev/null; echo $((($(date +%s%N) - s) /"
+                " 1000000)); kill -KILL $p 2>/dev/null; wait $p; echo $?)",
+            m_dir / "run");
+        const std::string errors = ReadWhole(m_dir / "err");
+        int milliseconds = 0;
+        int status = -1;
+        ASSERT_EQ(std::sscanf(run.out.c_str(), "%d %d", &milliseconds, &status), 2) << run.out;
+        EXPECT_LT(milliseconds, 5000) << errors;
+        EXPECT_EQ(status, 0) << errors;
+        EXPECT_TRUE(ModuleReceived(sim, "xMKTxx")) << sim.ReceivedBytes();
+        std::string lines;
+        if (!c.keepsReading) {
+            char buffer[65536];
+            for (ssize_t n; (n = ::read(unread, buffer, sizeof buffer)) > 0;) {
+                lines.append(buffer, static_cast<std::size_t>(n));
+            }
+            ::close(unread);
+        } else {
+            lines = ReadWhole(out);
+            EXPECT_EQ(lines.back(), '\n');
+        }
+        const std::size_t streamed = errors.find(" frames streamed");
+        ASSERT_NE(streamed, std::string::npos) << errors;
+        EXPECT_EQ(LineCount(lines), std::stoi(errors.substr(errors.rfind(' ', streamed - 1))));
+        EXPECT_EQ(errors.find("the reader was not reading") != std::string::npos, !c.keepsReading)
+            << errors;
     }
 }
 

@@ -133,8 +133,12 @@ std::string ModuleFeedOptionsProblem(const ModuleFeedOptions& options) {
     if (!IsMqttAddress(options.port)) {
         return {};
     }
-    if (const Result<MqttModuleAddress> address = ParseMqttModuleAddress(options.port); !address) {
+    const Result<MqttModuleAddress> address = ParseMqttModuleAddress(options.port);
+    if (!address) {
         return address.Message();
+    }
+    if (const Status plain = CheckNoTls((*address).broker); !plain) {
+        return plain.Message();
     }
     if (options.voltage) {
         return "--voltage does not apply to a module on a broker: it streams what its publisher "

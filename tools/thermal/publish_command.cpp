@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,11 +25,14 @@
 #include "device/text_reply_mailbox.h"
 #include "live_command.h"
 #include "module_feed.h"
+#include "platform/notice_limiter.h"
 #include "platform/one_line.h"
+#include "platform/token_bucket.h"
 #include "remote/frame_payload.h"
 #include "remote/module_status.h"
 #include "remote/mqtt_address.h"
 #include "remote/mqtt_client.h"
+#include "remote/password_file.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -48,9 +50,14 @@ constexpr auto kFirstConnectionWait = 5s;
 constexpr std::size_t kMaxWaitingEvents = 256;
 // Replies and the status matter more than any one frame: the broker acknowledges them.
 constexpr int kStatusQos = 1;
+// Commands from the broker reach the module at most this often (a person typing into a command
+// box, or a script); a flood would take the line from the frames. After a pause a few pass at once.
+constexpr double kCommandsPerSecond = 5;
+constexpr double kCommandBurst = 10;
 
 constexpr char kUsage[] =
-    "Usage: thermal publish --port NAME --broker mqtt://HOST[:PORT] --topic PREFIX [options]\n"
+    "Usage: thermal publish --port NAME --broker mqtt[s]://HOST[:PORT] --topic PREFIX "
+    "[options]\n"
     "\n"
     "Starts the module on the serial port NAME as the viewer's START does (x, M, then K) and\n"
     "publishes it on an MQTT broker for viewers and recorders elsewhere:\n"
@@ -63,7 +70,8 @@ constexpr char kUsage[] =
     "                  module is lost, or (the broker's last will) when this program vanishes\n"
     "  PREFIX/reply    the module's text replies\n"
     "  PREFIX/command  with --allow-commands only: a payload of one letter is sent to the\n"
-    "                  module as the viewer's command box sends it\n"
+    "                  module as the viewer's command box sends it, at most 5 a second (10 at\n"
+    "                  once after a pause); more are dropped and counted\n"
     "The broker may go away: frames meanwhile are dropped and counted, and publishing goes on\n"
     "once it is back. At the limit, on Ctrl-C or on SIGTERM the module is turned off and the\n"
     "status set offline (status 0); a module lost on the way ends with status 1. Messages go to\n"
@@ -71,7 +79,9 @@ constexpr char kUsage[] =
     "\n"
     "Options:\n"
     "  --port NAME           serial device of the module, e.g. /dev/ttyUSB0 (required)\n"
-    "  --broker URL          the broker, mqtt://HOST or mqtt://HOST:PORT (default port 1883)\n"
+    "  --broker URL          the broker, mqtt://HOST or mqtt://HOST:PORT (default port 1883),\n"
+    "                        or mqtts://HOST[:PORT] for TLS (default port 8883), checked\n"
+    "                        against the system's CA certificates unless --cafile is given\n"
     "                        (required)\n"
     "  --topic PREFIX        the module's topics, e.g. plant/line1/cam3 (required)\n"
     "  --frames N            stop after N frames (default: until interrupted)\n"
@@ -80,7 +90,9 @@ constexpr char kUsage[] =
     "  --allow-commands      take commands from PREFIX/command (default: nothing on the broker\n"
     "                        reaches the module)\n"
     "  --user USER           log in to the broker as USER (needs --password-file)\n"
-    "  --password-file FILE  the password is the first line of FILE (needs --user)\n"
+    "  --password-file FILE  the password is the first line of FILE, at most 1024 bytes (needs\n"
+    "                        --user); FILE must be a regular file that neither its group nor\n"
+    "                        others may read or write (chmod 600)\n"
     "  --cafile FILE         TLS: the broker's certificate is checked against this CA file\n"
     "  --voltage             publish voltage frames (t) instead of temperatures (K) (default:\n"
     "                        temperatures)\n";
@@ -103,28 +115,6 @@ int UsageError(const std::string& message) {
     return CommandLineError("publish", message);
 }
 
-// The first line of `path`, without its line end. A password stays off the command line, where
-// any user of the machine could read it.
-std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& error) {
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    std::string line;
-    if (in) {
-        std::getline(in, line);
-    }
-    if (!in && !in.eof()) {
-        error = "cannot read the password file '";
-        error.append(path);
-        error.append("': ");
-        error.append(errno != 0 ? std::strerror(errno) : "read failed");
-        return std::nullopt;
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return line;
-}
-
 // Returns 0 when the options are good, else the exit status after printing why.
 int ParseOptions(int argc, char** argv, PublishOptions& options) {
     std::vector<std::string> positional;
@@ -132,7 +122,7 @@ int ParseOptions(int argc, char** argv, PublishOptions& options) {
     std::string passwordFile;
     COptionTable table;
     table.Text("--port", "a device name", options.port);
-    table.Text("--broker", "mqtt://HOST[:PORT]", brokerText);
+    table.Text("--broker", "mqtt[s]://HOST[:PORT]", brokerText);
     table.Text("--topic", "a topic prefix", options.topic);
     table.Ranged<uint64_t>("--frames", 1, 1'000'000'000'000,
                            [&options](uint64_t frames) { options.frames = frames; });
@@ -179,10 +169,9 @@ int ParseOptions(int argc, char** argv, PublishOptions& options) {
         return UsageError("--frames and --duration cannot be used together");
     }
     if (!passwordFile.empty()) {
-        std::string error;
-        const std::optional<std::string> password = ReadPasswordFile(passwordFile, error);
+        const Result<std::string> password = ReadPasswordFile(passwordFile);
         if (!password) {
-            return UsageError(error);
+            return UsageError(password.Message());
         }
         options.password = *password;
     }
@@ -315,10 +304,18 @@ class CPublishRun {
         if (topic != m_commandTopic) {
             return;
         }
+        const Clock::time_point now = Clock::now();
         if (size == 1 && ((payload[0] >= 'A' && payload[0] <= 'Z') ||
                           (payload[0] >= 'a' && payload[0] <= 'z'))) {
-            AddEvent({BrokerEvent::Kind::kCommand, std::string(1, static_cast<char>(payload[0]))},
-                     false);
+            const std::string letter(1, static_cast<char>(payload[0]));
+            if (m_commandRate.Take(now)) {
+                AddEvent({BrokerEvent::Kind::kCommand, letter}, false);
+                return;
+            }
+            ++m_commandsOverRate;
+            Refuse(now, "dropped command '" + letter + "' from the broker: more than " +
+                            std::to_string(static_cast<int>(kCommandsPerSecond)) +
+                            " commands a second");
             return;
         }
         std::string line = "ignored a command on '";
@@ -326,7 +323,28 @@ class CPublishRun {
         line.append("' that is not one letter (");
         line.append(std::to_string(size));
         line.append(size == 1 ? " byte)" : " bytes)");
-        AddEvent({BrokerEvent::Kind::kNotice, std::move(line)}, false);
+        Refuse(now, std::move(line));
+    }
+
+    // Network thread: the line about a command not taken, unless many came lately (then a count
+    // of them now and then).
+    void Refuse(Clock::time_point now, std::string line) {
+        std::lock_guard lock(m_eventLock);
+        const CNoticeLimiter::Turn turn = m_refusals.Note(now);
+        if (!turn.countLine.empty()) {
+            m_events.push_back({BrokerEvent::Kind::kNotice, turn.countLine});
+        }
+        if (turn.isSaid) {
+            m_events.push_back({BrokerEvent::Kind::kNotice, std::move(line)});
+        }
+    }
+
+    // Main thread: the count of commands refused lately once it is due (or, `isFinal`, at once).
+    void TakeRefusalCount(bool isFinal) {
+        std::lock_guard lock(m_eventLock);
+        if (std::string count = m_refusals.TakeCount(Clock::now(), isFinal); !count.empty()) {
+            m_events.push_back({BrokerEvent::Kind::kNotice, std::move(count)});
+        }
     }
 
     // Network thread. What anyone on the broker can cause waits only while there is room; what
@@ -358,6 +376,7 @@ class CPublishRun {
 
     // Main thread: publishes what waits for the broker and acts on what came from it.
     void ServeBroker() {
+        TakeRefusalCount(false);
         std::deque<BrokerEvent> events;
         {
             std::lock_guard lock(m_eventLock);
@@ -374,7 +393,8 @@ class CPublishRun {
                 case BrokerEvent::Kind::kCommand:
                     // Before the stream runs a command would come between START's own.
                     if (m_isStreaming) {
-                        Say("command '" + event.text + "' from the broker sent to the module");
+                        SayLimited(m_commandsSent, "command '" + event.text +
+                                                       "' from the broker sent to the module");
                         m_feed.SendCommand(event.text[0]);
                     } else {
                         Say("ignored command '" + event.text +
@@ -382,6 +402,9 @@ class CPublishRun {
                     }
                     break;
             }
+        }
+        if (std::string count = m_commandsSent.TakeCount(Clock::now()); !count.empty()) {
+            Say(count);
         }
         if (!m_client->IsConnected()) {
             return;
@@ -416,6 +439,18 @@ class CPublishRun {
     std::string OnlineStatus() const {
         std::lock_guard lock(m_moduleReplyLock);
         return MakeModuleStatusJson({"online", m_options.port, m_moduleReply});
+    }
+
+    // Main thread: `line`, unless many such lines came lately (then a count of them now and
+    // then).
+    static void SayLimited(CNoticeLimiter& limiter, const std::string& line) {
+        const CNoticeLimiter::Turn turn = limiter.Note(Clock::now());
+        if (!turn.countLine.empty()) {
+            Say(turn.countLine);
+        }
+        if (turn.isSaid) {
+            Say(line);
+        }
     }
 
     bool PublishText(const std::string& topic, const std::string& text, int qos, bool retain) {
@@ -491,6 +526,10 @@ class CPublishRun {
         ServeBroker();
         const std::string offline = OfflineStatus();
         m_client->Stop(MqttWill{m_statusTopic, offline, kStatusQos, true});
+        TakeRefusalCount(true);
+        if (std::string count = m_commandsSent.TakeCount(Clock::now(), true); !count.empty()) {
+            Say(count);
+        }
         {
             // Said once the connection has gone, so nothing the client says comes after it.
             std::lock_guard lock(m_eventLock);
@@ -518,6 +557,11 @@ class CPublishRun {
                 summary += ", " + std::to_string(frames.Dropped()) +
                            " lost: publishing fell behind the module";
             }
+            if (const uint64_t overRate = m_commandsOverRate.load(); overRate > 0) {
+                summary += ", " + std::to_string(overRate) +
+                           " commands from the broker dropped: more than " +
+                           std::to_string(static_cast<int>(kCommandsPerSecond)) + " a second";
+            }
             Say(summary);
         } else if (m_failure.empty()) {
             Say("stopped before the first frame; nothing published");
@@ -541,14 +585,20 @@ class CPublishRun {
     std::atomic<bool> m_isStatusDue{false};  // the online status is to be published (again)
     CTextReplyMailbox m_replies;             // the module's replies, from the monitor thread
 
-    std::mutex m_eventLock;  // guards m_events, added to on the network thread
+    std::mutex m_eventLock;  // guards m_events and m_refusals, added to on the network thread
     std::deque<BrokerEvent> m_events;
+    CNoticeLimiter m_refusals{"commands refused"};
+
+    // Network thread only.
+    CTokenBucket m_commandRate{kCommandsPerSecond, kCommandBurst};
+    std::atomic<uint64_t> m_commandsOverRate{0};  // dropped by m_commandRate; read at the end
 
     // Main thread only from here on.
     std::string m_failure;
     int m_signalCount = 0;
     bool m_hasConnected = false;
-    bool m_isStreaming = false;                 // commands from the broker go to the module
+    bool m_isStreaming = false;  // commands from the broker go to the module
+    CNoticeLimiter m_commandsSent{"commands sent to the module"};
     std::optional<std::string> m_pendingReply;  // a reply the broker did not take yet
     uint64_t m_taken = 0;                       // frames published or dropped
     uint64_t m_published = 0;

@@ -23,6 +23,7 @@
 #include "cli/processing_options.h"
 #include "commands.h"
 #include "live_command.h"
+#include "live_output.h"
 #include "module_feed.h"
 #include "platform/one_line.h"
 #include "processing/frame_pipeline.h"
@@ -59,7 +60,8 @@ constexpr char kUsageHead[] =
     "\n"
     "Options:\n"
     "  --port NAME           serial device of the module, e.g. /dev/ttyUSB0, or\n"
-    "                        mqtt://HOST[:PORT]/PREFIX for a module on a broker (required)\n"
+    "                        mqtt://HOST[:PORT]/PREFIX for a module on a broker (required;\n"
+    "                        mqtts://, TLS, is not supported here yet)\n"
     "  --frames N            stop after N frames written; for .avi N video frames\n"
     "                        (default: until interrupted)\n"
     "  --duration SECONDS    stop after this long (default: until interrupted)\n"
@@ -167,6 +169,9 @@ class CRecordRun {
         : m_options(options),
           m_isProgressShown(::isatty(STDERR_FILENO) != 0),
           m_feed(MakeModuleFeed({options.port, options.voltage, "recording"})) {
+        if (m_isProgressShown) {
+            m_progressOutput.emplace(STDERR_FILENO);
+        }
         ApplyProcessingOptions(options.processing, m_pipeline);
         m_pipeline.SetCallback(&CRecordRun::OnFrameReady, this);
         RecordingRunListener listener;
@@ -276,7 +281,14 @@ class CRecordRun {
         }
         for (const std::string& notice : notices) {
             ShowProgress(true);
-            std::fprintf(stderr, "thermal record: %s\n", OneLine(notice).c_str());
+            const std::string line = "thermal record: " + OneLine(notice) + "\n";
+            if (!m_progressOutput) {
+                std::fputs(line.c_str(), stderr);
+                continue;
+            }
+            // A terminal whose output is stopped (Ctrl-S) is waited for, but not past a stop.
+            static_cast<void>(
+                m_progressOutput->Write(line, [this](std::size_t) { return !IsSignalled(); }));
         }
     }
 
@@ -311,7 +323,7 @@ class CRecordRun {
         }
         if (isClearing) {
             if (m_hasProgressLine) {
-                std::fputs("\r\033[K", stderr);
+                WriteProgress("\r\033[K");
                 m_hasProgressLine = false;
             }
             return;
@@ -324,12 +336,19 @@ class CRecordRun {
         const double seconds = SecondsRecording();
         const std::vector<std::string> parts = m_run.Parts();
         const uint64_t written = m_run.Written();
-        std::fprintf(stderr, "\r\033[K%s: %llu frames, %.1f frames/s, %s",
-                     OneLine(parts.back()).c_str(), static_cast<unsigned long long>(written),
-                     seconds > 0 ? static_cast<double>(written) / seconds : 0.0,
-                     SizeText(BytesWritten(parts)).c_str());
-        std::fflush(stderr);
+        char counts[128];
+        std::snprintf(counts, sizeof counts, ": %llu frames, %.1f frames/s, %s",
+                      static_cast<unsigned long long>(written),
+                      seconds > 0 ? static_cast<double>(written) / seconds : 0.0,
+                      SizeText(BytesWritten(parts)).c_str());
+        WriteProgress("\r\033[K" + OneLine(parts.back()) + counts);
         m_hasProgressLine = true;
+    }
+
+    // The progress line goes out only as far as the terminal takes it at once: a terminal whose
+    // output is stopped (Ctrl-S) must not hold up the recording, nor a stop.
+    void WriteProgress(const std::string& text) {
+        static_cast<void>(m_progressOutput->Write(text, [](std::size_t) { return false; }));
     }
 
     // The stop sequence: the module is turned off (the frames it sent before it stopped are still
@@ -355,7 +374,7 @@ class CRecordRun {
         m_recordEnd = lastWrite ? std::max(stopStart, *lastWrite) : stopStart;
         m_feed->Close();
         TakeFrames(0ms);
-        PrintNotices();
+        PrintNotices(m_feed->TakeNotices());
         if (m_failure.empty()) {
             m_failure = m_run.FailureReason();
         }
@@ -400,6 +419,7 @@ class CRecordRun {
 
     const RecordOptions& m_options;
     const bool m_isProgressShown;
+    std::optional<CLiveOutput> m_progressOutput;  // standard error, when it is a terminal
 
     std::mutex m_noticeLock;             // guards m_notices, added to by the recording's writer
     std::vector<std::string> m_notices;  // printed by the main loop

@@ -2,7 +2,8 @@
 // read live. The module is driven as `thermal record` drives it (the module feed); every frame goes
 // through the viewer's frame pipeline and leaves as one line, written at once. The stream ends at
 // a limit, on Ctrl-C or SIGTERM, or when the reader goes away (`thermal stream | head`), and the
-// module is turned off each time.
+// module is turned off each time. A reader that stops reading holds the stream back (the module's
+// frames wait, and are lost beyond IModuleFeed::kMaxWaitingFrames) but never holds up a stop.
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "cli/processing_options.h"
 #include "commands.h"
 #include "live_command.h"
+#include "live_output.h"
 #include "module_feed.h"
 #include "platform/one_line.h"
 #include "processing/frame_pipeline.h"
@@ -34,6 +36,9 @@ using namespace std::chrono_literals;
 constexpr auto kLoopWait = 10ms;
 // Frames taken at most in one go, so that signals are served in between.
 constexpr std::size_t kMaxFramesAtOnce = IModuleFeed::kMaxWaitingFrames;
+// Once a stop is asked, how long a line already begun may take to get out whole to a reader that
+// is slow; a line not begun is not waited for at all.
+constexpr auto kBegunLineWait = 200ms;
 
 constexpr char kUsageHead[] =
     "Usage: thermal stream --port NAME [options]\n"
@@ -41,8 +46,9 @@ constexpr char kUsageHead[] =
     "Starts the module on the serial port NAME as the viewer's START does (x, M, then K) and\n"
     "writes each frame to standard output as it arrives, one line per frame, processed as the\n"
     "viewer shows it. At the limit, on Ctrl-C, on SIGTERM or when the reader of the output goes\n"
-    "away (thermal stream ... | head -n 5) the module is turned off. Messages go to standard\n"
-    "error.\n"
+    "away (thermal stream ... | head -n 5) the module is turned off. A reader that stops reading\n"
+    "holds the stream back, but not a stop: a line that cannot be written by then is left out\n"
+    "and not counted. Messages go to standard error.\n"
     "\n"
     "  ndjson  one JSON object per frame: \"frame\" (1, 2, ...), \"time\" (its arrival, local\n"
     "          time with milliseconds and the offset from UTC), \"mode\" (K or t), \"unit\" (K,\n"
@@ -60,7 +66,8 @@ constexpr char kUsageHead[] =
     "\n"
     "Options:\n"
     "  --port NAME           serial device of the module, e.g. /dev/ttyUSB0, or\n"
-    "                        mqtt://HOST[:PORT]/PREFIX for a module on a broker (required)\n"
+    "                        mqtt://HOST[:PORT]/PREFIX for a module on a broker (required;\n"
+    "                        mqtts://, TLS, is not supported here yet)\n"
     "  --format ndjson|csv   what each line holds (default ndjson)\n"
     "  --frames N            stop after N frames (default: until interrupted)\n"
     "  --duration SECONDS    stop after this long (default: until interrupted)\n"
@@ -149,20 +156,19 @@ class CStreamRun {
             m_failure = m_feed->Failure();
             return Finish();
         }
-        std::optional<Clock::time_point> deadline;
         if (m_options.seconds) {
-            deadline =
+            m_deadline =
                 m_feed->StreamStart() + std::chrono::duration_cast<Clock::duration>(
                                             std::chrono::duration<double>(*m_options.seconds));
         }
         while (IsTaking()) {
             m_feed->Serve();
             Clock::time_point wakeUp = Clock::now() + kLoopWait;
-            if (deadline) {
-                wakeUp = std::min(wakeUp, *deadline);
+            if (m_deadline) {
+                wakeUp = std::min(wakeUp, *m_deadline);
             }
             TakeFrames(std::max<Clock::duration>(wakeUp - Clock::now(), 0ms));
-            if (IsSignalled() || (deadline && Clock::now() >= *deadline)) {
+            if (IsStopAsked()) {
                 break;
             }
             if (m_feed->IsLost()) {
@@ -215,24 +221,43 @@ class CStreamRun {
     // Writes the waiting line in one go, as far as the reader takes it: a reader that reads line
     // by line gets each frame the moment it is processed. False when it did not get out whole.
     bool WriteOut() {
-        std::size_t done = 0;
-        while (done < m_out.size()) {
-            const ssize_t written =
-                ::write(STDOUT_FILENO, m_out.data() + done, m_out.size() - done);
-            if (written >= 0) {
-                done += static_cast<std::size_t>(written);
-            } else if (errno != EINTR) {
-                // A reader that went away ends the stream as a limit does; anything else fails it.
-                if (errno != EPIPE) {
-                    m_failure =
-                        std::string("cannot write to standard output: ") + std::strerror(errno);
-                }
-                m_hasOutputEnded = true;
-                break;
-            }
-        }
+        const Result<std::size_t> written =
+            m_output.Write(m_out, [this](std::size_t done) { return MayWaitForReader(done); });
+        const std::size_t size = m_out.size();
         m_out.clear();
-        return !m_hasOutputEnded;
+        if (!written) {
+            // A reader that went away ends the stream as a limit does; anything else fails it.
+            if (written.GetStatus().Code() != EPIPE) {
+                m_failure = std::string("cannot write to standard output: ") +
+                            std::strerror(written.GetStatus().Code());
+            }
+            m_hasOutputEnded = true;
+            return false;
+        }
+        if (*written < size) {
+            // A stop came while the reader was not reading: nothing more is written.
+            m_isLineCut = *written > 0;
+            m_hasOutputStalled = true;
+            m_hasOutputEnded = true;
+            return false;
+        }
+        return true;
+    }
+
+    // Until a stop is asked the reader is waited for as long as it takes; then a line not begun
+    // is not waited for, and one begun for kBegunLineWait at most.
+    bool MayWaitForReader(std::size_t written) {
+        if (!IsStopAsked()) {
+            return true;
+        }
+        if (written == 0) {
+            return false;
+        }
+        const Clock::time_point now = Clock::now();
+        if (!m_begunLineDeadline) {
+            m_begunLineDeadline = now + kBegunLineWait;
+        }
+        return now < *m_begunLineDeadline;
     }
 
     // True once SIGINT or SIGTERM has arrived.
@@ -240,6 +265,9 @@ class CStreamRun {
         m_signalCount = CStopSignals::Count();
         return m_signalCount > 0;
     }
+
+    // A signal, or the end of --duration.
+    bool IsStopAsked() { return IsSignalled() || (m_deadline && Clock::now() >= *m_deadline); }
 
     // The stop sequence: the module is turned off (the frames it sent before it stopped are still
     // streamed, unless the stream has ended), then the feed closed. Returns the exit status.
@@ -253,6 +281,9 @@ class CStreamRun {
         });
         TakeFrames(0ms);
         m_feed->Close();
+        for (const std::string& notice : m_feed->TakeNotices()) {
+            std::fprintf(stderr, "thermal stream: %s\n", OneLine(notice).c_str());
+        }
 
         const CLiveFrameSource& frames = m_feed->Frames();
         if (frames.Received() == 0 && m_failure.empty()) {
@@ -268,6 +299,11 @@ class CStreamRun {
                             " of them lost: the reader fell behind the stream";
             }
             received += PayloadsDroppedText(m_feed->PayloadsDropped());
+            if (m_hasOutputStalled) {
+                received += m_isLineCut ? ", the reader was not reading when the stream stopped: "
+                                          "its last line is cut short"
+                                        : ", the reader was not reading when the stream stopped";
+            }
             std::fprintf(stderr, "thermal stream: %llu frames streamed in %.1f s (%.1f/s)%s\n",
                          static_cast<unsigned long long>(m_streamed), seconds,
                          seconds > 0 ? static_cast<double>(m_streamed) / seconds : 0.0,
@@ -287,8 +323,13 @@ class CStreamRun {
     int m_signalCount = 0;
     uint64_t m_streamed = 0;  // frames written to the output
     bool m_hasOutputEnded = false;
+    bool m_hasOutputStalled = false;              // the reader was not reading when a stop came
+    bool m_isLineCut = false;                     // ... and a line had begun
+    std::optional<Clock::time_point> m_deadline;  // the end of --duration
+    std::optional<Clock::time_point> m_begunLineDeadline;  // once a stop has come
     std::string m_arrivalText;  // the arrival time of the frame being processed
     std::string m_out;          // the lines not yet written, reused
+    CLiveOutput m_output{STDOUT_FILENO};
 
     CFramePipeline m_pipeline;
     // Last: destroyed first, so no callback of the module's link outlives what it uses.
