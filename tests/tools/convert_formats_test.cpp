@@ -206,7 +206,7 @@ TEST_F(ConvertFormatsTest, CsvReadsBackInPythonAsTheFramesInSensorOrientation) {
         volts.values[i] = static_cast<uint16_t>(1000 + i);
     }
     for (int c = 0; c < kOffsetCount; ++c) {
-        volts.offsets[c] = static_cast<uint16_t>(c);
+        volts.offsets[c] = static_cast<uint16_t>(40 * c);  // above the pixels of rows 1 to 7
     }
     const std::string bds =
         Write("in.bds", BinaryStreamRecord('K', warm) + BinaryStreamRecord('t', volts));
@@ -292,7 +292,7 @@ TEST_F(ConvertFormatsTest, CsvReadsBackInPythonAsTheFramesInSensorOrientation) {
 // give the CSV's numbers by the scale in their descriptions, laid out as the display mirrors them.
 TEST_F(ConvertFormatsTest, NumpyAndTiffReadBackInPythonAsTheCsvNumbers) {
     const std::string bds = Write("in.bds", BinaryStreamRecord('K', VariedFrame(2900, 300, 0)) +
-                                                BinaryStreamRecord('t', VariedFrame(900, 3000, 7)) +
+                                                BinaryStreamRecord('t', VariedFrame(100, 3000, 7)) +
                                                 BinaryStreamRecord('K', VariedFrame(2600, 900, 0)));
     const std::string txt = Write("in.txt", TextStreamRecord(VariedFrame(2800, 400, 2), 'C'));
     const std::string bin = Write("in.bin", RawFrameBytes(VariedFrame(100, 5000, 0)));
@@ -320,7 +320,9 @@ with tifffile.TiffFile(tiff_path) as tif:
         assert described['frame'] == int(frame), described
         assert page.tags['NewSubfileType'].value == 2 and page.tags['PageNumber'].value == (n, 0)
         values = page.asarray()
-        assert values.dtype == numpy.uint16 and values.shape == (31, 32)
+        signed = described.get('offsets_subtracted', False)
+        assert values.dtype == (numpy.int16 if signed else numpy.uint16), (values.dtype, described)
+        assert values.shape == (31, 32)
         if mirror in ('x', 'both'):
             values = values[:, ::-1]
         if mirror in ('y', 'both'):
@@ -380,7 +382,7 @@ with tifffile.TiffFile(tiff_path) as tif:
 TEST_F(ConvertFormatsTest, RegionLinesHoldTheStatisticsOfTheFullCsvCells) {
     const std::string bds = Write("in.bds", BinaryStreamRecord('K', VariedFrame(2900, 300, 0)) +
                                                 BinaryStreamRecord('K', VariedFrame(2950, 170, 0)) +
-                                                BinaryStreamRecord('t', VariedFrame(900, 3000, 7)));
+                                                BinaryStreamRecord('t', VariedFrame(100, 3000, 7)));
     const std::string txt = Write("in.txt", TextStreamRecord(VariedFrame(2800, 400, 2), 'F') +
                                                 TextStreamRecord(VariedFrame(2990, 50, 2), 'F'));
     const std::string bin = Write("in.bin", RawFrameBytes(VariedFrame(100, 5000, 0)));

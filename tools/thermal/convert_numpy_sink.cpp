@@ -1,8 +1,9 @@
 // The .npy output of `thermal convert`: one NumPy array (format version 1.0) of shape
 // (frames, 31, 32), little-endian float32, row 0 and column 0 first as in the CSV. Each value is
-// the CSV's number read as a float32: temperatures in the unit, voltages in volts, raw values as
-// stored. Frames are streamed, so a recording of any length takes constant memory; the header is
-// written first with room for the largest frame count and gets the true count at the end.
+// the CSV's number read as a float32: temperatures in the unit, voltages in volts (a pixel below
+// its offset negative), raw values as stored. Frames are streamed, so a recording of any length
+// takes constant memory; the header is written first with room for the largest frame count and gets
+// the true count at the end.
 #include <array>
 #include <bit>
 #include <charconv>
@@ -13,7 +14,6 @@
 #include "convert_seekable_file.h"
 #include "convert_sink.h"
 #include "frame/conversion.h"
-#include "frame/text_frame.h"
 
 namespace {
 
@@ -50,25 +50,20 @@ float FieldNumber(std::string_view text) {
 
 using NumberTable = std::vector<float>;  // the number of each of the 65536 stored values
 
-const NumberTable& TemperatureNumbers(int unit) {
-    static std::array<NumberTable, 3> tables;
-    const std::size_t which = unit == kUnitKelvin ? 0 : unit == kUnitCelsius ? 1 : 2;
+// The numbers of a temperature or voltage frame read as `scale` says.
+const NumberTable& NumbersOf(const ReadoutScale& scale) {
+    // Kelvin, Celsius, Fahrenheit, volts, volts after the offsets.
+    static std::array<NumberTable, 5> tables;
+    const std::size_t which = scale.kind == ReadoutKind::kVoltage
+                                  ? (scale.offsetsSubtracted ? 4 : 3)
+                              : scale.unit == kUnitKelvin  ? 0
+                              : scale.unit == kUnitCelsius ? 1
+                                                           : 2;
     NumberTable& table = tables[which];
     if (table.empty()) {
         table.resize(65536);
         for (std::size_t value = 0; value < table.size(); ++value) {
-            table[value] = FieldNumber(TemperatureFieldText(static_cast<uint16_t>(value), unit));
-        }
-    }
-    return table;
-}
-
-const NumberTable& VoltageNumbers() {
-    static NumberTable table;
-    if (table.empty()) {
-        table.resize(65536);
-        for (std::size_t value = 0; value < table.size(); ++value) {
-            table[value] = FieldNumber(VoltageFieldText(static_cast<uint16_t>(value)));
+            table[value] = FieldNumber(ReadoutValueText(static_cast<uint16_t>(value), scale));
         }
     }
     return table;
@@ -92,13 +87,13 @@ class CNumpySink final : public IConvertSink {
 
     bool Write(const ConvertedFrame& frame, std::string& error) override {
         float* out = m_numbers.data();
-        if (frame.modeLetter == 0) {
+        const ReadoutScale scale = ReadoutScaleOf(frame);
+        if (scale.kind == ReadoutKind::kRaw) {
             for (int i = 0; i < kPixelCount; ++i) {
                 out[i] = frame.values[i];
             }
         } else {
-            const NumberTable& table =
-                IsVoltageMode(frame.modeLetter) ? VoltageNumbers() : TemperatureNumbers(frame.unit);
+            const NumberTable& table = NumbersOf(scale);
             for (int i = 0; i < kPixelCount; ++i) {
                 out[i] = table[frame.values[i]];
             }
