@@ -2,8 +2,12 @@
 // (frames, 31, 32), little-endian float32, row 0 and column 0 first as in the CSV. Each value is
 // the CSV's number read as a float32: temperatures in the unit, voltages in volts (a pixel below
 // its offset negative), raw values as stored. Frames are streamed, so a recording of any length
-// takes constant memory; the header is written first with room for the largest frame count and gets
-// the true count at the end.
+// takes constant memory; the header is written first with room for the largest frame count and
+// gets the true count at the end. An array holds numbers of one unit and says nothing of each
+// frame, so a recording whose frames change between temperatures and voltages (or, in a text
+// stream, between temperature units) is refused at the first frame of the other kind, rather
+// than mixed or cut to its first part without a trace in the file; the TIFF and CSV outputs,
+// which label each frame, take it whole.
 #include <array>
 #include <bit>
 #include <charconv>
@@ -69,6 +73,18 @@ const NumberTable& NumbersOf(const ReadoutScale& scale) {
     return table;
 }
 
+// "temperatures in °C", "voltages in V", "raw values".
+std::string NumbersText(const ReadoutScale& scale) {
+    switch (scale.kind) {
+        case ReadoutKind::kTemperature:
+            return "temperatures in " + std::string(ReadoutUnitText(scale));
+        case ReadoutKind::kVoltage:
+            return "voltages in V";
+        default:
+            return "raw values";
+    }
+}
+
 class CNumpySink final : public IConvertSink {
   public:
     CNumpySink(const std::string& path, const struct stat& input) : m_file(path, input) {}
@@ -88,6 +104,19 @@ class CNumpySink final : public IConvertSink {
     bool Write(const ConvertedFrame& frame, std::string& error) override {
         float* out = m_numbers.data();
         const ReadoutScale scale = ReadoutScaleOf(frame);
+        if (m_frameCount == 0) {
+            m_scale = scale;
+        } else if (scale.kind != m_scale.kind ||
+                   (scale.kind == ReadoutKind::kTemperature && scale.unit != m_scale.unit)) {
+            error = "frame " + std::to_string(frame.sourceNumber) + " holds " + NumbersText(scale) +
+                    ", the frames before it " + NumbersText(m_scale) +
+                    ": a NumPy array holds one unit (" +
+                    (scale.kind == m_scale.kind
+                         ? std::string("--unit converts every temperature to one")
+                         : std::string("the .tiff and .csv outputs label each frame")) +
+                    ")";
+            return false;
+        }
         if (scale.kind == ReadoutKind::kRaw) {
             for (int i = 0; i < kPixelCount; ++i) {
                 out[i] = frame.values[i];
@@ -121,6 +150,7 @@ class CNumpySink final : public IConvertSink {
     CConvertSeekableFile m_file;
     std::array<float, kPixelCount> m_numbers{};  // one frame's numbers, reused
     uint64_t m_frameCount = 0;
+    ReadoutScale m_scale;  // how the first frame's numbers read: every other's must read so
 };
 
 }  // namespace

@@ -31,7 +31,7 @@ constexpr char kHelpHead[] =
     "         {\"frame\":1,\"mode\":\"K\",\"unit\":\"K\",\"scale\":0.1,...}\n"
     "  .npy   one NumPy array of shape (frames, 31, 32), little-endian float32: the numbers of\n"
     "         the .csv output (temperatures in the unit, voltages in volts, raw frames as\n"
-    "         stored)\n"
+    "         stored); frames of another unit than the first are refused\n"
     "The output is written under a temporary name and appears only when complete.\n"
     "Damage in a recording is skipped up to the next record header (a binary record's\n"
     "Mode=T or Mode=V, a text stream's Mode= line), each stretch said on stderr; every other\n"
