@@ -1,7 +1,9 @@
 // Binary stream recordings (.bds) and raw frame files (.bin) as play-back and `thermal
 // info`/`convert` read them: any file is split into whole records only (a short last record is
 // counted, never handed out), the player reads exactly those records back from the file, every
-// block decodes and encodes back to itself, and raw frames read high byte first.
+// block decodes and encodes back to itself, and raw frames read high byte first. Read as a
+// converter reads it, skipping damage, the file is exactly its records with a known header, the
+// stretches skipped and a short last record, one after the other.
 // Input: the file.
 #include <cstring>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "frame/frame_block.h"
 #include "fuzz_support.h"
 #include "recording/playback_rules.h"
+#include "recording/recording_source.h"
 #include "recording/stream_player.h"
 
 namespace {
@@ -74,6 +77,35 @@ void CheckPlayer(int type, int recordSize, const CMemoryFile& file, const uint8_
     FUZZ_CHECK(count == size / static_cast<std::size_t>(recordSize));
 }
 
+void CheckSkippingDamage(const CMemoryFile& file, const uint8_t* data, std::size_t size) {
+    RecordingSourceOptions options;
+    options.skipToNextHeader = true;
+    Result<std::unique_ptr<CRecordingSource>> opening =
+        OpenRecordingSource(file.Path(), FileKind::kBinaryStream, options);
+    FUZZ_CHECK(opening);
+    CRecordingSource& source = **opening;
+    uint64_t covered = 0;  // bytes accounted for, from the start
+    uint64_t lastNumber = 0;
+    source.SetProblemListener([&](const SourceProblem& problem) {
+        FUZZ_CHECK(problem.byteOffset == covered && problem.frameNumber > lastNumber);
+        FUZZ_CHECK(problem.count > 0);
+        FUZZ_CHECK(
+            problem.kind == SourceProblemKind::kSkipped ||
+            (problem.kind == SourceProblemKind::kShortEnd && problem.count < kBinaryRecordSize));
+        covered += problem.count;
+    });
+    SourceFrame frame;
+    while (source.Next(frame) == SourceRead::kFrame) {
+        FUZZ_CHECK(frame.byteOffset == covered && frame.number > lastNumber);
+        FUZZ_CHECK(covered + kBinaryRecordSize <= size);
+        FUZZ_CHECK(std::memcmp(frame.stored.data(), data + covered, kBinaryRecordSize) == 0);
+        FUZZ_CHECK(IsKnownRecordHeader(data + covered));
+        covered += kBinaryRecordSize;
+        lastNumber = frame.number;
+    }
+    FUZZ_CHECK(covered == size);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -81,5 +113,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const CMemoryFile file(data, size);
     CheckPlayer(kPlayBinaryStream, static_cast<int>(kBinaryRecordSize), file, data, size);
     CheckPlayer(kPlayRawFrames, kRawFrameSize, file, data, size);
+    CheckSkippingDamage(file, data, size);
     return 0;
 }

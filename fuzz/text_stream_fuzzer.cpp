@@ -1,7 +1,9 @@
 // Text stream recordings as play-back and `thermal info`/`convert` read them: the text-mode line
 // reader over any file, with read buffers from one byte up (its lines must match a plain model of
 // the format whatever the buffer size), then CStreamPlayer handing out 34-line records that are
-// split, their header read and their frame parsed as a play-back tick does.
+// split, their header read and their frame parsed as a play-back tick does. Read as a converter
+// reads it, skipping damage, the file is exactly its records (each starting at a recorded header
+// line and holding no other), the stretches skipped and a short last record, one after the other.
 // Input: byte 0 picks the reader's smallest buffer size; the rest is the file.
 #include <fcntl.h>
 
@@ -13,6 +15,7 @@
 #include "frame/text_frame.h"
 #include "fuzz_support.h"
 #include "recording/playback_rules.h"
+#include "recording/recording_source.h"
 #include "recording/stream_player.h"
 #include "recording/text_mode_reader.h"
 
@@ -47,6 +50,52 @@ std::vector<Line> ModelLines(std::string_view file) {
         lines.push_back({std::move(text), end, from});
     }
     return lines;
+}
+
+// The byte after the `count` lines from the one starting at `offset`.
+uint64_t AfterLines(const std::vector<Line>& lines, uint64_t offset, std::size_t count) {
+    std::size_t first = 0;
+    while (first < lines.size() && offset != (first == 0 ? 0 : lines[first - 1].nextOffset)) {
+        ++first;
+    }
+    FUZZ_CHECK(first + count <= lines.size());
+    return lines[first + count - 1].nextOffset;
+}
+
+void CheckSkippingDamage(const CMemoryFile& file, const std::vector<Line>& lines,
+                         std::size_t size) {
+    RecordingSourceOptions options;
+    options.skipToNextHeader = true;
+    Result<std::unique_ptr<CRecordingSource>> opening =
+        OpenRecordingSource(file.Path(), FileKind::kTextStream, options);
+    FUZZ_CHECK(opening);
+    CRecordingSource& source = **opening;
+    uint64_t covered = 0;  // bytes accounted for, from the start
+    source.SetProblemListener([&](const SourceProblem& problem) {
+        if (problem.kind == SourceProblemKind::kSkipped) {
+            FUZZ_CHECK(problem.byteOffset == covered && problem.count > 0);
+            covered += problem.count;
+        } else if (problem.kind == SourceProblemKind::kShortEnd) {
+            FUZZ_CHECK(problem.byteOffset == covered && problem.count < kTextRecordLineCount);
+            covered = AfterLines(lines, covered, problem.count);
+        }
+    });
+    SourceFrame frame;
+    while (source.Next(frame) == SourceRead::kFrame) {
+        FUZZ_CHECK(frame.byteOffset == covered);
+        std::size_t first = 0;
+        while (covered != (first == 0 ? 0 : lines[first - 1].nextOffset)) {
+            ++first;
+        }
+        std::string record;
+        for (std::size_t i = first; i < first + kTextRecordLineCount; ++i) {
+            FUZZ_CHECK(IsRecordedTextHeader(lines[i].text) == (i == first));
+            record += lines[i].text;
+        }
+        FUZZ_CHECK(frame.stored == record);
+        covered = lines[first + kTextRecordLineCount - 1].nextOffset;
+    }
+    FUZZ_CHECK(covered == size);
 }
 
 }  // namespace
@@ -108,5 +157,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         FUZZ_CHECK(!frame || parts.frameText.size() >= 2 * kTextLineCount);
         record.clear();
     }
+    CheckSkippingDamage(memoryFile, expected, size);
     return 0;
 }

@@ -56,7 +56,8 @@ void CmfcVELKDlg::OnFrameReady(void* owner, const char* modeLetter, const std::s
     frame->isTemperature = IsTemperatureMode(letter);
     frame->isVoltage = IsVoltageMode(letter);
     std::memcpy(frame->readout.values.data(), values, sizeof(uint16_t) * kPixelCount);
-    frame->readout.scale = ReadoutScale::OfModeLetter(letter, dlg->m_pipeline.GetUnit());
+    frame->readout.scale = ReadoutScale::OfModeLetter(letter, dlg->m_pipeline.GetUnit(),
+                                                      dlg->m_pipeline.IsElOffsetSubtraction() != 0);
     frame->readout.mirrorMode = dlg->m_pipeline.GetMirrorMode();
     frame->selectedText = dlg->ShowSelectedPixels(text);
     dlg->m_pipeline.GetMinMaxText(frame->minText, frame->maxText);

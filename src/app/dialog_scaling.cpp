@@ -99,9 +99,12 @@ void CmfcVELKDlg::OnColourScale() {
                 ? readoutUnit == kReadoutVolts
                 : scale.kind == ReadoutKind::kTemperature && scale.unit == readoutUnit;
         if (sameUnit) {
-            const FrameExtremes extremes = FindFrameExtremes(m_readoutFrame->values.data());
-            low = QString::fromStdString(ReadoutValueText(extremes.min, scale));
-            high = QString::fromStdString(ReadoutValueText(extremes.max, scale));
+            // The bounds go to the colour mapping, which orders the words as the offset
+            // subtraction leaves them (a pixel below its offset wrapped high): so does this range.
+            const ReadoutScale mapped{scale.kind, scale.unit};
+            const FrameExtremes extremes = FindFrameExtremes(m_readoutFrame->values.data(), mapped);
+            low = QString::fromStdString(ReadoutValueText(extremes.min, mapped));
+            high = QString::fromStdString(ReadoutValueText(extremes.max, mapped));
         }
     }
     CDlgColourScale dialog(this, unit, isAutomatic, low, high);

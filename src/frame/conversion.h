@@ -37,6 +37,14 @@ inline double VoltsOf(uint16_t counts) {
 // value(r, c) - offset(c) on 16 bits: a pixel below its offset wraps to a large value rather
 // than being clamped, so that files stay comparable with existing recordings.
 void SubtractElOffsets(uint16_t values[kPixelCount], const uint16_t offsets[kOffsetCount]);
+// The signed difference a value after SubtractElOffsets stands for. The text frame and the colour
+// mapping keep the wrapped word, but every number the program gives otherwise (readouts, CSV,
+// NumPy, TIFF, streamed frames) is this one: a pixel 50 counts below its offset is -50, not
+// 65,486 (about 80 V). The converter's counts lie far below 32,768 (5 V is 4,095), so the word
+// tells the difference exactly.
+inline int SignedCountsOf(uint16_t subtracted) {
+    return static_cast<int16_t>(subtracted);
+}
 // The inverse, used when a text frame says its offsets were already subtracted.
 void AddElOffsets(uint16_t values[kPixelCount], const uint16_t offsets[kOffsetCount]);
 

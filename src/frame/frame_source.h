@@ -42,13 +42,17 @@ enum class SourceProblemKind {
     kShortEnd,         // the source ends inside a record: `count` bytes or lines of it
     kSingleCrLf,       // a text line ends in a single CR LF: it lost the CR the recorder writes
     kBareLineFeed,     // a text line ends in a line feed without a CR
+    kSkipped,          // `count` bytes skipped up to the next record header (or the end)
 };
 
 struct SourceProblem {
     SourceProblemKind kind;
-    uint64_t byteOffset;        // where the record, header or line starts
-    uint64_t frameNumber;       // the frame it belongs to (for kShortEnd, the one cut short)
-    uint64_t count = 0;         // kShortEnd: bytes (binary records, raw frames) or lines (text)
+    uint64_t byteOffset;  // where the record, header or line starts
+    // The frame it belongs to: for kShortEnd the one cut short, for kSkipped the number the first
+    // frame in the bytes skipped would have had.
+    uint64_t frameNumber;
+    // kShortEnd: bytes (binary records, raw frames) or lines (text); kSkipped: bytes.
+    uint64_t count = 0;
     std::string_view header{};  // kUnknownHeader, kMalformedHeader: the header as found
 };
 

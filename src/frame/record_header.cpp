@@ -1,5 +1,6 @@
 #include "frame/record_header.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "frame/conversion.h"
@@ -10,7 +11,15 @@ char RecordModeCharacter(char modeLetter) {
 }
 
 bool IsKnownRecordHeader(const uint8_t header[kBinaryRecordHeaderSize]) {
-    return std::memcmp(header, "Mode=", 5) == 0 && (header[5] == 'T' || header[5] == 'V');
+    return MayStartKnownRecordHeader(header, 6);
+}
+
+bool MayStartKnownRecordHeader(const uint8_t* bytes, std::size_t size) {
+    constexpr std::size_t kPrefixSize = 5;  // "Mode="
+    if (std::memcmp(bytes, "Mode=", std::min(size, kPrefixSize)) != 0) {
+        return false;
+    }
+    return size <= kPrefixSize || bytes[kPrefixSize] == 'T' || bytes[kPrefixSize] == 'V';
 }
 
 char ModeLetterOfRecord(const uint8_t header[kBinaryRecordHeaderSize]) {
@@ -67,6 +76,10 @@ int DataModeOfTextHeader(std::string_view line) {
 bool NamesRecordedTextMode(std::string_view line) {
     return line.size() > 5 &&
            (line[5] == 'V' || line[5] == 'K' || line[5] == 'C' || line[5] == 'F');
+}
+
+bool IsRecordedTextHeader(std::string_view line) {
+    return line.substr(0, 5) == "Mode=" && NamesRecordedTextMode(line);
 }
 
 bool IsWellFormedTextHeader(std::string_view line) {

@@ -26,6 +26,9 @@ char RecordModeCharacter(char modeLetter);
 // other header as a voltage frame; readers that must not guess use this to tell a record from
 // bytes out of step.
 bool IsKnownRecordHeader(const uint8_t header[kBinaryRecordHeaderSize]);
+// True when the `size` bytes at `bytes` agree with a known header as far as they go: where a
+// reader looking for the next record in bytes out of step must look further.
+bool MayStartKnownRecordHeader(const uint8_t* bytes, std::size_t size);
 
 // The mode letter a record's frame is processed with: `K` for a "Mode=T" record, `t` for every
 // other header.
@@ -55,6 +58,11 @@ int DataModeOfTextHeader(std::string_view line);
 // True when character 5 of a header line names a mode a recording writes: `V`, `K`, `C` or `F`,
 // upper case. Play-back still reads other characters (as kelvin), but the header is then damaged.
 bool NamesRecordedTextMode(std::string_view line);
+
+// True when a line starts a text record as a recording writes it: "Mode=" and `V`, `K`, `C` or
+// `F`. Frame lines never start so; a reader that must not guess starts records only at such a
+// line.
+bool IsRecordedTextHeader(std::string_view line);
 
 // True when a header line (without its CR) is exactly "Mode=%c ElOff=%c" with a known mode
 // (upper case) and `T` or `F`.

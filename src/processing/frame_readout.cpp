@@ -62,8 +62,15 @@ DisplayCell DisplayCellOf(SensorPixel pixel, int mirrorMode) {
             Flipped(pixel.column - 1, kFrameColumns, FlipsColumns(mirrorMode))};
 }
 
-ReadoutScale ReadoutScale::OfModeLetter(char modeLetter, int unit) {
-    return {IsVoltageMode(modeLetter) ? ReadoutKind::kVoltage : ReadoutKind::kTemperature, unit};
+ReadoutScale ReadoutScale::OfModeLetter(char modeLetter, int unit, bool subtractingOffsets) {
+    const bool isVoltage = IsVoltageMode(modeLetter);
+    return {isVoltage ? ReadoutKind::kVoltage : ReadoutKind::kTemperature, unit,
+            isVoltage && subtractingOffsets};
+}
+
+int ReadoutCounts(uint16_t value, const ReadoutScale& scale) {
+    return scale.kind == ReadoutKind::kVoltage && scale.offsetsSubtracted ? SignedCountsOf(value)
+                                                                          : value;
 }
 
 std::string_view ReadoutUnitText(const ReadoutScale& scale) {
@@ -89,6 +96,12 @@ std::string ReadoutValueText(uint16_t value, const ReadoutScale& scale) {
     std::string_view field;
     switch (scale.kind) {
         case ReadoutKind::kVoltage:
+            if (const int counts = ReadoutCounts(value, scale); counts < 0) {
+                // "%+.4f" of the negative volts: the text of the positive ones, signed.
+                std::string text = "-";
+                text += VoltageFieldText(static_cast<uint16_t>(-counts)).substr(1);
+                return text;
+            }
             field = VoltageFieldText(value);
             break;
         case ReadoutKind::kRaw:
@@ -103,15 +116,15 @@ std::string ReadoutValueText(uint16_t value, const ReadoutScale& scale) {
     return std::string(field);
 }
 
-std::string ReadoutMeanText(double storedValue, const ReadoutScale& scale) {
-    double number = storedValue;
+std::string ReadoutMeanText(double counts, const ReadoutScale& scale) {
+    double number = counts;
     int decimals = 1;
     if (scale.kind == ReadoutKind::kVoltage) {
-        number = storedValue * kVoltsPerCount;
+        number = counts * kVoltsPerCount;
         decimals = 4;
     } else if (scale.kind == ReadoutKind::kTemperature) {
         // The conversion of TemperatureForOutput, on a mean that need not be a whole count.
-        const double kelvin = storedValue / 10.0;
+        const double kelvin = counts / 10.0;
         number = scale.unit == kUnitKelvin ? kelvin
                  : scale.unit == kUnitCelsius
                      ? kelvin - kCelsiusOffset
@@ -125,8 +138,11 @@ std::string ReadoutMeanText(double storedValue, const ReadoutScale& scale) {
     return std::string(digits, end);
 }
 
-FrameExtremes FindFrameExtremes(const uint16_t values[kPixelCount]) {
-    const auto [low, high] = std::minmax_element(values, values + kPixelCount);
+FrameExtremes FindFrameExtremes(const uint16_t values[kPixelCount], const ReadoutScale& scale) {
+    const auto less = [&scale](uint16_t a, uint16_t b) {
+        return ReadoutCounts(a, scale) < ReadoutCounts(b, scale);
+    };
+    const auto [low, high] = std::minmax_element(values, values + kPixelCount, less);
     // minmax_element gives the last of equal maxima; the first is the one named.
     const uint16_t* firstHigh = std::find(values, values + kPixelCount, *high);
     return {*low, *high, PixelOfIndex(static_cast<int>(low - values)),
@@ -173,15 +189,18 @@ std::optional<SensorRegion> ParseSensorRegion(std::string_view text, std::string
     return region;
 }
 
-RegionStats ComputeRegionStats(const uint16_t values[kPixelCount], const SensorRegion& region) {
-    RegionStats stats{65535, 0, 0.0};
-    uint64_t sum = 0;
+RegionStats ComputeRegionStats(const uint16_t values[kPixelCount], const SensorRegion& region,
+                               const ReadoutScale& scale) {
+    const uint16_t first = values[IndexOf(region.first)];
+    RegionStats stats{first, first, 0.0};
+    int64_t sum = 0;
     for (int row = region.first.row; row <= region.last.row; ++row) {
         const uint16_t* line = values + IndexOf({row, region.first.column});
         for (int i = 0; i < region.Width(); ++i) {
-            stats.min = std::min(stats.min, line[i]);
-            stats.max = std::max(stats.max, line[i]);
-            sum += line[i];
+            const int counts = ReadoutCounts(line[i], scale);
+            stats.min = counts < ReadoutCounts(stats.min, scale) ? line[i] : stats.min;
+            stats.max = counts > ReadoutCounts(stats.max, scale) ? line[i] : stats.max;
+            sum += counts;
         }
     }
     stats.mean = static_cast<double>(sum) / (region.Width() * region.Height());
@@ -198,7 +217,7 @@ std::string PixelReadoutText(const uint16_t values[kPixelCount], const ReadoutSc
 }
 
 std::string ExtremesReadoutText(const uint16_t values[kPixelCount], const ReadoutScale& scale) {
-    const FrameExtremes extremes = FindFrameExtremes(values);
+    const FrameExtremes extremes = FindFrameExtremes(values, scale);
     std::string text = "Min ";
     text += ValueWithUnit(extremes.min, scale);
     text += " at ";
@@ -212,7 +231,7 @@ std::string ExtremesReadoutText(const uint16_t values[kPixelCount], const Readou
 
 std::string RegionReadoutText(const uint16_t values[kPixelCount], const ReadoutScale& scale,
                               const SensorRegion& region) {
-    const RegionStats stats = ComputeRegionStats(values, region);
+    const RegionStats stats = ComputeRegionStats(values, region, scale);
     std::string text = "Region " + std::to_string(region.Width()) + " x " +
                        std::to_string(region.Height()) + ": min ";
     text += ReadoutValueText(stats.min, scale);

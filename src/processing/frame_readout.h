@@ -37,10 +37,18 @@ enum class ReadoutKind { kTemperature, kVoltage, kRaw };
 struct ReadoutScale {
     ReadoutKind kind = ReadoutKind::kTemperature;
     int unit = 2;  // for temperatures: kUnitKelvin, kUnitCelsius or kUnitFahrenheit
+    // Voltage frames: the electrical offsets were subtracted, so each value is a signed difference
+    // kept on 16 bits (SignedCountsOf): it is read, ordered and averaged as that difference.
+    bool offsetsSubtracted = false;
 
-    // The scale of a processed frame with this mode letter, temperatures in `unit`.
-    static ReadoutScale OfModeLetter(char modeLetter, int unit);
+    // The scale of a processed frame with this mode letter, temperatures in `unit`; whether the
+    // pipeline subtracted the offsets, which it does from voltage frames only.
+    static ReadoutScale OfModeLetter(char modeLetter, int unit, bool subtractingOffsets);
 };
+
+// A stored value as the number it counts: the signed difference for a voltage frame whose offsets
+// were subtracted, else the value itself.
+int ReadoutCounts(uint16_t value, const ReadoutScale& scale);
 
 // A frame as the readouts read it: its processed values, how to read them, and the mirroring the
 // display showed them with.
@@ -52,20 +60,22 @@ struct ReadoutFrame {
 
 // "K", "°C", "°F" (UTF-8) or "V"; empty for raw values.
 std::string_view ReadoutUnitText(const ReadoutScale& scale);
-// One value as the text frame writes it, without the plus sign: "24.3", "-0.0012", "1234".
+// One value as the text frame writes it, without the plus sign: "24.3", "0.0012", "1234"; a
+// voltage below its offset with its minus sign, "-0.0611".
 std::string ReadoutValueText(uint16_t value, const ReadoutScale& scale);
-// A value that need not be stored (a mean) in the unit, with the text frame's number of
-// decimals: one for temperatures, four for volts, one for raw values.
-std::string ReadoutMeanText(double storedValue, const ReadoutScale& scale);
+// Counts that need not be whole (a mean of ReadoutCounts) in the unit, with the text frame's
+// number of decimals: one for temperatures, four for volts, one for raw values.
+std::string ReadoutMeanText(double counts, const ReadoutScale& scale);
 
-// The frame's smallest and largest values and the first pixel (row by row) holding each.
+// The frame's smallest and largest values (stored values, ordered as `scale` reads them) and the
+// first pixel (row by row) holding each.
 struct FrameExtremes {
     uint16_t min = 0;
     uint16_t max = 0;
     SensorPixel minPixel;
     SensorPixel maxPixel;
 };
-FrameExtremes FindFrameExtremes(const uint16_t values[kPixelCount]);
+FrameExtremes FindFrameExtremes(const uint16_t values[kPixelCount], const ReadoutScale& scale);
 
 // A rectangle of sensor pixels, corners included; always first <= last once made by
 // MakeSensorRegion.
@@ -82,12 +92,15 @@ std::optional<SensorRegion> MakeSensorRegion(SensorPixel a, SensorPixel b);
 // why in one line.
 std::optional<SensorRegion> ParseSensorRegion(std::string_view text, std::string& error);
 
+// The smallest and largest stored values of a region, ordered as `scale` reads them, and the mean
+// of what they count (ReadoutCounts).
 struct RegionStats {
     uint16_t min = 0;
     uint16_t max = 0;
-    double mean = 0.0;  // of the stored values
+    double mean = 0.0;
 };
-RegionStats ComputeRegionStats(const uint16_t values[kPixelCount], const SensorRegion& region);
+RegionStats ComputeRegionStats(const uint16_t values[kPixelCount], const SensorRegion& region,
+                               const ReadoutScale& scale);
 
 // The status bar's texts:
 // "Row R, column C: V UNIT"

@@ -50,6 +50,12 @@ bool CRecordingSource::SeekToStart() {
     return true;
 }
 
+void CRecordingSource::SkipStretch(uint64_t start, uint64_t bytes, uint64_t units,
+                                   uint64_t unitsPerRecord) {
+    Report({SourceProblemKind::kSkipped, start, m_frameCount + 1, bytes});
+    m_frameCount += (units + unitsPerRecord / 2) / unitsPerRecord;
+}
+
 Result<std::unique_ptr<CRecordingSource>> OpenRecordingSource(
     const std::string& path, FileKind kind, const RecordingSourceOptions& options) {
     if (kind != FileKind::kBinaryStream && kind != FileKind::kTextStream &&
@@ -69,10 +75,10 @@ Result<std::unique_ptr<CRecordingSource>> OpenRecordingSource(
     std::unique_ptr<CRecordingSource> source;
     switch (kind) {
         case FileKind::kBinaryStream:
-            source = std::make_unique<CBinaryStreamSource>(fd, status, options.stopAtUnknownHeader);
+            source = std::make_unique<CBinaryStreamSource>(fd, status, options.skipToNextHeader);
             break;
         case FileKind::kTextStream:
-            source = std::make_unique<CTextStreamSource>(fd, status);
+            source = std::make_unique<CTextStreamSource>(fd, status, options.skipToNextHeader);
             break;
         case FileKind::kRawFrames:
             source = std::make_unique<CRawFrameSource>(fd, status);

@@ -57,6 +57,11 @@ class CRecordingSource : public IFrameSource {
     SourceRead ReadRecordBytes(uint8_t* buffer, std::size_t size, uint64_t& start);
     // Files of fixed-size records: back to their first record.
     bool SeekToStart();
+    // Reports `bytes` skipped from `start` (units of them, `unitsPerRecord` to a record: bytes or
+    // lines) and counts the records they stood for: the nearest whole number, so that frames
+    // after a record damaged in place keep the numbers play-back gives them, and frames after
+    // bytes lost or added come as close as the bytes tell.
+    void SkipStretch(uint64_t start, uint64_t bytes, uint64_t units, uint64_t unitsPerRecord);
 
     const FileKind m_kind;
     const int m_fd;  // owned, closed with the source
@@ -72,10 +77,16 @@ class CRecordingSource : public IFrameSource {
 };
 
 struct RecordingSourceOptions {
-    // Stop at the first binary stream record whose header names no known mode, as a converter
-    // must: it cannot tell such a record from bytes out of step. Play-back and inspection go on
-    // and read it as a voltage frame.
-    bool stopAtUnknownHeader = false;
+    // Skip damage up to the next record header, as a converter must: it cannot tell a record
+    // whose header names no known mode from bytes out of step. In a binary stream such a record
+    // starts a stretch that ends where the next "Mode=T" or "Mode=V" header is found, byte by
+    // byte. In a text stream a record starts only at a header line naming a recorded mode: lines
+    // before one are skipped, and a header line among a record's lines ends that record as
+    // damaged and starts the next. Each stretch is reported once (kSkipped), and the frames after
+    // it are numbered as if it had held whole records. Play-back and inspection read record after
+    // record as play-back does: an unknown binary header as a voltage frame, an unknown text
+    // header as kelvin.
+    bool skipToNextHeader = false;
     // The frames a capture is cut for: a frame letter (K, k, t, c, C).
     char captureLetter = 'K';
 };

@@ -87,9 +87,16 @@ void ReadoutsTest::pointerNamesTheSensorPixelUnderEveryMirroring() {
                  Utf8("Min ") + GradientCelsius(1, 1) + Utf8(" at row 1, column 1 \u00B7 Max ") +
                      GradientCelsius(31, 32) + Utf8(" at row 31, column 32"));
     }
-    // A voltage frame reads in volts.
+    // A voltage frame reads in volts; a pixel below its electrical offset as negative volts.
     dlg->Pipeline().ProcessFrameNow('t', 2112, block.data());
     QTRY_VERIFY(dlg->StatusPaneText(0).contains(QStringLiteral(" V at row ")));
+    std::vector<uint8_t> cold = block;
+    cold[2 * 992] = 3000 & 0xFF;  // column 1's offset, 100 counts above its first pixel
+    cold[2 * 992 + 1] = 3000 >> 8;
+    dlg->Pipeline().ProcessFrameNow('t', 2112, cold.data());
+    QTRY_COMPARE(dlg->StatusPaneText(0),
+                 Utf8("Min -0.1221 V at row 1, column 1 \u00B7 Max 3.6886 V "
+                      "at row 31, column 32"));
     Click(*dlg, IDC_TURN_OFF);
     QCOMPARE(dlg->StatusPaneText(0), QString());
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 
@@ -58,6 +59,48 @@ TEST(FrameReadout, PixelValueIsTheTextFramesFieldWithItsUnit) {
     EXPECT_EQ(PixelReadoutText(frame.values, {ReadoutKind::kRaw, 0}, {1, 1}),
               "Row 1, column 1: 2732");
     EXPECT_EQ(PixelReadoutText(frame.values, {}, {0, 1}), "");
+}
+
+// A voltage pixel below its offset reads as the negative volts it stands for wherever the offsets
+// were subtracted (the word keeps the 16-bit wrap the text frame and the colour mapping use), and
+// so is ordered and averaged; without the subtraction, and in temperature frames, a word is the
+// plain count it always was.
+TEST(FrameReadout, VoltagesBelowTheirOffsetReadSignedOnlyAfterTheSubtraction) {
+    FrameData frame{};
+    for (int i = 0; i < kPixelCount; ++i) {
+        frame.values[i] = static_cast<uint16_t>(1000 + 3 * (i / kFrameColumns));  // rising by row
+    }
+    frame.offsets[2] = 1050;  // column 3: -50 counts in row 1, -47 in row 2, ..., +40 in row 31
+    SubtractElOffsets(frame.values, frame.offsets);
+    // "%+.4f" of the volts as the C library prints them, without the plus sign.
+    auto volts = [](double counts) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%+.4f", counts * kVoltsPerCount);
+        return std::string(text[0] == '+' ? text + 1 : text);
+    };
+    const ReadoutScale signedVolts = ReadoutScale::OfModeLetter('t', kUnitCelsius, true);
+    EXPECT_EQ(PixelReadoutText(frame.values, signedVolts, {1, 3}),
+              "Row 1, column 3: " + volts(-50) + " V");
+    EXPECT_EQ(ExtremesReadoutText(frame.values, signedVolts),
+              "Min " + volts(-50) + " V at row 1, column 3 \u00B7 Max " + volts(1090) +
+                  " V at row 31, column 1");
+    EXPECT_EQ(RegionReadoutText(frame.values, signedVolts, {{1, 3}, {2, 3}}),
+              "Region 1 x 2: min " + volts(-50) + ", mean " + volts(-48.5) + ", max " + volts(-47) +
+                  " V");
+    struct Case {
+        ReadoutScale scale;
+        uint16_t word;
+        std::string text;
+    };
+    const Case cases[] = {
+        {signedVolts, 65535, "-0.0012"},
+        {signedVolts, 32767, "40.0085"},
+        {ReadoutScale::OfModeLetter('t', kUnitCelsius, false), 65486, "79.9584"},
+        {ReadoutScale::OfModeLetter('K', kUnitKelvin, true), 65486, "6548.6"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ReadoutValueText(c.word, c.scale), c.text) << c.word;
+    }
 }
 
 }  // namespace

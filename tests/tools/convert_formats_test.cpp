@@ -206,7 +206,7 @@ TEST_F(ConvertFormatsTest, CsvReadsBackInPythonAsTheFramesInSensorOrientation) {
         volts.values[i] = static_cast<uint16_t>(1000 + i);
     }
     for (int c = 0; c < kOffsetCount; ++c) {
-        volts.offsets[c] = static_cast<uint16_t>(c);
+        volts.offsets[c] = static_cast<uint16_t>(40 * c);  // above the pixels of rows 1 to 7
     }
     const std::string bds =
         Write("in.bds", BinaryStreamRecord('K', warm) + BinaryStreamRecord('t', volts));
@@ -292,8 +292,9 @@ TEST_F(ConvertFormatsTest, CsvReadsBackInPythonAsTheFramesInSensorOrientation) {
 // give the CSV's numbers by the scale in their descriptions, laid out as the display mirrors them.
 TEST_F(ConvertFormatsTest, NumpyAndTiffReadBackInPythonAsTheCsvNumbers) {
     const std::string bds = Write("in.bds", BinaryStreamRecord('K', VariedFrame(2900, 300, 0)) +
-                                                BinaryStreamRecord('t', VariedFrame(900, 3000, 7)) +
                                                 BinaryStreamRecord('K', VariedFrame(2600, 900, 0)));
+    const std::string volts =
+        Write("volts.bds", BinaryStreamRecord('t', VariedFrame(100, 3000, 7)));
     const std::string txt = Write("in.txt", TextStreamRecord(VariedFrame(2800, 400, 2), 'C'));
     const std::string bin = Write("in.bin", RawFrameBytes(VariedFrame(100, 5000, 0)));
     // The CSV's numbers: exact for the array; for the pages within half the CSV's last digit,
@@ -320,7 +321,9 @@ with tifffile.TiffFile(tiff_path) as tif:
         assert described['frame'] == int(frame), described
         assert page.tags['NewSubfileType'].value == 2 and page.tags['PageNumber'].value == (n, 0)
         values = page.asarray()
-        assert values.dtype == numpy.uint16 and values.shape == (31, 32)
+        signed = described.get('offsets_subtracted', False)
+        assert values.dtype == (numpy.int16 if signed else numpy.uint16), (values.dtype, described)
+        assert values.shape == (31, 32)
         if mirror in ('x', 'both'):
             values = values[:, ::-1]
         if mirror in ('y', 'both'):
@@ -345,9 +348,10 @@ with tifffile.TiffFile(tiff_path) as tif:
         std::string input, options, mirror;
         std::string frames;  // frame, CSV unit, mode, unit and scale of the page, offsets
     } cases[] = {
-        {bds, "--unit K", "both", "1 K K K 0.1 -\n2 V t V 0.001221 True\n3 K K K 0.1 -\n"},
-        {bds, "--unit F --no-el-offsets", "x",
-         "1 F K K 0.1 -\n2 V t V 0.001221 False\n3 F K K 0.1 -\n"},
+        {bds, "--unit K", "both", "1 K K K 0.1 -\n2 K K K 0.1 -\n"},
+        {bds, "--unit F", "x", "1 F K K 0.1 -\n2 F K K 0.1 -\n"},
+        {volts, "", "y", "1 V t V 0.001221 True\n"},
+        {volts, "--no-el-offsets", "none", "1 V t V 0.001221 False\n"},
         {txt, "", "y", "1 C k K 0.1 -\n"},
         {bin, "", "none", "1 raw raw raw 1 -\n"},  // raw frames are never mirrored
     };
@@ -375,12 +379,47 @@ with tifffile.TiffFile(tiff_path) as tif:
     }
 }
 
+// A NumPy array holds one unit: a recording whose frames change between temperatures and
+// voltages, or between temperature units, is refused at the first frame of the other kind with
+// status 1 and an earlier output left as it was; --unit, or a labelled output, takes it whole.
+TEST_F(ConvertFormatsTest, NumpyRefusesFramesOfAnotherUnit) {
+    const FrameData warm = VariedFrame(2900, 300, 0);
+    const std::string mixed =
+        Write("mixed.bds", BinaryStreamRecord('K', warm) + BinaryStreamRecord('K', warm) +
+                               BinaryStreamRecord('t', VariedFrame(900, 30, 7)));
+    const std::string units =
+        Write("units.txt", TextStreamRecord(warm, 'C') + TextStreamRecord(warm, 'F'));
+    const std::string out = Write("out.npy", "an earlier conversion");
+    const struct {
+        std::string arguments;
+        int status;
+        std::string errors;
+    } cases[] = {
+        {mixed + " " + out, 1,
+         "frame 3 holds voltages in V, the frames before it temperatures in \u00B0C: a NumPy "
+         "array holds one unit (the .tiff and .csv outputs label each frame)"},
+        {units + " " + out, 1,
+         "frame 2 holds temperatures in \u00B0F, the frames before it temperatures in \u00B0C: a "
+         "NumPy array holds one unit (--unit converts every temperature to one)"},
+        {units + " " + out + " --unit K", 0, ""},
+        {mixed + " " + Path("out.tiff"), 0, ""},
+    };
+    for (const auto& c : cases) {
+        const ToolResult run = Convert(c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments << ": " << run.errors;
+        EXPECT_EQ(run.errors, c.errors.empty() ? "" : "thermal convert: " + c.errors + "\n");
+        EXPECT_EQ(ReadWhole(out) == "an earlier conversion", c.status != 0) << c.arguments;
+    }
+    EXPECT_EQ(Names(m_dir.path()),
+              (std::set<std::string>{"mixed.bds", "units.txt", "out.npy", "out.tiff"}));
+}
+
 // Each line of a region output against the full CSV of the same conversion: the frame's number
 // and unit from its comment line, the smallest and largest of the region's cells, and their mean.
 TEST_F(ConvertFormatsTest, RegionLinesHoldTheStatisticsOfTheFullCsvCells) {
     const std::string bds = Write("in.bds", BinaryStreamRecord('K', VariedFrame(2900, 300, 0)) +
                                                 BinaryStreamRecord('K', VariedFrame(2950, 170, 0)) +
-                                                BinaryStreamRecord('t', VariedFrame(900, 3000, 7)));
+                                                BinaryStreamRecord('t', VariedFrame(100, 3000, 7)));
     const std::string txt = Write("in.txt", TextStreamRecord(VariedFrame(2800, 400, 2), 'F') +
                                                 TextStreamRecord(VariedFrame(2990, 50, 2), 'F'));
     const std::string bin = Write("in.bin", RawFrameBytes(VariedFrame(100, 5000, 0)));

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <map>
 #include <random>
 #include <set>
 #include <string>
@@ -133,17 +134,83 @@ TEST_F(DamagedInput, CutRecordingsConvertAndReportEveryWholeRecordBeforeTheCut) 
     }
 }
 
-// A recording whose records after the first are zeros (a hole a crash left) is converted as far
-// as it is whole, not read as voltage frames of zeros.
-TEST_F(DamagedInput, RecordsWithoutAHeaderEndTheConversion) {
-    const std::string first = BinaryStreamRecord('K', SpreadFrame(2981, 2900, 3100));
-    const std::string input = Write("in.bds", first + std::string(2 * kBinaryRecordSize, '\0'));
-    const ToolResult convert = Thermal("convert " + input + " " + Path("out.csv"));
-    ASSERT_EQ(convert.status, 0) << convert.errors;
-    EXPECT_EQ(CsvFrames(ReadWhole(Path("out.csv"))), 1u);
-    EXPECT_EQ(convert.errors,
-              "thermal convert: ignored everything from byte 2128 on, where record 2 has no "
-              "Mode=T or Mode=V header and the file stops being whole\n");
+// The CSV blocks of a conversion by frame number: the '#' line and the 31 rows after it.
+std::map<int, std::string> CsvBlocks(const std::string& csv) {
+    std::map<int, std::string> blocks;
+    for (std::size_t at = 0; at < csv.size();) {
+        const std::size_t next = csv.find("\n#", at);
+        const std::string block = csv.substr(at, next == std::string::npos ? next : next + 1 - at);
+        blocks[std::stoi(block.substr(block.find(", frame ") + 8))] = block;
+        at = next == std::string::npos ? csv.size() : next + 1;
+    }
+    return blocks;
+}
+
+// Damage inside a recording (a changed header byte, bytes lost or added, lines lost, a hole of
+// zeros a crash left) is skipped up to the next record header, each stretch said in one line:
+// every other frame converts as it does from the intact file, under its own number.
+TEST_F(DamagedInput, DamageIsSkippedToTheNextHeaderAndEveryOtherFrameConverts) {
+    std::string bds, txt;
+    for (uint16_t i = 1; i <= 5; ++i) {
+        const FrameData frame = SpreadFrame(static_cast<uint16_t>(2900 + 10 * i), 2800, 3100);
+        bds += BinaryStreamRecord('K', frame);
+        txt += TextStreamRecord(frame, 'C');
+    }
+    const std::size_t rec = kBinaryRecordSize;
+    const std::size_t text3 = txt.find("Mode=", txt.find("Mode=", 1) + 1);  // text record 3
+    const std::size_t text4 = txt.find("Mode=", text3 + 1);
+    const std::size_t lineAt = txt.find('\n', text3) + 1;  // record 3's first frame line
+    const std::size_t lost = txt.find('\n', lineAt) + 1 - lineAt;
+    // What the tool says: the stretch of `bytes` from `from` where frame `frame` would be, and
+    // the frames written.
+    auto said = [](std::size_t bytes, std::size_t from, int frame, const std::string& why,
+                   int written) {
+        const std::string size = std::to_string(bytes) + " bytes";
+        return "thermal convert: skipped " + std::string(why.ends_with("them") ? "the last " : "") +
+               size + " from byte " + std::to_string(from) + " (frame " + std::to_string(frame) +
+               "): no " + why + "\nthermal convert: " + std::to_string(written) +
+               " frames written; 1 damaged stretch of " + size + " skipped\n";
+    };
+    const std::string header = "Mode=T or Mode=V record header ";
+    const std::string line = "Mode= header line before byte ";
+    struct Case {
+        const char* what;
+        std::string name, bytes;
+        std::string frames;  // their numbers
+        std::string errors;
+    };
+    const Case cases[] = {
+        {"a header byte changed", "in.bds", bds.substr(0, 2 * rec) + "X" + bds.substr(2 * rec + 1),
+         "1 2 4 5", said(2128, 4256, 3, header + "before byte 6384", 4)},
+        {"bytes added", "in.bds", bds.substr(0, 2 * rec) + "0123456789" + bds.substr(2 * rec),
+         "1 2 3 4 5", said(10, 4256, 3, header + "before byte 4266", 5)},
+        {"bytes lost", "in.bds", bds.substr(0, 2 * rec) + bds.substr(2 * rec + 100), "1 2 4 5",
+         said(2028, 4256, 3, header + "before byte 6284", 4)},
+        {"a hole of zeros", "in.bds", bds.substr(0, rec) + std::string(2 * rec, '\0'), "1",
+         said(4256, 2128, 2, header + "in them", 1)},
+        {"a header's mode changed", "in.txt",
+         txt.substr(0, text3 + 5) + "X" + txt.substr(text3 + 6), "1 2 4 5",
+         said(text4 - text3, text3, 3, line + std::to_string(text4), 4)},
+        {"a line lost", "in.txt", txt.substr(0, lineAt) + txt.substr(lineAt + lost), "1 2 4 5",
+         said(text4 - text3 - lost, text3, 3, line + std::to_string(text4 - lost), 4)},
+        {"lines added", "in.txt", txt.substr(0, text3) + "noise\r\r\n\r\r\n" + txt.substr(text3),
+         "1 2 3 4 5", said(11, text3, 3, line + std::to_string(text3 + 11), 5)},
+    };
+    for (const Case& c : cases) {
+        const std::string intact = c.name.ends_with(".bds") ? bds : txt;
+        ASSERT_EQ(Thermal("convert " + Write(c.name, intact) + " " + Path("ref.csv")).status, 0);
+        const std::map<int, std::string> reference = CsvBlocks(ReadWhole(Path("ref.csv")));
+        const ToolResult run = Thermal("convert " + Write(c.name, c.bytes) + " " + Path("out.csv"));
+        ASSERT_EQ(run.status, 0) << c.what << ": " << run.errors;
+        std::string frames;
+        for (const auto& [number, block] : CsvBlocks(ReadWhole(Path("out.csv")))) {
+            frames += frames.empty() ? "" : " ";
+            frames += std::to_string(number);
+            EXPECT_EQ(block, reference.at(number)) << c.what << ": frame " << number;
+        }
+        EXPECT_EQ(frames, c.frames) << c.what;
+        EXPECT_EQ(run.errors, c.errors) << c.what;
+    }
 }
 
 // Videos cut at every frame: info counts the whole frames before the cut and says the file
@@ -277,7 +344,7 @@ TEST_F(DamagedInput, HugeFilesAreReadInConstantMemory) {
         const char* message;
     };
     const Case cases[] = {
-        {"convert " + bds + " " + Path("out.txt"), 0, "record 2 has no Mode=T or Mode=V header"},
+        {"convert " + bds + " " + Path("out.txt"), 0, "no Mode=T or Mode=V record header in them"},
         {"convert " + txt + " " + Path("out.csv"), 2, "is not a text stream recording"},
         {"info " + bin, 1, "frames: 135300"},
     };

@@ -39,6 +39,41 @@ void PrintError(const std::string& message) {
     std::fprintf(stderr, "thermal convert: %s\n", OneLine(message).c_str());
 }
 
+// "1 damaged stretch of 2128 bytes", "2 damaged stretches of 4256 bytes in all".
+std::string SkippedStretches(uint64_t count, uint64_t bytes) {
+    return std::to_string(count) +
+           (count == 1 ? " damaged stretch of " : " damaged stretches of ") +
+           std::to_string(bytes) + (count == 1 ? " bytes" : " bytes in all");
+}
+
+// The line that reports bytes skipped up to the next record header of a `fileSize`-byte input.
+std::string SkippedStretchLine(const SourceProblem& problem, FileKind input, uint64_t fileSize) {
+    const uint64_t next = problem.byteOffset + problem.count;
+    const char* header =
+        input == FileKind::kBinaryStream ? "Mode=T or Mode=V record header" : "Mode= header line";
+    std::string line = next >= fileSize ? "skipped the last " : "skipped ";
+    line += std::to_string(problem.count) + " bytes from byte " +
+            std::to_string(problem.byteOffset) + " (frame " + std::to_string(problem.frameNumber) +
+            "): no " + header;
+    line += next >= fileSize ? " in them" : " before byte " + std::to_string(next);
+    return line;
+}
+
+// What the end of the input held that is not a frame, for the message after the conversion.
+std::string EndNoteOf(const SourceProblem& problem, FileKind input) {
+    if (problem.kind != SourceProblemKind::kShortEnd) {
+        return {};
+    }
+    const std::string at = std::to_string(problem.byteOffset);
+    if (input == FileKind::kTextStream) {
+        return "a short last frame of " + std::to_string(problem.count) + " of " +
+               std::to_string(kTextRecordLineCount) + " lines at byte " + at +
+               ", where the file stops being whole";
+    }
+    return "a short last record of " + std::to_string(problem.count) + " bytes at byte " + at +
+           ", where the file stops being whole";
+}
+
 // Hands each finished frame to every output and remembers the first failure.
 class CFrameFanOut {
   public:
@@ -97,6 +132,7 @@ class CConversion {
           m_needsBlocks(options.outputKind == FileKind::kBinaryStream) {
         ApplyProcessingOptions(options.processing, m_pipeline);
         m_pipeline.SetCallback(&CFrameFanOut::OnFrameReady, &fanOut);
+        source.SetProblemListener([this](const SourceProblem& problem) { Note(problem); });
     }
     ~CConversion() { m_pipeline.StopThread(); }
 
@@ -109,7 +145,7 @@ class CConversion {
             switch (frame.kind) {
                 case SourceFrameKind::kBlock:
                     if (m_options.inputKind == FileKind::kCapture) {
-                        ProcessCapturedBlock(frame.block);
+                        ProcessCapturedBlock(frame.number, frame.block);
                     } else {
                         ProcessRecord(frame);
                     }
@@ -118,15 +154,20 @@ class CConversion {
                     ProcessTextRecord(frame);
                     break;
                 case SourceFrameKind::kRawValues:
-                    ProcessRawFrame(frame.values);
+                    ProcessRawFrame(frame.number, frame.values);
                     break;
             }
+            SayHeldStretches();
         }
         m_progress.Finish(m_source.Position(), m_fanOut.FrameCount());
         return read != SourceRead::kError;
     }
 
     uint64_t UnparsedCount() const { return m_unparsedCount; }
+    uint64_t SkippedStretchCount() const { return m_skippedStretches; }
+    uint64_t SkippedBytes() const { return m_skippedBytes; }
+    // What the end of the input held that is not a frame, or "".
+    const std::string& EndNote() const { return m_endNote; }
     uint64_t FirstUnparsed() const { return m_firstUnparsed; }
     // Why the first of them does not parse, or "" when a field is at fault.
     const std::string& FirstUnparsedFault() const { return m_firstUnparsedFault; }
@@ -146,14 +187,54 @@ class CConversion {
         return PendingStopSignal() == 0 && m_fanOut.Error().empty();
     }
 
-    void Expect(const uint8_t* block) {
-        m_fanOut.Expect(++m_recordNumber, block, m_pipeline.GetUnit(),
+    // Each stretch of damage skipped is said as it is found once a frame has been written.
+    // Stretches before that are said with the first frame written, so that an input without a
+    // frame fails with one line. The end of the input is said after the run.
+    void Note(const SourceProblem& problem) {
+        if (problem.kind != SourceProblemKind::kSkipped) {
+            if (m_endNote.empty()) {
+                m_endNote = EndNoteOf(problem, m_options.inputKind);
+            }
+            return;
+        }
+        ++m_skippedStretches;
+        m_skippedBytes += problem.count;
+        if (m_fanOut.FrameCount() != 0) {
+            Say(SkippedStretchLine(problem, m_options.inputKind, m_source.Size()));
+            return;
+        }
+        if (m_heldStretches++ == 0) {
+            m_firstHeld = problem;
+        }
+        m_heldBytes += problem.count;
+    }
+
+    void SayHeldStretches() {
+        if (m_heldStretches == 0 || m_fanOut.FrameCount() == 0) {
+            return;
+        }
+        Say(m_heldStretches == 1
+                ? SkippedStretchLine(m_firstHeld, m_options.inputKind, m_source.Size())
+                : "skipped " + SkippedStretches(m_heldStretches, m_heldBytes) + " from byte " +
+                      std::to_string(m_firstHeld.byteOffset) + " (frame " +
+                      std::to_string(m_firstHeld.frameNumber) +
+                      ") on, before the first frame that converts");
+        m_heldStretches = 0;
+    }
+
+    void Say(const std::string& line) {
+        m_progress.ClearLine();
+        PrintError(line);
+    }
+
+    void Expect(uint64_t number, const uint8_t* block) {
+        m_fanOut.Expect(number, block, m_pipeline.GetUnit(),
                         m_pipeline.IsElOffsetSubtraction() != 0);
     }
 
     // A binary stream record: queued as play-back queues it, processed like a live frame.
     void ProcessRecord(const SourceFrame& frame) {
-        Expect(nullptr);
+        Expect(frame.number, nullptr);
         m_pipeline.ProcessFrameNow(frame.modeLetter, kFrameBlockSize, frame.block);
     }
 
@@ -165,11 +246,11 @@ class CConversion {
             m_pipeline.SetUnit(mode.unit);
         }
         const uint8_t* block = m_needsBlocks ? RebuildBlock(frame.frameText, mode) : nullptr;
-        Expect(block);
+        Expect(frame.number, block);
         if (m_pipeline.ProcessTextFrame(mode.offsetsSubtracted, mode.modeChar, frame.frameText) ==
             0) {
             if (m_unparsedCount++ == 0) {
-                m_firstUnparsed = m_recordNumber;
+                m_firstUnparsed = frame.number;
                 // Lines re-saved by an editor lose the CR the frame's lines are cut at.
                 m_firstUnparsedFault = frame.frameText.find('\r') == std::string_view::npos
                                            ? "its lines end in a single CR LF?"
@@ -196,20 +277,14 @@ class CConversion {
     }
 
     // A raw frame: coloured straight into an image, as play-back shows it.
-    void ProcessRawFrame(const uint16_t* values) {
+    void ProcessRawFrame(uint64_t number, const uint16_t* values) {
         m_pipeline.MapRawFrame(values, m_smallImage, m_image.data());
-        m_fanOut.Deliver({++m_recordNumber,
-                          0,
-                          {},
-                          nullptr,
-                          m_image.data(),
-                          values,
-                          m_pipeline.GetUnit(),
-                          false});
+        m_fanOut.Deliver(
+            {number, 0, {}, nullptr, m_image.data(), values, m_pipeline.GetUnit(), false});
     }
 
-    void ProcessCapturedBlock(const uint8_t* block) {
-        m_fanOut.Deliver({++m_recordNumber,
+    void ProcessCapturedBlock(uint64_t number, const uint8_t* block) {
+        m_fanOut.Deliver({number,
                           m_options.captureLetter,
                           {},
                           block,
@@ -226,8 +301,14 @@ class CConversion {
     const bool m_isUnitGiven;
     const bool m_needsBlocks;
     CFramePipeline m_pipeline;
-    uint64_t m_recordNumber = 0;
     uint64_t m_unparsedCount = 0;
+    uint64_t m_skippedStretches = 0;
+    uint64_t m_skippedBytes = 0;
+    // Stretches found before the first frame was written, not said yet.
+    uint64_t m_heldStretches = 0;
+    uint64_t m_heldBytes = 0;
+    SourceProblem m_firstHeld{};
+    std::string m_endNote;
     std::string m_firstUnparsedFault;
     uint64_t m_firstUnparsed = 0;
     FrameData m_frame{};
@@ -255,30 +336,6 @@ std::string WhyNotConvertible(const std::string& path,
     }
     return "'" + path +
            "' is not a text stream recording (its first line is not Mode=V, K, C or F)";
-}
-
-// What the end of the input held that is not a frame, for the message after the conversion.
-std::string EndNoteOf(const SourceProblem& problem, FileKind input) {
-    const std::string at = std::to_string(problem.byteOffset);
-    switch (problem.kind) {
-        case SourceProblemKind::kUnknownHeader:
-            if (input != FileKind::kBinaryStream) {
-                return {};
-            }
-            return "everything from byte " + at + " on, where record " +
-                   std::to_string(problem.frameNumber) +
-                   " has no Mode=T or Mode=V header and the file stops being whole";
-        case SourceProblemKind::kShortEnd:
-            if (input == FileKind::kTextStream) {
-                return "a short last frame of " + std::to_string(problem.count) + " of " +
-                       std::to_string(kTextRecordLineCount) + " lines at byte " + at +
-                       ", where the file stops being whole";
-            }
-            return "a short last record of " + std::to_string(problem.count) + " bytes at byte " +
-                   at + ", where the file stops being whole";
-        default:
-            return {};
-    }
 }
 
 // The file output, or null when there is none; status 2 or 1 in `status` on failure.
@@ -343,9 +400,8 @@ int RunConvert(int argc, char** argv) {
     // A file size limit is then an ordinary write error, reported and cleaned up.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    std::string endNote;
     RecordingSourceOptions sourceOptions;
-    sourceOptions.stopAtUnknownHeader = true;
+    sourceOptions.skipToNextHeader = true;
     sourceOptions.captureLetter = options.captureLetter;
     Result<std::unique_ptr<CRecordingSource>> opening =
         OpenRecordingSource(options.input, options.inputKind, sourceOptions);
@@ -354,11 +410,6 @@ int RunConvert(int argc, char** argv) {
         return 2;
     }
     CRecordingSource& source = **opening;
-    source.SetProblemListener([&endNote, &options](const SourceProblem& problem) {
-        if (endNote.empty()) {
-            endNote = EndNoteOf(problem, options.inputKind);
-        }
-    });
     int status = 0;
     std::unique_ptr<IConvertSink> fileSink = CreateFileSink(options, source, status);
     if (status != 0) {
@@ -404,18 +455,28 @@ int RunConvert(int argc, char** argv) {
         return 1;
     }
     if (fanOut.FrameCount() == 0) {
-        std::string why = "no frame found in '" + options.input + "'";
-        if (conversion.UnparsedCount() != 0) {
-            why += " (" + UnparsedFrames(conversion.UnparsedCount());
-            if (!conversion.FirstUnparsedFault().empty()) {
-                why += (conversion.UnparsedCount() == 1 ? ": " : "; the first: ") +
-                       conversion.FirstUnparsedFault();
-            }
-            why += ")";
-        } else if (!endNote.empty()) {
-            why += " (it holds only " + endNote + ")";
+        std::vector<std::string> causes;
+        if (conversion.SkippedStretchCount() != 0) {
+            causes.push_back(
+                SkippedStretches(conversion.SkippedStretchCount(), conversion.SkippedBytes()) +
+                " skipped");
         }
-        PrintError(why);
+        if (conversion.UnparsedCount() != 0) {
+            std::string cause = UnparsedFrames(conversion.UnparsedCount());
+            if (!conversion.FirstUnparsedFault().empty()) {
+                cause += (conversion.UnparsedCount() == 1 ? ": " : ", the first: ") +
+                         conversion.FirstUnparsedFault();
+            }
+            causes.push_back(cause);
+        }
+        if (causes.empty() && !conversion.EndNote().empty()) {
+            causes.push_back("it holds only " + conversion.EndNote());
+        }
+        std::string why = "no frame found in '" + options.input + "'";
+        for (std::size_t i = 0; i < causes.size(); ++i) {
+            why += (i == 0 ? " (" : "; ") + causes[i];
+        }
+        PrintError(causes.empty() ? why : why + ")");
         return 1;
     }
     for (IConvertSink* sink : sinks) {
@@ -425,8 +486,8 @@ int RunConvert(int argc, char** argv) {
             return 1;
         }
     }
-    if (!endNote.empty()) {
-        PrintError("ignored " + endNote);
+    if (!conversion.EndNote().empty()) {
+        PrintError("ignored " + conversion.EndNote());
     }
     if (options.inputKind == FileKind::kCapture) {
         std::printf("%llu frames from %llu bytes written to %s\n",
@@ -441,6 +502,13 @@ int RunConvert(int argc, char** argv) {
                         ? std::string()
                         : ": " + conversion.FirstUnparsedFault()) +
                    ")");
+    }
+    // Damage does not fail the conversion: every frame that could be read was written, and
+    // `thermal info` is the check whose status says whether a recording is whole.
+    if (conversion.SkippedStretchCount() != 0) {
+        PrintError(std::to_string(fanOut.FrameCount()) + " frames written; " +
+                   SkippedStretches(conversion.SkippedStretchCount(), conversion.SkippedBytes()) +
+                   " skipped");
     }
     return 0;
 }

@@ -2,9 +2,9 @@
 // frame and the mode, then 31 lines of 32 comma-separated values, row 0 and column 0 first, as
 // the sensor sees them. The numbers are taken from the frame's text (same digits, without the plus
 // sign), so a spreadsheet shows exactly what the text stream holds. Raw frames give their values
-// as stored. UTF-8, LF line ends.
+// as stored, and voltage frames whose offsets were subtracted the signed differences (the text
+// keeps a pixel below its offset wrapped on 16 bits). UTF-8, LF line ends.
 #include <bit>
-#include <charconv>
 #include <cstring>
 
 #include "convert_csv_file.h"
@@ -47,8 +47,9 @@ class CCsvSink final : public IConvertSink {
         m_block += ", mode ";
         m_block += ModeDescription(frame.modeLetter, frame.unit, frame.subtractingOffsets);
         m_block += '\n';
-        if (frame.modeLetter == 0) {
-            AppendRawRows(frame.values);
+        if (const ReadoutScale scale = ReadoutScaleOf(frame);
+            scale.kind == ReadoutKind::kRaw || scale.offsetsSubtracted) {
+            AppendValueRows(frame.values, scale);
         } else if (!AppendTextRows(frame.text)) {
             error = "frame " + std::to_string(frame.sourceNumber) + " has no text of 31 rows";
             return false;
@@ -59,17 +60,13 @@ class CCsvSink final : public IConvertSink {
     bool Finish(std::string& error) override { return m_file.Finish(error); }
 
   private:
-    void AppendRawRows(const uint16_t* values) {
+    void AppendValueRows(const uint16_t* values, const ReadoutScale& scale) {
         for (int row = 0; row < kFrameRows; ++row) {
             for (int column = 0; column < kFrameColumns; ++column) {
-                char digits[8];
-                const auto end = std::to_chars(digits, digits + sizeof digits,
-                                               values[row * kFrameColumns + column])
-                                     .ptr;
                 if (column > 0) {
                     m_block += ',';
                 }
-                m_block.append(digits, end);
+                m_block += ReadoutValueText(values[row * kFrameColumns + column], scale);
             }
             m_block += '\n';
         }

@@ -1,8 +1,13 @@
 // The .npy output of `thermal convert`: one NumPy array (format version 1.0) of shape
 // (frames, 31, 32), little-endian float32, row 0 and column 0 first as in the CSV. Each value is
-// the CSV's number read as a float32: temperatures in the unit, voltages in volts, raw values as
-// stored. Frames are streamed, so a recording of any length takes constant memory; the header is
-// written first with room for the largest frame count and gets the true count at the end.
+// the CSV's number read as a float32: temperatures in the unit, voltages in volts (a pixel below
+// its offset negative), raw values as stored. Frames are streamed, so a recording of any length
+// takes constant memory; the header is written first with room for the largest frame count and
+// gets the true count at the end. An array holds numbers of one unit and says nothing of each
+// frame, so a recording whose frames change between temperatures and voltages (or, in a text
+// stream, between temperature units) is refused at the first frame of the other kind, rather
+// than mixed or cut to its first part without a trace in the file; the TIFF and CSV outputs,
+// which label each frame, take it whole.
 #include <array>
 #include <bit>
 #include <charconv>
@@ -13,7 +18,6 @@
 #include "convert_seekable_file.h"
 #include "convert_sink.h"
 #include "frame/conversion.h"
-#include "frame/text_frame.h"
 
 namespace {
 
@@ -50,28 +54,35 @@ float FieldNumber(std::string_view text) {
 
 using NumberTable = std::vector<float>;  // the number of each of the 65536 stored values
 
-const NumberTable& TemperatureNumbers(int unit) {
-    static std::array<NumberTable, 3> tables;
-    const std::size_t which = unit == kUnitKelvin ? 0 : unit == kUnitCelsius ? 1 : 2;
+// The numbers of a temperature or voltage frame read as `scale` says.
+const NumberTable& NumbersOf(const ReadoutScale& scale) {
+    // Kelvin, Celsius, Fahrenheit, volts, volts after the offsets.
+    static std::array<NumberTable, 5> tables;
+    const std::size_t which = scale.kind == ReadoutKind::kVoltage
+                                  ? (scale.offsetsSubtracted ? 4 : 3)
+                              : scale.unit == kUnitKelvin  ? 0
+                              : scale.unit == kUnitCelsius ? 1
+                                                           : 2;
     NumberTable& table = tables[which];
     if (table.empty()) {
         table.resize(65536);
         for (std::size_t value = 0; value < table.size(); ++value) {
-            table[value] = FieldNumber(TemperatureFieldText(static_cast<uint16_t>(value), unit));
+            table[value] = FieldNumber(ReadoutValueText(static_cast<uint16_t>(value), scale));
         }
     }
     return table;
 }
 
-const NumberTable& VoltageNumbers() {
-    static NumberTable table;
-    if (table.empty()) {
-        table.resize(65536);
-        for (std::size_t value = 0; value < table.size(); ++value) {
-            table[value] = FieldNumber(VoltageFieldText(static_cast<uint16_t>(value)));
-        }
+// "temperatures in °C", "voltages in V", "raw values".
+std::string NumbersText(const ReadoutScale& scale) {
+    switch (scale.kind) {
+        case ReadoutKind::kTemperature:
+            return "temperatures in " + std::string(ReadoutUnitText(scale));
+        case ReadoutKind::kVoltage:
+            return "voltages in V";
+        default:
+            return "raw values";
     }
-    return table;
 }
 
 class CNumpySink final : public IConvertSink {
@@ -92,13 +103,26 @@ class CNumpySink final : public IConvertSink {
 
     bool Write(const ConvertedFrame& frame, std::string& error) override {
         float* out = m_numbers.data();
-        if (frame.modeLetter == 0) {
+        const ReadoutScale scale = ReadoutScaleOf(frame);
+        if (m_frameCount == 0) {
+            m_scale = scale;
+        } else if (scale.kind != m_scale.kind ||
+                   (scale.kind == ReadoutKind::kTemperature && scale.unit != m_scale.unit)) {
+            error = "frame " + std::to_string(frame.sourceNumber) + " holds " + NumbersText(scale) +
+                    ", the frames before it " + NumbersText(m_scale) +
+                    ": a NumPy array holds one unit (" +
+                    (scale.kind == m_scale.kind
+                         ? std::string("--unit converts every temperature to one")
+                         : std::string("the .tiff and .csv outputs label each frame")) +
+                    ")";
+            return false;
+        }
+        if (scale.kind == ReadoutKind::kRaw) {
             for (int i = 0; i < kPixelCount; ++i) {
                 out[i] = frame.values[i];
             }
         } else {
-            const NumberTable& table =
-                IsVoltageMode(frame.modeLetter) ? VoltageNumbers() : TemperatureNumbers(frame.unit);
+            const NumberTable& table = NumbersOf(scale);
             for (int i = 0; i < kPixelCount; ++i) {
                 out[i] = table[frame.values[i]];
             }
@@ -126,6 +150,7 @@ class CNumpySink final : public IConvertSink {
     CConvertSeekableFile m_file;
     std::array<float, kPixelCount> m_numbers{};  // one frame's numbers, reused
     uint64_t m_frameCount = 0;
+    ReadoutScale m_scale;  // how the first frame's numbers read: every other's must read so
 };
 
 }  // namespace

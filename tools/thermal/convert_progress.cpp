@@ -53,6 +53,13 @@ void CConvertProgress::Draw(uint64_t bytesDone, uint64_t frames, Clock::time_poi
     m_hasDrawn = true;
 }
 
+void CConvertProgress::ClearLine() {
+    if (m_hasDrawn) {
+        std::fputs("\r\033[K", stderr);
+        m_hasDrawn = false;
+    }
+}
+
 void CConvertProgress::Finish(uint64_t bytesDone, uint64_t frames) {
     if (m_hasDrawn) {
         Draw(bytesDone, frames, Clock::now());

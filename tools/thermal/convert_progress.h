@@ -14,6 +14,9 @@ class CConvertProgress {
 
     // Cheap enough for every frame.
     void Update(uint64_t bytesDone, uint64_t frames);
+    // Clears the bar's line, if a bar is drawn, for a message line; the bar comes back at its
+    // next redraw.
+    void ClearLine();
     // Draws the final state and ends the bar's line, if a bar was drawn, so that later messages
     // start on a line of their own.
     void Finish(uint64_t bytesDone, uint64_t frames);

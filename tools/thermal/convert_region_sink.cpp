@@ -38,11 +38,8 @@ class CRegionCsvSink final : public IConvertSink {
     }
 
     bool Write(const ConvertedFrame& frame, std::string& error) override {
-        // Raw frames have no mode letter; their numbers have no unit.
-        const ReadoutScale scale = frame.modeLetter == 0
-                                       ? ReadoutScale{ReadoutKind::kRaw, frame.unit}
-                                       : ReadoutScale::OfModeLetter(frame.modeLetter, frame.unit);
-        const RegionStats stats = ComputeRegionStats(frame.values, m_region);
+        const ReadoutScale scale = ReadoutScaleOf(frame);
+        const RegionStats stats = ComputeRegionStats(frame.values, m_region, scale);
         m_line = std::to_string(frame.sourceNumber);
         m_line += ',';
         m_line += ReadoutValueText(stats.min, scale);

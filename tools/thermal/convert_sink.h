@@ -24,6 +24,14 @@ struct ConvertedFrame {
     bool subtractingOffsets;
 };
 
+// How the numbers of a converted frame read: raw frames as stored, voltages in volts (signed
+// differences once the offsets were subtracted), temperatures in the frame's unit.
+inline ReadoutScale ReadoutScaleOf(const ConvertedFrame& frame) {
+    return frame.modeLetter == 0
+               ? ReadoutScale{ReadoutKind::kRaw, frame.unit}
+               : ReadoutScale::OfModeLetter(frame.modeLetter, frame.unit, frame.subtractingOffsets);
+}
+
 class IConvertSink {
   public:
     virtual ~IConvertSink() = default;

@@ -1,11 +1,13 @@
 // The .tiff output of `thermal convert`: one page per frame, 32 x 31 pixels of 16-bit grey, each
 // pixel the frame's value as the module counts it (tenths of a kelvin for temperature frames,
-// converter counts for voltage frames, raw values as stored). Pages are in sensor orientation,
-// row 1 at the top and column 1 at the left as the CSV numbers them, mirrored as the display is
-// when --mirror asks for it. Each page's description is a line of JSON that says how its values
-// become kelvin or volts, so analysis programs (ImageJ/Fiji opens the pages as a stack, Python's
-// tifffile reads every page) can recover the temperatures. Written with libtiff through
-// CConvertSeekableFile, so its writes are buffered and its failures are ours to report.
+// converter counts for voltage frames, raw values as stored). Voltage frames whose offsets were
+// subtracted hold signed differences: their pages are signed 16-bit, whose bits are the very
+// words the subtraction leaves (a pixel below its offset reads as negative counts). Pages are in
+// sensor orientation, row 1 at the top and column 1 at the left as the CSV numbers them, mirrored
+// as the display is when --mirror asks for it. Each page's description is a line of JSON that says
+// how its values become kelvin or volts, so analysis programs (ImageJ/Fiji opens the pages as a
+// stack, Python's tifffile reads every page) can recover the temperatures. Written with libtiff
+// through CConvertSeekableFile, so its writes are buffered and its failures are ours to report.
 #include <tiffio.h>
 
 #include <array>
@@ -122,7 +124,9 @@ class CTiffSink final : public IConvertSink {
             TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, kFrameRows) == 1 &&
             TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16) == 1 &&
             TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1) == 1 &&
-            TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT) == 1 &&
+            TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT,
+                         ReadoutScaleOf(frame).offsetsSubtracted ? SAMPLEFORMAT_INT
+                                                                 : SAMPLEFORMAT_UINT) == 1 &&
             TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK) == 1 &&
             TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
             TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) == 1 &&

@@ -280,6 +280,8 @@ class CSourceProblems {
                 m_bareLineFeed.Note(problem.byteOffset, frame);
                 m_lastFrameLostCr = frame;
                 break;
+            case SourceProblemKind::kSkipped:
+                break;  // the file is read record after record, as play-back reads it
         }
     }
 

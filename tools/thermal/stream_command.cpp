@@ -194,8 +194,9 @@ class CStreamRun {
                              const uint16_t* values) {
         auto* self = static_cast<CStreamRun*>(owner);
         ++self->m_streamed;
-        const StreamedFrame frame{self->m_streamed, self->m_arrivalText, *modeLetter,
-                                  self->m_pipeline.GetUnit(), values};
+        StreamedFrame frame{self->m_streamed, self->m_arrivalText, *modeLetter,
+                            self->m_pipeline.GetUnit(), values};
+        frame.subtractingOffsets = self->m_pipeline.IsElOffsetSubtraction() != 0;
         AppendStreamRecord(self->m_options.format, frame, self->m_options.region, self->m_out);
         if (!self->WriteOut()) {
             --self->m_streamed;  // not counted: its line did not get out whole

@@ -44,7 +44,7 @@ void AppendStats(std::string& out, const RegionStats& stats, const ReadoutScale&
 
 void AppendJson(const StreamedFrame& frame, const ReadoutScale& scale,
                 const std::optional<SensorRegion>& region, std::string& out) {
-    const RegionStats whole = ComputeRegionStats(frame.values, kWholeSensor);
+    const RegionStats whole = ComputeRegionStats(frame.values, kWholeSensor, scale);
     out += "{\"frame\":";
     AppendNumber(out, static_cast<long long>(frame.number));
     out += ",\"time\":\"";
@@ -72,7 +72,7 @@ void AppendJson(const StreamedFrame& frame, const ReadoutScale& scale,
     }
     out += ']';
     if (region) {
-        const RegionStats stats = ComputeRegionStats(frame.values, *region);
+        const RegionStats stats = ComputeRegionStats(frame.values, *region, scale);
         out += ",\"region\":{\"min\":";
         out += ReadoutValueText(stats.min, scale);
         out += ",\"mean\":";
@@ -86,7 +86,7 @@ void AppendJson(const StreamedFrame& frame, const ReadoutScale& scale,
 
 void AppendCsv(const StreamedFrame& frame, const ReadoutScale& scale,
                const std::optional<SensorRegion>& region, std::string& out) {
-    const RegionStats whole = ComputeRegionStats(frame.values, kWholeSensor);
+    const RegionStats whole = ComputeRegionStats(frame.values, kWholeSensor, scale);
     AppendNumber(out, static_cast<long long>(frame.number));
     out += ',';
     out += frame.time;
@@ -98,7 +98,7 @@ void AppendCsv(const StreamedFrame& frame, const ReadoutScale& scale,
     out += ReadoutMeanText(whole.mean, scale);
     if (region) {
         out += ',';
-        AppendStats(out, ComputeRegionStats(frame.values, *region), scale, ",");
+        AppendStats(out, ComputeRegionStats(frame.values, *region, scale), scale, ",");
     }
     for (int i = 0; i < kPixelCount; ++i) {
         out += ',';
@@ -166,7 +166,8 @@ std::string StreamHeader(StreamFormat format, const std::optional<SensorRegion>&
 
 void AppendStreamRecord(StreamFormat format, const StreamedFrame& frame,
                         const std::optional<SensorRegion>& region, std::string& out) {
-    const ReadoutScale scale = ReadoutScale::OfModeLetter(frame.modeLetter, frame.unit);
+    const ReadoutScale scale =
+        ReadoutScale::OfModeLetter(frame.modeLetter, frame.unit, frame.subtractingOffsets);
     if (format == StreamFormat::kCsv) {
         AppendCsv(frame, scale, region, out);
     } else {

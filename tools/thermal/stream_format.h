@@ -21,6 +21,7 @@ struct StreamedFrame {
     char modeLetter = 'K';             // `K`, `k` temperature, `t`, `c` voltage
     int unit = 2;                      // the unit of temperatures (kUnitKelvin, ...)
     const uint16_t* values = nullptr;  // kPixelCount processed values, sensor order
+    bool subtractingOffsets = false;   // the pipeline subtracts the offsets from voltage frames
 };
 
 // "2026-12-08T15:04:05.123+01:00": local time with milliseconds and its offset from UTC.
