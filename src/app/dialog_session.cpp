@@ -153,6 +153,10 @@ void CmfcVELKDlg::WatchDeviceChanges() {
 void CmfcVELKDlg::OnStart() {
     // A recording stopped for lack of space reports again if it stops again.
     m_isRecordingStopPosted = false;
+    // One source at a time, as "Play" turns the module off first: a play-back left running would
+    // mix its frames with the live ones in the display, the readouts and a recording.
+    StopPlayback();
+    m_pipeline.StartRun();
     const std::string port = SelectedPortPath(Combo(IDC_COM_PORTS));
     if (IsMqttAddress(port)) {
         StartRemote(port);

@@ -137,8 +137,8 @@ class CmfcVELKDlg : public QDialog {
     // dialog (a new one with the speed "186" unless one is open).
     void OnPlay();
     // Plays a recording at speedValue (frames per second times ten; below 1 means 18.6): binary
-    // and text streams and raw frame files through the play-back timers, videos in the video
-    // player. Shows the blue frame for every file it tried to open.
+    // and text streams and raw frame files through the play-back timers (from empty stacks),
+    // videos in the video player. Shows the blue frame for every file it tried to open.
     void PlayFile(int speedValue, const std::string& path);
     // Stops the play-back timers, closes the played file and hides the blue frame.
     void StopPlayback();
@@ -196,7 +196,8 @@ class CmfcVELKDlg : public QDialog {
     QString StatusPaneText(int pane) const;
 
     // Device session (dialog_session.cpp, dialog_commands.cpp).
-    // "START": opens the port chosen in the list, runs the handshake and starts the stream.
+    // "START": ends any play-back, opens the port chosen in the list (or subscribes to the
+    // broker address), runs the handshake and starts the stream; the stacks start empty.
     void OnStart();
     // Refills the port list (after a device came or went) and logs that it did.
     void ReloadComPorts();
