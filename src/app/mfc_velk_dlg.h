@@ -146,7 +146,8 @@ class CmfcVELKDlg : public QDialog {
     CDlgPlay* PlayDialog() const { return m_pPlayDlg; }
 
     // Manual colour scale (dialog_scaling.cpp).
-    // Relabels the scale readouts for temperature (1) or voltage (2); 1 if it changed them.
+    // Relabels the scale readouts for temperature (1, in the unit in use) or voltage (2), and
+    // converts the readouts' bounds along; 1 if it changed them.
     int UpdateScaleLabels(int kind);
     // With "Manual" checked, gives the pipeline the readouts' bounds in its own units.
     void ApplyManualScaling();
@@ -300,6 +301,10 @@ class CmfcVELKDlg : public QDialog {
     void WriteVoltageReadouts();
     // The colour scale dialog's fixed bounds into the readouts, then the "Manual" scale.
     void SetFixedScale(double low, double high);
+    // The readouts from one readout unit into another as the labels change: the same bounds in
+    // another temperature unit, or the trackbars' bounds when volts and temperatures trade
+    // places (they do not convert).
+    void ConvertReadouts(int fromUnit, int toUnit);
 
     // Refresh cycle (dialog_refresh.cpp).
     // Shows the newest posted frame on the GUI thread; older ones not yet shown are skipped.
