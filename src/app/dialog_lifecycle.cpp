@@ -406,6 +406,10 @@ bool CmfcVELKDlg::IsTimerActive(int id) const {
 }
 
 bool CmfcVELKDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Back from a modal dialog: the pointer may be somewhere else than the image last heard.
+    if (watched == this && event->type() == QEvent::WindowActivate && m_image != nullptr) {
+        m_image->SyncPointer();
+    }
     // Escape and Enter are swallowed for every control of the dialog: neither closes the window
     // nor presses a button.
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
@@ -439,6 +443,9 @@ void CmfcVELKDlg::contextMenuEvent(QContextMenuEvent* event) {
     } else if (chosen == clearRegion) {
         SetRegion(std::nullopt);
     }
+    // The menu held the pointer: it may have left the image, or the window, meanwhile without
+    // the image being told.
+    m_image->SyncPointer();
 }
 
 void CmfcVELKDlg::OnSysCommand(int command) {

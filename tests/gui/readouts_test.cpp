@@ -1,5 +1,7 @@
 // The status bar's readouts: the pixel under the pointer whatever the mirroring, the frame's
 // extremes, a dragged region, and what pane 1 says while recording and playing.
+#include <QContextMenuEvent>
+#include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRegularExpression>
@@ -56,6 +58,8 @@ class ReadoutsTest : public QObject {
     void pointerNamesTheSensorPixelUnderEveryMirroring();
     void regionIsDraggedShownAndCleared();
     void secondPaneSaysWhatIsRecordedAndPlayed();
+    void paneFollowsThePointerPastMenusAndCoveringWindows_data();
+    void paneFollowsThePointerPastMenusAndCoveringWindows();
 };
 
 void ReadoutsTest::pointerNamesTheSensorPixelUnderEveryMirroring() {
@@ -146,6 +150,52 @@ void ReadoutsTest::secondPaneSaysWhatIsRecordedAndPlayed() {
                               3000);
     dlg->OnStop();
     QCOMPARE(dlg->StatusPaneText(1), QString());
+}
+
+void ReadoutsTest::paneFollowsThePointerPastMenusAndCoveringWindows_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QPoint>("cell");  // where the pointer ends, in display cells; (-1, -1) off
+    QTest::newRow("menu closed by a click off the window") << "menu" << QPoint(-1, -1);
+    QTest::newRow("back on the same spot after a covering window") << "covered" << QPoint(1, 3);
+}
+
+void ReadoutsTest::paneFollowsThePointerPastMenusAndCoveringWindows() {
+    QFETCH(QString, how);
+    QFETCH(QPoint, cell);
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    QCursor::setPos(5000, 5000);  // off the window
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    QWidget* image = dlg->GetDlgItem(IDC_IMAGE);
+    dlg->Pipeline().ProcessFrameNow('K', 2112, MakeGradientBlock().data());
+    QTRY_VERIFY(!dlg->StatusPaneText(0).isEmpty());
+    const QString extremes = dlg->StatusPaneText(0);
+    SendMouse(image, QEvent::MouseMove, CellCentre(image, 0, 0), Qt::NoButton);
+    QTRY_VERIFY(dlg->StatusPaneText(0).startsWith(QStringLiteral("Row 1, column 1: ")));
+
+    const QPoint end = cell.x() < 0 ? QPoint(-20, -20) : CellCentre(image, cell.y(), cell.x());
+    if (how == QStringLiteral("menu")) {
+        // The right-click menu holds the pointer; the click that closes it goes to no widget.
+        QTimer::singleShot(0, [&] {
+            QCursor::setPos(image->mapToGlobal(end));
+            QApplication::activePopupWidget()->close();
+        });
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, CellCentre(image, 0, 0),
+                               image->mapToGlobal(CellCentre(image, 0, 0)));
+        QApplication::sendEvent(dlg.get(), &menu);
+    } else {
+        Leave(image);
+        QCOMPARE(dlg->StatusPaneText(0), extremes);
+        const QPointF at(end);
+        QEnterEvent enter(at, at, QPointF(image->mapToGlobal(end)));
+        QApplication::sendEvent(image, &enter);
+    }
+    const QString expected =
+        cell.x() < 0 ? extremes
+                     : QStringLiteral("Row %1, column %2: ").arg(cell.y() + 1).arg(cell.x() + 1) +
+                           GradientCelsius(cell.y() + 1, cell.x() + 1);
+    QTRY_COMPARE(dlg->StatusPaneText(0), expected);
 }
 
 QTEST_MAIN(ReadoutsTest)
