@@ -327,6 +327,14 @@ void CmfcVELKDlg::AppendLog(std::string message) {
             [this, message = std::move(message)]() mutable { AppendLog(std::move(message)); });
         return;
     }
+    WriteLogBox(message);
+    ShowPaneMessage(message);
+}
+
+void CmfcVELKDlg::WriteLogBox(const std::string& message) {
+    if (m_isClosing) {
+        return;
+    }
     QPlainTextEdit* log = LogBox();
     // The box shows "\r\n" as one line break; more than five lines and the message starts it
     // afresh.

@@ -176,8 +176,14 @@ void CmfcVELKDlg::OnHandshakeTimeout() {
 }
 
 void CmfcVELKDlg::OnTurnOff() {
-    StopRemote();
-    m_session.TurnOff([this] { return PumpPendingMessages() != 0; });
+    if (m_pRemoteModule) {
+        // Only the subscription ends (StopRemote says so). A local port left open was turned
+        // off when the remote module was started: telling it again would log its replies as if
+        // the remote module had stopped.
+        StopRemote();
+    } else {
+        m_session.TurnOff([this] { return PumpPendingMessages() != 0; });
+    }
     // Frames shown while it was pumping have been read; the readout stays empty until the next.
     ShowReadoutFrame(nullptr);
 }

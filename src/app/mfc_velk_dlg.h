@@ -81,8 +81,9 @@ class CmfcVELKDlg : public QDialog {
     bool OnInitDialog();
     void InitMainWindow();
 
-    // Shows a message in the log box; callable from any thread (off the GUI thread it is
-    // posted). Dropped once the close sequence has begun.
+    // Shows a message in the log box, and its first line in status bar pane 1 for a few
+    // seconds (frame texts soon replace it in the box); callable from any thread (off the GUI
+    // thread it is posted). Dropped once the close sequence has begun.
     void AppendLog(std::string message);
 
     // Runs fn on the GUI thread, after everything posted before it. Never blocks.
@@ -252,6 +253,7 @@ class CmfcVELKDlg : public QDialog {
     void LoadCommandList();
     // Timer 8789: the module's information did not come within a second.
     void OnHandshakeTimeout();
+    // "TURN OFF": stops the local module's stream, or only unsubscribes from a remote module.
     void OnTurnOff();
     void OnCalibrationConstants();
     void OnToggleBuffer();
@@ -276,6 +278,7 @@ class CmfcVELKDlg : public QDialog {
     // A module on an MQTT broker (dialog_remote.cpp): START with an "mqtt://" address subscribes
     // to it, TURN OFF and closing unsubscribe.
     void StartRemote(const std::string& addressText);
+    // Unsubscribes from the remote module, if any, and logs that it did.
     void StopRemote();
     // Remote module's network thread: a frame, to the pipeline as a local one.
     void OnRemoteFrame(char letter, const uint8_t* block, int count);
@@ -309,6 +312,9 @@ class CmfcVELKDlg : public QDialog {
     // Refresh cycle (dialog_refresh.cpp).
     // Shows the newest posted frame on the GUI thread; older ones not yet shown are skipped.
     void PresentFrame();
+    // The log box's own rule: a box of more than five lines starts afresh with the text. GUI
+    // thread; nothing once the close sequence has begun.
+    void WriteLogBox(const std::string& text);
     // Shows a frame's text in the log, at most every kFrameTextIntervalMs.
     void ShowFrameText(std::string text);
     void ShowPendingFrameText();
@@ -355,6 +361,8 @@ class CmfcVELKDlg : public QDialog {
     // Pane 1 now, then every quarter second until there is nothing to say.
     void StartActivityReadout();
     void RefreshActivity();
+    // A log message's first line in pane 1 for kPaneMessageMs, or until the next message.
+    void ShowPaneMessage(const std::string& message);
 
     // Typed access to the controls.
     QLineEdit* Edit(int id) const;
@@ -433,6 +441,10 @@ class CmfcVELKDlg : public QDialog {
     std::optional<SensorRegion> m_region;
     QTimer* m_activityTimer = nullptr;
     QTimer* m_pointerReadoutTimer = nullptr;  // pane 0 after pointer moves between frames
+    // The log message pane 1 shows before what the program is doing, while m_paneMessageTimer
+    // runs; empty when there is none.
+    QString m_paneMessage;
+    QTimer* m_paneMessageTimer = nullptr;
     std::chrono::steady_clock::time_point m_recordingStart{};
     std::string m_playingPath;
     uint64_t m_playedFrameNumber = 0;

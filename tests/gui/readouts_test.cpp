@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QtTest>
 
 #include "frame/conversion.h"
@@ -60,6 +61,7 @@ class ReadoutsTest : public QObject {
     void secondPaneSaysWhatIsRecordedAndPlayed();
     void paneFollowsThePointerPastMenusAndCoveringWindows_data();
     void paneFollowsThePointerPastMenusAndCoveringWindows();
+    void messagesStayInPaneOneWhileFramesFillTheLog();
 };
 
 void ReadoutsTest::pointerNamesTheSensorPixelUnderEveryMirroring() {
@@ -196,6 +198,40 @@ void ReadoutsTest::paneFollowsThePointerPastMenusAndCoveringWindows() {
                      : QStringLiteral("Row %1, column %2: ").arg(cell.y() + 1).arg(cell.x() + 1) +
                            GradientCelsius(cell.y() + 1, cell.x() + 1);
     QTRY_COMPARE(dlg->StatusPaneText(0), expected);
+}
+
+void ReadoutsTest::messagesStayInPaneOneWhileFramesFillTheLog() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    const std::vector<uint8_t> block = MakeGradientBlock();
+    QTimer frames;
+    QObject::connect(&frames, &QTimer::timeout,
+                     [&] { dlg->Pipeline().ProcessFrameNow('K', 2112, block.data()); });
+    frames.start(40);
+    const auto logHas = [&](const QString& text) {
+        return dlg->GetDlgItemText(IDC_LOG).contains(text);
+    };
+
+    dlg->OnRec();  // no file chosen
+    const QString specify =
+        QStringLiteral("[Save to File]Specify a file to record to by clicking Save to...");
+    QCOMPARE(dlg->StatusPaneText(1), specify);
+    QTRY_VERIFY(!logHas(specify));  // the frame texts took the box
+    QTest::qWait(1000);
+    QCOMPARE(dlg->StatusPaneText(1), specify);
+
+    // A recording says what it does at once; a message while it runs goes first, for a while.
+    dlg->SaveTo(dir.filePath(QStringLiteral("rec.bds")).toStdString(), 1);
+    dlg->OnRec();
+    QVERIFY(dlg->StatusPaneText(1).startsWith(QStringLiteral("Recording rec.bds")));
+    dlg->OnSavePictureAndData();
+    const QString saved = dlg->StatusPaneText(1);
+    QVERIFY2(saved.startsWith(QStringLiteral("[Snapshot]Saved VELK_BMP_")), qPrintable(saved));
+    QTRY_VERIFY(!logHas(QStringLiteral("[Snapshot]")));
+    QCOMPARE(dlg->StatusPaneText(1), saved);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg->StatusPaneText(1).startsWith(QStringLiteral("Recording rec.bds")),
+                             8000);
+    dlg->OnStop();
 }
 
 QTEST_MAIN(ReadoutsTest)

@@ -16,6 +16,7 @@ class RemoteViewerTest : public QObject {
 
   private slots:
     void remoteModuleIsShownCommandedAndLeft();
+    void turnOffOfARemoteModuleOnlyUnsubscribes();
 };
 
 void RemoteViewerTest::remoteModuleIsShownCommandedAndLeft() {
@@ -78,6 +79,33 @@ void RemoteViewerTest::remoteModuleIsShownCommandedAndLeft() {
     QCOMPARE(dlg->StatusPaneText(0), QString());
     std::lock_guard guard(lock);
     QCOMPARE(QString::fromStdString(commands), QStringLiteral("M"));
+}
+
+void RemoteViewerTest::turnOffOfARemoteModuleOnlyUnsubscribes() {
+    MosquittoBroker broker;
+    SimulatedViewer viewer(SimulatorOptions{});
+    QCOMPARE(viewer.startError, QString());
+    auto& dlg = viewer.dlg;
+    LogHistory log(*dlg);
+    // The local module first: START on the remote one turns it off and leaves its port open.
+    Click(*dlg, IDC_START);
+    QTRY_VERIFY_WITH_TIMEOUT(viewer.sim.FramesSent() > 0, 5000);
+    static_cast<QComboBox*>(dlg->GetDlgItem(IDC_COM_PORTS))
+        ->setEditText(QString::fromStdString(broker.Url() + "/line1/cam"));
+    Click(*dlg, IDC_START);
+    QTRY_VERIFY(log.Contains(QStringLiteral("connected to the broker")));
+    const std::string received = viewer.sim.ReceivedBytes();
+
+    log.Clear();
+    Click(*dlg, IDC_TURN_OFF);
+    QTest::qWait(300);  // replies of the local module would have come by now
+    QCOMPARE(viewer.sim.ReceivedBytes(), received);
+    QVERIFY2(!log.Contains(QStringLiteral("Module stopped")), qPrintable(log.All()));
+    const QString said = QStringLiteral(
+        "[line1/cam] unsubscribed: nothing was sent to the module, which goes on for its other "
+        "viewers");
+    QVERIFY2(log.Contains(said), qPrintable(log.All()));
+    QCOMPARE(dlg->StatusPaneText(1), said);
 }
 
 QTEST_MAIN(RemoteViewerTest)
