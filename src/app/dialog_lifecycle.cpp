@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -38,6 +39,9 @@
 #include "res/resource.h"
 
 namespace {
+
+// What a window manager's title bar and borders may take around the window, in logical pixels.
+const QSize kWindowFrameAllowance(16, 48);
 
 // Set when the application has been asked to quit, so that waits that pump events stop.
 std::atomic<bool> g_quitRequested{false};
@@ -167,7 +171,7 @@ void CmfcVELKDlg::BuildControls() {
                 return nullptr;
         }
     };
-    m_controls = BuildDialogControls(this, Template102(), factory).byId;
+    m_controls = BuildDialogControls(this, Template102(), factory, FitScale()).byId;
     qApp->installEventFilter(this);
     static QuitWatcher* quitWatcher = [] {
         auto* watcher = new QuitWatcher(qApp);
@@ -175,6 +179,19 @@ void CmfcVELKDlg::BuildControls() {
         return watcher;
     }();
     (void)quitWatcher;
+}
+
+double CmfcVELKDlg::FitScale() const {
+    // Qt's offscreen platform makes up a screen nobody looks at: tests, benchmarks and the soak
+    // keep the template's layout there.
+    const QScreen* target = screen();
+    if (target == nullptr || QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        return 1.0;
+    }
+    // The window manager's frame is not known before the window is shown: room for a title bar
+    // and borders is kept.
+    const QSize room = target->availableGeometry().size() - kWindowFrameAllowance;
+    return ScaleToFit(DialogClientSize(Template102()), room);
 }
 
 void CmfcVELKDlg::InitMainWindow() {

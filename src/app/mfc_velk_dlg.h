@@ -219,6 +219,9 @@ class CmfcVELKDlg : public QDialog {
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
+    // The scale the template is built at: 1, or less where the window would not fit the screen
+    // (a small screen, or a large scale factor), so that every control stays reachable.
+    double FitScale() const;
     void BuildControls();
     void LoadIcon();
     void LoadTitle();
