@@ -94,6 +94,9 @@ void RemoteViewerTest::turnOffOfARemoteModuleOnlyUnsubscribes() {
         ->setEditText(QString::fromStdString(broker.Url() + "/line1/cam"));
     Click(*dlg, IDC_START);
     QTRY_VERIFY(log.Contains(QStringLiteral("connected to the broker")));
+    // The local module's turn-off has reached it, and its replies the log, before TURN OFF.
+    QTRY_VERIFY(QString::fromStdString(viewer.sim.ReceivedBytes()).endsWith(QStringLiteral("Tx")));
+    QTest::qWait(500);
     const std::string received = viewer.sim.ReceivedBytes();
 
     log.Clear();
