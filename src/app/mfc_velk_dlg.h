@@ -258,6 +258,10 @@ class CmfcVELKDlg : public QDialog {
     void OnHandshakeTimeout();
     // "TURN OFF": stops the local module's stream, or only unsubscribes from a remote module.
     void OnTurnOff();
+    // Keeps the window responsive until the frames a stopped source handed over have been
+    // processed and shown (at most half a second), so that none reaches the display after the
+    // readout has been emptied.
+    void ShowFramesOnTheirWay();
     void OnCalibrationConstants();
     void OnToggleBuffer();
     void OnToggleAmpl();
