@@ -59,38 +59,15 @@ QString ChooseColourScale(CmfcVELKDlg& dlg, const char* low = nullptr, const cha
         dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
         if (dialog->isVisible()) {
             auto* message = dialog->findChild<QLabel*>(QStringLiteral("message"));
-            outcome += message->text();
             QApplication::processEvents();  // the dialog lays itself out again
-            if (!dialog->rect().contains(message->geometry()) ||
-                message->height() < message->heightForWidth(message->width())) {
-                outcome += QStringLiteral(" [cut]");
-            }
+            const bool whole = dialog->rect().contains(message->geometry()) &&
+                               message->height() >= message->heightForWidth(message->width());
+            outcome += message->text() + (whole ? QString() : QStringLiteral(" [cut]"));
             static_cast<QDialog*>(dialog)->reject();
         }
     });
     dlg.findChild<QAction*>("colourScaleAction")->trigger();
     return outcome;
-}
-
-// The bounds and the unit the colour scale dialog opens with; it is then cancelled.
-QString ShownColourScale(CmfcVELKDlg& dlg) {
-    QString shown;
-    QTimer::singleShot(0, &dlg, [&] {
-        auto* dialog = static_cast<QDialog*>(QApplication::activeModalWidget());
-        for (const char* name : {"low", "high"}) {
-            shown += dialog->findChild<QLineEdit*>(name)->text() + QLatin1Char(' ');
-        }
-        shown += dialog->findChild<QLabel*>("unit")->text();
-        dialog->reject();
-    });
-    dlg.findChild<QAction*>("colourScaleAction")->trigger();
-    return shown;
-}
-
-std::vector<float> ManualScale(CmfcVELKDlg& dlg) {
-    std::vector<float> bounds(3);
-    dlg.Pipeline().GetManualScaling(bounds[0], bounds[1], bounds[2]);
-    return bounds;
 }
 
 }  // namespace
@@ -107,10 +84,7 @@ class LiveViewTest : public QObject {
     void updateScaleLabelsReportsChanges();
     void trackbarWithAutoScalingLeavesPipelineAlone();
     void colourScaleDialogSetsTheManualControls();
-    void colourScaleFollowsTheUnitInUse_data();
-    void colourScaleFollowsTheUnitInUse();
-    void colourScaleRefusesBoundsNoFrameHolds_data();
-    void colourScaleRefusesBoundsNoFrameHolds();
+    void colourScaleFollowsTheUnitAndRefusesBoundsNoFrameHolds();
     void burstOfFramesShowsTheNewest();
     void bufferStatusFollowsStackFillAndSurvivesEscape();
     void imageControlShowsThePipelineImageStretched();
@@ -308,121 +282,27 @@ void LiveViewTest::colourScaleDialogSetsTheManualControls() {
     QCOMPARE(dlg->Pipeline().GetScalingMode(), 1);
 }
 
-void LiveViewTest::colourScaleFollowsTheUnitInUse_data() {
-    QTest::addColumn<int>("unit");
-    QTest::addColumn<int>("dataKind");
-    QTest::addColumn<QString>("shown");  // the fixed 20 to 30 °C, after the change
-    QTest::addColumn<QString>("low");    // typed in the unit shown
-    QTest::addColumn<QString>("high");
-    QTest::addColumn<double>("lower");  // what the pipeline then holds
-    QTest::addColumn<double>("upper");
-    QTest::newRow("to kelvin") << kUnitKelvin << 1 << "293.2 303.2 K"
-                               << "290"
-                               << "300" << 290.0 << 300.0;
-    QTest::newRow("to fahrenheit") << kUnitFahrenheit << 1 << "68.1 86.1 °F"
-                                   << "50"
-                                   << "104" << 283.15 << 313.15;
-    // Volts do not convert: the voltage trackbars' bounds.
-    QTest::newRow("to voltage frames") << kUnitCelsius << 2 << "0.500 1.500 V"
-                                       << "0.100"
-                                       << "2.000" << 81.9 << 1638.0;
-}
-
-void LiveViewTest::colourScaleFollowsTheUnitInUse() {
-    QFETCH(int, unit);
-    QFETCH(int, dataKind);
-    QFETCH(QString, shown);
-    QFETCH(QString, low);
-    QFETCH(QString, high);
-    QFETCH(double, lower);
-    QFETCH(double, upper);
+void LiveViewTest::colourScaleFollowsTheUnitAndRefusesBoundsNoFrameHolds() {
     QTemporaryDir dir;
     auto dlg = MakeDialog(dir);
     dlg->ApplyDataMode(1);
-    QVERIFY(ChooseColourScale(*dlg, "20", "30").endsWith(QLatin1Char('|')));
-    const std::vector<float> fixed = ManualScale(*dlg);
-    QVERIFY(qAbs(fixed[0] - 303.2f) < 0.01f && qAbs(fixed[1] - 293.2f) < 0.01f);
-
-    // "Options", then a data command as START sends it: the same bounds in the new unit.
-    dlg->ApplyOptions(0, unit);
-    dlg->ApplyDataMode(dataKind);
-    dlg->ApplyManualScaling();
-    if (dataKind == 1) {
-        const std::vector<float> after = ManualScale(*dlg);
-        QVERIFY2(qAbs(after[0] - fixed[0]) < 0.06f && qAbs(after[1] - fixed[1]) < 0.06f,
-                 qPrintable(QStringLiteral("%1 %2").arg(after[1]).arg(after[0])));
-    }
-    QCOMPARE(ShownColourScale(*dlg), shown);
-    QCOMPARE(ChooseColourScale(*dlg, qPrintable(low), qPrintable(high)),
-             shown.section(QLatin1Char(' '), 0, 1) + QLatin1Char('|'));
-    const std::vector<float> typed = ManualScale(*dlg);
-    QVERIFY2(qAbs(typed[1] - lower) < 0.06 && qAbs(typed[0] - upper) < 0.06,
-             qPrintable(QStringLiteral("%1 %2").arg(typed[1]).arg(typed[0])));
-
-    // Options alone: the dialog opens in the unit in use.
-    if (dataKind == 1) {
-        dlg->ApplyOptions(0, kUnitCelsius);
-        QCOMPARE(ShownColourScale(*dlg).section(QLatin1Char(' '), 2), QStringLiteral("°C"));
-        QVERIFY(qAbs(ManualScale(*dlg)[1] - lower) < 0.06);
-    }
-}
-
-void LiveViewTest::colourScaleRefusesBoundsNoFrameHolds_data() {
-    QTest::addColumn<int>("unit");
-    QTest::addColumn<int>("dataKind");
-    QTest::addColumn<QString>("low");
-    QTest::addColumn<QString>("high");
-    QTest::addColumn<QString>("message");  // empty: taken
-    QTest::newRow("below 0 K") << kUnitKelvin << 1 << "-0.1"
-                               << "300"
-                               << "LOW is below absolute zero (0.0 K): '-0.1'.";
-    QTest::newRow("-300 °C") << kUnitCelsius << 1 << "-300"
-                             << "30"
-                             << "LOW is below absolute zero (-273.2 °C): '-300'.";
-    QTest::newRow("-99999999 °F") << kUnitFahrenheit << 1 << "-99999999"
-                                  << "30"
-                                  << "LOW is below absolute zero (-459.7 °F): '-99999999'.";
-    QTest::newRow("1e30 °C") << kUnitCelsius << 1 << "0"
-                             << "1e30"
-                             << "HIGH is above 6280.3 °C, the highest value a frame holds: '1e30'.";
-    QTest::newRow("99999999 K")
-        << kUnitKelvin << 1 << "0"
-        << "99999999"
-        << "HIGH is above 6553.5 K, the highest value a frame holds: '99999999'.";
-    QTest::newRow("below 0 V") << kUnitCelsius << 2 << "-1"
-                               << "1"
-                               << "LOW is below 0.000 V, the lowest value a frame holds: '-1'.";
-    QTest::newRow("81 V") << kUnitCelsius << 2 << "0"
-                          << "81"
-                          << "HIGH is above 80.018 V, the highest value a frame holds: '81'.";
-    QTest::newRow("the whole range in °C") << kUnitCelsius << 1 << "-273.2"
-                                           << "6280.3"
-                                           << "";
-    QTest::newRow("the whole range in °F") << kUnitFahrenheit << 1 << "-459.7"
-                                           << "11336.6"
-                                           << "";
-    QTest::newRow("the whole range in V") << kUnitCelsius << 2 << "0"
-                                          << "80.018"
-                                          << "";
-    QTest::newRow("two lines, shown whole")
-        << kUnitCelsius << 1 << "1,500"
-        << "10"
-        << "LOW is not a number: '1,500'. Write it with a decimal point, e.g. 25.5.";
-}
-
-void LiveViewTest::colourScaleRefusesBoundsNoFrameHolds() {
-    QFETCH(int, unit);
-    QFETCH(int, dataKind);
-    QFETCH(QString, low);
-    QFETCH(QString, high);
-    QFETCH(QString, message);
-    QTemporaryDir dir;
-    auto dlg = MakeDialog(dir);
-    dlg->ApplyOptions(0, unit);
-    dlg->ApplyDataMode(dataKind);
-    const QString outcome = ChooseColourScale(*dlg, qPrintable(low), qPrintable(high));
-    QCOMPARE(outcome.section(QLatin1Char('|'), 1), message);
-    QCOMPARE(dlg->Pipeline().GetScalingMode(), message.isEmpty() ? 2 : 1);
+    ChooseColourScale(*dlg, "20", "30");  // °C
+    // "Options" alone: the dialog shows the same bounds in kelvin, and nothing below 0 K.
+    dlg->ApplyOptions(0, kUnitKelvin);
+    QCOMPARE(ChooseColourScale(*dlg, "-0.1", "300"),
+             QStringLiteral("293.2 303.2|LOW is below absolute zero (0.0 K): '-0.1'."));
+    // Then a data command, as START sends it: still the same bounds, now in °F.
+    dlg->ApplyOptions(0, kUnitFahrenheit);
+    dlg->ApplyDataMode(1);
+    QCOMPARE(ChooseColourScale(*dlg, "-459.7", "1e30"),
+             QStringLiteral("68.1 86.1|HIGH is above 11336.6 °F, the highest value a frame holds: "
+                            "'1e30'."));
+    QCOMPARE(ChooseColourScale(*dlg, "-459.7", "11336.6"), QStringLiteral("68.1 86.1|"));
+    // Volts do not convert: the voltage scale's bounds. A message of two lines shows whole.
+    dlg->ApplyDataMode(2);
+    QCOMPARE(ChooseColourScale(*dlg, "1,500", "81"),
+             QStringLiteral("0.500 1.500|LOW is not a number: '1,500'. Write it with a decimal "
+                            "point, e.g. 25.5."));
 }
 
 void LiveViewTest::burstOfFramesShowsTheNewest() {
