@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -38,6 +39,9 @@
 #include "res/resource.h"
 
 namespace {
+
+// What a window manager's title bar and borders may take around the window, in logical pixels.
+const QSize kWindowFrameAllowance(16, 48);
 
 // Set when the application has been asked to quit, so that waits that pump events stop.
 std::atomic<bool> g_quitRequested{false};
@@ -167,7 +171,7 @@ void CmfcVELKDlg::BuildControls() {
                 return nullptr;
         }
     };
-    m_controls = BuildDialogControls(this, Template102(), factory).byId;
+    m_controls = BuildDialogControls(this, Template102(), factory, FitScale()).byId;
     qApp->installEventFilter(this);
     static QuitWatcher* quitWatcher = [] {
         auto* watcher = new QuitWatcher(qApp);
@@ -175,6 +179,19 @@ void CmfcVELKDlg::BuildControls() {
         return watcher;
     }();
     (void)quitWatcher;
+}
+
+double CmfcVELKDlg::FitScale() const {
+    // Qt's offscreen platform makes up a screen nobody looks at: tests, benchmarks and the soak
+    // keep the template's layout there.
+    const QScreen* target = screen();
+    if (target == nullptr || QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        return 1.0;
+    }
+    // The window manager's frame is not known before the window is shown: room for a title bar
+    // and borders is kept.
+    const QSize room = target->availableGeometry().size() - kWindowFrameAllowance;
+    return ScaleToFit(DialogClientSize(Template102()), room);
 }
 
 void CmfcVELKDlg::InitMainWindow() {
@@ -327,6 +344,14 @@ void CmfcVELKDlg::AppendLog(std::string message) {
             [this, message = std::move(message)]() mutable { AppendLog(std::move(message)); });
         return;
     }
+    WriteLogBox(message);
+    ShowPaneMessage(message);
+}
+
+void CmfcVELKDlg::WriteLogBox(const std::string& message) {
+    if (m_isClosing) {
+        return;
+    }
     QPlainTextEdit* log = LogBox();
     // The box shows "\r\n" as one line break; more than five lines and the message starts it
     // afresh.
@@ -406,6 +431,10 @@ bool CmfcVELKDlg::IsTimerActive(int id) const {
 }
 
 bool CmfcVELKDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Back from a modal dialog: the pointer may be somewhere else than the image last heard.
+    if (watched == this && event->type() == QEvent::WindowActivate && m_image != nullptr) {
+        m_image->SyncPointer();
+    }
     // Escape and Enter are swallowed for every control of the dialog: neither closes the window
     // nor presses a button.
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
@@ -439,6 +468,9 @@ void CmfcVELKDlg::contextMenuEvent(QContextMenuEvent* event) {
     } else if (chosen == clearRegion) {
         SetRegion(std::nullopt);
     }
+    // The menu held the pointer: it may have left the image, or the window, meanwhile without
+    // the image being told.
+    m_image->SyncPointer();
 }
 
 void CmfcVELKDlg::OnSysCommand(int command) {

@@ -80,6 +80,7 @@ void CmfcVELKDlg::PlayFile(int speedValue, const std::string& path) {
     const int openError = errno;
     const std::string whyNothingPlays = m_player.WhyNothingPlays();
     if (result != 0 && whyNothingPlays.empty()) {
+        m_pipeline.StartRun();
         SetTimer(timerId, periodMs);
         ApplyDataMode(result == 1 ? kVoltageData : kTemperatureData);
         m_playingPath = path;

@@ -1,10 +1,12 @@
 // The status bar's readouts: what lies under the pointer, the frame's extremes or the region's
-// statistics in pane 0, and what the program is doing (recording, playing) in pane 1. Both are
-// read off the frame last shown, on the GUI thread; pane 0 changes with each shown frame and
-// each move of the pointer, pane 1 at most kActivityIntervalMs apart.
+// statistics in pane 0, and in pane 1 the last log message for a few seconds, else what the
+// program is doing (recording, playing). Pane 0 is read off the frame last shown, on the GUI
+// thread; it changes with each shown frame and each move of the pointer, pane 1 at most
+// kActivityIntervalMs apart and with each message.
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QStringList>
 #include <QTimer>
 
 #include "app/mfc_velk_dlg.h"
@@ -15,6 +17,9 @@
 namespace {
 
 constexpr int kActivityIntervalMs = 250;
+// How long a log message stays in pane 1 when no other message follows: frame texts replace the
+// log box's content a few times a second.
+constexpr int kPaneMessageMs = 5000;
 // The longest the pane lags a moving pointer: less than a frame at 100 frames a second.
 constexpr int kPointerReadoutDelayMs = 8;
 // Pane 1's width when it has nothing to say, and the room its frame and padding take.
@@ -55,6 +60,13 @@ void CmfcVELKDlg::ConnectReadouts() {
     m_activityTimer = new QTimer(this);
     m_activityTimer->setInterval(kActivityIntervalMs);
     connect(m_activityTimer, &QTimer::timeout, this, [this] { RefreshActivity(); });
+    m_paneMessageTimer = new QTimer(this);
+    m_paneMessageTimer->setSingleShot(true);
+    m_paneMessageTimer->setInterval(kPaneMessageMs);
+    connect(m_paneMessageTimer, &QTimer::timeout, this, [this] {
+        m_paneMessage.clear();
+        RefreshActivity();
+    });
     // A moving pointer brings more events than a stream brings frames: the pane follows it with
     // the next frame shown, or after kPointerReadoutDelayMs when no frame comes sooner.
     m_pointerReadoutTimer = new QTimer(this);
@@ -143,6 +155,9 @@ void CmfcVELKDlg::RefreshReadout() {
 }
 
 void CmfcVELKDlg::StartActivityReadout() {
+    // What starts now is news; an earlier message ("Specify a file to record to...") is not.
+    m_paneMessage.clear();
+    m_paneMessageTimer->stop();
     RefreshActivity();
     m_activityTimer->start();
 }
@@ -157,7 +172,11 @@ void CmfcVELKDlg::RefreshActivity() {
     const bool playing =
         IsTimerActive(IDT_PLAY_BDS) || IsTimerActive(IDT_PLAY_TXT) || IsTimerActive(IDT_PLAY_BIN);
     QString text;
-    if (m_recordingRun.IsTaking() && m_recordingRun.Recorder().IsFileOpen()) {
+    if (!m_paneMessage.isEmpty()) {
+        // A message goes before what the program is doing, which comes back when it has gone:
+        // the red and blue frames still show a recording and a play-back meanwhile.
+        text = QFontMetrics(pane->font()).elidedText(m_paneMessage, Qt::ElideMiddle, room);
+    } else if (m_recordingRun.IsTaking() && m_recordingRun.Recorder().IsFileOpen()) {
         const std::vector<std::string> parts = m_recordingRun.Parts();
         qint64 bytes = 0;
         for (const std::string& part : parts) {
@@ -187,6 +206,22 @@ void CmfcVELKDlg::RefreshActivity() {
     // Pane 0 keeps its width (the bar's less 200 pixels) unless pane 1 needs more to say this.
     const int needed = QFontMetrics(pane->font()).horizontalAdvance(text) + kPaneMargin;
     m_statusPanes[0]->setFixedWidth(std::max(0, width() - std::max(kNarrowPaneWidth, needed)));
+}
+
+void CmfcVELKDlg::ShowPaneMessage(const std::string& message) {
+    if (m_paneMessageTimer == nullptr) {
+        return;  // before the window is built
+    }
+    // The first line; the box holds the rest.
+    QString text = QString::fromUtf8(message);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QStringList lines = text.trimmed().split(QLatin1Char('\n'));
+    if (lines.front().isEmpty()) {
+        return;
+    }
+    m_paneMessage = lines.size() > 1 ? lines.front() + QStringLiteral(" …") : lines.front();
+    m_paneMessageTimer->start();
+    RefreshActivity();
 }
 
 std::optional<SensorRegion> CmfcVELKDlg::Region() const {

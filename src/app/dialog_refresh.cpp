@@ -117,7 +117,7 @@ void CmfcVELKDlg::ShowFrameText(std::string text) {
     const auto due = m_lastFrameTextTime + milliseconds(kFrameTextIntervalMs);
     if (now >= due && !m_frameTextTimer->isActive()) {
         m_lastFrameTextTime = now;
-        AppendLog(std::move(text));
+        WriteLogBox(text);
         return;
     }
     m_pendingFrameText = std::move(text);
@@ -128,7 +128,7 @@ void CmfcVELKDlg::ShowFrameText(std::string text) {
 
 void CmfcVELKDlg::ShowPendingFrameText() {
     m_lastFrameTextTime = std::chrono::steady_clock::now();
-    AppendLog(std::move(m_pendingFrameText));
+    WriteLogBox(m_pendingFrameText);
     m_pendingFrameText.clear();
 }
 

@@ -59,6 +59,9 @@ void CmfcVELKDlg::StartRemote(const std::string& addressText) {
 void CmfcVELKDlg::StopRemote() {
     if (m_pRemoteModule) {
         m_pRemoteModule->Stop();
+        AppendLog("[" + m_pRemoteModule->Address().prefix +
+                  "] unsubscribed: nothing was sent to the module, which goes on for its other "
+                  "viewers\r\n");
         m_pRemoteModule.reset();
     }
 }

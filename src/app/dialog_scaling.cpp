@@ -14,12 +14,11 @@
 
 namespace {
 
-// What the readouts are in, by the centre readout's label: 0 for volts ("Vcentre[V]"), else the
+// What the readouts are in, by the centre readout's label: volts ("Vcentre[V]"), or the
 // temperature unit the label names ("Tcentre[C]").
-constexpr int kReadoutVolts = 0;
 int ReadoutUnitOfLabel(const QString& label) {
     if (label.isEmpty() || label.at(0).toUpper() != QLatin1Char('T')) {
-        return kReadoutVolts;
+        return kReadoutUnitVolts;
     }
     const QChar letter = label.size() > 8 ? label.at(8).toUpper() : QChar();
     return letter == QLatin1Char('C')   ? kUnitCelsius
@@ -30,7 +29,7 @@ int ReadoutUnitOfLabel(const QString& label) {
 // A readout's number as the readouts are written: volts to the millivolt, temperatures to a
 // tenth of a degree.
 QString ReadoutText(double number, int readoutUnit) {
-    return QString::asprintf(readoutUnit == kReadoutVolts ? "%.3f" : "%.1f", number);
+    return QString::asprintf(readoutUnit == kReadoutUnitVolts ? "%.3f" : "%.1f", number);
 }
 
 // The number a readout starts with; 0 for text that is no finite number.
@@ -75,11 +74,12 @@ void CmfcVELKDlg::ConnectScalingHandlers() {
 }
 
 void CmfcVELKDlg::OnColourScale() {
+    // The labels follow the unit in use only at the next data command; the dialog shows that
+    // unit now, with the bounds converted to it.
+    if (ReadoutUnitOfLabel(GetDlgItemText(IDC_CENTRE_LABEL)) != kReadoutUnitVolts) {
+        UpdateScaleLabels(1);
+    }
     const int readoutUnit = ReadoutUnitOfLabel(GetDlgItemText(IDC_CENTRE_LABEL));
-    const QString unit = readoutUnit == kReadoutVolts  ? QStringLiteral("V")
-                         : readoutUnit == kUnitKelvin  ? QStringLiteral("K")
-                         : readoutUnit == kUnitCelsius ? QStringLiteral("°C")
-                                                       : QStringLiteral("°F");
     // The bounds the readouts hold now, unless they hold no number.
     const auto bound = [this](int id) {
         const QString text = GetDlgItemText(id).trimmed();
@@ -96,7 +96,7 @@ void CmfcVELKDlg::OnColourScale() {
         const ReadoutScale& scale = m_readoutFrame->scale;
         const bool sameUnit =
             scale.kind == ReadoutKind::kVoltage
-                ? readoutUnit == kReadoutVolts
+                ? readoutUnit == kReadoutUnitVolts
                 : scale.kind == ReadoutKind::kTemperature && scale.unit == readoutUnit;
         if (sameUnit) {
             // The bounds go to the colour mapping, which orders the words as the offset
@@ -107,7 +107,7 @@ void CmfcVELKDlg::OnColourScale() {
             high = QString::fromStdString(ReadoutValueText(extremes.max, mapped));
         }
     }
-    CDlgColourScale dialog(this, unit, isAutomatic, low, high);
+    CDlgColourScale dialog(this, readoutUnit, isAutomatic, low, high);
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
@@ -181,6 +181,7 @@ int CmfcVELKDlg::UpdateScaleLabels(int kind) {
         if (charAt(span, 1) == QLatin1Char('T') && charAt(centre, 8) == unit) {
             return 0;
         }
+        ConvertReadouts(ReadoutUnitOfLabel(centre), m_tempUnit);
         SetDlgItemText(IDC_SPAN_LABEL, QStringLiteral("ΔT[%1]").arg(unit));
         SetDlgItemText(IDC_CENTRE_LABEL, QStringLiteral("Tcentre[%1]").arg(unit));
         SetDlgItemText(IDC_MIN_LABEL, QStringLiteral("Tmin[%1]").arg(unit));
@@ -190,11 +191,32 @@ int CmfcVELKDlg::UpdateScaleLabels(int kind) {
     if (charAt(span, 1) == QLatin1Char('V')) {
         return 0;
     }
+    ConvertReadouts(ReadoutUnitOfLabel(centre), kReadoutUnitVolts);
     SetDlgItemText(IDC_SPAN_LABEL, QStringLiteral("ΔV"));
     SetDlgItemText(IDC_CENTRE_LABEL, QStringLiteral("Vcentre[V]"));
     SetDlgItemText(IDC_MIN_LABEL, QStringLiteral("Vmin[V]"));
     SetDlgItemText(IDC_MAX_LABEL, QStringLiteral("Vmax[V]"));
     return 1;
+}
+
+void CmfcVELKDlg::ConvertReadouts(int fromUnit, int toUnit) {
+    if (fromUnit == toUnit) {
+        return;
+    }
+    if (fromUnit == kReadoutUnitVolts || toUnit == kReadoutUnitVolts) {
+        // Volts and temperatures do not convert: the bounds become the trackbars' of the kind.
+        if (toUnit == kReadoutUnitVolts) {
+            WriteVoltageReadouts();
+        } else {
+            WriteTemperatureReadouts();
+        }
+        return;
+    }
+    // The same bounds in kelvin, so that the scale stays where it was.
+    for (int id : {IDC_MIN_READOUT, IDC_MAX_READOUT, IDC_CENTRE_READOUT}) {
+        const float kelvin = KelvinOfReadout(ReadLeadingFloat(GetDlgItemText(id)), fromUnit);
+        SetDlgItemText(id, ReadoutText(ReadoutOfKelvin(kelvin, toUnit), toUnit));
+    }
 }
 
 void CmfcVELKDlg::ApplyManualScaling() {
@@ -210,7 +232,7 @@ void CmfcVELKDlg::ApplyManualScaling() {
         upper = toPipelineUnits(upper);
         lower = toPipelineUnits(lower);
     };
-    if (readoutUnit == kReadoutVolts) {
+    if (readoutUnit == kReadoutUnitVolts) {
         convert(CountsOfVoltReadout);
     } else {
         convert([readoutUnit](float readout) { return KelvinOfReadout(readout, readoutUnit); });

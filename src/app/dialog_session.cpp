@@ -6,6 +6,8 @@
 #include <QComboBox>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <chrono>
+#include <thread>
 
 #include "app/mfc_velk_dlg.h"
 #include "app/port_combo.h"
@@ -157,6 +159,10 @@ void CmfcVELKDlg::WatchDeviceChanges() {
 void CmfcVELKDlg::OnStart() {
     // A recording stopped for lack of space reports again if it stops again.
     m_isRecordingStopPosted = false;
+    // One source at a time, as "Play" turns the module off first: a play-back left running would
+    // mix its frames with the live ones in the display, the readouts and a recording.
+    StopPlayback();
+    m_pipeline.StartRun();
     const std::string port = SelectedPortPath(Combo(IDC_COM_PORTS));
     if (IsMqttAddress(port)) {
         StartRemote(port);
@@ -176,10 +182,36 @@ void CmfcVELKDlg::OnHandshakeTimeout() {
 }
 
 void CmfcVELKDlg::OnTurnOff() {
-    StopRemote();
-    m_session.TurnOff([this] { return PumpPendingMessages() != 0; });
+    if (m_pRemoteModule) {
+        // Only the subscription ends (StopRemote says so). A local port left open was turned
+        // off when the remote module was started: telling it again would log its replies as if
+        // the remote module had stopped.
+        StopRemote();
+        ShowFramesOnTheirWay();
+    } else {
+        m_session.TurnOff([this] { return PumpPendingMessages() != 0; });
+    }
     // Frames shown while it was pumping have been read; the readout stays empty until the next.
     ShowReadoutFrame(nullptr);
+}
+
+void CmfcVELKDlg::ShowFramesOnTheirWay() {
+    using namespace std::chrono;
+    // Every queued frame processed (its presentation then already posted), or a time-out for a
+    // processing thread that is stuck.
+    const auto isDrained = [this] {
+        const PipelineCounts counts = m_pipeline.Counts();
+        return counts.framesQueued ==
+               counts.framesProcessed + counts.framesReplaced + counts.framesRejected;
+    };
+    const auto deadline = steady_clock::now() + milliseconds(500);
+    while (!isDrained() && steady_clock::now() < deadline) {
+        if (!PumpPendingMessages()) {
+            return;
+        }
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    PumpPendingMessages();
 }
 
 void CmfcVELKDlg::OnFrameReceived(char letter, const uint8_t* bytes, int count) {

@@ -81,8 +81,9 @@ class CmfcVELKDlg : public QDialog {
     bool OnInitDialog();
     void InitMainWindow();
 
-    // Shows a message in the log box; callable from any thread (off the GUI thread it is
-    // posted). Dropped once the close sequence has begun.
+    // Shows a message in the log box, and its first line in status bar pane 1 for a few
+    // seconds (frame texts soon replace it in the box); callable from any thread (off the GUI
+    // thread it is posted). Dropped once the close sequence has begun.
     void AppendLog(std::string message);
 
     // Runs fn on the GUI thread, after everything posted before it. Never blocks.
@@ -137,8 +138,8 @@ class CmfcVELKDlg : public QDialog {
     // dialog (a new one with the speed "186" unless one is open).
     void OnPlay();
     // Plays a recording at speedValue (frames per second times ten; below 1 means 18.6): binary
-    // and text streams and raw frame files through the play-back timers, videos in the video
-    // player. Shows the blue frame for every file it tried to open.
+    // and text streams and raw frame files through the play-back timers (from empty stacks),
+    // videos in the video player. Shows the blue frame for every file it tried to open.
     void PlayFile(int speedValue, const std::string& path);
     // Stops the play-back timers, closes the played file and hides the blue frame.
     void StopPlayback();
@@ -146,7 +147,8 @@ class CmfcVELKDlg : public QDialog {
     CDlgPlay* PlayDialog() const { return m_pPlayDlg; }
 
     // Manual colour scale (dialog_scaling.cpp).
-    // Relabels the scale readouts for temperature (1) or voltage (2); 1 if it changed them.
+    // Relabels the scale readouts for temperature (1, in the unit in use) or voltage (2), and
+    // converts the readouts' bounds along; 1 if it changed them.
     int UpdateScaleLabels(int kind);
     // With "Manual" checked, gives the pipeline the readouts' bounds in its own units.
     void ApplyManualScaling();
@@ -196,7 +198,8 @@ class CmfcVELKDlg : public QDialog {
     QString StatusPaneText(int pane) const;
 
     // Device session (dialog_session.cpp, dialog_commands.cpp).
-    // "START": opens the port chosen in the list, runs the handshake and starts the stream.
+    // "START": ends any play-back, opens the port chosen in the list (or subscribes to the
+    // broker address), runs the handshake and starts the stream; the stacks start empty.
     void OnStart();
     // Refills the port list (after a device came or went) and logs that it did.
     void ReloadComPorts();
@@ -216,6 +219,9 @@ class CmfcVELKDlg : public QDialog {
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
+    // The scale the template is built at: 1, or less where the window would not fit the screen
+    // (a small screen, or a large scale factor), so that every control stays reachable.
+    double FitScale() const;
     void BuildControls();
     void LoadIcon();
     void LoadTitle();
@@ -250,7 +256,12 @@ class CmfcVELKDlg : public QDialog {
     void LoadCommandList();
     // Timer 8789: the module's information did not come within a second.
     void OnHandshakeTimeout();
+    // "TURN OFF": stops the local module's stream, or only unsubscribes from a remote module.
     void OnTurnOff();
+    // Keeps the window responsive until the frames a stopped source handed over have been
+    // processed and shown (at most half a second), so that none reaches the display after the
+    // readout has been emptied.
+    void ShowFramesOnTheirWay();
     void OnCalibrationConstants();
     void OnToggleBuffer();
     void OnToggleAmpl();
@@ -274,6 +285,7 @@ class CmfcVELKDlg : public QDialog {
     // A module on an MQTT broker (dialog_remote.cpp): START with an "mqtt://" address subscribes
     // to it, TURN OFF and closing unsubscribe.
     void StartRemote(const std::string& addressText);
+    // Unsubscribes from the remote module, if any, and logs that it did.
     void StopRemote();
     // Remote module's network thread: a frame, to the pipeline as a local one.
     void OnRemoteFrame(char letter, const uint8_t* block, int count);
@@ -299,10 +311,17 @@ class CmfcVELKDlg : public QDialog {
     void WriteVoltageReadouts();
     // The colour scale dialog's fixed bounds into the readouts, then the "Manual" scale.
     void SetFixedScale(double low, double high);
+    // The readouts from one readout unit into another as the labels change: the same bounds in
+    // another temperature unit, or the trackbars' bounds when volts and temperatures trade
+    // places (they do not convert).
+    void ConvertReadouts(int fromUnit, int toUnit);
 
     // Refresh cycle (dialog_refresh.cpp).
     // Shows the newest posted frame on the GUI thread; older ones not yet shown are skipped.
     void PresentFrame();
+    // The log box's own rule: a box of more than five lines starts afresh with the text. GUI
+    // thread; nothing once the close sequence has begun.
+    void WriteLogBox(const std::string& text);
     // Shows a frame's text in the log, at most every kFrameTextIntervalMs.
     void ShowFrameText(std::string text);
     void ShowPendingFrameText();
@@ -349,6 +368,8 @@ class CmfcVELKDlg : public QDialog {
     // Pane 1 now, then every quarter second until there is nothing to say.
     void StartActivityReadout();
     void RefreshActivity();
+    // A log message's first line in pane 1 for kPaneMessageMs, or until the next message.
+    void ShowPaneMessage(const std::string& message);
 
     // Typed access to the controls.
     QLineEdit* Edit(int id) const;
@@ -427,6 +448,10 @@ class CmfcVELKDlg : public QDialog {
     std::optional<SensorRegion> m_region;
     QTimer* m_activityTimer = nullptr;
     QTimer* m_pointerReadoutTimer = nullptr;  // pane 0 after pointer moves between frames
+    // The log message pane 1 shows before what the program is doing, while m_paneMessageTimer
+    // runs; empty when there is none.
+    QString m_paneMessage;
+    QTimer* m_paneMessageTimer = nullptr;
     std::chrono::steady_clock::time_point m_recordingStart{};
     std::string m_playingPath;
     uint64_t m_playedFrameNumber = 0;

@@ -1,6 +1,8 @@
 #include "controls/dx_static.h"
 
 #include <QApplication>
+#include <QCursor>
+#include <QEnterEvent>
 #include <QImage>
 #include <QMetaObject>
 #include <QMouseEvent>
@@ -279,4 +281,20 @@ void CDxStatic::mouseReleaseEvent(QMouseEvent* event) {
 void CDxStatic::leaveEvent(QEvent* event) {
     emit PointerLeft();
     QWidget::leaveEvent(event);
+}
+
+void CDxStatic::enterEvent(QEnterEvent* event) {
+    emit PointerMoved(ImagePointAt(event->position()));
+    QWidget::enterEvent(event);
+}
+
+void CDxStatic::SyncPointer() {
+    const QPoint global = QCursor::pos();
+    const QPoint local = mapFromGlobal(global);
+    // Another of the program's windows over the image has the pointer, not the image.
+    if (isVisible() && rect().contains(local) && QApplication::widgetAt(global) == this) {
+        emit PointerMoved(ImagePointAt(local));
+    } else {
+        emit PointerLeft();
+    }
 }

@@ -83,6 +83,11 @@ class CDxStatic : public QWidget {
     // An outline around `imageRect` (image pixels) over the image, or none. GUI thread.
     void SetOutline(std::optional<QRect> imageRect);
 
+    // Says where the pointer is now, from the cursor's position: PointerMoved if it is over the
+    // image, else PointerLeft. For the moments when the control may have missed its leave or
+    // enter: a popup menu held the pointer meanwhile, or a modal dialog did. GUI thread.
+    void SyncPointer();
+
   signals:
     // The pointer is over the image pixel `imagePoint`, or has left the control.
     void PointerMoved(QPoint imagePoint);
@@ -99,6 +104,9 @@ class CDxStatic : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    // A pointer that comes back without moving (a window that covered the image went away)
+    // brings no move event: the enter says where it is.
+    void enterEvent(QEnterEvent* event) override;
 
   private:
     // The image pixel under a point of the control, kept on the image.

@@ -10,9 +10,11 @@
 #include <cfloat>
 #include <cmath>
 
-CDlgColourScale::CDlgColourScale(QWidget* parent, const QString& unit, bool automatic,
+#include "frame/conversion.h"
+
+CDlgColourScale::CDlgColourScale(QWidget* parent, int readoutUnit, bool automatic,
                                  const QString& low, const QString& high)
-    : QDialog(parent) {
+    : QDialog(parent), m_readoutUnit(readoutUnit) {
     setWindowTitle(tr("Colour scale"));
     setModal(true);
     m_pAutomatic = new QRadioButton(tr("Automatic (each frame's minimum to maximum)"), this);
@@ -33,9 +35,13 @@ CDlgColourScale::CDlgColourScale(QWidget* parent, const QString& unit, bool auto
     fixedRow->addWidget(m_pLowEdit);
     fixedRow->addWidget(new QLabel(tr("to"), this));
     fixedRow->addWidget(m_pHighEdit);
-    fixedRow->addWidget(new QLabel(unit, this));
+    auto* unit = new QLabel(UnitName(readoutUnit), this);
+    unit->setObjectName(QStringLiteral("unit"));
+    fixedRow->addWidget(unit);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     auto* layout = new QVBoxLayout(this);
+    // The dialog grows with the message line when it shows, so that its lines are never cut.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(m_pAutomatic);
     layout->addLayout(fixedRow);
     layout->addWidget(m_pMessage);
@@ -46,6 +52,19 @@ CDlgColourScale::CDlgColourScale(QWidget* parent, const QString& unit, bool auto
     connect(m_pFixed, &QRadioButton::toggled, this, &CDlgColourScale::UpdateEnabled);
     connect(buttons, &QDialogButtonBox::accepted, this, &CDlgColourScale::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CDlgColourScale::reject);
+}
+
+QString CDlgColourScale::UnitName(int readoutUnit) {
+    switch (readoutUnit) {
+        case kReadoutUnitVolts:
+            return QStringLiteral("V");
+        case kUnitKelvin:
+            return QStringLiteral("K");
+        case kUnitCelsius:
+            return QStringLiteral("°C");
+        default:
+            return QStringLiteral("°F");
+    }
 }
 
 bool CDlgColourScale::IsAutomatic() const {
@@ -77,13 +96,40 @@ bool CDlgColourScale::ReadBound(const QLineEdit* edit, const QString& name, doub
     } else if (!std::isfinite(value) || std::fabs(value) > FLT_MAX) {
         // The scale holds its bounds as floats.
         problem = tr("%1 is out of range: '%2'.").arg(name, text);
+    } else {
+        problem = OutOfRange(name, value, text);
     }
     if (!problem.isEmpty()) {
-        m_pMessage->setText(problem);
-        m_pMessage->show();
+        ShowMessage(problem);
         return false;
     }
     return true;
+}
+
+QString CDlgColourScale::OutOfRange(const QString& name, double value, const QString& text) const {
+    const bool isVolts = m_readoutUnit == kReadoutUnitVolts;
+    // Half a last digit of the readouts to spare: a limit typed as the readouts show it is taken.
+    const int decimals = isVolts ? 3 : 1;
+    const double slack = 0.5 * std::pow(10.0, -decimals);
+    const ReadoutRange range = ReadoutRangeOf(m_readoutUnit);
+    const QString unit = UnitName(m_readoutUnit);
+    const auto limit = [&](float number) { return QString::number(number, 'f', decimals); };
+    if (value < range.lowest - slack) {
+        return isVolts ? tr("%1 is below %2 %3, the lowest value a frame holds: '%4'.")
+                             .arg(name, limit(range.lowest), unit, text)
+                       : tr("%1 is below absolute zero (%2 %3): '%4'.")
+                             .arg(name, limit(range.lowest), unit, text);
+    }
+    if (value > range.highest + slack) {
+        return tr("%1 is above %2 %3, the highest value a frame holds: '%4'.")
+            .arg(name, limit(range.highest), unit, text);
+    }
+    return {};
+}
+
+void CDlgColourScale::ShowMessage(const QString& text) {
+    m_pMessage->setText(text);
+    m_pMessage->show();
 }
 
 void CDlgColourScale::accept() {
@@ -96,10 +142,8 @@ void CDlgColourScale::accept() {
         // Equal bounds are allowed: every pixel is then drawn in the scale's lowest or highest
         // colour, a threshold picture.
         if (low > high) {
-            m_pMessage->setText(
-                tr("LOW (%1) is above HIGH (%2).")
-                    .arg(m_pLowEdit->text().trimmed(), m_pHighEdit->text().trimmed()));
-            m_pMessage->show();
+            ShowMessage(tr("LOW (%1) is above HIGH (%2).")
+                            .arg(m_pLowEdit->text().trimmed(), m_pHighEdit->text().trimmed()));
             return;
         }
         m_low = low;

@@ -73,6 +73,15 @@ float CountsOfVoltReadout(float volts) {
     return volts / static_cast<float>(kVoltsPerCount);
 }
 
+ReadoutRange ReadoutRangeOf(int readoutUnit) {
+    constexpr uint16_t kLargestValue = 0xFFFF;
+    if (readoutUnit == kReadoutUnitVolts) {
+        return {0.0f, static_cast<float>(VoltsOf(kLargestValue))};
+    }
+    return {ReadoutOfKelvin(KelvinOf(0), readoutUnit),
+            ReadoutOfKelvin(KelvinOf(kLargestValue), readoutUnit)};
+}
+
 float ReadoutNumber(std::string_view text) {
     const auto isSpace = [](char ch) {
         return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';

@@ -80,3 +80,14 @@ float ReadoutOfKelvin(float kelvin, int unit);
 float KelvinOfReadout(float readout, int unit);
 // The converter counts of a voltage readout in volts.
 float CountsOfVoltReadout(float volts);
+
+// The readouts of voltage frames are in volts; the other readout units are the temperature units.
+inline constexpr int kReadoutUnitVolts = 0;
+// The readouts that the values a frame can hold (0 to 65535) give in a readout unit: absolute
+// zero (or 0 V) up to what the largest 16-bit value stands for. A bound of the colour scale
+// beyond them can never be reached by a pixel.
+struct ReadoutRange {
+    float lowest = 0.0f;
+    float highest = 0.0f;
+};
+ReadoutRange ReadoutRangeOf(int readoutUnit);

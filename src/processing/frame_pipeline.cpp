@@ -54,8 +54,11 @@ struct CFramePipeline::State {
     mutable std::mutex paletteLock;  // guards paletteTable
     uint32_t paletteTable[kPaletteSize] = {};
 
-    mutable std::mutex stackLock;  // guards stacks
+    mutable std::mutex stackLock;  // guards stacks and stacksRun
     CFrameStack stacks;
+    uint64_t stacksRun = 0;  // the run of the frames the stacks hold
+    // The current run, taken by every frame as it is queued or processed synchronously.
+    std::atomic<uint64_t> run{0};
 
     mutable std::mutex callbackLock;  // guards callback and callbackOwner
     FrameReadyCallback callback = nullptr;
@@ -83,7 +86,8 @@ struct CFramePipeline::State {
     void ColourAndEnlarge(WorkArea& work, char modeLetter);
     void RenderAndPublish(WorkArea& work, bool voltage, bool temperature);
     void Deliver(WorkArea& work, char modeLetter, const uint8_t* raw);
-    int ProcessBlock(WorkArea& work, char modeLetter, int byteCount, const uint8_t* bytes);
+    int ProcessBlock(WorkArea& work, char modeLetter, int byteCount, const uint8_t* bytes,
+                     uint64_t frameRun);
     static void Run(std::shared_ptr<State> state);
 };
 
@@ -134,13 +138,17 @@ void CFramePipeline::State::Deliver(WorkArea& work, char modeLetter, const uint8
 }
 
 int CFramePipeline::State::ProcessBlock(WorkArea& work, char modeLetter, int byteCount,
-                                        const uint8_t* bytes) {
+                                        const uint8_t* bytes, uint64_t frameRun) {
     if (byteCount != kFrameBlockSize || bytes == nullptr) {
         return 0;
     }
     DecodeFrameBlock(bytes, work.frame);
     {
         std::lock_guard<std::mutex> lock(stackLock);
+        if (frameRun != stacksRun) {
+            stacks.Clear();
+            stacksRun = frameRun;
+        }
         stacks.Push(work.frame.values, work.frame.offsets);
         stacks.Average(work.frame.values, work.frame.offsets);
     }
@@ -159,8 +167,9 @@ void CFramePipeline::State::Run(std::shared_ptr<State> state) {
         }
         if (result == CFrameQueue::WaitResult::kWork) {
             const int replaced = state->queue.DrainPending([&state](QueuedFrame& frame) {
-                const int processed = state->ProcessBlock(state->threadWork, frame.modeLetter,
-                                                          frame.byteCount, frame.bytes.data());
+                const int processed =
+                    state->ProcessBlock(state->threadWork, frame.modeLetter, frame.byteCount,
+                                        frame.bytes.data(), frame.run);
                 ++(processed != 0 ? state->framesProcessed : state->framesRejected);
             });
             state->framesReplaced += static_cast<uint64_t>(replaced);
@@ -206,6 +215,7 @@ void CFramePipeline::QueueFrame(char modeLetter, int byteCount, const uint8_t* b
     QueuedFrame frame;
     frame.modeLetter = modeLetter;
     frame.byteCount = byteCount;
+    frame.run = m_state->run.load();
     if (bytes != nullptr && byteCount > 0) {
         frame.bytes.assign(bytes, bytes + byteCount);
     } else {
@@ -226,7 +236,8 @@ PipelineCounts CFramePipeline::Counts() const {
 }
 
 int CFramePipeline::ProcessFrameNow(char modeLetter, int byteCount, const uint8_t* bytes) {
-    return m_state->ProcessBlock(m_state->callerWork, modeLetter, byteCount, bytes);
+    return m_state->ProcessBlock(m_state->callerWork, modeLetter, byteCount, bytes,
+                                 m_state->run.load());
 }
 
 int CFramePipeline::ProcessTextFrame(int offsetsSubtracted, char fileMode, std::string_view text) {
@@ -323,6 +334,13 @@ void CFramePipeline::GetManualScaling(float& upper, float& lower, float& centre)
 void CFramePipeline::SetStackSizes(int frame, int offset, int thermal) {
     std::lock_guard<std::mutex> lock(m_state->stackLock);
     m_state->stacks.Resize(frame, offset, thermal);
+}
+
+void CFramePipeline::StartRun() {
+    // Emptied now too, so that the buffer status reads empty before the run's first frame.
+    std::lock_guard<std::mutex> lock(m_state->stackLock);
+    m_state->stacksRun = ++m_state->run;
+    m_state->stacks.Clear();
 }
 
 void CFramePipeline::GetStackSizes(int& frame, int& offset, int& thermal) const {

@@ -95,6 +95,11 @@ class CFramePipeline {
     void SetStackSizes(int frame, int offset, int thermal);
     void GetStackSizes(int& frame, int& offset, int& thermal) const;
     void GetStackCounts(int& frame, int& offset, int& thermal) const;
+    // Any thread: frames queued (or processed synchronously) from now on belong to a new run of
+    // frames (START, a play-back) and are stacked from empty stacks, never with the frames of an
+    // earlier run. Frames queued before still stack with their own run's frames when they are
+    // processed after this call: the hand-over keeps the order of the queue.
+    void StartRun();
     // Texts of the last frame's minimum and maximum pixel.
     void GetMinMaxText(std::string& minimum, std::string& maximum) const;
     // Readings packed into the last frame's header words 0 to 3.

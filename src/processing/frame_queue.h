@@ -16,6 +16,7 @@ struct QueuedFrame {
     std::vector<uint8_t> bytes;
     int byteCount = 0;
     char modeLetter = 0;
+    uint64_t run = 0;  // the pipeline's run it was queued in (CFramePipeline::StartRun)
 };
 
 class CFrameQueue {

@@ -33,6 +33,11 @@ void CFrameStack::Resize(int frameSize, int offsetSize, int thermalSize) {
     m_thermalSize = thermalSize;
 }
 
+void CFrameStack::Clear() {
+    m_frames.Clear();
+    m_offsets.Clear();
+}
+
 void CFrameStack::Push(const uint16_t values[kPixelCount], const uint16_t offsets[kOffsetCount]) {
     m_frames.Push(values, m_frameSize);
     m_offsets.Push(offsets, m_offsetSize);

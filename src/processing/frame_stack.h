@@ -19,6 +19,9 @@ class CFrameStack {
     // Sizes are limited to 1 to kMaxStackSize (a size of 0 would make the mean divide by zero).
     void Resize(int frameSize, int offsetSize, int thermalSize);
 
+    // Empties the frame and offset stacks and keeps their sizes.
+    void Clear();
+
     // Appends copies of the values and offsets; a stack that already held size + 1 entries drops
     // its oldest one.
     void Push(const uint16_t values[kPixelCount], const uint16_t offsets[kOffsetCount]);

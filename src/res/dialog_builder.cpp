@@ -117,12 +117,33 @@ QFont TemplateFont(const DlgTemplate& dlgTemplate) {
     return font;
 }
 
+QSize DialogClientSize(const DlgTemplate& dlgTemplate) {
+    const DialogUnits units = DialogUnitsForFont(TemplateFont(dlgTemplate));
+    return {units.X(dlgTemplate.cx), units.Y(dlgTemplate.cy)};
+}
+
+double ScaleToFit(QSize size, QSize room) {
+    if (size.isEmpty()) {
+        return 1.0;
+    }
+    const double scale = std::min({1.0, static_cast<double>(room.width()) / size.width(),
+                                   static_cast<double>(room.height()) / size.height()});
+    return std::max(scale, kMinDialogScale);
+}
+
 DialogControls BuildDialogControls(QWidget* parent, const DlgTemplate& dlgTemplate,
-                                   const CustomControlFactory& customFactory) {
+                                   const CustomControlFactory& customFactory, double scale) {
     DialogControls built;
-    const QFont font = TemplateFont(dlgTemplate);
-    parent->setFont(font);
+    QFont font = TemplateFont(dlgTemplate);
+    // The units come from the template font itself and shrink with it, rather than from the
+    // smaller font, whose rounded metrics would change the proportions.
     built.units = DialogUnitsForFont(font);
+    if (scale < 1.0) {
+        font.setPointSizeF(font.pointSizeF() * scale);
+        built.units.baseX *= scale;
+        built.units.baseY *= scale;
+    }
+    parent->setFont(font);
     parent->setFixedSize(built.units.X(dlgTemplate.cx), built.units.Y(dlgTemplate.cy));
 
     QButtonGroup* radioGroup = nullptr;

@@ -4,6 +4,7 @@
 // width, an eighth of the character height). GUI thread only.
 #include <QFont>
 #include <QRect>
+#include <QSize>
 #include <QString>
 #include <functional>
 #include <map>
@@ -35,10 +36,19 @@ struct DialogControls {
     DialogUnits units;
 };
 
+// The client area the template takes in its own font.
+QSize DialogClientSize(const DlgTemplate& dlgTemplate);
+
+// The scale, at most 1, at which a client area of `size` fits into `room`; never below
+// kMinDialogScale, where the template font could no longer be read.
+inline constexpr double kMinDialogScale = 0.5;
+double ScaleToFit(QSize size, QSize room);
+
 // Creates every control of the template as a child of parent, sizes parent's client area to the
-// template and applies the template's font. Hidden controls exist but are never shown.
+// template and applies the template's font. Hidden controls exist but are never shown. A `scale`
+// below 1 shrinks the dialog units and the font alike, so that the layout keeps its proportions.
 DialogControls BuildDialogControls(QWidget* parent, const DlgTemplate& dlgTemplate,
-                                   const CustomControlFactory& customFactory);
+                                   const CustomControlFactory& customFactory, double scale = 1.0);
 
 // The ID a widget was built for, or -1.
 int DialogControlId(const QWidget* widget);

@@ -58,7 +58,11 @@ QString ChooseColourScale(CmfcVELKDlg& dlg, const char* low = nullptr, const cha
         highEdit->setText(QString::fromLatin1(high));
         dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
         if (dialog->isVisible()) {
-            outcome += dialog->findChild<QLabel*>(QStringLiteral("message"))->text();
+            auto* message = dialog->findChild<QLabel*>(QStringLiteral("message"));
+            QApplication::processEvents();  // the dialog lays itself out again
+            const bool whole = dialog->rect().contains(message->geometry()) &&
+                               message->height() >= message->heightForWidth(message->width());
+            outcome += message->text() + (whole ? QString() : QStringLiteral(" [cut]"));
             static_cast<QDialog*>(dialog)->reject();
         }
     });
@@ -80,6 +84,7 @@ class LiveViewTest : public QObject {
     void updateScaleLabelsReportsChanges();
     void trackbarWithAutoScalingLeavesPipelineAlone();
     void colourScaleDialogSetsTheManualControls();
+    void colourScaleFollowsTheUnitAndRefusesBoundsNoFrameHolds();
     void burstOfFramesShowsTheNewest();
     void bufferStatusFollowsStackFillAndSurvivesEscape();
     void imageControlShowsThePipelineImageStretched();
@@ -275,6 +280,29 @@ void LiveViewTest::colourScaleDialogSetsTheManualControls() {
     QCOMPARE(dlg->GetDlgItemText(IDC_MAX_READOUT), QStringLiteral("1.500"));
     ChooseColourScale(*dlg);
     QCOMPARE(dlg->Pipeline().GetScalingMode(), 1);
+}
+
+void LiveViewTest::colourScaleFollowsTheUnitAndRefusesBoundsNoFrameHolds() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    dlg->ApplyDataMode(1);
+    ChooseColourScale(*dlg, "20", "30");  // °C
+    // "Options" alone: the dialog shows the same bounds in kelvin, and nothing below 0 K.
+    dlg->ApplyOptions(0, kUnitKelvin);
+    QCOMPARE(ChooseColourScale(*dlg, "-0.1", "300"),
+             QStringLiteral("293.2 303.2|LOW is below absolute zero (0.0 K): '-0.1'."));
+    // Then a data command, as START sends it: still the same bounds, now in °F.
+    dlg->ApplyOptions(0, kUnitFahrenheit);
+    dlg->ApplyDataMode(1);
+    QCOMPARE(ChooseColourScale(*dlg, "-459.7", "1e30"),
+             QStringLiteral("68.1 86.1|HIGH is above 11336.6 °F, the highest value a frame holds: "
+                            "'1e30'."));
+    QCOMPARE(ChooseColourScale(*dlg, "-459.7", "11336.6"), QStringLiteral("68.1 86.1|"));
+    // Volts do not convert: the voltage scale's bounds. A message of two lines shows whole.
+    dlg->ApplyDataMode(2);
+    QCOMPARE(ChooseColourScale(*dlg, "1,500", "81"),
+             QStringLiteral("0.500 1.500|LOW is not a number: '1,500'. Write it with a decimal "
+                            "point, e.g. 25.5."));
 }
 
 void LiveViewTest::burstOfFramesShowsTheNewest() {

@@ -47,6 +47,12 @@ bool AnyPlayTimer(const CmfcVELKDlg& dlg) {
            dlg.IsTimerActive(IDT_PLAY_BIN);
 }
 
+int StackedFrames(CmfcVELKDlg& dlg) {
+    int frames = 0, offsets = 0, thermal = 0;
+    dlg.Pipeline().GetStackCounts(frames, offsets, thermal);
+    return frames;
+}
+
 // A frame whose values differ from those of any other seed: temperatures around 20 degrees
 // Celsius (deci-kelvin), or counts for voltage frames, with offsets and header words.
 FrameData MakeFrame(int seed) {
@@ -530,15 +536,24 @@ void PlaybackTest::stopAndPlayEndPlayBack() {
         bytes += BinaryRecordBytes('K', MakeFrame(seed));
     }
     WriteFileBytes(path, bytes);
+    dlg->SetDlgItemText(IDC_FRAMESTACK, QStringLiteral("4"));
+    const std::string live = BinaryRecordBytes('K', MakeFrame(30)).substr(kBinaryRecordHeaderSize);
 
-    for (int button : {IDC_STOP, IDC_PLAY}) {
+    // START ends a play-back too; each run starts from empty stacks, never mixing frames.
+    for (int button : {IDC_STOP, IDC_PLAY, IDC_START}) {
+        dlg->Pipeline().ProcessFrameNow('K', kFrameBlockSize,
+                                        reinterpret_cast<const uint8_t*>(live.data()));
         dlg->PlayFile(10, path);
+        QCOMPARE(StackedFrames(*dlg), 0);
         QVERIFY(dlg->IsTimerActive(IDT_PLAY_BDS));
         QVERIFY(BlueFrameShown(*dlg));
+        dlg->Pipeline().ProcessFrameNow('K', kFrameBlockSize,
+                                        reinterpret_cast<const uint8_t*>(live.data()));
         Click(*dlg, button);
         QVERIFY(!AnyPlayTimer(*dlg));
         QVERIFY(!BlueFrameShown(*dlg));
     }
+    QCOMPARE(StackedFrames(*dlg), 0);
     // "Play" also brought up the play dialog; a second "Play" brings the same one forward.
     QPointer<CDlgPlay> play = dlg->PlayDialog();
     QVERIFY(play);

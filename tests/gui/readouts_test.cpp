@@ -1,8 +1,11 @@
 // The status bar's readouts: the pixel under the pointer whatever the mirroring, the frame's
 // extremes, a dragged region, and what pane 1 says while recording and playing.
+#include <QContextMenuEvent>
+#include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QtTest>
 
 #include "frame/conversion.h"
@@ -56,6 +59,8 @@ class ReadoutsTest : public QObject {
     void pointerNamesTheSensorPixelUnderEveryMirroring();
     void regionIsDraggedShownAndCleared();
     void secondPaneSaysWhatIsRecordedAndPlayed();
+    void paneFollowsThePointerPastMenusAndCoveringWindows();
+    void messagesStayInPaneOneWhileFramesFillTheLog();
 };
 
 void ReadoutsTest::pointerNamesTheSensorPixelUnderEveryMirroring() {
@@ -153,6 +158,46 @@ void ReadoutsTest::secondPaneSaysWhatIsRecordedAndPlayed() {
                               3000);
     dlg->OnStop();
     QCOMPARE(dlg->StatusPaneText(1), QString());
+}
+
+void ReadoutsTest::paneFollowsThePointerPastMenusAndCoveringWindows() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    QCursor::setPos(5000, 5000);  // off the window
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    QWidget* image = dlg->GetDlgItem(IDC_IMAGE);
+    dlg->Pipeline().ProcessFrameNow('K', 2112, MakeGradientBlock().data());
+    // The right-click menu holds the pointer, which leaves the window before the menu closes.
+    SendMouse(image, QEvent::MouseMove, CellCentre(image, 0, 0), Qt::NoButton);
+    QTRY_VERIFY(dlg->StatusPaneText(0).startsWith(QStringLiteral("Row 1, column 1: ")));
+    QTimer::singleShot(0, [] { QApplication::activePopupWidget()->close(); });
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, CellCentre(image, 0, 0),
+                           image->mapToGlobal(CellCentre(image, 0, 0)));
+    QApplication::sendEvent(dlg.get(), &menu);
+    QTRY_VERIFY(dlg->StatusPaneText(0).startsWith(QStringLiteral("Min ")));
+    // The pointer back, unmoved, where a window covered the image: only an enter says so.
+    const QPointF at(CellCentre(image, 2, 4));
+    QEnterEvent enter(at, at, image->mapToGlobal(at));
+    QApplication::sendEvent(image, &enter);
+    QTRY_VERIFY(dlg->StatusPaneText(0).startsWith(QStringLiteral("Row 3, column 5: ")));
+}
+
+void ReadoutsTest::messagesStayInPaneOneWhileFramesFillTheLog() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    dlg->SaveTo(dir.filePath(QStringLiteral("rec.bds")).toStdString(), 1);
+    dlg->OnRec();
+    const QString saved = QStringLiteral("[Snapshot]Saved VELK_BMP_1.bmp in /home/user/Pictures");
+    dlg->AppendLog(saved.toStdString() + "\r\n");
+    // Frame texts take the box.
+    QTRY_VERIFY(dlg->Pipeline().ProcessFrameNow('K', 2112, MakeGradientBlock().data()) &&
+                !dlg->GetDlgItemText(IDC_LOG).contains(saved));
+    QCOMPARE(dlg->StatusPaneText(1), saved);
+    // After five seconds the recording's line is back in its place.
+    QTRY_VERIFY_WITH_TIMEOUT(dlg->StatusPaneText(1).startsWith(QStringLiteral("Recording rec")),
+                             6000);
+    dlg->OnStop();
 }
 
 QTEST_MAIN(ReadoutsTest)

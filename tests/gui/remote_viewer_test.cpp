@@ -39,8 +39,13 @@ void RemoteViewerTest::remoteModuleIsShownCommandedAndLeft() {
     QVERIFY(publisher.Subscribe("line1/cam/command", 1));
 
     QTemporaryDir dir;
-    auto dlg = MakeDialog(dir);
+    ViewerOptions demo;
+    demo.demo = true;
+    auto dlg = MakeDialog(dir, demo);
     LogHistory log(*dlg);
+    // A local module first: the remote one's START turns it off and leaves its port open.
+    Click(*dlg, IDC_START);
+    QTRY_VERIFY(dlg->DemoModule()->FramesSent() > 0);
     static_cast<QComboBox*>(dlg->GetDlgItem(IDC_COM_PORTS))
         ->setEditText(QString::fromStdString(address));
     Click(*dlg, IDC_START);
@@ -68,14 +73,20 @@ void RemoteViewerTest::remoteModuleIsShownCommandedAndLeft() {
     publisher.Publish("line1/cam/reply", reply.data(), reply.size(), 1, false);
     QTRY_VERIFY(log.Contains(QString::fromStdString(reply)));
 
-    // TURN OFF leaves the module alone (no command is sent) and shows no more of its frames.
+    // TURN OFF leaves the module alone (no command is sent), says so, sends nothing to the local
+    // module either, and shows no more of its frames.
+    QTRY_VERIFY(QString::fromStdString(dlg->DemoModule()->ReceivedBytes()).endsWith("Tx"));
+    QTest::qWait(500);  // the local module's replies
+    log.Clear();
     Click(*dlg, IDC_TURN_OFF);
+    QVERIFY(log.Contains(QStringLiteral("[line1/cam] unsubscribed: nothing was sent")));
     QCOMPARE(dlg->StatusPaneText(0), QString());
     for (int i = 0; i < 5; ++i) {
         publisher.Publish("line1/cam/frame", payload, sizeof payload, 0, false);
         QTest::qWait(50);
     }
     QCOMPARE(dlg->StatusPaneText(0), QString());
+    QVERIFY2(!log.Contains(QStringLiteral("Module stopped")), qPrintable(log.All()));
     std::lock_guard guard(lock);
     QCOMPARE(QString::fromStdString(commands), QStringLiteral("M"));
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -42,10 +43,14 @@ struct Recorder {
     std::vector<char> letters;
     std::vector<std::vector<uint16_t>> values;
     std::vector<bool> hadRaw;
+    std::shared_future<void> gate;  // when valid, each delivery waits for it
 
     static void OnFrame(void* owner, const char* letter, const std::string& text,
                         const uint8_t* raw, const uint8_t*, const uint16_t* values) {
         auto* self = static_cast<Recorder*>(owner);
+        if (self->gate.valid()) {
+            self->gate.wait();
+        }
         std::lock_guard<std::mutex> guard(self->lock);
         self->texts.push_back(text);
         self->letters.push_back(*letter);
@@ -142,6 +147,23 @@ TEST(FramePipeline, StacksAverageLiveFramesAndResizeSafely) {
     ASSERT_TRUE(recorder.WaitFor(4));
     done = true;
     resizer.join();
+}
+
+TEST(FramePipeline, ANewRunStacksFromEmptyStacksInQueueOrder) {
+    Recorder recorder;
+    std::promise<void> release;  // the first delivery waits until the next run is queued
+    recorder.gate = release.get_future().share();
+    CFramePipeline pipeline;
+    pipeline.SetCallback(&Recorder::OnFrame, &recorder);
+    pipeline.SetStackSizes(2, 1, 1);
+    for (uint16_t v : {10, 20}) {
+        pipeline.QueueFrame('K', kFrameBlockSize, Block(v, 0, 0).data());
+    }
+    pipeline.StartRun();
+    pipeline.QueueFrame('K', kFrameBlockSize, Block(30, 0, 0).data());
+    release.set_value();
+    ASSERT_TRUE(recorder.WaitFor(3));
+    EXPECT_EQ(recorder.values[2][0], 30);  // not averaged with 20 of the run before
 }
 
 TEST(FramePipeline, CountsWhatBecameOfEveryQueuedBlock) {

@@ -1,16 +1,19 @@
 // Screenshots of the live view on the simulated module, under a real X server, with palettes 4
 // and 8, and with a region and the pointer's readout. They are kept as build artifacts (the
 // README shows them) and checked for what a user would see: a false-colour image that changes
-// with the palette, and the status bar reading the pixel under the pointer.
+// with the palette, and the status bar reading the pixel under the pointer. The window lies whole
+// on the 1280 x 800 screen, with the template's layout (ctest runs that at scale factor 1.5 too).
 #include <QAbstractButton>
 #include <QDir>
 #include <QImage>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QtTest>
 #include <algorithm>
 
 #include "controls/dx_static.h"
 #include "gui/gui_test_support.h"
+#include "res/dialog_builder.h"
 #include "res/resource.h"
 
 class LiveScreenshots : public QObject {
@@ -19,6 +22,7 @@ class LiveScreenshots : public QObject {
   private slots:
     void paletteFourAndEight();
     void regionAndPointerReadout();
+    void windowFitsTheScreenWithItsLayout();
 };
 
 namespace {
@@ -88,6 +92,23 @@ void LiveScreenshots::regionAndPointerReadout() {
     QTest::qWait(1000);
     QVERIFY(dlg->grab().save(QStringLiteral(THERMAL_ARTIFACT_DIR) + "/live_readout.png"));
     dlg->close();
+}
+
+void LiveScreenshots::windowFitsTheScreenWithItsLayout() {
+    QTemporaryDir dir;
+    auto dlg = MakeDialog(dir);
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+    const QRect screen = dlg->screen()->availableGeometry();
+    const QSize full = DialogClientSize(Template102());
+    if (full.width() + 16 <= screen.width() && full.height() + 48 <= screen.height()) {
+        QCOMPARE(dlg->size(), full);  // room for it and a title bar
+    }
+    QVERIFY(screen.contains(dlg->frameGeometry()));
+    // One scale for all: "Send", in the far corner, where the template puts it.
+    const double scale = static_cast<double>(dlg->width()) / full.width();
+    const QRect send = DialogUnitsForFont(TemplateFont(Template102())).Rect(554, 337, 126, 28);
+    QVERIFY(qAbs(dlg->GetDlgItem(IDC_SEND)->geometry().bottom() - send.bottom() * scale) < 2);
 }
 
 QTEST_MAIN(LiveScreenshots)
