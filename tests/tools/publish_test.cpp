@@ -71,11 +71,10 @@ class Subscriber {
     MqttClientCallbacks Callbacks() {
         MqttClientCallbacks callbacks;
         callbacks.connected = [this] { m_client.Subscribe(std::string(kPrefix) + "/#", 1); };
-        callbacks.message = [this](const std::string& topic, const uint8_t* bytes,
-                                   std::size_t size) {
+        callbacks.message = [this](const MqttMessage& message) {
             std::lock_guard<std::mutex> lock(m_lock);
-            m_heard[topic.substr(topic.rfind('/') + 1)].emplace_back(
-                reinterpret_cast<const char*>(bytes), size);
+            m_heard[message.topic.substr(message.topic.rfind('/') + 1)].emplace_back(
+                reinterpret_cast<const char*>(message.payload), message.size);
         };
         return callbacks;
     }
