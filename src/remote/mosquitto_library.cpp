@@ -64,6 +64,7 @@ Result<const MosquittoLibrary*> Load() {
     Resolve(handle, "mosquitto_reconnect_async", library.reconnect_async, missing);
     Resolve(handle, "mosquitto_disconnect_v5", library.disconnect_v5, missing);
     Resolve(handle, "mosquitto_loop", library.loop, missing);
+    Resolve(handle, "mosquitto_loop_write", library.loop_write, missing);
     Resolve(handle, "mosquitto_publish_v5", library.publish_v5, missing);
     Resolve(handle, "mosquitto_subscribe", library.subscribe, missing);
     Resolve(handle, "mosquitto_unsubscribe", library.unsubscribe, missing);

@@ -33,6 +33,7 @@ struct MosquittoLibrary {
     decltype(&mosquitto_reconnect_async) reconnect_async;
     decltype(&mosquitto_disconnect_v5) disconnect_v5;
     decltype(&mosquitto_loop) loop;
+    decltype(&mosquitto_loop_write) loop_write;
     decltype(&mosquitto_publish_v5) publish_v5;
     decltype(&mosquitto_subscribe) subscribe;
     decltype(&mosquitto_unsubscribe) unsubscribe;

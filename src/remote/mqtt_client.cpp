@@ -236,11 +236,20 @@ void CMqttClient::Stop(const std::optional<MqttWill>& finalMessage) {
     if (!m_isStarted) {
         return;
     }
+    const auto deadline = std::chrono::steady_clock::now() + kFinalFlushTime;
     if (finalMessage &&
         Publish(finalMessage->topic, finalMessage->payload.data(), finalMessage->payload.size(),
                 finalMessage->qos, finalMessage->retain)) {
-        const auto deadline = std::chrono::steady_clock::now() + kFinalFlushTime;
         while (m_pendingPublishes.load() > 0 && m_isConnected.load() &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    // Whatever the broker sent before its answer has been read once the answer is in: a
+    // connection closed with messages unread is reset, and the broker may lose the DISCONNECT
+    // on its way (and with it the end of a persistent session).
+    if (const std::optional<int> token = Sync()) {
+        while (m_lastSynced.load() != *token && m_isConnected.load() &&
                std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -369,9 +378,10 @@ void CMqttClient::NetworkLoop() {
         }
         WaitToRetry();
     }
-    // A clean disconnect, so the broker does not send the will: the DISCONNECT goes out on the
-    // next passes of the loop. A recorder that ends asks the broker to forget its session
-    // rather than queue for it until the session expires.
+    // A clean disconnect, so the broker does not send the will. A recorder that ends asks the
+    // broker to forget its session rather than queue for it until the session expires. The
+    // DISCONNECT is written before anything more is read: once disconnecting, the library takes
+    // a message still on its way for a fault and drops the connection without it.
     if (m_isConnected.load()) {
         mosquitto_property* properties = nullptr;
         if (m_options.sessionExpirySeconds > 0) {
@@ -379,6 +389,7 @@ void CMqttClient::NetworkLoop() {
         }
         m_library->disconnect_v5(m_client, MQTT_RC_NORMAL_DISCONNECTION, properties);
         m_library->property_free_all(&properties);
+        m_library->loop_write(m_client, 1);
         for (int pass = 0;
              pass < 10 && m_library->loop(m_client, kLoopTimeoutMs, 1) == MOSQ_ERR_SUCCESS;
              ++pass) {
@@ -567,7 +578,9 @@ void CMqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* mes
 }
 
 void CMqttClient::OnUnsubscribe(mosquitto*, void* self, int messageId) {
-    Tell(static_cast<CMqttClient*>(self)->m_callbacks.synced, messageId);
+    auto* client = static_cast<CMqttClient*>(self);
+    client->m_lastSynced = messageId;
+    Tell(client->m_callbacks.synced, messageId);
 }
 
 void CMqttClient::OnLog(mosquitto* mosq, void* self, int level, const char* text) {

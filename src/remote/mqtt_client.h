@@ -99,9 +99,9 @@ class CMqttClient {
     // Starts connecting in the background. Fails only for what no retry mends: a bad option, an
     // unreadable CA file, no thread.
     Status Start();
-    // Publishes `finalMessage` (if given, e.g. a clean "offline" status), disconnects cleanly so
-    // the broker does not send the will and forgets a persistent session, and ends the network
-    // thread. Idempotent.
+    // Publishes `finalMessage` (if given, e.g. a clean "offline" status), reads what the broker
+    // sent until then, disconnects cleanly so the broker does not send the will and forgets a
+    // persistent session, and ends the network thread; a second or so at most. Idempotent.
     void Stop(const std::optional<MqttWill>& finalMessage = std::nullopt);
 
     // False when not connected or the library refused it.
@@ -156,8 +156,9 @@ class CMqttClient {
     std::atomic<bool> m_isConnected{false};
     std::atomic<bool> m_isRefused{false};
     std::atomic<int> m_pendingPublishes{0};
-    bool m_isStarted = false;     // owner thread
-    std::thread m_networkThread;  // runs NetworkLoop from Start to Stop
+    std::atomic<int> m_lastSynced{-1};  // the token of the sync the broker answered last
+    bool m_isStarted = false;           // owner thread
+    std::thread m_networkThread;        // runs NetworkLoop from Start to Stop
 
     std::mutex m_stopLock;  // guards m_isStopping for the back-off wait
     std::condition_variable m_stopWake;
