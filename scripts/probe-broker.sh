@@ -99,7 +99,7 @@ print(f"recorded {len(frames)} frames; the capture holds {len(span)} from the fi
 EOF
 sleep 2
 echo "sessions the broker keeps for absent clients after the recorder's end:" \
-  "$(mosquitto_sub -p "$port" -t '$SYS/broker/clients/disconnected' -C 1 -W 5 || echo none)"
+  "$(mosquitto_sub -p "$port" -t "\$SYS/broker/clients/disconnected" -C 1 -W 5 || echo none)"
 kill -TERM "$publisher"
 wait "$publisher" || true
 sed 's/^/  /' "$work/publish.err"
