@@ -524,13 +524,6 @@ void CMqttClient::OnDisconnect(mosquitto*, void* self, int code) {
         (code == MOSQ_ERR_TLS && !client->m_hasAttemptConnected)) {
         return;
     }
-    if (code == MQTT_RC_SESSION_TAKEN_OVER) {
-        // Another client with this client id: connecting again would only throw it out in turn.
-        client->Refuse("the broker " + client->BrokerName() + " gave this connection to " +
-                       "another client with the client id '" + OneLine(client->m_options.clientId) +
-                       "'");
-        return;
-    }
     std::string why =
         wasConnected ? "lost the connection to the broker " : "cannot reach the broker ";
     why.append(client->BrokerName());

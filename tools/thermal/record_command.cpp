@@ -79,7 +79,7 @@ constexpr char kUsageHead[] =
     "  --client-id ID        a module on a broker: the client id of the persistent session\n"
     "                        (default thermal-record-HOST-PID, HOST this machine's name); give\n"
     "                        the same one again to take up what the broker kept for a recorder\n"
-    "                        that did not end cleanly\n"
+    "                        that did not end cleanly, never to two recorders at once\n"
     "\n"
     "Processing options (they shape .txt and .avi; a .bds keeps the frames as received):\n";
 
