@@ -80,7 +80,7 @@ constexpr char kUsage[] =
     "                  module as the viewer's command box sends it; retained ones are ignored\n"
     "Another run online on PREFIX (its status read before anything is published) is refused with\n"
     "status 2, unless --take-over is given; a run that another takes over ends at once with\n"
-    "status 1, leaving the status to the new run. The broker may go away: frames meanwhile are\n"
+    "status 0, leaving the status to the new run. The broker may go away: frames meanwhile are\n"
     "dropped and counted, and publishing goes on once it is back. A refusal no retry mends (a\n"
     "wrong password or user, not authorised, a certificate that does not check out, TLS against\n"
     "a port without it) ends the run at once with the broker's or the TLS library's reason and\n"
@@ -275,8 +275,8 @@ class CPublishRun {
         m_client.emplace(std::move(client), std::move(callbacks));
     }
 
-    // The exit status: 0 after a limit or a signal; 1 when the module or the broker connection
-    // could not be had, the module was lost or another run took over; 2 when another run was
+    // The exit status: 0 after a limit, a signal or another run taking over; 1 when the module
+    // or the broker connection could not be had, or the module was lost; 2 when another run was
     // online on the prefix at the start.
     int Run() {
         if (const Status started = m_client->Start(); !started) {
@@ -562,6 +562,9 @@ class CPublishRun {
             m_failure = m_startRefusal;
             m_failureStatus = 2;
         } else if (m_takenOverBy) {
+            // Ended as someone asked by taking over, not failed: a service is not to start it
+            // again and take the prefix back.
+            m_failureStatus = 0;
             m_isChecked = false;  // not a frame more
             m_failure = "publisher " + RunName(*m_takenOverBy) + " took over '" + m_options.topic +
                         "'; this run ends and leaves the status to it";
