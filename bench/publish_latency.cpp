@@ -152,12 +152,10 @@ LatencyRun MeasureLatency(const MosquittoBroker& broker, const std::string& ther
     }
     CMqttClient subscriber(
         OptionsFor(broker),
-        {.connected = {},
-         .disconnected = {},
-         .message = [&](const std::string&, const uint8_t* bytes, std::size_t size) {
+        {.connected = {}, .disconnected = {}, .message = [&](const MqttMessage& message) {
              const auto now = Clock::now();
              FramePayload frame;
-             if (DecodeFramePayload(bytes, size, frame) != PayloadFault::kNone) {
+             if (DecodeFramePayload(message.payload, message.size, frame) != PayloadFault::kNone) {
                  return;
              }
              // Matched with the send times at the end: the module's thread may note a frame's

@@ -1,6 +1,7 @@
 #include "remote/module_status.h"
 
 #include <cstdint>
+#include <utility>
 
 #include "platform/one_line.h"
 
@@ -221,10 +222,13 @@ class JsonCursor {
             }
             std::string* field = nullptr;
             if (status != nullptr && Peek('"')) {
-                field = key == "state"    ? &status->state
-                        : key == "port"   ? &status->port
-                        : key == "module" ? &status->module
-                                          : nullptr;
+                field = key == "state"          ? &status->state
+                        : key == "port"         ? &status->port
+                        : key == "module"       ? &status->module
+                        : key == "run"          ? &status->run
+                        : key == "reason"       ? &status->reason
+                        : key == "module_state" ? &status->moduleState
+                                                : nullptr;
             }
             if (field != nullptr) {
                 if (!ReadString(field)) {
@@ -286,13 +290,18 @@ std::string ForLine(std::string_view text) {
 std::string MakeModuleStatusJson(const ModuleStatus& status) {
     std::string json = "{\"state\":";
     AppendJsonString(status.state, json);
-    if (!status.port.empty()) {
-        json.append(",\"port\":");
-        AppendJsonString(status.port, json);
-    }
-    if (!status.module.empty()) {
-        json.append(",\"module\":");
-        AppendJsonString(status.module, json);
+    const std::pair<const char*, const std::string*> members[] = {
+        {"reason", &status.reason}, {"port", &status.port},
+        {"module", &status.module}, {"module_state", &status.moduleState},
+        {"run", &status.run},
+    };
+    for (const auto& [name, value] : members) {
+        if (!value->empty()) {
+            json.append(",\"");
+            json.append(name);
+            json.append("\":");
+            AppendJsonString(*value, json);
+        }
     }
     json.push_back('}');
     return json;
@@ -309,10 +318,19 @@ std::optional<ModuleStatus> ParseModuleStatus(std::string_view json) {
 }
 
 std::string ModuleStatusLine(const ModuleStatus& status) {
-    if (status.state == "offline") {
+    if (status.state == kStatusOffline) {
+        if (status.reason == kOfflineConnectionLost) {
+            return "the module is offline: the broker lost its publisher, which may come back";
+        }
+        if (status.reason == kOfflineEnded) {
+            return "the module is offline: its publisher ended";
+        }
+        if (status.reason == kOfflineModuleLost) {
+            return "the module is offline: its publisher lost it";
+        }
         return "the module is offline";
     }
-    if (status.state != "online") {
+    if (status.state != kStatusOnline) {
         std::string line = "the module's state is '";
         line.append(ForLine(status.state));
         line.push_back('\'');
@@ -327,6 +345,9 @@ std::string ModuleStatusLine(const ModuleStatus& status) {
         line.append(" (");
         line.append(ForLine(status.module));
         line.push_back(')');
+    }
+    if (status.moduleState == kModuleStopped) {
+        line.append(", stopped: no frames until it is started again");
     }
     return line;
 }

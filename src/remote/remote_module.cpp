@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "frame/frame_block.h"
-#include "remote/module_status.h"
+#include "platform/one_line.h"
 
 // Replies and commands must arrive, and in order: a lost command letter would leave the module
 // in another mode than the user chose.
@@ -30,8 +30,9 @@ CRemoteModule::CRemoteModule(MqttModuleAddress address, MqttClientOptions option
             m_callbacks.notice(why);
         }
     };
-    clientCallbacks.message = [this](const std::string& topic, const uint8_t* payload,
-                                     std::size_t size) { OnMessage(topic, payload, size); };
+    // Said once: the client makes no further attempt.
+    clientCallbacks.refused = clientCallbacks.disconnected;
+    clientCallbacks.message = [this](const MqttMessage& message) { OnMessage(message); };
     m_client = std::make_unique<CMqttClient>(std::move(options), std::move(clientCallbacks));
 }
 
@@ -77,7 +78,10 @@ void CRemoteModule::OnConnected() {
     }
 }
 
-void CRemoteModule::OnMessage(const std::string& topic, const uint8_t* payload, std::size_t size) {
+void CRemoteModule::OnMessage(const MqttMessage& message) {
+    const std::string& topic = message.topic;
+    const uint8_t* payload = message.payload;
+    const std::size_t size = message.size;
     if (topic == m_frameTopic) {
         FramePayload frame;
         const PayloadFault fault = DecodeFramePayload(payload, size, frame);
@@ -92,6 +96,9 @@ void CRemoteModule::OnMessage(const std::string& topic, const uint8_t* payload, 
                 Notice(line);
             }
             m_lastDropFault = fault;
+            return;
+        }
+        if (!IsNextOfRunFollowed(message)) {
             return;
         }
         ++m_framesReceived;
@@ -116,6 +123,41 @@ void CRemoteModule::OnMessage(const std::string& topic, const uint8_t* payload, 
     }
 }
 
+bool CRemoteModule::IsNextOfRunFollowed(const MqttMessage& message) {
+    const std::string* run = message.Property(kRunProperty);
+    const FrameVerdict verdict =
+        m_follower.Take(run != nullptr ? *run : std::string(),
+                        ParseSequenceNumber(message.Property(kSequenceProperty)));
+    if (verdict == FrameVerdict::kOtherRun) {
+        ++m_framesOfOtherRuns;
+        if (!m_hasSaidOtherRun && m_callbacks.notice) {
+            m_hasSaidOtherRun = true;
+            m_callbacks.notice("dropped frames of another publisher run than run '" +
+                               OneLine(m_follower.Run()) +
+                               "', which is followed; such frames are counted, never shown");
+        }
+    }
+    if (verdict != FrameVerdict::kTake) {
+        return false;
+    }
+    m_framesMissing = m_follower.Missing();
+    m_gaps = m_follower.Gaps();
+    NoticeGaps();
+    return true;
+}
+
+void CRemoteModule::NoticeGaps() {
+    const uint64_t gaps = m_follower.Gaps();
+    const auto now = std::chrono::steady_clock::now();
+    if (gaps == m_gapsSaid || now < m_nextGapNotice || !m_callbacks.notice) {
+        return;
+    }
+    m_gapsSaid = gaps;
+    m_nextGapNotice = now + kGapNoticePeriod;
+    m_callbacks.notice(MissingFramesText(m_follower.Missing(), gaps) +
+                       " so far: the publisher numbered them, they never came");
+}
+
 void CRemoteModule::OnStatus(const uint8_t* payload, std::size_t size) {
     // An empty retained message is how a status is cleared from the broker: nothing to say.
     if (size == 0) {
@@ -123,11 +165,30 @@ void CRemoteModule::OnStatus(const uint8_t* payload, std::size_t size) {
     }
     const std::optional<ModuleStatus> status =
         ParseModuleStatus(std::string_view(reinterpret_cast<const char*>(payload), size));
+    if (!status) {
+        NoticeStatus("the module's status is not understood", true);
+        return;
+    }
+    if (status->state == kStatusOnline && !status->run.empty()) {
+        const std::string before = m_follower.Run();
+        if (m_follower.Follow(status->run)) {
+            m_hasSaidOtherRun = false;
+            Notice("the module's publisher is now run '" + OneLine(status->run) +
+                   (before.empty() ? "'" : "' (was run '" + OneLine(before) + "')") +
+                   "; following it");
+        }
+    } else if (!status->run.empty() && m_follower.HasRun() && status->run != m_follower.Run()) {
+        // What an earlier run left (its will, once another has taken over) is not news of the
+        // run followed.
+        return;
+    }
     // What a publisher says is always said: subscribers act on it. Anything else may come from
     // anyone, over and over.
-    const bool isPublishers = status && (status->state == "online" || status->state == "offline");
-    NoticeStatus(status ? ModuleStatusLine(*status) : "the module's status is not understood",
-                 !isPublishers);
+    const bool isPublishers = status->state == kStatusOnline || status->state == kStatusOffline;
+    NoticeStatus(ModuleStatusLine(*status), !isPublishers);
+    if (m_callbacks.status) {
+        m_callbacks.status(*status);
+    }
 }
 
 void CRemoteModule::NoticeStatus(std::string line, bool isLimited) {

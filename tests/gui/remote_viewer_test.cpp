@@ -29,10 +29,11 @@ void RemoteViewerTest::remoteModuleIsShownCommandedAndLeft() {
     CMqttClient publisher(options, {.connected = [&] { connected = true; },
                                     .disconnected = {},
                                     .message =
-                                        [&](const std::string&, const uint8_t* bytes, size_t size) {
+                                        [&](const MqttMessage& message) {
                                             std::lock_guard guard(lock);
-                                            commands.append(reinterpret_cast<const char*>(bytes),
-                                                            size);
+                                            commands.append(
+                                                reinterpret_cast<const char*>(message.payload),
+                                                message.size);
                                         }});
     QVERIFY(publisher.Start().IsOk());
     QTRY_VERIFY(connected.load());

@@ -10,6 +10,7 @@
 #include "remote/frame_payload.h"
 #include "remote/module_status.h"
 #include "remote/mqtt_address.h"
+#include "remote/run_follower.h"
 
 TEST(MqttAddress, ParsesBrokersAndModulesAndSaysWhatIsWrong) {
     struct Case {
@@ -130,6 +131,13 @@ TEST(ModuleStatus, ReadsTheStateFieldsOfOneObjectAndNothingElse) {
          "the module is online on p\"q\\\xF0\x9F\x98\x80"},
         {R"({"state":"online","port":"a\nb\u001b[2J"})", "the module is online on a\\nb\\x1B[2J"},
         {R"({"state":"rebooting"})", "the module's state is 'rebooting'"},
+        {R"({"state":"offline","reason":"connection-lost"})",
+         "the module is offline: the broker lost its publisher, which may come back"},
+        {R"({"state":"offline","reason":"ended"})", "the module is offline: its publisher ended"},
+        {R"({"state":"offline","reason":"module-lost"})",
+         "the module is offline: its publisher lost it"},
+        {R"({"state":"online","port":"p","module_state":"stopped"})",
+         "the module is online on p, stopped: no frames until it is started again"},
         {"", nullptr},
         {"{", nullptr},
         {R"({"state":1})", nullptr},
@@ -151,12 +159,53 @@ TEST(ModuleStatus, ReadsTheStateFieldsOfOneObjectAndNothingElse) {
             EXPECT_EQ(ModuleStatusLine(*status), c.line);
         }
     }
-    // What a publisher writes reads back, however its texts are made.
-    const ModuleStatus written{"online", "/dev/tty\"USB\\0", "M\r\n\x01 reply"};
+    // What a publisher writes reads back, every member, however its texts are made.
+    const ModuleStatus written{"online", "/dev/tty\"USB\\0", "M\r\n\x01 reply", "r1",
+                               "ended",  "stopped"};
     const std::optional<ModuleStatus> read = ParseModuleStatus(MakeModuleStatusJson(written));
     ASSERT_TRUE(read);
-    EXPECT_EQ(read->state, written.state);
+    EXPECT_EQ(MakeModuleStatusJson(*read), MakeModuleStatusJson(written));
     EXPECT_EQ(read->port, written.port);
-    EXPECT_EQ(read->module, written.module);
+    EXPECT_EQ(read->moduleState, written.moduleState);
     EXPECT_EQ(MakeModuleStatusJson({"offline", "", ""}), R"({"state":"offline"})");
+}
+
+// Frames of one run are taken once each and every number skipped is counted; another run's frames
+// are set aside until its status makes it the run followed, whose numbers then start afresh.
+TEST(RunFollower, TakesOneRunOnceEachAndCountsTheNumbersSkipped) {
+    constexpr auto kTake = FrameVerdict::kTake;
+    constexpr auto kAgain = FrameVerdict::kDuplicate;
+    constexpr auto kOther = FrameVerdict::kOtherRun;
+    const struct {
+        const char* online;  // a status saying this run is online, before the frame
+        const char* run;
+        const char* sequence;  // as the property holds it; null: none
+        FrameVerdict verdict;
+        uint64_t missing, gaps;
+    } steps[] = {
+        {nullptr, "a", "5", kTake, 0, 0},  // joined in the middle of the run
+        {nullptr, "a", "6", kTake, 0, 0},  {nullptr, "a", "6", kAgain, 0, 0},
+        {nullptr, "b", "7", kOther, 0, 0}, {nullptr, "a", "10", kTake, 3, 1},
+        {nullptr, "a", "9", kAgain, 3, 1}, {"a", "a", "11", kTake, 3, 1},
+        {"b", "b", "40", kTake, 3, 1},     {nullptr, "a", "12", kOther, 3, 1},
+        {nullptr, "b", "42", kTake, 4, 2}, {nullptr, "b", nullptr, kTake, 4, 2},
+        {nullptr, "b", "4x", kTake, 4, 2}, {nullptr, "b", "43", kTake, 4, 2},
+    };
+    CRunFollower follower;
+    std::string followed;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(std::string(step.run) + " " + (step.sequence ? step.sequence : "-"));
+        if (step.online != nullptr) {
+            EXPECT_EQ(follower.Follow(step.online), followed != step.online);
+            followed = step.online;
+        }
+        const std::string sequence = step.sequence ? step.sequence : "";
+        EXPECT_EQ(follower.Take(step.run, ParseSequenceNumber(step.sequence ? &sequence : nullptr)),
+                  step.verdict);
+        EXPECT_EQ(follower.Missing(), step.missing);
+        EXPECT_EQ(follower.Gaps(), step.gaps);
+        followed = follower.Run();
+    }
+    EXPECT_EQ(MissingFramesText(4, 2), "4 frames missing in 2 gaps");
+    EXPECT_EQ(MissingFramesText(1, 1), "1 frame missing in 1 gap");
 }

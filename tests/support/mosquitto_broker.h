@@ -1,8 +1,9 @@
 #pragma once
 // A real Mosquitto broker of a test's own: started on a free port of 127.0.0.1 with anonymous
-// clients allowed, stopped (SIGTERM) when the object goes. Stop and Restart take it away and
-// bring it back on the same port, as an administrator restarting the broker does. It throws
-// when the broker cannot be started, so a machine without `mosquitto` fails the test loudly.
+// clients allowed (or the settings given), stopped (SIGTERM) when the object goes. Stop and
+// Restart take it away and bring it back on the same port, as an administrator restarting the
+// broker does. It throws when the broker cannot be started, so a machine without `mosquitto`
+// fails the test loudly.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -26,18 +27,23 @@ extern char** environ;
 
 class MosquittoBroker {
   public:
-    MosquittoBroker() : m_dir("thermal-broker"), m_port(FreePort()) {
+    // `settings`: mosquitto.conf lines for the listener (who may connect, TLS), which may also
+    // change those before them.
+    explicit MosquittoBroker(const std::string& settings = "allow_anonymous true\n")
+        : m_dir("thermal-broker"), m_port(FreePort()) {
         const passwd* user = ::getpwuid(::getuid());
         std::ofstream config(m_dir / "mosquitto.conf");
         config << "listener " << m_port << " 127.0.0.1\n"
-               << "allow_anonymous true\n"
                << "persistence false\n"
+               // A recorder away for a minute at 100 frames a second finds every frame kept.
+               << "max_queued_messages 10000\n"
                // As a broker for live frames should be set up: each message goes out at once.
                << "set_tcp_nodelay true\n"
                // Run as root, the broker would switch to the user "mosquitto", who cannot read
                // the test's directory.
                << "user " << (user != nullptr ? user->pw_name : "root") << "\n"
-               << "log_dest file " << (m_dir / "mosquitto.log").string() << "\n";
+               << "log_dest file " << (m_dir / "mosquitto.log").string() << "\n"
+               << settings;
         config.close();
         Restart();
     }

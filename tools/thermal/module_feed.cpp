@@ -147,13 +147,6 @@ std::string ModuleFeedOptionsProblem(const ModuleFeedOptions& options) {
     return {};
 }
 
-std::string PayloadsDroppedText(uint64_t dropped) {
-    if (dropped == 0) {
-        return {};
-    }
-    return ", " + std::to_string(dropped) + " payloads dropped: not whole frame records";
-}
-
 std::unique_ptr<IModuleFeed> MakeModuleFeed(ModuleFeedOptions options) {
     if (IsMqttAddress(options.port)) {
         return std::make_unique<CRemoteModuleFeed>(std::move(options));

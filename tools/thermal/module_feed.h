@@ -60,9 +60,13 @@ class IModuleFeed {
     virtual void Close() = 0;
     // Why the module failed, or empty.
     virtual const std::string& Failure() const = 0;
-    // Payloads that were not whole frames and were dropped unseen: a broker carries whatever
-    // anyone publishes. A serial link has none; it finds the frames in its bytes.
-    virtual uint64_t PayloadsDropped() const { return 0; }
+    // What never reached Frames() although the module or its publisher sent it, for a summary
+    // line (", N payloads dropped: ..., M frames missing in G gaps"), or empty. A serial link
+    // says nothing here: it finds the frames in its bytes and counts what it loses itself.
+    virtual std::string LossText() const { return {}; }
+    // Frames the module's publisher numbered that never arrived: the recording or the stream
+    // lacks them.
+    virtual uint64_t FramesMissing() const { return 0; }
 };
 
 struct ModuleFeedOptions {
@@ -71,14 +75,15 @@ struct ModuleFeedOptions {
     // What the frames are taken for, in messages: "recording its frames anyway", "went away
     // while recording".
     std::string activity = "recording";
+    // A module on a broker: the client id of a persistent session, in which the broker keeps
+    // what the subscriber misses while it is away (a recorder); empty for a clean session.
+    std::string clientId{};
 };
 
 // Why `options` name no module the commands can take, or empty: a broker address that does not
 // parse, or the voltage stream asked of a module on a broker (it streams what its publisher
 // asked the module for).
 std::string ModuleFeedOptionsProblem(const ModuleFeedOptions& options);
-// ", N payloads dropped: not whole frame records" for a summary line, or empty for none.
-std::string PayloadsDroppedText(uint64_t dropped);
 // The feed for `options.port`: a module on a broker for "mqtt://...", else one on a serial port.
 std::unique_ptr<IModuleFeed> MakeModuleFeed(ModuleFeedOptions options);
 

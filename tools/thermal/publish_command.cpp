@@ -1,9 +1,12 @@
 // `thermal publish`: a module on an MQTT broker, for any number of viewers and recorders on other
 // machines. The module is driven as `thermal record` drives it (the module feed); every frame goes
 // out as received on PREFIX/frame as one binary stream record, the module's text replies on
-// PREFIX/reply, and PREFIX/status keeps a retained line saying whether the module is served.
-// Commands from the broker reach the module only when the user allows it. The broker may come and
-// go: frames meanwhile are dropped and counted, never queued. Network events come from the
+// PREFIX/reply, and PREFIX/status keeps a retained line saying whether the module is served, by
+// which run of a publisher, and whether it streams. Each run has a random id and numbers its
+// frames; it starts only when no other run is online on the prefix (unless told to take over)
+// and ends when another takes over. Commands from the broker reach the module only when the user
+// allows it, and never retained ones. The broker may come and go: frames meanwhile are dropped
+// and counted, never queued; a refusal no retry mends ends the run. Network events come from the
 // broker client's own thread and are handled here on the main thread, which owns the module.
 #include <algorithm>
 #include <atomic>
@@ -17,6 +20,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -33,6 +37,7 @@
 #include "remote/mqtt_address.h"
 #include "remote/mqtt_client.h"
 #include "remote/password_file.h"
+#include "remote/run_follower.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -54,6 +59,8 @@ constexpr int kStatusQos = 1;
 // box, or a script); a flood would take the line from the frames. After a pause a few pass at once.
 constexpr double kCommandsPerSecond = 5;
 constexpr double kCommandBurst = 10;
+// A status longer than this is no publisher's: it is let go unread.
+constexpr std::size_t kMaxStatusBytes = 64 * 1024;
 
 constexpr char kUsage[] =
     "Usage: thermal publish --port NAME --broker mqtt[s]://HOST[:PORT] --topic PREFIX "
@@ -62,20 +69,33 @@ constexpr char kUsage[] =
     "Starts the module on the serial port NAME as the viewer's START does (x, M, then K) and\n"
     "publishes it on an MQTT broker for viewers and recorders elsewhere:\n"
     "  PREFIX/frame    every frame as received, one binary stream record each (the 2128 bytes a\n"
-    "                  .bds file holds for it: a subscriber that appends them has a .bds)\n"
+    "                  .bds file holds for it: a subscriber that appends them has a .bds), with\n"
+    "                  the MQTT v5 user properties \"run\" (this run's id) and \"seq\" (1, 2, "
+    "...,\n"
+    "                  frames dropped on the way included)\n"
     "  PREFIX/status   retained JSON: {\"state\":\"online\",\"port\":...,\"module\":<its M "
-    "reply>}\n"
-    "                  while the module is served, {\"state\":\"offline\",...} at the end, when "
-    "the\n"
-    "                  module is lost, or (the broker's last will) when this program vanishes\n"
+    "reply>,\n"
+    "                  \"module_state\":\"streaming\" or \"stopped\",\"run\":...} while the "
+    "module is\n"
+    "                  served; {\"state\":\"offline\",\"reason\":...} with \"ended\" at the "
+    "end,\n"
+    "                  \"module-lost\" when the module is lost, or \"connection-lost\" (the "
+    "broker's\n"
+    "                  last will) when the broker loses this program\n"
     "  PREFIX/reply    the module's text replies\n"
     "  PREFIX/command  with --allow-commands only: a payload of one letter is sent to the\n"
     "                  module as the viewer's command box sends it, at most 5 a second (10 at\n"
-    "                  once after a pause); more are dropped and counted\n"
-    "The broker may go away: frames meanwhile are dropped and counted, and publishing goes on\n"
-    "once it is back. At the limit, on Ctrl-C or on SIGTERM the module is turned off and the\n"
-    "status set offline (status 0); a module lost on the way ends with status 1. Messages go to\n"
-    "standard error.\n"
+    "                  once after a pause); more are dropped and counted; retained ones are\n"
+    "                  ignored\n"
+    "Another run online on PREFIX (its status read before anything is published) is refused with\n"
+    "status 2, unless --take-over is given; a run that another takes over ends at once with\n"
+    "status 0, leaving the status to the new run. The broker may go away: frames meanwhile are\n"
+    "dropped and counted, and publishing goes on once it is back. A refusal no retry mends (a\n"
+    "wrong password or user, not authorised, a certificate that does not check out, TLS against\n"
+    "a port without it) ends the run at once with the broker's or the TLS library's reason and\n"
+    "status 1. At the limit, on Ctrl-C or on SIGTERM the module is turned off and the status set\n"
+    "offline (status 0); a module lost on the way ends with status 1. Messages go to standard\n"
+    "error.\n"
     "\n"
     "Options:\n"
     "  --port NAME           serial device of the module, e.g. /dev/ttyUSB0 (required)\n"
@@ -89,6 +109,7 @@ constexpr char kUsage[] =
     "  --qos 0|1             delivery of frames: 0 at most once, 1 at least once (default 0)\n"
     "  --allow-commands      take commands from PREFIX/command (default: nothing on the broker\n"
     "                        reaches the module)\n"
+    "  --take-over           publish even when another run is online on PREFIX; that run ends\n"
     "  --user USER           log in to the broker as USER (needs --password-file)\n"
     "  --password-file FILE  the password is the first line of FILE, at most 1024 bytes (needs\n"
     "                        --user); FILE must be a regular file that neither its group nor\n"
@@ -105,6 +126,7 @@ struct PublishOptions {
     std::optional<double> seconds;
     int qos = 0;
     bool allowCommands = false;
+    bool takeOver = false;
     std::string user;
     std::string password;
     std::string caFile;
@@ -131,6 +153,7 @@ int ParseOptions(int argc, char** argv, PublishOptions& options) {
     table.Choice("--qos", {"0", "1"},
                  [&options](std::size_t choice) { options.qos = static_cast<int>(choice); });
     table.Flag("--allow-commands", options.allowCommands);
+    table.Flag("--take-over", options.takeOver);
     table.Text("--user", "a user name", options.user);
     table.Text("--password-file", "a file", passwordFile);
     table.Text("--cafile", "a file", options.caFile);
@@ -181,13 +204,28 @@ int ParseOptions(int argc, char** argv, PublishOptions& options) {
 // What the broker client's thread hands to the main loop, in the order it happened.
 struct BrokerEvent {
     enum class Kind {
-        kConnected,
-        kNotice,   // a line for the user
-        kCommand,  // a letter for the module
+        kConnecting,       // connected: the status topic is being read
+        kConnected,        // its retained status has been read
+        kStatus,           // a status on PREFIX/status
+        kNotice,           // a line for the user
+        kCommand,          // a letter for the module
+        kRetainedCommand,  // a command the broker kept from before
     };
     Kind kind;
     std::string text;
 };
+
+// Whether the module streams after `letter`: K and t start a stream; x and T stop it, and so do
+// the single-frame and calibration commands. Nothing for the others.
+std::optional<bool> StreamsAfter(char letter) {
+    if (letter == 'K' || letter == 't') {
+        return true;
+    }
+    if (std::string_view("xTkcCw").find(letter) != std::string_view::npos) {
+        return false;
+    }
+    return std::nullopt;
+}
 
 // One publishing run from start to end, on the calling thread (the owner of the module feed).
 class CPublishRun {
@@ -209,21 +247,27 @@ class CPublishRun {
         client.user = options.user;
         client.password = options.password;
         client.caFile = options.caFile;
-        client.will = MqttWill{m_statusTopic, OfflineStatus(), kStatusQos, true};
+        // What the broker publishes when it loses this program: subscribers wait for it a while.
+        client.will = MqttWill{m_statusTopic, StatusJson(kStatusOffline, kOfflineConnectionLost),
+                               kStatusQos, true};
         MqttClientCallbacks callbacks;
         callbacks.connected = [this] { OnConnected(); };
         callbacks.disconnected = [this](const std::string& why) {
             AddEvent({BrokerEvent::Kind::kNotice, why}, true);
         };
-        if (options.allowCommands) {
-            callbacks.message = [this](const std::string& topic, const uint8_t* payload,
-                                       std::size_t size) { OnMessage(topic, payload, size); };
-        }
+        // A refusal is the main loop's to see (IsRefused) and to say, once, as the failure.
+        callbacks.message = [this](const MqttMessage& message) { OnMessage(message); };
+        callbacks.synced = [this](int token) {
+            if (token == m_syncToken) {
+                AddEvent({BrokerEvent::Kind::kConnected, {}}, true);
+            }
+        };
         m_client.emplace(std::move(client), std::move(callbacks));
     }
 
-    // The exit status: 0 after a limit or a signal, 1 when the module or the broker connection
-    // could not be had, or the module was lost.
+    // The exit status: 0 after a limit, a signal or another run taking over; 1 when the module
+    // or the broker connection could not be had, or the module was lost; 2 when another run was
+    // online on the prefix at the start.
     int Run() {
         if (const Status started = m_client->Start(); !started) {
             Say("cannot connect to the broker: " + started.Message());
@@ -234,17 +278,22 @@ class CPublishRun {
         }
         if (!m_feed.Open()) {
             m_failure = m_feed.Failure();
+            m_isModuleLost = true;
             return Finish();
         }
         const FeedStart start = m_feed.StartStream([this] {
             ServeBroker();
-            return IsSignalled();
+            return IsSignalled() || IsEndedByBroker();
         });
-        if (start != FeedStart::kStreaming) {
+        if (start == FeedStart::kFailed) {
             m_failure = m_feed.Failure();
+            m_isModuleLost = true;
+        }
+        if (start != FeedStart::kStreaming) {
             return Finish();
         }
         m_isStreaming = true;
+        SetModuleState(kModuleStreaming);
         std::optional<Clock::time_point> deadline;
         if (m_options.seconds) {
             deadline =
@@ -259,11 +308,12 @@ class CPublishRun {
             }
             TakeFrames(std::max<Clock::duration>(wakeUp - Clock::now(), 0ms));
             ServeBroker();
-            if (IsSignalled() || (deadline && Clock::now() >= *deadline)) {
+            if (IsSignalled() || (deadline && Clock::now() >= *deadline) || IsEndedByBroker()) {
                 break;
             }
             if (m_feed.IsLost()) {
                 m_failure = m_feed.Failure();
+                m_isModuleLost = true;
                 break;
             }
             for (const std::string& notice : m_feed.TakeNotices()) {
@@ -285,23 +335,45 @@ class CPublishRun {
         return name;
     }
 
-    std::string OfflineStatus() const {
+    // This run's status JSON: `state` with `reason` (offline) or the module's state (online).
+    std::string StatusJson(const char* state, const char* reason) const {
+        const bool isOnline = std::string_view(state) == kStatusOnline;
         std::lock_guard lock(m_moduleReplyLock);
-        return MakeModuleStatusJson({"offline", m_options.port, m_moduleReply});
+        return MakeModuleStatusJson({state, m_options.port, m_moduleReply, m_runId, reason,
+                                     isOnline ? m_moduleState : std::string()});
     }
 
     // Network thread. A clean session forgets subscriptions, so they are made at every
-    // connection; the status is the main loop's, which publishes it on the event.
+    // connection. Nothing is published before the retained status has been read, which tells
+    // whether another run serves the module: the answer to the sync comes after it.
     void OnConnected() {
+        AddEvent({BrokerEvent::Kind::kConnecting, {}}, true);
+        m_client->Subscribe(m_statusTopic, kStatusQos);
         if (m_options.allowCommands) {
             m_client->Subscribe(m_commandTopic, 1);
         }
-        AddEvent({BrokerEvent::Kind::kConnected, {}}, true);
+        m_syncToken = m_client->Sync().value_or(-1);
     }
 
-    // Network thread: only PREFIX/command is subscribed to.
-    void OnMessage(const std::string& topic, const uint8_t* payload, std::size_t size) {
-        if (topic != m_commandTopic) {
+    // Network thread: PREFIX/status, and PREFIX/command with --allow-commands.
+    void OnMessage(const MqttMessage& message) {
+        const uint8_t* payload = message.payload;
+        const std::size_t size = message.size;
+        if (message.topic == m_statusTopic) {
+            if (size <= kMaxStatusBytes) {
+                AddEvent({BrokerEvent::Kind::kStatus,
+                          std::string(reinterpret_cast<const char*>(payload), size)},
+                         false);
+            }
+            return;
+        }
+        if (message.topic != m_commandTopic) {
+            return;
+        }
+        // The broker hands a retained command to every new subscription: it would run again
+        // after each broker restart.
+        if (message.isRetained) {
+            AddEvent({BrokerEvent::Kind::kRetainedCommand, {}}, false);
             return;
         }
         const Clock::time_point now = Clock::now();
@@ -384,11 +456,25 @@ class CPublishRun {
         }
         for (BrokerEvent& event : events) {
             switch (event.kind) {
+                case BrokerEvent::Kind::kConnecting:
+                    m_isChecked = false;
+                    m_rival.reset();
+                    break;
                 case BrokerEvent::Kind::kConnected:
                     OnConnectedEvent();
                     break;
+                case BrokerEvent::Kind::kStatus:
+                    OnStatusEvent(event.text);
+                    break;
                 case BrokerEvent::Kind::kNotice:
                     Say(event.text);
+                    break;
+                case BrokerEvent::Kind::kRetainedCommand:
+                    if (m_retainedCommands++ == 0) {
+                        Say("ignored a retained command on '" + m_commandTopic +
+                            "': it would run again after every broker restart; any more are "
+                            "counted");
+                    }
                     break;
                 case BrokerEvent::Kind::kCommand:
                     // Before the stream runs a command would come between START's own.
@@ -396,6 +482,9 @@ class CPublishRun {
                         SayLimited(m_commandsSent, "command '" + event.text +
                                                        "' from the broker sent to the module");
                         m_feed.SendCommand(event.text[0]);
+                        if (const std::optional<bool> streams = StreamsAfter(event.text[0])) {
+                            SetModuleState(*streams ? kModuleStreaming : kModuleStopped);
+                        }
                     } else {
                         Say("ignored command '" + event.text +
                             "' from the broker: the module is not streaming");
@@ -406,11 +495,11 @@ class CPublishRun {
         if (std::string count = m_commandsSent.TakeCount(Clock::now()); !count.empty()) {
             Say(count);
         }
-        if (!m_client->IsConnected()) {
+        if (!m_client->IsConnected() || !m_isChecked) {
             return;
         }
         if (m_isStatusDue.exchange(false) &&
-            !PublishText(m_statusTopic, OnlineStatus(), kStatusQos, true)) {
+            !PublishText(m_statusTopic, StatusJson(kStatusOnline, ""), kStatusQos, true)) {
             m_isStatusDue = true;  // again on the next pass
         }
         // A reply the broker did not take waits for the next pass, ahead of later ones.
@@ -422,7 +511,22 @@ class CPublishRun {
         }
     }
 
+    // The retained status has been read: publishing starts, unless another run is online there.
     void OnConnectedEvent() {
+        if (m_rival) {
+            if (m_hasConnected) {
+                m_takenOverBy = std::move(m_rival);
+                return;
+            }
+            if (!m_options.takeOver) {
+                m_startRefusal = "publisher " + RunName(*m_rival) + " is online on '" +
+                                 m_options.topic + "'; give --take-over to replace it";
+                return;
+            }
+            Say("taking over '" + m_options.topic + "' from publisher " + RunName(*m_rival));
+            m_rival.reset();
+        }
+        m_isChecked = true;
         m_isStatusDue = true;
         if (!m_hasConnected) {
             m_hasConnected = true;
@@ -436,9 +540,60 @@ class CPublishRun {
             " frames dropped meanwhile");
     }
 
-    std::string OnlineStatus() const {
+    // A status of another run (or of a publisher that names none), or not one at all.
+    void OnStatusEvent(const std::string& text) {
+        std::optional<ModuleStatus> status = ParseModuleStatus(text);
+        if (!status || status->run == m_runId) {
+            return;
+        }
+        if (status->state == kStatusOnline) {
+            if (m_isChecked) {
+                m_takenOverBy = std::move(status);
+            } else {
+                m_rival = std::move(status);
+            }
+        } else if (m_isChecked) {
+            // Whatever else lands there (an earlier run's last will) would hide this run.
+            m_isStatusDue = true;
+        }
+    }
+
+    static std::string RunName(const ModuleStatus& status) {
+        std::string name = status.run.empty() ? "without a run id" : "run '" + status.run + "'";
+        if (!status.port.empty()) {
+            name += " on " + status.port;
+        }
+        return OneLine(name);
+    }
+
+    void SetModuleState(const char* state) {
         std::lock_guard lock(m_moduleReplyLock);
-        return MakeModuleStatusJson({"online", m_options.port, m_moduleReply});
+        if (m_moduleState != state) {
+            m_moduleState = state;
+            m_isStatusDue = true;
+        }
+    }
+
+    // True once the broker side ends the run: a refusal no retry mends, another run online at
+    // the start, or another run taking over; m_failure and m_failureStatus say so.
+    bool IsEndedByBroker() {
+        if (!m_failure.empty()) {
+            return true;
+        }
+        if (m_client->IsRefused()) {
+            m_failure = m_client->Refusal();
+        } else if (!m_startRefusal.empty()) {
+            m_failure = m_startRefusal;
+            m_failureStatus = 2;
+        } else if (m_takenOverBy) {
+            // Ended as someone asked by taking over, not failed: a service is not to start it
+            // again and take the prefix back.
+            m_failureStatus = 0;
+            m_isChecked = false;  // not a frame more
+            m_failure = "publisher " + RunName(*m_takenOverBy) + " took over '" + m_options.topic +
+                        "'; this run ends and leaves the status to it";
+        }
+        return !m_failure.empty();
     }
 
     // Main thread: `line`, unless many such lines came lately (then a count of them now and
@@ -461,15 +616,18 @@ class CPublishRun {
     // frames reach the subscribers. False when a signal ended the wait.
     bool WaitForBroker() {
         const Clock::time_point end = Clock::now() + kFirstConnectionWait;
-        while (!m_client->IsConnected() && Clock::now() < end) {
+        while (!m_isChecked && Clock::now() < end) {
             ServeBroker();
-            if (IsSignalled()) {
+            if (IsSignalled() || IsEndedByBroker()) {
                 return false;
             }
             std::this_thread::sleep_for(kLoopWait);
         }
         ServeBroker();
-        if (!m_client->IsConnected()) {
+        if (IsEndedByBroker()) {
+            return false;
+        }
+        if (!m_isChecked) {
             Say("starting the module without the broker " + BrokerName() +
                 "; its frames are dropped until the broker is reached");
         }
@@ -492,10 +650,13 @@ class CPublishRun {
             }
             ++m_taken;
             MakeFramePayload(frame.modeLetter, frame.block, m_payload);
-            if (m_client->Publish(m_frameTopic, m_payload, sizeof m_payload, m_options.qos,
-                                  false)) {
+            // Numbered whether it goes out or not: subscribers count the frames they lack.
+            if (m_isChecked &&
+                m_client->Publish(
+                    m_frameTopic, m_payload, sizeof m_payload, m_options.qos, false,
+                    {{kRunProperty, m_runId}, {kSequenceProperty, std::to_string(m_taken)}})) {
                 ++m_published;
-            } else if (!m_client->IsConnected()) {
+            } else if (!m_client->IsConnected() || !m_isChecked) {
                 ++m_droppedAway;
             } else {
                 ++m_droppedBehind;
@@ -524,8 +685,15 @@ class CPublishRun {
         TakeFrames(0ms);
         m_feed.Close();
         ServeBroker();
-        const std::string offline = OfflineStatus();
-        m_client->Stop(MqttWill{m_statusTopic, offline, kStatusQos, true});
+        // Only a run that has its status on the broker changes it: the status of a run that
+        // refused to start, or that another took over, is that other run's.
+        if (m_isChecked) {
+            const char* reason = m_isModuleLost ? kOfflineModuleLost : kOfflineEnded;
+            m_client->Stop(
+                MqttWill{m_statusTopic, StatusJson(kStatusOffline, reason), kStatusQos, true});
+        } else {
+            m_client->Stop();
+        }
         TakeRefusalCount(true);
         if (std::string count = m_commandsSent.TakeCount(Clock::now(), true); !count.empty()) {
             Say(count);
@@ -562,13 +730,16 @@ class CPublishRun {
                            " commands from the broker dropped: more than " +
                            std::to_string(static_cast<int>(kCommandsPerSecond)) + " a second";
             }
+            if (m_retainedCommands > 0) {
+                summary += ", " + std::to_string(m_retainedCommands) + " retained commands ignored";
+            }
             Say(summary);
         } else if (m_failure.empty()) {
             Say("stopped before the first frame; nothing published");
         }
         if (!m_failure.empty()) {
             Say(m_failure);
-            return 1;
+            return m_failureStatus;
         }
         return 0;
     }
@@ -580,8 +751,10 @@ class CPublishRun {
     const std::string m_replyTopic;
     const std::string m_commandTopic;
 
-    mutable std::mutex m_moduleReplyLock;    // guards m_moduleReply, set on the monitor thread
+    const std::string m_runId = MakeRunId();
+    mutable std::mutex m_moduleReplyLock;    // guards m_moduleReply and m_moduleState
     std::string m_moduleReply;               // the module's answer to M, without its line end
+    std::string m_moduleState;               // empty until the stream starts (main thread sets it)
     std::atomic<bool> m_isStatusDue{false};  // the online status is to be published (again)
     CTextReplyMailbox m_replies;             // the module's replies, from the monitor thread
 
@@ -593,8 +766,17 @@ class CPublishRun {
     CTokenBucket m_commandRate{kCommandsPerSecond, kCommandBurst};
     std::atomic<uint64_t> m_commandsOverRate{0};  // dropped by m_commandRate; read at the end
 
+    int m_syncToken = -1;  // network thread: the sync whose answer ends a connection's check
+
     // Main thread only from here on.
     std::string m_failure;
+    int m_failureStatus = 1;  // the exit status when m_failure is set
+    bool m_isModuleLost = false;
+    std::string m_startRefusal;                 // another run online at the first connection
+    std::optional<ModuleStatus> m_rival;        // another run online, seen while checking
+    std::optional<ModuleStatus> m_takenOverBy;  // another run online since publishing began
+    bool m_isChecked = false;  // this connection's retained status read: publishing may go on
+    uint64_t m_retainedCommands = 0;
     int m_signalCount = 0;
     bool m_hasConnected = false;
     bool m_isStreaming = false;  // commands from the broker go to the module

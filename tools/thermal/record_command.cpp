@@ -29,6 +29,7 @@
 #include "processing/frame_pipeline.h"
 #include "recording/file_kind.h"
 #include "recording/recording_run.h"
+#include "remote/mqtt_address.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -54,9 +55,16 @@ constexpr char kUsageHead[] =
     "With --port mqtt://HOST[:PORT]/PREFIX the frames come from a module that 'thermal publish'\n"
     "serves on an MQTT broker (port 1883 unless given): the recording subscribes to its\n"
     "PREFIX/frame and at the end only unsubscribes, as the module may have other viewers.\n"
-    "Payloads that are not whole frame records are dropped and counted. The module counts as\n"
-    "gone once its publisher says it is offline or the broker has been out of reach for 2\n"
-    "minutes.\n"
+    "Payloads that are not whole frame records are dropped and counted, and so are frames of\n"
+    "another publisher run (a publisher that took over the module is followed, said in one\n"
+    "line). The recording keeps a persistent session at QoS 1 under its client id: the broker\n"
+    "queues the frames it misses while away (up to its max_queued_messages) for up to 10\n"
+    "minutes, and forgets the session at the end. Frames the publisher numbered that never came\n"
+    "are counted in the summary and end the recording with status 1. The module counts as gone\n"
+    "once its publisher says it ended or lost the module, once a publisher the broker lost (its\n"
+    "last will, which a broker restart sends too) is not back within 60 s, once the broker has\n"
+    "been out of reach for 2 minutes, or at once when the broker refuses the connection for\n"
+    "good (a wrong password, not authorised).\n"
     "\n"
     "Options:\n"
     "  --port NAME           serial device of the module, e.g. /dev/ttyUSB0, or\n"
@@ -70,6 +78,10 @@ constexpr char kUsageHead[] =
     "  --voltage             record voltage frames (t) instead of temperatures (K) (default:\n"
     "                        temperatures; not for a module on a broker)\n"
     "  --overwrite           replace OUTPUT if it exists (a regular file only)\n"
+    "  --client-id ID        a module on a broker: the client id of the persistent session\n"
+    "                        (default thermal-record-HOST-PID, HOST this machine's name); give\n"
+    "                        the same one again to take up what the broker kept for a recorder\n"
+    "                        that did not end cleanly, never to two recorders at once\n"
     "\n"
     "Processing options (they shape .txt and .avi; a .bds keeps the frames as received):\n";
 
@@ -83,11 +95,22 @@ struct RecordOptions {
     bool hasEvery = false;
     bool voltage = false;
     bool overwrite = false;
+    std::string clientId;  // a module on a broker: the persistent session's client id
     ProcessingOptions processing;
 };
 
 int UsageError(const std::string& message) {
     return CommandLineError("record", message);
+}
+
+// "thermal-record-HOST-PID": the same for every reconnection of this recording, another for
+// every recording, so that no two share a session.
+std::string DefaultClientId() {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
+        std::strcpy(host, "localhost");
+    }
+    return "thermal-record-" + std::string(host) + "-" + std::to_string(::getpid());
 }
 
 // Returns 0 when the options are good, else the exit status after printing why.
@@ -106,11 +129,18 @@ int ParseOptions(int argc, char** argv, RecordOptions& options) {
     });
     table.Flag("--voltage", options.voltage);
     table.Flag("--overwrite", options.overwrite);
+    table.Text("--client-id", "a client id", options.clientId);
     if (const std::string error = table.Parse(argc, argv, positional); !error.empty()) {
         return UsageError(error);
     }
     if (options.port.empty()) {
         return UsageError("missing --port NAME");
+    }
+    if (!options.clientId.empty() && !IsMqttAddress(options.port)) {
+        return UsageError("--client-id applies to a module on a broker (--port mqtt://...) only");
+    }
+    if (options.clientId.empty() && IsMqttAddress(options.port)) {
+        options.clientId = DefaultClientId();
     }
     if (const std::string problem = ModuleFeedOptionsProblem({options.port, options.voltage});
         !problem.empty()) {
@@ -168,7 +198,7 @@ class CRecordRun {
     explicit CRecordRun(const RecordOptions& options)
         : m_options(options),
           m_isProgressShown(::isatty(STDERR_FILENO) != 0),
-          m_feed(MakeModuleFeed({options.port, options.voltage, "recording"})) {
+          m_feed(MakeModuleFeed({options.port, options.voltage, "recording", options.clientId})) {
         if (m_isProgressShown) {
             m_progressOutput.emplace(STDERR_FILENO);
         }
@@ -402,13 +432,16 @@ class CRecordRun {
                 received += ", " + std::to_string(dropped) +
                             " of them lost: the recording fell behind the stream";
             }
-            received += PayloadsDroppedText(m_feed->PayloadsDropped());
+            received += m_feed->LossText();
             std::fprintf(
                 stderr, "thermal record: %llu %s written to %s (%s) in %.1f s (%.1f/s)%s\n",
                 static_cast<unsigned long long>(written),
                 m_options.type == kRecordingVideo ? "video frames" : "frames",
                 OneLine(files).c_str(), SizeText(BytesWritten(parts)).c_str(), seconds,
                 seconds > 0 ? static_cast<double>(written) / seconds : 0.0, received.c_str());
+        }
+        if (m_failure.empty() && m_feed->FramesMissing() > 0) {
+            m_failure = "the recording is incomplete: frames its publisher sent never arrived";
         }
         if (!m_failure.empty()) {
             std::fprintf(stderr, "thermal record: %s\n", OneLine(m_failure).c_str());

@@ -24,6 +24,25 @@ std::string AddressName(const MqttModuleAddress& address) {
     name.append(address.prefix);
     return name;
 }
+
+// Why an offline publisher is offline, as a clause after "went away while recording: ".
+std::string OfflineReason(const ModuleStatus& status) {
+    if (status.reason == kOfflineEnded) {
+        return "its publisher ended";
+    }
+    if (status.reason == kOfflineModuleLost) {
+        return "its publisher lost it";
+    }
+    if (status.reason == kOfflineConnectionLost) {
+        return "the broker lost its publisher";
+    }
+    return "its publisher says it is offline";
+}
+
+uint64_t Seconds(std::chrono::steady_clock::duration duration) {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::seconds>(duration).count());
+}
 }  // namespace
 
 CRemoteModuleFeed::CRemoteModuleFeed(ModuleFeedOptions options)
@@ -40,11 +59,17 @@ bool CRemoteModuleFeed::Open() {
     callbacks.frame = [this](char modeLetter, const uint8_t* block, int count) {
         // A publisher's status comes before its frames and "offline" after its last: a frame
         // after an "offline" (a stale one kept by the broker) says the module is back.
-        m_isOffline = false;
+        m_publisher = Publisher::kOnline;
         m_source.Push(modeLetter, block, count);
     };
     callbacks.notice = [this](const std::string& line) { OnNotice(line); };
-    m_remote = std::make_unique<CRemoteModule>(std::move(address).Value(), MqttClientOptions{},
+    callbacks.status = [this](const ModuleStatus& status) { OnStatus(status); };
+    MqttClientOptions client;
+    if (!m_options.clientId.empty()) {
+        client.clientId = m_options.clientId;
+        client.sessionExpirySeconds = kSessionExpirySeconds;
+    }
+    m_remote = std::make_unique<CRemoteModule>(std::move(address).Value(), std::move(client),
                                                std::move(callbacks), kSubscriptionQos);
     if (const Status started = m_remote->Start(); !started) {
         m_failure = "cannot connect to '" + m_name + "': " + started.Message();
@@ -54,25 +79,39 @@ bool CRemoteModuleFeed::Open() {
 }
 
 void CRemoteModuleFeed::OnNotice(const std::string& line) {
-    // The status lines all speak of "the module"; the others of the broker or of a payload.
-    static const std::string offline = ModuleStatusLine({"offline", "", ""});
-    if (line.rfind("the module", 0) == 0) {
-        m_isOffline = line == offline;
-        m_hasStatus = true;
-    }
     std::lock_guard lock(m_noticeLock);
     m_notices.push_back(line);
     m_lastNotice = line;
 }
 
+void CRemoteModuleFeed::OnStatus(const ModuleStatus& status) {
+    if (status.state == kStatusOnline) {
+        m_publisher =
+            status.moduleState == kModuleStopped ? Publisher::kStopped : Publisher::kOnline;
+    } else if (status.state == kStatusOffline) {
+        {
+            std::lock_guard lock(m_noticeLock);
+            m_offlineReason = OfflineReason(status);
+        }
+        m_publisher =
+            status.reason == kOfflineConnectionLost ? Publisher::kAway : Publisher::kOffline;
+    } else {
+        m_publisher = Publisher::kUnknown;
+    }
+}
+
 std::string CRemoteModuleFeed::WhyNoFrames() {
     std::string why;
+    const Publisher publisher = m_publisher.load();
     if (!m_remote->IsConnected()) {
         std::lock_guard lock(m_noticeLock);
         why = m_lastNotice.empty() ? "the broker did not answer" : m_lastNotice;
-    } else if (m_isOffline) {
-        why = "its publisher says it is offline";
-    } else if (!m_hasStatus) {
+    } else if (publisher == Publisher::kOffline || publisher == Publisher::kAway) {
+        std::lock_guard lock(m_noticeLock);
+        why = m_offlineReason;
+    } else if (publisher == Publisher::kStopped) {
+        why = "its publisher says the module is stopped";
+    } else if (publisher == Publisher::kUnknown) {
         why = "nothing has been published on its status topic: is a publisher serving it?";
     }
     const uint64_t dropped = m_remote->PayloadsDropped();
@@ -92,6 +131,10 @@ FeedStart CRemoteModuleFeed::StartStream(const std::function<bool()>& isStopped)
         if (isStopped()) {
             return FeedStart::kStopped;
         }
+        if (m_remote->IsRefused()) {
+            m_failure = "cannot take the module at " + m_name + ": " + m_remote->Refusal();
+            return FeedStart::kFailed;
+        }
         if (Clock::now() >= firstFrameDeadline) {
             m_failure = "the module at " + m_name + " sent no frames within " +
                         std::to_string(kFirstFrameWait.count()) + " s" + WhyNoFrames();
@@ -108,28 +151,41 @@ bool CRemoteModuleFeed::IsLost() {
     }
     const std::string wentAway =
         "the module at " + m_name + " went away while " + m_options.activity;
-    if (m_isOffline) {
-        m_failure = wentAway + ": its publisher says it is offline";
+    const Publisher publisher = m_publisher.load();
+    if (m_remote->IsRefused()) {
+        m_failure = "cannot take the module at " + m_name + " any more: " + m_remote->Refusal();
+    } else if (publisher == Publisher::kOffline) {
+        std::lock_guard lock(m_noticeLock);
+        m_failure = wentAway + ": " + m_offlineReason;
+    }
+    if (!m_failure.empty()) {
         m_isLost = true;
         return true;
-    }
-    if (m_remote->IsConnected()) {
-        m_outOfReachSince.reset();
-        return false;
     }
     const Clock::time_point now = Clock::now();
-    if (!m_outOfReachSince) {
-        m_outOfReachSince = now;
-    } else if (now - *m_outOfReachSince >= kBrokerAbsenceLimit) {
-        m_failure =
-            wentAway + ": its broker has been out of reach for " +
-            std::to_string(
-                std::chrono::duration_cast<std::chrono::seconds>(kBrokerAbsenceLimit).count()) +
-            " s";
-        m_isLost = true;
-        return true;
+    if (!m_remote->IsConnected()) {
+        // The publisher's grace runs only while this side can see it come back.
+        m_awaySince.reset();
+        if (!m_outOfReachSince) {
+            m_outOfReachSince = now;
+        } else if (now - *m_outOfReachSince >= kBrokerAbsenceLimit) {
+            m_failure = wentAway + ": its broker has been out of reach for " +
+                        std::to_string(Seconds(kBrokerAbsenceLimit)) + " s";
+            m_isLost = true;
+        }
+        return m_isLost;
     }
-    return false;
+    m_outOfReachSince.reset();
+    if (publisher != Publisher::kAway) {
+        m_awaySince.reset();
+    } else if (!m_awaySince) {
+        m_awaySince = now;
+    } else if (now - *m_awaySince >= kPublisherGraceTime) {
+        m_failure = wentAway + ": the broker lost its publisher, which did not come back within " +
+                    std::to_string(Seconds(kPublisherGraceTime)) + " s";
+        m_isLost = true;
+    }
+    return m_isLost;
 }
 
 std::vector<std::string> CRemoteModuleFeed::TakeNotices() {
@@ -147,6 +203,23 @@ void CRemoteModuleFeed::Stop(const std::function<bool()>& /*pump*/) {
     }
 }
 
-uint64_t CRemoteModuleFeed::PayloadsDropped() const {
-    return m_remote ? m_remote->PayloadsDropped() : 0;
+std::string CRemoteModuleFeed::LossText() const {
+    if (!m_remote) {
+        return {};
+    }
+    std::string text;
+    if (const uint64_t dropped = m_remote->PayloadsDropped(); dropped > 0) {
+        text += ", " + std::to_string(dropped) + " payloads dropped: not whole frame records";
+    }
+    if (const uint64_t others = m_remote->FramesOfOtherRuns(); others > 0) {
+        text += ", " + std::to_string(others) + " frames of another publisher run dropped";
+    }
+    if (const uint64_t missing = m_remote->FramesMissing(); missing > 0) {
+        text += ", " + MissingFramesText(missing, m_remote->Gaps());
+    }
+    return text;
+}
+
+uint64_t CRemoteModuleFeed::FramesMissing() const {
+    return m_remote ? m_remote->FramesMissing() : 0;
 }

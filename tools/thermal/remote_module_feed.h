@@ -4,11 +4,14 @@
 // connects in the background and subscribes to the module's topics; StartStream waits for the
 // first frame; Stop only unsubscribes, as the module, which may have other viewers and
 // recorders, goes on streaming. No command is ever sent to it. The module counts as lost once its
-// publisher says it is offline, or once the broker has been out of reach for
-// kBrokerAbsenceLimit. The command's main thread calls every operation; frames and the broker's
-// notices arrive from the broker connection's network thread.
+// publisher says it has ended or lost the module, once a publisher that the broker lost (its last
+// will) has not come back within kPublisherGraceTime, once the broker has been out of reach for
+// kBrokerAbsenceLimit, or at once when the broker refuses the connection for good. The command's
+// main thread calls every operation; frames and the broker's notices arrive from the broker
+// connection's network thread.
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,8 +25,15 @@ class CRemoteModuleFeed final : public IModuleFeed {
   public:
     // Long enough to ride through a broker restart, or a reboot of its machine, with the client's
     // back-off (at most 30 s between attempts) still finding it again; frames published meanwhile
-    // are not received.
+    // are not received, unless a persistent session kept them.
     static constexpr auto kBrokerAbsenceLimit = std::chrono::minutes(2);
+    // How long a publisher that the broker lost has to come back, counted while this subscriber
+    // is connected: a broker restart sends every publisher's last will, and a publisher tries the
+    // broker again at least every 30 s.
+    static constexpr auto kPublisherGraceTime = std::chrono::seconds(60);
+    // How long the broker keeps a persistent session, and queues for it, after losing the
+    // subscriber (a recorder paused or cut off); a clean end closes the session at once.
+    static constexpr uint32_t kSessionExpirySeconds = 600;
 
     explicit CRemoteModuleFeed(ModuleFeedOptions options);
 
@@ -38,24 +48,34 @@ class CRemoteModuleFeed final : public IModuleFeed {
     void Stop(const std::function<bool()>& pump) override;
     void Close() override { Stop({}); }
     const std::string& Failure() const override { return m_failure; }
-    uint64_t PayloadsDropped() const override;
+    std::string LossText() const override;
+    uint64_t FramesMissing() const override;
 
   private:
-    // Network thread: one line about the broker or the publisher.
+    // What the module's status said last.
+    enum class Publisher {
+        kUnknown,  // nothing, or a state this program does not know
+        kOnline,   // serving the module
+        kStopped,  // serving it, but the module does not stream
+        kAway,     // the broker lost the publisher (its last will): it may come back
+        kOffline,  // it ended or lost the module
+    };
+
+    // Network thread: one line about the broker or the publisher, and a status of the run.
     void OnNotice(const std::string& line);
-    // Why no frame came, as far as the broker and the publisher said: ", as ..." or empty.
+    void OnStatus(const ModuleStatus& status);
+    // Why no frames came, as far as the broker and the publisher said: " (...)" or empty.
     std::string WhyNoFrames();
 
     const ModuleFeedOptions m_options;
 
     // The module's frames, every one kept in order until the owner takes it.
     CLiveFrameSource m_source{kMaxWaitingFrames};
-    // What the module's status topic said last: offline, or anything at all.
-    std::atomic<bool> m_isOffline{false};
-    std::atomic<bool> m_hasStatus{false};
-    std::mutex m_noticeLock;             // guards m_notices and m_lastNotice
+    std::atomic<Publisher> m_publisher{Publisher::kUnknown};
+    std::mutex m_noticeLock;             // guards m_notices, m_lastNotice and m_offlineReason
     std::vector<std::string> m_notices;  // handed to the owner by TakeNotices
     std::string m_lastNotice;            // the latest line: why, when the broker is out of reach
+    std::string m_offlineReason;         // "its publisher ended", for the failure
 
     // Owner thread only from here on.
     std::string m_failure;
@@ -63,6 +83,7 @@ class CRemoteModuleFeed final : public IModuleFeed {
     std::string m_name;  // "mqtt://HOST:PORT/PREFIX", in messages
     Clock::time_point m_streamStart;
     std::optional<Clock::time_point> m_outOfReachSince;  // the broker not connected, since when
+    std::optional<Clock::time_point> m_awaySince;  // the publisher lost, since when (connected)
 
     // Last: destroyed first, so that no callback of its network thread outlives what it uses.
     std::unique_ptr<CRemoteModule> m_remote;

@@ -61,8 +61,13 @@ constexpr char kUsageHead[] =
     "With --port mqtt://HOST[:PORT]/PREFIX the frames come from a module that 'thermal publish'\n"
     "serves on an MQTT broker (port 1883 unless given): the stream subscribes to PREFIX/frame and\n"
     "at its end only unsubscribes, as the module may have other viewers. Payloads that are not\n"
-    "whole frame records are dropped and counted. The module counts as gone once its publisher\n"
-    "says it is offline or the broker has been out of reach for 2 minutes.\n"
+    "whole frame records are dropped and counted, and so are frames of another publisher run (a\n"
+    "publisher that took over the module is followed, said in one line). Frames the publisher\n"
+    "numbered that never came are counted in the summary and end the stream with status 1. The\n"
+    "module counts as gone once its publisher says it ended or lost the module, once a\n"
+    "publisher the broker lost (its last will, which a broker restart sends too) is not back\n"
+    "within 60 s, once the broker has been out of reach for 2 minutes, or at once when the\n"
+    "broker refuses the connection for good (a wrong password, not authorised).\n"
     "\n"
     "Options:\n"
     "  --port NAME           serial device of the module, e.g. /dev/ttyUSB0, or\n"
@@ -299,7 +304,7 @@ class CStreamRun {
                 received += ", " + std::to_string(frames.Dropped()) +
                             " of them lost: the reader fell behind the stream";
             }
-            received += PayloadsDroppedText(m_feed->PayloadsDropped());
+            received += m_feed->LossText();
             if (m_hasOutputStalled) {
                 received += m_isLineCut ? ", the reader was not reading when the stream stopped: "
                                           "its last line is cut short"
@@ -309,6 +314,9 @@ class CStreamRun {
                          static_cast<unsigned long long>(m_streamed), seconds,
                          seconds > 0 ? static_cast<double>(m_streamed) / seconds : 0.0,
                          received.c_str());
+        }
+        if (m_failure.empty() && m_feed->FramesMissing() > 0) {
+            m_failure = "the stream is incomplete: frames its publisher sent never arrived";
         }
         if (!m_failure.empty()) {
             std::fprintf(stderr, "thermal stream: %s\n", OneLine(m_failure).c_str());
