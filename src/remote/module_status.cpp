@@ -317,18 +317,27 @@ std::optional<ModuleStatus> ParseModuleStatus(std::string_view json) {
     return status;
 }
 
+std::string OfflineReasonText(const ModuleStatus& status) {
+    if (status.reason == kOfflineEnded) {
+        return "its publisher ended";
+    }
+    if (status.reason == kOfflineModuleLost) {
+        return "its publisher lost it";
+    }
+    if (status.reason == kOfflineConnectionLost) {
+        return "the broker lost its publisher";
+    }
+    return {};
+}
+
 std::string ModuleStatusLine(const ModuleStatus& status) {
     if (status.state == kStatusOffline) {
-        if (status.reason == kOfflineConnectionLost) {
-            return "the module is offline: the broker lost its publisher, which may come back";
+        const std::string reason = OfflineReasonText(status);
+        if (reason.empty()) {
+            return "the module is offline";
         }
-        if (status.reason == kOfflineEnded) {
-            return "the module is offline: its publisher ended";
-        }
-        if (status.reason == kOfflineModuleLost) {
-            return "the module is offline: its publisher lost it";
-        }
-        return "the module is offline";
+        return "the module is offline: " + reason +
+               (status.reason == kOfflineConnectionLost ? ", which may come back" : "");
     }
     if (status.state != kStatusOnline) {
         std::string line = "the module's state is '";

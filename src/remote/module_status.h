@@ -40,6 +40,10 @@ std::string MakeModuleStatusJson(const ModuleStatus& status);
 // or has no "state" string.
 std::optional<ModuleStatus> ParseModuleStatus(std::string_view json);
 
+// Why an offline status says its module is offline, as a clause ("its publisher ended", "the
+// broker lost its publisher"); empty when it gives no reason we know.
+std::string OfflineReasonText(const ModuleStatus& status);
+
 // One line for the user: "the module is online on PORT (MODULE)" (", stopped: ..." when it is),
 // "the module is offline" (": the broker lost its publisher, ..." and the like when the status
 // says why), or "the module's state is 'STATE'"; control characters escaped, long texts cut.

@@ -27,16 +27,8 @@ std::string AddressName(const MqttModuleAddress& address) {
 
 // Why an offline publisher is offline, as a clause after "went away while recording: ".
 std::string OfflineReason(const ModuleStatus& status) {
-    if (status.reason == kOfflineEnded) {
-        return "its publisher ended";
-    }
-    if (status.reason == kOfflineModuleLost) {
-        return "its publisher lost it";
-    }
-    if (status.reason == kOfflineConnectionLost) {
-        return "the broker lost its publisher";
-    }
-    return "its publisher says it is offline";
+    const std::string reason = OfflineReasonText(status);
+    return reason.empty() ? "its publisher says it is offline" : reason;
 }
 
 uint64_t Seconds(std::chrono::steady_clock::duration duration) {
