@@ -35,6 +35,8 @@ pids+=("$sim")
 for _ in $(seq 50); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
 pty=$(head -n 1 "$work/sim.out")
 mkfifo "$work/fifo"
+# A reader that opens the FIFO and never reads from it.
+# shellcheck disable=SC2217
 sleep 300 <"$work/fifo" &
 pids+=("$!")
 "$tool" stream --port "$pty" >"$work/fifo" 2>"$work/stream.err" &

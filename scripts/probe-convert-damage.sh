@@ -31,6 +31,7 @@ frames() {
   esac
 }
 for run in "damaged.bds out.csv" "damaged.bds out.txt" "damaged.txt out.bds" "damaged.txt out.csv"; do
+  # shellcheck disable=SC2086  # the input and the output, split on purpose
   set -- $run
   status=0
   "$bin/thermal" convert "$work/$1" "$work/$2" 2>"$work/said" || status=$?
