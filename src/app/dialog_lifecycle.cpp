@@ -7,7 +7,6 @@
 #include <QIcon>
 #include <QImageReader>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -64,7 +63,10 @@ QString FromUtf8(const std::string& text) {
 }  // namespace
 
 CmfcVELKDlg::CmfcVELKDlg(QWidget* parent, ViewerOptions options)
-    : QDialog(parent), m_options(std::move(options)) {
+    : QDialog(parent),
+      m_statusReadouts(
+          this, [this] { return m_mirrorMode.load(); }, [this] { return ActivityNow(); }),
+      m_options(std::move(options)) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromUtf8(kDialogCaption));
@@ -132,21 +134,13 @@ bool CmfcVELKDlg::OnInitDialog() {
     // Status bar with two panes along the bottom of the client area.
     m_statusBar = new QStatusBar(this);
     m_statusBar->setSizeGripEnabled(false);
-    for (int pane = 0; pane < 2; ++pane) {
-        m_statusPanes[pane] =
-            new QLabel(QString::fromUtf8(pane == 0 ? kStringStatusMsg1 : kStringStatusMsg2));
-        m_statusPanes[pane]->setObjectName(QStringLiteral("StatusPane%1").arg(pane));
-    }
-    m_statusPanes[0]->setFixedWidth(std::max(0, width() - 200));
-    m_statusBar->addWidget(m_statusPanes[0]);
-    m_statusBar->addWidget(m_statusPanes[1], 1);
+    m_statusReadouts.AddPanes(m_statusBar);
     const int barHeight = m_statusBar->sizeHint().height();
     m_statusBar->setGeometry(0, height() - barHeight, width(), barHeight);
 
     InitMainWindow();
 
-    m_statusPanes[0]->setText(QString());
-    m_statusPanes[1]->setText(QString());
+    m_statusReadouts.ClearPanes();
     if (!m_title.empty()) {
         setWindowTitle(FromUtf8(m_title + "   Ver1.03 "));
     }
@@ -262,7 +256,7 @@ void CmfcVELKDlg::InitMainWindow() {
     m_image->InitDisplay(kImageWidth, kImageHeight);
 
     ConnectRecordingRun();
-    ConnectReadouts();
+    m_statusReadouts.Connect(m_image);
     m_pPlayDlg = nullptr;
     m_isClosing = 0;
     m_tempUnit = kUnitCelsius;
@@ -345,7 +339,7 @@ void CmfcVELKDlg::AppendLog(std::string message) {
         return;
     }
     WriteLogBox(message);
-    ShowPaneMessage(message);
+    m_statusReadouts.ShowMessage(message);
 }
 
 void CmfcVELKDlg::WriteLogBox(const std::string& message) {
@@ -443,7 +437,7 @@ bool CmfcVELKDlg::eventFilter(QObject* watched, QEvent* event) {
                           (watched->isWidgetType() && isAncestorOf(static_cast<QWidget*>(watched)));
         if (ours && (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter)) {
             // Escape only removes the region of interest.
-            if (key == Qt::Key_Escape && event->type() == QEvent::KeyPress && m_region) {
+            if (key == Qt::Key_Escape && event->type() == QEvent::KeyPress && Region()) {
                 SetRegion(std::nullopt);
             }
             return true;
@@ -459,7 +453,7 @@ void CmfcVELKDlg::contextMenuEvent(QContextMenuEvent* event) {
     menu.addActions(actions());
     menu.addSeparator();
     QAction* clearRegion = menu.addAction(QStringLiteral("Clear region"));
-    clearRegion->setEnabled(m_region.has_value());
+    clearRegion->setEnabled(Region().has_value());
     menu.addSeparator();
     QAction* about = menu.addAction(QString::fromUtf8(kStringAboutMenu));
     QAction* chosen = menu.exec(event->globalPos());

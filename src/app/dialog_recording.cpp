@@ -78,8 +78,7 @@ void CmfcVELKDlg::OnRec() {
         SetTimer(IDT_AVI_FRAME, static_cast<int>(kVideoFramePeriod.count()));
     }
     m_recFrame->show();
-    m_recordingStart = std::chrono::steady_clock::now();
-    StartActivityReadout();
+    m_statusReadouts.StartRecording();
 }
 
 void CmfcVELKDlg::OnStop() {

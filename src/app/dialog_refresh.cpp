@@ -4,7 +4,6 @@
 // selected text, readouts) and leaves it in a one-frame mailbox; the GUI thread shows the newest
 // frame when it gets to it. Frames that arrive faster than the screen can show them are still
 // processed, recorded and kept for copying; only their presentation is skipped.
-#include <QLabel>
 #include <QTimer>
 #include <cstring>
 
@@ -96,7 +95,7 @@ void CmfcVELKDlg::PresentFrame() {
                                                         (frame->isVoltage ? " [V]" : " [T]")));
     SetDlgItemText(IDC_VDD, QString::asprintf("%i", frame->vddCode));
     SetDlgItemText(IDC_AMBIENT, QString::asprintf("%i", frame->ambientCode));
-    ShowReadoutFrame(&frame->readout);
+    m_statusReadouts.ShowFrame(&frame->readout);
     // Painting the image at once also paints the chart and readouts changed above, so they
     // reach the screen in the same pass. The log's text, slow to lay out and paint, comes after
     // the image and is painted in a later pass, so it does not hold the image back.

@@ -192,7 +192,7 @@ void CmfcVELKDlg::OnTurnOff() {
         m_session.TurnOff([this] { return PumpPendingMessages() != 0; });
     }
     // Frames shown while it was pumping have been read; the readout stays empty until the next.
-    ShowReadoutFrame(nullptr);
+    m_statusReadouts.ShowFrame(nullptr);
 }
 
 void CmfcVELKDlg::ShowFramesOnTheirWay() {

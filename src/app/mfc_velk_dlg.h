@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "app/latency_stats.h"
+#include "app/status_readouts.h"
 #include "device/dev_watcher.h"
 #include "device/fps_meter.h"
 #include "device/module_session.h"
@@ -54,7 +55,6 @@ class CDxStatic;
 class CPolyChart;
 class QComboBox;
 class QIcon;
-class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QSlider;
@@ -356,20 +356,8 @@ class CmfcVELKDlg : public QDialog {
     void NotePlaybackTick(std::chrono::steady_clock::time_point start,
                           std::chrono::steady_clock::time_point read);
 
-    // Status bar readouts (dialog_readouts.cpp).
-    void ConnectReadouts();
-    // The frame just shown becomes the one pane 0 reads; null: none (TURN OFF).
-    void ShowReadoutFrame(const ReadoutFrame* frame);
-    // The mirroring the frame shown was displayed with (the current one before any frame).
-    int ReadoutMirrorMode() const;
-    SensorPixel PixelAtImagePoint(QPoint imagePoint) const;
-    void UpdateRegionOutline();
-    void RefreshReadout();
-    // Pane 1 now, then every quarter second until there is nothing to say.
-    void StartActivityReadout();
-    void RefreshActivity();
-    // A log message's first line in pane 1 for kPaneMessageMs, or until the next message.
-    void ShowPaneMessage(const std::string& message);
+    // Status bar readouts (dialog_readouts.cpp): what pane 1 reports when no message is shown.
+    StatusActivity ActivityNow() const;
 
     // Typed access to the controls.
     QLineEdit* Edit(int id) const;
@@ -438,23 +426,9 @@ class CmfcVELKDlg : public QDialog {
     CColorStatic* m_playFrame = nullptr;
     std::map<int, QWidget*> m_controls;
     std::map<int, QTimer*> m_timers;
-    QLabel* m_statusPanes[2] = {nullptr, nullptr};
 
-    // What the status bar reads; GUI thread only. The frame last shown (none before the first
-    // frame and after TURN OFF), the image pixel under the pointer while it is over the image,
-    // the region of interest, and for pane 1 the start of the recording and the frame played.
-    std::optional<ReadoutFrame> m_readoutFrame;
-    std::optional<QPoint> m_pointerPoint;
-    std::optional<SensorRegion> m_region;
-    QTimer* m_activityTimer = nullptr;
-    QTimer* m_pointerReadoutTimer = nullptr;  // pane 0 after pointer moves between frames
-    // The log message pane 1 shows before what the program is doing, while m_paneMessageTimer
-    // runs; empty when there is none.
-    QString m_paneMessage;
-    QTimer* m_paneMessageTimer = nullptr;
-    std::chrono::steady_clock::time_point m_recordingStart{};
-    std::string m_playingPath;
-    uint64_t m_playedFrameNumber = 0;
+    // What the status bar reads.
+    CStatusReadouts m_statusReadouts;
 
     // Frame texts for the log, paced on the GUI thread: a little under the 185 ms between the
     // module's frames at its own rate of 5.4 a second, so that rate shows every frame's text.
