@@ -24,7 +24,6 @@
 #include "app/frame_presentation.h"
 #include "app/mfc_velk_dlg.h"
 #include "app/port_combo.h"
-#include "controls/color_gradient.h"
 #include "controls/color_static.h"
 #include "controls/dx_static.h"
 #include "controls/poly_chart.h"
@@ -148,24 +147,7 @@ bool CmfcVELKDlg::OnInitDialog() {
 }
 
 void CmfcVELKDlg::BuildControls() {
-    const CustomControlFactory factory = [this](const DlgControl& control,
-                                                QWidget* parent) -> QWidget* {
-        switch (control.id) {
-            case IDC_PALETTE_BAR:
-                return m_paletteBar = new CColorGradient(parent);
-            case IDC_CHART:
-                return m_chart = new CPolyChart(parent);
-            case IDC_IMAGE:
-                return m_image = new CDxStatic(parent);
-            case IDC_REC_FRAME:
-                return m_recFrame = new CColorStatic(parent);
-            case IDC_PLAY_FRAME:
-                return m_playFrame = new CColorStatic(parent);
-            default:
-                return nullptr;
-        }
-    };
-    m_controls = BuildDialogControls(this, Template102(), factory, FitScale()).byId;
+    m_controls = BuildMainControls(this, FitScale());
     qApp->installEventFilter(this);
     static QuitWatcher* quitWatcher = [] {
         auto* watcher = new QuitWatcher(qApp);
@@ -253,14 +235,14 @@ void CmfcVELKDlg::InitMainWindow() {
 
     ConnectSession();
 
-    m_image->InitDisplay(kImageWidth, kImageHeight);
+    m_controls.image->InitDisplay(kImageWidth, kImageHeight);
 
     ConnectRecordingRun();
-    m_statusReadouts.Connect(m_image);
+    m_statusReadouts.Connect(m_controls.image);
     m_pPlayDlg = nullptr;
     m_isClosing = 0;
     m_tempUnit = kUnitCelsius;
-    m_chart->SetChartUnit(kChartCelsius);
+    m_controls.chart->SetChartUnit(kChartCelsius);
     m_interpolate = 0;
     {
         std::lock_guard lock(m_lastImageLock);
@@ -275,9 +257,10 @@ void CmfcVELKDlg::InitMainWindow() {
     m_pipeline.SetUnit(kUnitCelsius);
 
     // The red and blue frames lie behind "Rec" and "Play", 4 pixels wider on every side.
-    m_recFrame->SetColor(255);
-    m_playFrame->SetColor(0xFF0000);
-    const std::pair<CColorStatic*, int> frames[] = {{m_recFrame, IDC_REC}, {m_playFrame, IDC_PLAY}};
+    m_controls.recFrame->SetColor(255);
+    m_controls.playFrame->SetColor(0xFF0000);
+    const std::pair<CColorStatic*, int> frames[] = {{m_controls.recFrame, IDC_REC},
+                                                    {m_controls.playFrame, IDC_PLAY}};
     for (const auto& [frame, buttonId] : frames) {
         const QRect button = GetDlgItem(buttonId)->geometry();
         frame->setGeometry(button.adjusted(-4, -4, 4, 4));
@@ -310,8 +293,8 @@ void CmfcVELKDlg::InitMainWindow() {
 
     LoadCommandList();
 
-    m_image->ShowMainLogo(m_appDir);
-    m_chart->ShowDistributionLogo(m_appDir);
+    m_controls.image->ShowMainLogo(m_appDir);
+    m_controls.chart->ShowDistributionLogo(m_appDir);
 
     m_interpolate = 1;
     m_pipeline.SetInterpolation(m_interpolate);
@@ -371,8 +354,7 @@ int CmfcVELKDlg::PumpPendingMessages() {
 }
 
 QWidget* CmfcVELKDlg::GetDlgItem(int id) const {
-    const auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
+    return m_controls.Item(id);
 }
 
 QLineEdit* CmfcVELKDlg::Edit(int id) const {
@@ -426,8 +408,8 @@ bool CmfcVELKDlg::IsTimerActive(int id) const {
 
 bool CmfcVELKDlg::eventFilter(QObject* watched, QEvent* event) {
     // Back from a modal dialog: the pointer may be somewhere else than the image last heard.
-    if (watched == this && event->type() == QEvent::WindowActivate && m_image != nullptr) {
-        m_image->SyncPointer();
+    if (watched == this && event->type() == QEvent::WindowActivate && m_controls.image != nullptr) {
+        m_controls.image->SyncPointer();
     }
     // Escape and Enter are swallowed for every control of the dialog: neither closes the window
     // nor presses a button.
@@ -464,7 +446,7 @@ void CmfcVELKDlg::contextMenuEvent(QContextMenuEvent* event) {
     }
     // The menu held the pointer: it may have left the image, or the window, meanwhile without
     // the image being told.
-    m_image->SyncPointer();
+    m_controls.image->SyncPointer();
 }
 
 void CmfcVELKDlg::OnSysCommand(int command) {

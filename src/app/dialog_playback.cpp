@@ -92,7 +92,7 @@ void CmfcVELKDlg::PlayFile(int speedValue, const std::string& path) {
                                 : std::strerror(openError);
         AppendLog("[Play]cannot play '" + path + "': " + reason + "\r\n");
     }
-    m_playFrame->show();
+    m_controls.playFrame->show();
 }
 
 void CmfcVELKDlg::OpenVideoPlayer(const std::string& path) {
@@ -127,13 +127,13 @@ void CmfcVELKDlg::StopPlayback() {
     KillTimer(IDT_PLAY_TXT);
     KillTimer(IDT_PLAY_BIN);
     m_player.ClosePlay();
-    m_playFrame->hide();
+    m_controls.playFrame->hide();
     m_statusReadouts.RefreshActivity();
 }
 
 void CmfcVELKDlg::EndPlaybackTick(int timerId) {
     KillTimer(timerId);
-    m_playFrame->hide();
+    m_controls.playFrame->hide();
     m_statusReadouts.RefreshActivity();
 }
 
@@ -142,7 +142,7 @@ void CmfcVELKDlg::SetPlaybackUnit(int unit) {
     // playing names m_tempUnit in its header: both follow the file, so the readouts, the log,
     // the chart and such a recording all say the same unit.
     m_tempUnit = unit;
-    m_chart->SetChartUnit(unit);
+    m_controls.chart->SetChartUnit(unit);
     m_pipeline.SetUnit(unit);
 }
 
@@ -208,7 +208,7 @@ void CmfcVELKDlg::OnPlayRawTick() {
     std::copy_n(frame.values, kPixelCount, readout.values.begin());
     readout.scale.kind = ReadoutKind::kRaw;
     m_statusReadouts.ShowFrame(&readout);
-    m_image->SetImage(kImageWidth, kImageHeight, m_playImage.data());
+    m_controls.image->SetImage(kImageWidth, kImageHeight, m_playImage.data());
     if (m_pStats) {
         NotePlaybackTick(start, read);
     }

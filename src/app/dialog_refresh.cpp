@@ -81,14 +81,15 @@ void CmfcVELKDlg::PresentFrame() {
     }
     std::unique_ptr<FramePresentation>& frame = *pending;
 
+    CPolyChart* chart = m_controls.chart;
     if (frame->isTemperature) {
-        m_chart->SetChartUnit(m_tempUnit);
-        m_chart->SetChartTitle(1);
+        chart->SetChartUnit(m_tempUnit);
+        chart->SetChartTitle(1);
     } else {
-        m_chart->SetChartTitle(2);
+        chart->SetChartTitle(2);
     }
-    m_chart->SetChartData(std::move(frame->chart));
-    m_chart->update();
+    chart->SetChartData(std::move(frame->chart));
+    chart->update();
     SetDlgItemText(IDC_MIN_TEXT, QString::fromStdString("Min:" + frame->minText));
     // Voltage frames say V, everything else T.
     SetDlgItemText(IDC_MAX_TEXT, QString::fromStdString("Max:" + frame->maxText +
@@ -99,7 +100,7 @@ void CmfcVELKDlg::PresentFrame() {
     // Painting the image at once also paints the chart and readouts changed above, so they
     // reach the screen in the same pass. The log's text, slow to lay out and paint, comes after
     // the image and is painted in a later pass, so it does not hold the image back.
-    m_image->SetImage(kImageWidth, kImageHeight, frame->image.get());
+    m_controls.image->SetImage(kImageWidth, kImageHeight, frame->image.get());
     if (m_pStats && frame->arrival) {
         m_pStats->FramePainted(*frame->arrival);
     }

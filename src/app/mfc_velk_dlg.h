@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "app/latency_stats.h"
+#include "app/main_controls.h"
 #include "app/status_readouts.h"
 #include "device/dev_watcher.h"
 #include "device/fps_meter.h"
@@ -46,13 +47,9 @@
 #include "recording/stream_player.h"
 #include "remote/remote_module.h"
 
-class CColorGradient;
-class CColorStatic;
 class CDlgBufStatus;
 class CDlgPlay;
 struct FramePresentation;
-class CDxStatic;
-class CPolyChart;
 class QComboBox;
 class QIcon;
 class QLineEdit;
@@ -418,13 +415,8 @@ class CmfcVELKDlg : public QDialog {
     // Text replies waiting for the log; a module that floods one reply keeps one text waiting.
     CTextReplyMailbox m_textReplies;
 
-    // Controls bound by ID.
-    CColorGradient* m_paletteBar = nullptr;
-    CPolyChart* m_chart = nullptr;
-    CDxStatic* m_image = nullptr;
-    CColorStatic* m_recFrame = nullptr;
-    CColorStatic* m_playFrame = nullptr;
-    std::map<int, QWidget*> m_controls;
+    // The controls of template 102, and the window timers by IDT_ constant.
+    MainControls m_controls;
     std::map<int, QTimer*> m_timers;
 
     // What the status bar reads.
