@@ -65,6 +65,7 @@ CmfcVELKDlg::CmfcVELKDlg(QWidget* parent, ViewerOptions options)
     : QDialog(parent),
       m_statusReadouts(
           this, [this] { return m_mirrorMode.load(); }, [this] { return ActivityNow(); }),
+      m_frameTextPacer([this](const std::string& text) { WriteLogBox(text); }),
       m_options(std::move(options)) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -301,10 +302,6 @@ void CmfcVELKDlg::InitMainWindow() {
 
     // The frame text replaces the log at every frame: digits, signs and tabs need no complex
     // shaping, and skipping it saves most of the cost of laying the text out.
-    m_frameTextTimer = new QTimer(this);
-    m_frameTextTimer->setSingleShot(true);
-    connect(m_frameTextTimer, &QTimer::timeout, this, &CmfcVELKDlg::ShowPendingFrameText);
-
     QFont logFont = LogBox()->font();
     logFont.setStyleStrategy(QFont::PreferNoShaping);
     LogBox()->setFont(logFont);

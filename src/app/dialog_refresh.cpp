@@ -104,32 +104,8 @@ void CmfcVELKDlg::PresentFrame() {
     if (m_pStats && frame->arrival) {
         m_pStats->FramePainted(*frame->arrival);
     }
-    ShowFrameText(std::move(frame->selectedText));
+    m_frameTextPacer.Show(std::move(frame->selectedText));
     UpdateBufferStatus();
-}
-
-void CmfcVELKDlg::ShowFrameText(std::string text) {
-    // Laying out a whole frame text costs more than all the rest of a frame's presentation, and
-    // nobody reads it at a hundred frames a second: the log takes the newest text at most every
-    // kFrameTextIntervalMs, and always ends with the last frame's text.
-    using namespace std::chrono;
-    const auto now = steady_clock::now();
-    const auto due = m_lastFrameTextTime + milliseconds(kFrameTextIntervalMs);
-    if (now >= due && !m_frameTextTimer->isActive()) {
-        m_lastFrameTextTime = now;
-        WriteLogBox(text);
-        return;
-    }
-    m_pendingFrameText = std::move(text);
-    if (!m_frameTextTimer->isActive()) {
-        m_frameTextTimer->start(static_cast<int>(duration_cast<milliseconds>(due - now).count()));
-    }
-}
-
-void CmfcVELKDlg::ShowPendingFrameText() {
-    m_lastFrameTextTime = std::chrono::steady_clock::now();
-    WriteLogBox(m_pendingFrameText);
-    m_pendingFrameText.clear();
 }
 
 void CmfcVELKDlg::OnTimer(int id) {

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "app/frame_text_pacer.h"
 #include "app/latency_stats.h"
 #include "app/main_controls.h"
 #include "app/status_readouts.h"
@@ -319,9 +320,6 @@ class CmfcVELKDlg : public QDialog {
     // The log box's own rule: a box of more than five lines starts afresh with the text. GUI
     // thread; nothing once the close sequence has begun.
     void WriteLogBox(const std::string& text);
-    // Shows a frame's text in the log, at most every kFrameTextIntervalMs.
-    void ShowFrameText(std::string text);
-    void ShowPendingFrameText();
     // Cuts the frame text to the selected pixels, keeps the result in m_copyText for "Copy
     // Data" and returns it for the log; shows nothing itself. Processing thread, or the GUI
     // thread for play-back.
@@ -421,13 +419,8 @@ class CmfcVELKDlg : public QDialog {
 
     // What the status bar reads.
     CStatusReadouts m_statusReadouts;
-
-    // Frame texts for the log, paced on the GUI thread: a little under the 185 ms between the
-    // module's frames at its own rate of 5.4 a second, so that rate shows every frame's text.
-    static constexpr int kFrameTextIntervalMs = 180;
-    QTimer* m_frameTextTimer = nullptr;
-    std::chrono::steady_clock::time_point m_lastFrameTextTime{};
-    std::string m_pendingFrameText;
+    // Frame texts on their way to the log box.
+    CFrameTextPacer m_frameTextPacer;
 
     // Latency figures of --stats, or null.
     std::unique_ptr<CLatencyStats> m_pStats;
