@@ -13,7 +13,6 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSlider>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
@@ -59,27 +58,30 @@ QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text);
 }
 
+// Where the optional files are looked up, ending in '/'.
+std::string AppDirOf(const ViewerOptions& options) {
+    std::string dir = options.appDir.empty() ? ProgramDirectory() : options.appDir;
+    if (dir.back() != '/') {
+        dir.push_back('/');
+    }
+    return dir;
+}
+
 }  // namespace
 
 CmfcVELKDlg::CmfcVELKDlg(QWidget* parent, ViewerOptions options)
     : QDialog(parent),
+      m_appDir(AppDirOf(options)),
       m_statusReadouts(
           this, [this] { return m_mirrorMode.load(); }, [this] { return ActivityNow(); }),
       m_frameTextPacer([this](const std::string& text) { WriteLogBox(text); }),
-      m_options(std::move(options)) {
+      m_options(std::move(options)),
+      m_calibrationExport(m_appDir, [this](std::string line) { AppendLog(std::move(line)); }) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromUtf8(kDialogCaption));
-    m_appDir = m_options.appDir.empty() ? ProgramDirectory() : m_options.appDir;
-    if (m_appDir.back() != '/') {
-        m_appDir.push_back('/');
-    }
     LoadIcon();
     LoadTitle();
-    m_picturesDir =
-        QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdString();
-    // One workbook at a time, in the order the tables came.
-    m_exportThreads.setMaxThreadCount(1);
     if (m_options.stats) {
         m_pStats = std::make_unique<CLatencyStats>(stdout);
     }
@@ -92,7 +94,7 @@ CmfcVELKDlg::~CmfcVELKDlg() {
     m_pipeline.StopThread();
     // Its writer thread reports to members that go before it.
     m_recordingRun.Stop();
-    m_exportThreads.waitForDone();
+    m_calibrationExport.Threads().waitForDone();
     if (qApp) {
         qApp->removeEventFilter(this);
     }
@@ -491,7 +493,7 @@ void CmfcVELKDlg::RunCloseSequence() {
     // the port's close.
     m_session.Close([this] { return PumpPendingMessages() != 0; });
     // No more replies come; a calibration table that came is written before the program ends.
-    m_exportThreads.waitForDone();
+    m_calibrationExport.Threads().waitForDone();
 
     {
         std::lock_guard lock(m_lastImageLock);

@@ -233,7 +233,7 @@ void CmfcVELKDlg::OnReply(const std::string& command, const std::string& text,
     }
     // The export takes the first complete table, as it arrived.
     if (command == "w" && m_exportCalibration.exchange(0) != 0) {
-        ExportCalibrationLater(text);
+        m_calibrationExport.ExportLater(text);
     }
 }
 

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "app/calibration_export.h"
 #include "app/frame_text_pacer.h"
 #include "app/latency_stats.h"
 #include "app/main_controls.h"
@@ -40,7 +41,6 @@
 #include "dialogs/last_folder.h"
 #include "frame/binary_record_reader.h"
 #include "frame/text_frame.h"
-#include "platform/export_directory.h"
 #include "platform/latest_value_mailbox.h"
 #include "processing/frame_pipeline.h"
 #include "processing/frame_readout.h"
@@ -186,7 +186,7 @@ class CmfcVELKDlg : public QDialog {
     void OnScreenshot();
     // The thread that writes calibration workbooks, so that the serial monitor thread never
     // waits for the disk. The close sequence waits for it.
-    QThreadPool& ExportThreads() { return m_exportThreads; }
+    QThreadPool& ExportThreads() { return m_calibrationExport.Threads(); }
 
     // Status bar readouts (dialog_readouts.cpp).
     // The region of interest the user dragged on the image, if any.
@@ -295,11 +295,6 @@ class CmfcVELKDlg : public QDialog {
     // Snapshot, clipboard and calibration export (dialog_export.cpp).
     // The clipboard buttons, the snapshot button and their items in the context menu.
     void ConnectExportHandlers();
-    // Where exported files go now: the program directory or the pictures folder.
-    ExportDirectory ExportDirectoryNow() const;
-    // Serial monitor thread: names the workbook after the time of the reply and queues the
-    // writing of the table on the export thread, which logs the outcome.
-    void ExportCalibrationLater(std::string replyText);
 
     // Manual colour scale (dialog_scaling.cpp).
     QSlider* Trackbar(int id) const;
@@ -430,12 +425,9 @@ class CmfcVELKDlg : public QDialog {
     CLatestValueMailbox<std::unique_ptr<FramePresentation>> m_pendingPresentation;
 
     ViewerOptions m_options;
-    // The user's pictures folder, where exports go when the program directory is not writable.
-    // Read once on the GUI thread at start-up, read-only afterwards.
-    std::string m_picturesDir;
-    // Writes calibration workbooks one at a time, in order of arrival; its jobs only post to the
-    // GUI thread. Emptied by the close sequence, and waited for before the members go.
-    QThreadPool m_exportThreads;
+    // Where snapshots go, and the thread that writes calibration workbooks. The close sequence
+    // waits for its jobs, and so does the destructor before the members they report to go.
+    CCalibrationExport m_calibrationExport;
     bool m_closeSequenceRunning = false;
     bool m_closeSequenceDone = false;
 
