@@ -229,10 +229,7 @@ void CmfcVELKDlg::InitMainWindow() {
     EnableControl(IDC_PTAT_USE, false);
 
     Edit(IDC_EVERY_FRAME)->setText(QStringLiteral("1"));
-    {
-        std::lock_guard lock(m_copyTextLock);
-        m_copyText.clear();
-    }
+    m_copyText.Set({});
 
     FillPortCombo(Combo(IDC_COM_PORTS), EnumerateComPorts());
 

@@ -25,8 +25,7 @@ std::string CmfcVELKDlg::ShowSelectedPixels(const std::string& text) {
     std::string selected = SelectPixels(text, PixelRange{first, count}, lastValid);
     m_startPixel = lastValid.start;
     m_pixelCount = lastValid.count;
-    std::lock_guard lock(m_copyTextLock);
-    m_copyText = selected;
+    m_copyText.Set(selected);
     return selected;
 }
 

@@ -29,6 +29,7 @@
 
 #include "app/calibration_export.h"
 #include "app/frame_text_pacer.h"
+#include "app/guarded_text.h"
 #include "app/latency_stats.h"
 #include "app/main_controls.h"
 #include "app/status_readouts.h"
@@ -167,10 +168,7 @@ class CmfcVELKDlg : public QDialog {
     // The module session, for its frame counts.
     const CModuleSession& Session() const { return m_session; }
     // The text "Copy Data" copies: the selected part of the last frame's text.
-    std::string CopyText() {
-        std::lock_guard lock(m_copyTextLock);
-        return m_copyText;
-    }
+    std::string CopyText() const { return m_copyText.Get(); }
     // A copy of the last display image (black before the first frame); empty once the close
     // sequence has released it.
     std::vector<uint8_t> LastImage();
@@ -392,8 +390,8 @@ class CmfcVELKDlg : public QDialog {
     // "Every Frame": every n-th processed frame is recorded; "Rec" hands it to the recording
     // run. GUI thread only.
     int m_recordEveryN = 1;
-    std::string m_copyText;
-    std::mutex m_copyTextLock;  // guards m_copyText
+    // Written by the frame-ready callback, read by "Copy Data" and the snapshot.
+    CGuardedText m_copyText;
     // The letter of the last data command (`K`, `k`, `t`, `c`). Not read yet: recordings take
     // their mode from it.
     std::atomic<char> m_modeLetter{' '};
