@@ -28,17 +28,16 @@
 #include <vector>
 
 #include "app/calibration_export.h"
+#include "app/device_change_watch.h"
 #include "app/frame_text_pacer.h"
 #include "app/guarded_text.h"
 #include "app/latency_stats.h"
 #include "app/main_controls.h"
 #include "app/status_readouts.h"
-#include "device/dev_watcher.h"
 #include "device/fps_meter.h"
 #include "device/module_session.h"
 #include "device/module_simulator.h"
 #include "device/text_reply_mailbox.h"
-#include "device/tty_monitor.h"
 #include "dialogs/last_folder.h"
 #include "frame/binary_record_reader.h"
 #include "frame/text_frame.h"
@@ -247,7 +246,6 @@ class CmfcVELKDlg : public QDialog {
     void ConnectSessionHandlers();
     std::vector<std::string> EnumerateComPorts();
     void FillComPortList();
-    void WatchDeviceChanges();
     void SetHandshakeState(::HandshakeState state);
     void LoadCommandList();
     // Timer 8789: the module's information did not come within a second.
@@ -429,9 +427,8 @@ class CmfcVELKDlg : public QDialog {
     bool m_closeSequenceRunning = false;
     bool m_closeSequenceDone = false;
 
-    // Hot-plug: /dev through inotify and udev's tty announcements, read on the GUI thread.
-    std::unique_ptr<CDevWatcher> m_pDevWatcher;
-    std::unique_ptr<CTtyMonitor> m_pTtyMonitor;
+    // Hot-plug: the port list follows adapters coming and going.
+    CDeviceChangeWatch m_deviceChanges;
     std::unique_ptr<CModuleSimulator> m_pDemoModule;
     // The remote module while one is subscribed (GUI thread), with what its network thread
     // keeps: the mode letter of its last frame, its frame rate, and the last command letter
