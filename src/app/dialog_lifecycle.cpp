@@ -458,7 +458,7 @@ void CmfcVELKDlg::reject() {
 }
 
 void CmfcVELKDlg::closeEvent(QCloseEvent* event) {
-    if (m_closeSequenceRunning) {
+    if (m_closeSequence == CloseSequence::kRunning) {
         event->ignore();
         return;
     }
@@ -468,10 +468,10 @@ void CmfcVELKDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CmfcVELKDlg::RunCloseSequence() {
-    if (m_isClosing || m_closeSequenceRunning || m_closeSequenceDone) {
+    if (m_isClosing || m_closeSequence != CloseSequence::kNotRun) {
         return;
     }
-    m_closeSequenceRunning = true;
+    m_closeSequence = CloseSequence::kRunning;
     setEnabled(false);
 
     OnTurnOff();
@@ -499,6 +499,5 @@ void CmfcVELKDlg::RunCloseSequence() {
     for (auto& [id, timer] : m_timers) {
         timer->stop();
     }
-    m_closeSequenceRunning = false;
-    m_closeSequenceDone = true;
+    m_closeSequence = CloseSequence::kDone;
 }

@@ -424,8 +424,9 @@ class CmfcVELKDlg : public QDialog {
     // Where snapshots go, and the thread that writes calibration workbooks. The close sequence
     // waits for its jobs, and so does the destructor before the members they report to go.
     CCalibrationExport m_calibrationExport;
-    bool m_closeSequenceRunning = false;
-    bool m_closeSequenceDone = false;
+    // The close sequence runs once; its own message pumps may bring another close meanwhile.
+    enum class CloseSequence { kNotRun, kRunning, kDone };
+    CloseSequence m_closeSequence = CloseSequence::kNotRun;
 
     // Hot-plug: the port list follows adapters coming and going.
     CDeviceChangeWatch m_deviceChanges;
