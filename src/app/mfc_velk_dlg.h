@@ -6,8 +6,11 @@
 // dialog_handlers.cpp (the handlers of its own controls), dialog_scaling.cpp (the manual colour
 // scale), dialog_session.cpp (the port list and the device session), dialog_commands.cpp (the
 // commands to the module), dialog_refresh.cpp (per-frame presentation and the timer dispatch),
-// dialog_recording.cpp ("Save to...", "Rec", "Stop"), dialog_playback.cpp ("Play" and the
-// play-back timers) and dialog_export.cpp (snapshot, clipboard, calibration workbook).
+// dialog_readouts.cpp (what the status bar is told), dialog_recording.cpp ("Save to...", "Rec",
+// "Stop"), dialog_playback.cpp ("Play" and the play-back timers) and dialog_export.cpp
+// (snapshot, clipboard). State that only the window needs lives in small classes of one concern
+// each, which own their timers: MainControls, CStatusReadouts, CFrameTextPacer,
+// CCalibrationExport and CDeviceChangeWatch.
 //
 // Threads: everything here runs on the GUI thread except the callbacks named as such. Worker
 // threads (serial monitor, frame processing) never touch widgets and never wait for the GUI
