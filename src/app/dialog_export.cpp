@@ -1,6 +1,6 @@
-// Snapshots, the clipboard and the calibration workbook: "Picture and Temperature Data", "Copy
-// Data", "Screenshot" (hidden in the window, also in the context menu) and the export of the
-// module's calibration table after "Calibration - constants".
+// Snapshots and the clipboard: "Picture and Temperature Data", "Copy Data", "Screenshot" (hidden
+// in the window, also in the context menu) and the context menu item that asks the module for
+// its calibration table (CCalibrationExport writes it).
 #include <QAbstractButton>
 #include <QAction>
 #include <QString>
@@ -9,7 +9,6 @@
 #include "app/mfc_velk_dlg.h"
 #include "export/snapshot_files.h"
 #include "export/snapshot_names.h"
-#include "export/workbook_export.h"
 #include "processing/image_scaling.h"
 #include "res/resource.h"
 
@@ -42,10 +41,6 @@ std::vector<uint8_t> CmfcVELKDlg::LastImage() {
     return std::vector<uint8_t>(m_pLastImage.get(), m_pLastImage.get() + kImageBytes);
 }
 
-ExportDirectory CmfcVELKDlg::ExportDirectoryNow() const {
-    return ::ChooseExportDirectory(m_appDir, m_picturesDir);
-}
-
 void CmfcVELKDlg::OnSavePictureAndData() {
     // Copies, so that frames arriving meanwhile do not change what is saved.
     const std::string text = CopyText();
@@ -57,7 +52,7 @@ void CmfcVELKDlg::OnSavePictureAndData() {
         return;
     }
     const std::tm now = LocalTimeNow();
-    const ExportDirectory dir = ExportDirectoryNow();
+    const ExportDirectory dir = m_calibrationExport.DirectoryNow();
     if (!dir.error.empty()) {
         AppendLog("[Snapshot]Nothing saved: " + dir.error + "\r\n");
         return;
@@ -92,26 +87,4 @@ void CmfcVELKDlg::OnScreenshot() {
     if (!image.empty()) {
         CClipboardWriter().CopyImage(kImageWidth, kImageHeight, image.data());
     }
-}
-
-void CmfcVELKDlg::ExportCalibrationLater(std::string replyText) {
-    // Named after the time the table arrived, not the time the thread gets to it.
-    const std::tm arrived = LocalTimeNow();
-    m_exportThreads.start([this, arrived, text = std::move(replyText)] {
-        const ExportDirectory dir = ExportDirectoryNow();
-        if (!dir.error.empty()) {
-            AppendLog("[Calibration]Nothing saved: " + dir.error + "\r\n");
-            return;
-        }
-        const std::string name = CalibrationWorkbookName(arrived);
-        // The module writes single-byte text; the workbook holds UTF-8.
-        const std::string utf8 =
-            QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())).toStdString();
-        std::string error;
-        if (CWorkbookExport().ExportCalibration(dir.path + name, utf8, &error)) {
-            AppendLog("[Calibration]Saved " + name + " in " + dir.path + "\r\n");
-        } else {
-            AppendLog("[Calibration]" + error + "\r\n");
-        }
-    });
 }

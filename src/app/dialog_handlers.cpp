@@ -107,7 +107,7 @@ void CmfcVELKDlg::ApplyPalette() {
             palette = i + 2;
         }
     }
-    m_paletteBar->SetPalette(palette);
+    m_controls.paletteBar->SetPalette(palette);
     m_pipeline.SelectPalette(palette);
 }
 
@@ -184,7 +184,7 @@ void CmfcVELKDlg::OnElectrical() {
 
 void CmfcVELKDlg::OnHistMode() {
     m_profileMode = !m_profileMode;
-    m_chart->SetProfileMode(m_profileMode);
+    m_controls.chart->SetProfileMode(m_profileMode);
 }
 
 void CmfcVELKDlg::OnOptions() {
@@ -199,7 +199,7 @@ void CmfcVELKDlg::ApplyOptions(int mirrorMode, int tempUnit) {
     m_mirrorMode = mirrorMode;
     m_pipeline.SetMirrorMode(mirrorMode);
     m_tempUnit = tempUnit;
-    m_chart->SetChartUnit(tempUnit);
+    m_controls.chart->SetChartUnit(tempUnit);
     m_pipeline.SetUnit(tempUnit);
 }
 

@@ -7,14 +7,12 @@
 #include <QIcon>
 #include <QImageReader>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSlider>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
@@ -25,7 +23,6 @@
 #include "app/frame_presentation.h"
 #include "app/mfc_velk_dlg.h"
 #include "app/port_combo.h"
-#include "controls/color_gradient.h"
 #include "controls/color_static.h"
 #include "controls/dx_static.h"
 #include "controls/poly_chart.h"
@@ -61,23 +58,30 @@ QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text);
 }
 
+// Where the optional files are looked up, ending in '/'.
+std::string AppDirOf(const ViewerOptions& options) {
+    std::string dir = options.appDir.empty() ? ProgramDirectory() : options.appDir;
+    if (dir.back() != '/') {
+        dir.push_back('/');
+    }
+    return dir;
+}
+
 }  // namespace
 
 CmfcVELKDlg::CmfcVELKDlg(QWidget* parent, ViewerOptions options)
-    : QDialog(parent), m_options(std::move(options)) {
+    : QDialog(parent),
+      m_appDir(AppDirOf(options)),
+      m_statusReadouts(
+          this, [this] { return m_mirrorMode.load(); }, [this] { return ActivityNow(); }),
+      m_frameTextPacer([this](const std::string& text) { WriteLogBox(text); }),
+      m_options(std::move(options)),
+      m_calibrationExport(m_appDir, [this](std::string line) { AppendLog(std::move(line)); }) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromUtf8(kDialogCaption));
-    m_appDir = m_options.appDir.empty() ? ProgramDirectory() : m_options.appDir;
-    if (m_appDir.back() != '/') {
-        m_appDir.push_back('/');
-    }
     LoadIcon();
     LoadTitle();
-    m_picturesDir =
-        QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdString();
-    // One workbook at a time, in the order the tables came.
-    m_exportThreads.setMaxThreadCount(1);
     if (m_options.stats) {
         m_pStats = std::make_unique<CLatencyStats>(stdout);
     }
@@ -90,7 +94,7 @@ CmfcVELKDlg::~CmfcVELKDlg() {
     m_pipeline.StopThread();
     // Its writer thread reports to members that go before it.
     m_recordingRun.Stop();
-    m_exportThreads.waitForDone();
+    m_calibrationExport.Threads().waitForDone();
     if (qApp) {
         qApp->removeEventFilter(this);
     }
@@ -132,21 +136,13 @@ bool CmfcVELKDlg::OnInitDialog() {
     // Status bar with two panes along the bottom of the client area.
     m_statusBar = new QStatusBar(this);
     m_statusBar->setSizeGripEnabled(false);
-    for (int pane = 0; pane < 2; ++pane) {
-        m_statusPanes[pane] =
-            new QLabel(QString::fromUtf8(pane == 0 ? kStringStatusMsg1 : kStringStatusMsg2));
-        m_statusPanes[pane]->setObjectName(QStringLiteral("StatusPane%1").arg(pane));
-    }
-    m_statusPanes[0]->setFixedWidth(std::max(0, width() - 200));
-    m_statusBar->addWidget(m_statusPanes[0]);
-    m_statusBar->addWidget(m_statusPanes[1], 1);
+    m_statusReadouts.AddPanes(m_statusBar);
     const int barHeight = m_statusBar->sizeHint().height();
     m_statusBar->setGeometry(0, height() - barHeight, width(), barHeight);
 
     InitMainWindow();
 
-    m_statusPanes[0]->setText(QString());
-    m_statusPanes[1]->setText(QString());
+    m_statusReadouts.ClearPanes();
     if (!m_title.empty()) {
         setWindowTitle(FromUtf8(m_title + "   Ver1.03 "));
     }
@@ -154,24 +150,7 @@ bool CmfcVELKDlg::OnInitDialog() {
 }
 
 void CmfcVELKDlg::BuildControls() {
-    const CustomControlFactory factory = [this](const DlgControl& control,
-                                                QWidget* parent) -> QWidget* {
-        switch (control.id) {
-            case IDC_PALETTE_BAR:
-                return m_paletteBar = new CColorGradient(parent);
-            case IDC_CHART:
-                return m_chart = new CPolyChart(parent);
-            case IDC_IMAGE:
-                return m_image = new CDxStatic(parent);
-            case IDC_REC_FRAME:
-                return m_recFrame = new CColorStatic(parent);
-            case IDC_PLAY_FRAME:
-                return m_playFrame = new CColorStatic(parent);
-            default:
-                return nullptr;
-        }
-    };
-    m_controls = BuildDialogControls(this, Template102(), factory, FitScale()).byId;
+    m_controls = BuildMainControls(this, FitScale());
     qApp->installEventFilter(this);
     static QuitWatcher* quitWatcher = [] {
         auto* watcher = new QuitWatcher(qApp);
@@ -250,23 +229,20 @@ void CmfcVELKDlg::InitMainWindow() {
     EnableControl(IDC_PTAT_USE, false);
 
     Edit(IDC_EVERY_FRAME)->setText(QStringLiteral("1"));
-    {
-        std::lock_guard lock(m_copyTextLock);
-        m_copyText.clear();
-    }
+    m_copyText.Set({});
 
     FillPortCombo(Combo(IDC_COM_PORTS), EnumerateComPorts());
 
     ConnectSession();
 
-    m_image->InitDisplay(kImageWidth, kImageHeight);
+    m_controls.image->InitDisplay(kImageWidth, kImageHeight);
 
     ConnectRecordingRun();
-    ConnectReadouts();
+    m_statusReadouts.Connect(m_controls.image);
     m_pPlayDlg = nullptr;
     m_isClosing = 0;
     m_tempUnit = kUnitCelsius;
-    m_chart->SetChartUnit(kChartCelsius);
+    m_controls.chart->SetChartUnit(kChartCelsius);
     m_interpolate = 0;
     {
         std::lock_guard lock(m_lastImageLock);
@@ -281,9 +257,10 @@ void CmfcVELKDlg::InitMainWindow() {
     m_pipeline.SetUnit(kUnitCelsius);
 
     // The red and blue frames lie behind "Rec" and "Play", 4 pixels wider on every side.
-    m_recFrame->SetColor(255);
-    m_playFrame->SetColor(0xFF0000);
-    const std::pair<CColorStatic*, int> frames[] = {{m_recFrame, IDC_REC}, {m_playFrame, IDC_PLAY}};
+    m_controls.recFrame->SetColor(255);
+    m_controls.playFrame->SetColor(0xFF0000);
+    const std::pair<CColorStatic*, int> frames[] = {{m_controls.recFrame, IDC_REC},
+                                                    {m_controls.playFrame, IDC_PLAY}};
     for (const auto& [frame, buttonId] : frames) {
         const QRect button = GetDlgItem(buttonId)->geometry();
         frame->setGeometry(button.adjusted(-4, -4, 4, 4));
@@ -316,18 +293,14 @@ void CmfcVELKDlg::InitMainWindow() {
 
     LoadCommandList();
 
-    m_image->ShowMainLogo(m_appDir);
-    m_chart->ShowDistributionLogo(m_appDir);
+    m_controls.image->ShowMainLogo(m_appDir);
+    m_controls.chart->ShowDistributionLogo(m_appDir);
 
     m_interpolate = 1;
     m_pipeline.SetInterpolation(m_interpolate);
 
     // The frame text replaces the log at every frame: digits, signs and tabs need no complex
     // shaping, and skipping it saves most of the cost of laying the text out.
-    m_frameTextTimer = new QTimer(this);
-    m_frameTextTimer->setSingleShot(true);
-    connect(m_frameTextTimer, &QTimer::timeout, this, &CmfcVELKDlg::ShowPendingFrameText);
-
     QFont logFont = LogBox()->font();
     logFont.setStyleStrategy(QFont::PreferNoShaping);
     LogBox()->setFont(logFont);
@@ -345,7 +318,7 @@ void CmfcVELKDlg::AppendLog(std::string message) {
         return;
     }
     WriteLogBox(message);
-    ShowPaneMessage(message);
+    m_statusReadouts.ShowMessage(message);
 }
 
 void CmfcVELKDlg::WriteLogBox(const std::string& message) {
@@ -377,8 +350,7 @@ int CmfcVELKDlg::PumpPendingMessages() {
 }
 
 QWidget* CmfcVELKDlg::GetDlgItem(int id) const {
-    const auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
+    return m_controls.Item(id);
 }
 
 QLineEdit* CmfcVELKDlg::Edit(int id) const {
@@ -432,8 +404,8 @@ bool CmfcVELKDlg::IsTimerActive(int id) const {
 
 bool CmfcVELKDlg::eventFilter(QObject* watched, QEvent* event) {
     // Back from a modal dialog: the pointer may be somewhere else than the image last heard.
-    if (watched == this && event->type() == QEvent::WindowActivate && m_image != nullptr) {
-        m_image->SyncPointer();
+    if (watched == this && event->type() == QEvent::WindowActivate && m_controls.image != nullptr) {
+        m_controls.image->SyncPointer();
     }
     // Escape and Enter are swallowed for every control of the dialog: neither closes the window
     // nor presses a button.
@@ -443,7 +415,7 @@ bool CmfcVELKDlg::eventFilter(QObject* watched, QEvent* event) {
                           (watched->isWidgetType() && isAncestorOf(static_cast<QWidget*>(watched)));
         if (ours && (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter)) {
             // Escape only removes the region of interest.
-            if (key == Qt::Key_Escape && event->type() == QEvent::KeyPress && m_region) {
+            if (key == Qt::Key_Escape && event->type() == QEvent::KeyPress && Region()) {
                 SetRegion(std::nullopt);
             }
             return true;
@@ -459,7 +431,7 @@ void CmfcVELKDlg::contextMenuEvent(QContextMenuEvent* event) {
     menu.addActions(actions());
     menu.addSeparator();
     QAction* clearRegion = menu.addAction(QStringLiteral("Clear region"));
-    clearRegion->setEnabled(m_region.has_value());
+    clearRegion->setEnabled(Region().has_value());
     menu.addSeparator();
     QAction* about = menu.addAction(QString::fromUtf8(kStringAboutMenu));
     QAction* chosen = menu.exec(event->globalPos());
@@ -470,7 +442,7 @@ void CmfcVELKDlg::contextMenuEvent(QContextMenuEvent* event) {
     }
     // The menu held the pointer: it may have left the image, or the window, meanwhile without
     // the image being told.
-    m_image->SyncPointer();
+    m_controls.image->SyncPointer();
 }
 
 void CmfcVELKDlg::OnSysCommand(int command) {
@@ -486,7 +458,7 @@ void CmfcVELKDlg::reject() {
 }
 
 void CmfcVELKDlg::closeEvent(QCloseEvent* event) {
-    if (m_closeSequenceRunning) {
+    if (m_closeSequence == CloseSequence::kRunning) {
         event->ignore();
         return;
     }
@@ -496,10 +468,10 @@ void CmfcVELKDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CmfcVELKDlg::RunCloseSequence() {
-    if (m_isClosing || m_closeSequenceRunning || m_closeSequenceDone) {
+    if (m_isClosing || m_closeSequence != CloseSequence::kNotRun) {
         return;
     }
-    m_closeSequenceRunning = true;
+    m_closeSequence = CloseSequence::kRunning;
     setEnabled(false);
 
     OnTurnOff();
@@ -518,7 +490,7 @@ void CmfcVELKDlg::RunCloseSequence() {
     // the port's close.
     m_session.Close([this] { return PumpPendingMessages() != 0; });
     // No more replies come; a calibration table that came is written before the program ends.
-    m_exportThreads.waitForDone();
+    m_calibrationExport.Threads().waitForDone();
 
     {
         std::lock_guard lock(m_lastImageLock);
@@ -527,6 +499,5 @@ void CmfcVELKDlg::RunCloseSequence() {
     for (auto& [id, timer] : m_timers) {
         timer->stop();
     }
-    m_closeSequenceRunning = false;
-    m_closeSequenceDone = true;
+    m_closeSequence = CloseSequence::kDone;
 }

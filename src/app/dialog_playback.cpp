@@ -83,9 +83,7 @@ void CmfcVELKDlg::PlayFile(int speedValue, const std::string& path) {
         m_pipeline.StartRun();
         SetTimer(timerId, periodMs);
         ApplyDataMode(result == 1 ? kVoltageData : kTemperatureData);
-        m_playingPath = path;
-        m_playedFrameNumber = 0;
-        StartActivityReadout();
+        m_statusReadouts.StartPlaying(path);
     } else {
         // The bare blue frame would leave the user guessing why nothing plays.
         const std::string reason =
@@ -94,7 +92,7 @@ void CmfcVELKDlg::PlayFile(int speedValue, const std::string& path) {
                                 : std::strerror(openError);
         AppendLog("[Play]cannot play '" + path + "': " + reason + "\r\n");
     }
-    m_playFrame->show();
+    m_controls.playFrame->show();
 }
 
 void CmfcVELKDlg::OpenVideoPlayer(const std::string& path) {
@@ -129,14 +127,14 @@ void CmfcVELKDlg::StopPlayback() {
     KillTimer(IDT_PLAY_TXT);
     KillTimer(IDT_PLAY_BIN);
     m_player.ClosePlay();
-    m_playFrame->hide();
-    RefreshActivity();
+    m_controls.playFrame->hide();
+    m_statusReadouts.RefreshActivity();
 }
 
 void CmfcVELKDlg::EndPlaybackTick(int timerId) {
     KillTimer(timerId);
-    m_playFrame->hide();
-    RefreshActivity();
+    m_controls.playFrame->hide();
+    m_statusReadouts.RefreshActivity();
 }
 
 void CmfcVELKDlg::SetPlaybackUnit(int unit) {
@@ -144,7 +142,7 @@ void CmfcVELKDlg::SetPlaybackUnit(int unit) {
     // playing names m_tempUnit in its header: both follow the file, so the readouts, the log,
     // the chart and such a recording all say the same unit.
     m_tempUnit = unit;
-    m_chart->SetChartUnit(unit);
+    m_controls.chart->SetChartUnit(unit);
     m_pipeline.SetUnit(unit);
 }
 
@@ -163,7 +161,7 @@ void CmfcVELKDlg::OnPlayBinaryTick() {
         EndPlaybackTick(IDT_PLAY_BDS);
         return;
     }
-    m_playedFrameNumber = frame.number;
+    m_statusReadouts.SetPlayedFrame(frame.number);
     const auto read = std::chrono::steady_clock::now();
     if (m_pStats) {
         m_pStats->FrameArrived(frame.block, kFrameBlockSize);
@@ -181,7 +179,7 @@ void CmfcVELKDlg::OnPlayTextTick() {
         EndPlaybackTick(IDT_PLAY_TXT);
         return;
     }
-    m_playedFrameNumber = frame.number;
+    m_statusReadouts.SetPlayedFrame(frame.number);
     const auto read = std::chrono::steady_clock::now();
     if (frame.textMode.unit != 0) {
         SetPlaybackUnit(frame.textMode.unit);
@@ -201,7 +199,7 @@ void CmfcVELKDlg::OnPlayRawTick() {
         EndPlaybackTick(IDT_PLAY_BIN);
         return;
     }
-    m_playedFrameNumber = frame.number;
+    m_statusReadouts.SetPlayedFrame(frame.number);
     const auto read = std::chrono::steady_clock::now();
     m_playImage.resize(kImageBytes);
     m_pipeline.MapRawFrame(frame.values, m_playSmallImage.data(), m_playImage.data());
@@ -209,8 +207,8 @@ void CmfcVELKDlg::OnPlayRawTick() {
     ReadoutFrame readout;
     std::copy_n(frame.values, kPixelCount, readout.values.begin());
     readout.scale.kind = ReadoutKind::kRaw;
-    ShowReadoutFrame(&readout);
-    m_image->SetImage(kImageWidth, kImageHeight, m_playImage.data());
+    m_statusReadouts.ShowFrame(&readout);
+    m_controls.image->SetImage(kImageWidth, kImageHeight, m_playImage.data());
     if (m_pStats) {
         NotePlaybackTick(start, read);
     }

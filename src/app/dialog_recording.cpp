@@ -77,9 +77,8 @@ void CmfcVELKDlg::OnRec() {
     if (m_recordingRun.Recorder().GetType() == kRecordingVideo) {
         SetTimer(IDT_AVI_FRAME, static_cast<int>(kVideoFramePeriod.count()));
     }
-    m_recFrame->show();
-    m_recordingStart = std::chrono::steady_clock::now();
-    StartActivityReadout();
+    m_controls.recFrame->show();
+    m_statusReadouts.StartRecording();
 }
 
 void CmfcVELKDlg::OnStop() {
@@ -89,7 +88,7 @@ void CmfcVELKDlg::OnStop() {
         if (wasVideo) {
             KillTimer(IDT_AVI_FRAME);
         }
-        m_recFrame->hide();
+        m_controls.recFrame->hide();
     }
     StopPlayback();
 }

@@ -4,7 +4,6 @@
 // selected text, readouts) and leaves it in a one-frame mailbox; the GUI thread shows the newest
 // frame when it gets to it. Frames that arrive faster than the screen can show them are still
 // processed, recorded and kept for copying; only their presentation is skipped.
-#include <QLabel>
 #include <QTimer>
 #include <cstring>
 
@@ -26,8 +25,7 @@ std::string CmfcVELKDlg::ShowSelectedPixels(const std::string& text) {
     std::string selected = SelectPixels(text, PixelRange{first, count}, lastValid);
     m_startPixel = lastValid.start;
     m_pixelCount = lastValid.count;
-    std::lock_guard lock(m_copyTextLock);
-    m_copyText = selected;
+    m_copyText.Set(selected);
     return selected;
 }
 
@@ -82,54 +80,31 @@ void CmfcVELKDlg::PresentFrame() {
     }
     std::unique_ptr<FramePresentation>& frame = *pending;
 
+    CPolyChart* chart = m_controls.chart;
     if (frame->isTemperature) {
-        m_chart->SetChartUnit(m_tempUnit);
-        m_chart->SetChartTitle(1);
+        chart->SetChartUnit(m_tempUnit);
+        chart->SetChartTitle(1);
     } else {
-        m_chart->SetChartTitle(2);
+        chart->SetChartTitle(2);
     }
-    m_chart->SetChartData(std::move(frame->chart));
-    m_chart->update();
+    chart->SetChartData(std::move(frame->chart));
+    chart->update();
     SetDlgItemText(IDC_MIN_TEXT, QString::fromStdString("Min:" + frame->minText));
     // Voltage frames say V, everything else T.
     SetDlgItemText(IDC_MAX_TEXT, QString::fromStdString("Max:" + frame->maxText +
                                                         (frame->isVoltage ? " [V]" : " [T]")));
     SetDlgItemText(IDC_VDD, QString::asprintf("%i", frame->vddCode));
     SetDlgItemText(IDC_AMBIENT, QString::asprintf("%i", frame->ambientCode));
-    ShowReadoutFrame(&frame->readout);
+    m_statusReadouts.ShowFrame(&frame->readout);
     // Painting the image at once also paints the chart and readouts changed above, so they
     // reach the screen in the same pass. The log's text, slow to lay out and paint, comes after
     // the image and is painted in a later pass, so it does not hold the image back.
-    m_image->SetImage(kImageWidth, kImageHeight, frame->image.get());
+    m_controls.image->SetImage(kImageWidth, kImageHeight, frame->image.get());
     if (m_pStats && frame->arrival) {
         m_pStats->FramePainted(*frame->arrival);
     }
-    ShowFrameText(std::move(frame->selectedText));
+    m_frameTextPacer.Show(std::move(frame->selectedText));
     UpdateBufferStatus();
-}
-
-void CmfcVELKDlg::ShowFrameText(std::string text) {
-    // Laying out a whole frame text costs more than all the rest of a frame's presentation, and
-    // nobody reads it at a hundred frames a second: the log takes the newest text at most every
-    // kFrameTextIntervalMs, and always ends with the last frame's text.
-    using namespace std::chrono;
-    const auto now = steady_clock::now();
-    const auto due = m_lastFrameTextTime + milliseconds(kFrameTextIntervalMs);
-    if (now >= due && !m_frameTextTimer->isActive()) {
-        m_lastFrameTextTime = now;
-        WriteLogBox(text);
-        return;
-    }
-    m_pendingFrameText = std::move(text);
-    if (!m_frameTextTimer->isActive()) {
-        m_frameTextTimer->start(static_cast<int>(duration_cast<milliseconds>(due - now).count()));
-    }
-}
-
-void CmfcVELKDlg::ShowPendingFrameText() {
-    m_lastFrameTextTime = std::chrono::steady_clock::now();
-    WriteLogBox(m_pendingFrameText);
-    m_pendingFrameText.clear();
 }
 
 void CmfcVELKDlg::OnTimer(int id) {

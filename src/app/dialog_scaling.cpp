@@ -92,8 +92,9 @@ void CmfcVELKDlg::OnColourScale() {
     // Under the automatic scale the readouts hold whatever the trackbars last said; the frame
     // shown offers a better start: its own range, in the same unit.
     const bool isAutomatic = !IsChecked(IDC_SCALING_MANUAL);
-    if (isAutomatic && m_readoutFrame) {
-        const ReadoutScale& scale = m_readoutFrame->scale;
+    const std::optional<ReadoutFrame>& shown = m_statusReadouts.ShownFrame();
+    if (isAutomatic && shown) {
+        const ReadoutScale& scale = shown->scale;
         const bool sameUnit =
             scale.kind == ReadoutKind::kVoltage
                 ? readoutUnit == kReadoutUnitVolts
@@ -102,7 +103,7 @@ void CmfcVELKDlg::OnColourScale() {
             // The bounds go to the colour mapping, which orders the words as the offset
             // subtraction leaves them (a pixel below its offset wrapped high): so does this range.
             const ReadoutScale mapped{scale.kind, scale.unit};
-            const FrameExtremes extremes = FindFrameExtremes(m_readoutFrame->values.data(), mapped);
+            const FrameExtremes extremes = FindFrameExtremes(shown->values.data(), mapped);
             low = QString::fromStdString(ReadoutValueText(extremes.min, mapped));
             high = QString::fromStdString(ReadoutValueText(extremes.max, mapped));
         }

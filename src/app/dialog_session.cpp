@@ -4,7 +4,6 @@
 // serial monitor thread never touch a widget: they post.
 #include <QAbstractButton>
 #include <QComboBox>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <chrono>
 #include <thread>
@@ -13,10 +12,8 @@
 #include "app/port_combo.h"
 #include "controls/spin_button.h"
 #include "device/command_list.h"
-#include "device/dev_watcher.h"
 #include "device/module_simulator.h"
 #include "device/port_enumerator.h"
-#include "device/tty_monitor.h"
 #include "platform/one_line.h"
 #include "res/resource.h"
 
@@ -95,7 +92,11 @@ void CmfcVELKDlg::ConnectSessionHandlers() {
         }
         ports->setCurrentIndex(index);
     }
-    WatchDeviceChanges();
+    m_deviceChanges.Start([this] {
+        if (!m_isClosing) {
+            ReloadComPorts();
+        }
+    });
     if (m_options.start) {
         QTimer::singleShot(0, this, [this] { OnStart(); });
     }
@@ -131,29 +132,6 @@ void CmfcVELKDlg::FillComPortList() {
 void CmfcVELKDlg::ReloadComPorts() {
     AppendLog("[COM?]Detect Device Change. Reload COM Port device.\r\n");
     FillComPortList();
-}
-
-void CmfcVELKDlg::WatchDeviceChanges() {
-    // udev announces adapters where its daemon runs; inotify on /dev covers systems without
-    // one (containers). Either may be missing; the list then only changes at START.
-    m_pTtyMonitor = std::make_unique<CTtyMonitor>();
-    if (m_pTtyMonitor->IsValid()) {
-        auto* notifier = new QSocketNotifier(m_pTtyMonitor->Fd(), QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this, [this] {
-            if (m_pTtyMonitor->DrainEvents() && !m_isClosing) {
-                ReloadComPorts();
-            }
-        });
-    }
-    m_pDevWatcher = std::make_unique<CDevWatcher>("/dev");
-    if (m_pDevWatcher->IsValid()) {
-        auto* notifier = new QSocketNotifier(m_pDevWatcher->Fd(), QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this, [this] {
-            if (m_pDevWatcher->DrainEvents() && !m_isClosing) {
-                ReloadComPorts();
-            }
-        });
-    }
 }
 
 void CmfcVELKDlg::OnStart() {
@@ -192,7 +170,7 @@ void CmfcVELKDlg::OnTurnOff() {
         m_session.TurnOff([this] { return PumpPendingMessages() != 0; });
     }
     // Frames shown while it was pumping have been read; the readout stays empty until the next.
-    ShowReadoutFrame(nullptr);
+    m_statusReadouts.ShowFrame(nullptr);
 }
 
 void CmfcVELKDlg::ShowFramesOnTheirWay() {
@@ -233,7 +211,7 @@ void CmfcVELKDlg::OnReply(const std::string& command, const std::string& text,
     }
     // The export takes the first complete table, as it arrived.
     if (command == "w" && m_exportCalibration.exchange(0) != 0) {
-        ExportCalibrationLater(text);
+        m_calibrationExport.ExportLater(text);
     }
 }
 

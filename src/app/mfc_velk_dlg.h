@@ -6,8 +6,11 @@
 // dialog_handlers.cpp (the handlers of its own controls), dialog_scaling.cpp (the manual colour
 // scale), dialog_session.cpp (the port list and the device session), dialog_commands.cpp (the
 // commands to the module), dialog_refresh.cpp (per-frame presentation and the timer dispatch),
-// dialog_recording.cpp ("Save to...", "Rec", "Stop"), dialog_playback.cpp ("Play" and the
-// play-back timers) and dialog_export.cpp (snapshot, clipboard, calibration workbook).
+// dialog_readouts.cpp (what the status bar is told), dialog_recording.cpp ("Save to...", "Rec",
+// "Stop"), dialog_playback.cpp ("Play" and the play-back timers) and dialog_export.cpp
+// (snapshot, clipboard). State that only the window needs lives in small classes of one concern
+// each, which own their timers: MainControls, CStatusReadouts, CFrameTextPacer,
+// CCalibrationExport and CDeviceChangeWatch.
 //
 // Threads: everything here runs on the GUI thread except the callbacks named as such. Worker
 // threads (serial monitor, frame processing) never touch widgets and never wait for the GUI
@@ -27,17 +30,20 @@
 #include <string>
 #include <vector>
 
+#include "app/calibration_export.h"
+#include "app/device_change_watch.h"
+#include "app/frame_text_pacer.h"
+#include "app/guarded_text.h"
 #include "app/latency_stats.h"
-#include "device/dev_watcher.h"
+#include "app/main_controls.h"
+#include "app/status_readouts.h"
 #include "device/fps_meter.h"
 #include "device/module_session.h"
 #include "device/module_simulator.h"
 #include "device/text_reply_mailbox.h"
-#include "device/tty_monitor.h"
 #include "dialogs/last_folder.h"
 #include "frame/binary_record_reader.h"
 #include "frame/text_frame.h"
-#include "platform/export_directory.h"
 #include "platform/latest_value_mailbox.h"
 #include "processing/frame_pipeline.h"
 #include "processing/frame_readout.h"
@@ -45,16 +51,11 @@
 #include "recording/stream_player.h"
 #include "remote/remote_module.h"
 
-class CColorGradient;
-class CColorStatic;
 class CDlgBufStatus;
 class CDlgPlay;
 struct FramePresentation;
-class CDxStatic;
-class CPolyChart;
 class QComboBox;
 class QIcon;
-class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QSlider;
@@ -169,10 +170,7 @@ class CmfcVELKDlg : public QDialog {
     // The module session, for its frame counts.
     const CModuleSession& Session() const { return m_session; }
     // The text "Copy Data" copies: the selected part of the last frame's text.
-    std::string CopyText() {
-        std::lock_guard lock(m_copyTextLock);
-        return m_copyText;
-    }
+    std::string CopyText() const { return m_copyText.Get(); }
     // A copy of the last display image (black before the first frame); empty once the close
     // sequence has released it.
     std::vector<uint8_t> LastImage();
@@ -188,7 +186,7 @@ class CmfcVELKDlg : public QDialog {
     void OnScreenshot();
     // The thread that writes calibration workbooks, so that the serial monitor thread never
     // waits for the disk. The close sequence waits for it.
-    QThreadPool& ExportThreads() { return m_exportThreads; }
+    QThreadPool& ExportThreads() { return m_calibrationExport.Threads(); }
 
     // Status bar readouts (dialog_readouts.cpp).
     // The region of interest the user dragged on the image, if any.
@@ -251,7 +249,6 @@ class CmfcVELKDlg : public QDialog {
     void ConnectSessionHandlers();
     std::vector<std::string> EnumerateComPorts();
     void FillComPortList();
-    void WatchDeviceChanges();
     void SetHandshakeState(::HandshakeState state);
     void LoadCommandList();
     // Timer 8789: the module's information did not come within a second.
@@ -297,11 +294,6 @@ class CmfcVELKDlg : public QDialog {
     // Snapshot, clipboard and calibration export (dialog_export.cpp).
     // The clipboard buttons, the snapshot button and their items in the context menu.
     void ConnectExportHandlers();
-    // Where exported files go now: the program directory or the pictures folder.
-    ExportDirectory ExportDirectoryNow() const;
-    // Serial monitor thread: names the workbook after the time of the reply and queues the
-    // writing of the table on the export thread, which logs the outcome.
-    void ExportCalibrationLater(std::string replyText);
 
     // Manual colour scale (dialog_scaling.cpp).
     QSlider* Trackbar(int id) const;
@@ -322,9 +314,6 @@ class CmfcVELKDlg : public QDialog {
     // The log box's own rule: a box of more than five lines starts afresh with the text. GUI
     // thread; nothing once the close sequence has begun.
     void WriteLogBox(const std::string& text);
-    // Shows a frame's text in the log, at most every kFrameTextIntervalMs.
-    void ShowFrameText(std::string text);
-    void ShowPendingFrameText();
     // Cuts the frame text to the selected pixels, keeps the result in m_copyText for "Copy
     // Data" and returns it for the log; shows nothing itself. Processing thread, or the GUI
     // thread for play-back.
@@ -356,20 +345,8 @@ class CmfcVELKDlg : public QDialog {
     void NotePlaybackTick(std::chrono::steady_clock::time_point start,
                           std::chrono::steady_clock::time_point read);
 
-    // Status bar readouts (dialog_readouts.cpp).
-    void ConnectReadouts();
-    // The frame just shown becomes the one pane 0 reads; null: none (TURN OFF).
-    void ShowReadoutFrame(const ReadoutFrame* frame);
-    // The mirroring the frame shown was displayed with (the current one before any frame).
-    int ReadoutMirrorMode() const;
-    SensorPixel PixelAtImagePoint(QPoint imagePoint) const;
-    void UpdateRegionOutline();
-    void RefreshReadout();
-    // Pane 1 now, then every quarter second until there is nothing to say.
-    void StartActivityReadout();
-    void RefreshActivity();
-    // A log message's first line in pane 1 for kPaneMessageMs, or until the next message.
-    void ShowPaneMessage(const std::string& message);
+    // Status bar readouts (dialog_readouts.cpp): what pane 1 reports when no message is shown.
+    StatusActivity ActivityNow() const;
 
     // Typed access to the controls.
     QLineEdit* Edit(int id) const;
@@ -414,8 +391,8 @@ class CmfcVELKDlg : public QDialog {
     // "Every Frame": every n-th processed frame is recorded; "Rec" hands it to the recording
     // run. GUI thread only.
     int m_recordEveryN = 1;
-    std::string m_copyText;
-    std::mutex m_copyTextLock;  // guards m_copyText
+    // Written by the frame-ready callback, read by "Copy Data" and the snapshot.
+    CGuardedText m_copyText;
     // The letter of the last data command (`K`, `k`, `t`, `c`). Not read yet: recordings take
     // their mode from it.
     std::atomic<char> m_modeLetter{' '};
@@ -430,38 +407,14 @@ class CmfcVELKDlg : public QDialog {
     // Text replies waiting for the log; a module that floods one reply keeps one text waiting.
     CTextReplyMailbox m_textReplies;
 
-    // Controls bound by ID.
-    CColorGradient* m_paletteBar = nullptr;
-    CPolyChart* m_chart = nullptr;
-    CDxStatic* m_image = nullptr;
-    CColorStatic* m_recFrame = nullptr;
-    CColorStatic* m_playFrame = nullptr;
-    std::map<int, QWidget*> m_controls;
+    // The controls of template 102, and the window timers by IDT_ constant.
+    MainControls m_controls;
     std::map<int, QTimer*> m_timers;
-    QLabel* m_statusPanes[2] = {nullptr, nullptr};
 
-    // What the status bar reads; GUI thread only. The frame last shown (none before the first
-    // frame and after TURN OFF), the image pixel under the pointer while it is over the image,
-    // the region of interest, and for pane 1 the start of the recording and the frame played.
-    std::optional<ReadoutFrame> m_readoutFrame;
-    std::optional<QPoint> m_pointerPoint;
-    std::optional<SensorRegion> m_region;
-    QTimer* m_activityTimer = nullptr;
-    QTimer* m_pointerReadoutTimer = nullptr;  // pane 0 after pointer moves between frames
-    // The log message pane 1 shows before what the program is doing, while m_paneMessageTimer
-    // runs; empty when there is none.
-    QString m_paneMessage;
-    QTimer* m_paneMessageTimer = nullptr;
-    std::chrono::steady_clock::time_point m_recordingStart{};
-    std::string m_playingPath;
-    uint64_t m_playedFrameNumber = 0;
-
-    // Frame texts for the log, paced on the GUI thread: a little under the 185 ms between the
-    // module's frames at its own rate of 5.4 a second, so that rate shows every frame's text.
-    static constexpr int kFrameTextIntervalMs = 180;
-    QTimer* m_frameTextTimer = nullptr;
-    std::chrono::steady_clock::time_point m_lastFrameTextTime{};
-    std::string m_pendingFrameText;
+    // What the status bar reads.
+    CStatusReadouts m_statusReadouts;
+    // Frame texts on their way to the log box.
+    CFrameTextPacer m_frameTextPacer;
 
     // Latency figures of --stats, or null.
     std::unique_ptr<CLatencyStats> m_pStats;
@@ -471,18 +424,15 @@ class CmfcVELKDlg : public QDialog {
     CLatestValueMailbox<std::unique_ptr<FramePresentation>> m_pendingPresentation;
 
     ViewerOptions m_options;
-    // The user's pictures folder, where exports go when the program directory is not writable.
-    // Read once on the GUI thread at start-up, read-only afterwards.
-    std::string m_picturesDir;
-    // Writes calibration workbooks one at a time, in order of arrival; its jobs only post to the
-    // GUI thread. Emptied by the close sequence, and waited for before the members go.
-    QThreadPool m_exportThreads;
-    bool m_closeSequenceRunning = false;
-    bool m_closeSequenceDone = false;
+    // Where snapshots go, and the thread that writes calibration workbooks. The close sequence
+    // waits for its jobs, and so does the destructor before the members they report to go.
+    CCalibrationExport m_calibrationExport;
+    // The close sequence runs once; its own message pumps may bring another close meanwhile.
+    enum class CloseSequence { kNotRun, kRunning, kDone };
+    CloseSequence m_closeSequence = CloseSequence::kNotRun;
 
-    // Hot-plug: /dev through inotify and udev's tty announcements, read on the GUI thread.
-    std::unique_ptr<CDevWatcher> m_pDevWatcher;
-    std::unique_ptr<CTtyMonitor> m_pTtyMonitor;
+    // Hot-plug: the port list follows adapters coming and going.
+    CDeviceChangeWatch m_deviceChanges;
     std::unique_ptr<CModuleSimulator> m_pDemoModule;
     // The remote module while one is subscribed (GUI thread), with what its network thread
     // keeps: the mode letter of its last frame, its frame rate, and the last command letter

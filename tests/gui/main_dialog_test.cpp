@@ -13,6 +13,7 @@
 #include <optional>
 #include <thread>
 
+#include "app/frame_text_pacer.h"
 #include "app/port_combo.h"
 #include "controls/color_gradient.h"
 #include "controls/color_static.h"
@@ -65,6 +66,7 @@ class MainDialogTest : public QObject {
     void captionFromTitleFile_data();
     void captionFromTitleFile();
     void logBoxStartsAfreshAfterFiveLines();
+    void frameTextsInABurstReachTheLogAsFirstAndNewest();
     void logMessagesFromWorkerThreadsArrivePosted();
     void escapeAndEnterDoNothing();
     void typedCommandLetterIsTheOneSent_data();
@@ -262,6 +264,21 @@ void MainDialogTest::logBoxStartsAfreshAfterFiveLines() {
     QVERIFY(dlg->IsClosing());
     dlg->AppendLog("[Test] after close\r\n");
     QCOMPARE(dlg->GetDlgItemText(IDC_LOG), QStringLiteral("[Test] message 6\n"));
+}
+
+void MainDialogTest::frameTextsInABurstReachTheLogAsFirstAndNewest() {
+    QStringList written;
+    CFrameTextPacer pacer(
+        [&written](const std::string& text) { written.append(QString::fromStdString(text)); });
+    for (const char* text : {"first", "second", "third"}) {
+        pacer.Show(text);
+    }
+    // The first at once; the ones that follow within the interval wait, and only the newest of
+    // them is written, once the interval has passed.
+    QCOMPARE(written, QStringList{QStringLiteral("first")});
+    QTRY_COMPARE(written, (QStringList{QStringLiteral("first"), QStringLiteral("third")}));
+    QTest::qWait(2 * CFrameTextPacer::kIntervalMs);
+    QCOMPARE(written.size(), 2);
 }
 
 void MainDialogTest::logMessagesFromWorkerThreadsArrivePosted() {
