@@ -90,6 +90,7 @@ Status CFrameRun::BeginSinks() {
         }
         entry.isBegun = true;
     }
+    m_hasBegun = true;
     return {};
 }
 
@@ -115,14 +116,18 @@ RunEnd CFrameRun::Run(const RunHooks& hooks) {
     m_streamStart = Clock::now();
     if (m_live != nullptr) {
         if (Status opened = m_live->Open(); !opened) {
-            m_isTaking = false;
-            return {RunStop::kSourceFailed, opened};
+            End(RunStop::kSourceFailed, opened);
+            StopSequence();
+            m_hooks = nullptr;
+            return {m_reason, m_failure};
         }
         m_isOpen = true;
+        // The source's own notices wait for the stream, here and in the stop sequence: one about
+        // the start (an unanswered M) is said once frames come, and not when the start fails.
         const Result<bool> started = m_live->StartStream([this] {
             ServeSinks(Clock::now());
             CheckSinks();
-            PassOnNotices();
+            PassOnNotices(false);
             return m_reason != RunStop::kNone || StopRequests() > 0;
         });
         m_streamStart = m_live->StreamStart();
@@ -243,6 +248,7 @@ void CFrameRun::Handle(const SourceFrame& frame) {
             End(RunStop::kSinkEnded);
         }
     }
+    m_lastFrame = Clock::now();
     const uint64_t processed = m_processed.fetch_add(1, std::memory_order_relaxed) + 1;
     if (m_limits.frames != 0 && processed >= m_limits.frames) {
         End(RunStop::kFrameLimit);
@@ -284,12 +290,12 @@ void CFrameRun::DropSink(std::size_t index, const Status& failure) {
     }
 }
 
-void CFrameRun::PassOnNotices() {
+void CFrameRun::PassOnNotices(bool withSource) {
     if (!m_hooks->notice) {
         return;
     }
     std::vector<std::string> notices;
-    if (m_live != nullptr) {
+    if (m_live != nullptr && withSource) {
         notices = m_live->TakeNotices();
     }
     for (const SinkEntry& entry : m_sinks) {
@@ -314,7 +320,7 @@ void CFrameRun::StopSequence() {
             TakeFrames(0ms);
             ServeSinks(Clock::now());
             CheckSinks();
-            PassOnNotices();
+            PassOnNotices(false);
             // One more stop asked cuts the wait for the module's last frames short.
             return m_isTaking.load() && StopRequests() <= stopsBefore;
         });

@@ -124,10 +124,14 @@ class CFrameRun {
     // Any thread.
     RunCounts Counts() const;
     bool IsTaking() const { return m_isTaking.load(); }
+    // True once the outputs were begun (a live source streams, and every output took its start).
+    bool HasBegun() const { return m_hasBegun.load(); }
     // The run's thread, or after the run: when its time began (the live stream asked for) and
     // when its stop sequence began.
     Clock::time_point StreamStart() const { return m_streamStart; }
     std::optional<Clock::time_point> StopStart() const { return m_stopStart; }
+    // When the last frame was handed to the outputs.
+    std::optional<Clock::time_point> LastFrameTime() const { return m_lastFrame; }
 
   private:
     struct SinkEntry {
@@ -146,7 +150,8 @@ class CFrameRun {
     // Ends the run for a required output that failed or ended, removes an optional one.
     void CheckSinks();
     void DropSink(std::size_t index, const Status& failure);
-    void PassOnNotices();
+    // The lines of the outputs and, `withSource`, of the source.
+    void PassOnNotices(bool withSource = true);
     void StopSequence();
     // The first reason ends the loop; the reasons that also end taking frames end it.
     void End(RunStop reason, const Status& failure = {});
@@ -165,6 +170,7 @@ class CFrameRun {
 
     std::atomic<int> m_stopsAsked{0};  // RequestStop
     std::atomic<bool> m_isTaking{true};
+    std::atomic<bool> m_hasBegun{false};
     std::atomic<uint64_t> m_taken{0};
     std::atomic<uint64_t> m_processed{0};
     std::atomic<uint64_t> m_notMade{0};
@@ -180,6 +186,7 @@ class CFrameRun {
     Clock::time_point m_streamStart;
     std::optional<Clock::time_point> m_deadline;
     std::optional<Clock::time_point> m_stopStart;
+    std::optional<Clock::time_point> m_lastFrame;
     Clock::time_point m_nextServe = Clock::time_point::max();  // the earliest an output asked for
 
     std::thread m_thread;  // Start's; the owner's thread starts and joins it

@@ -24,17 +24,17 @@ enum FrameNeed : unsigned {
 struct ProcessedFrame {
     SourceFrameKind kind = SourceFrameKind::kBlock;
     uint64_t number = 0;  // the source's number of the frame, 1 for its first
-    std::chrono::steady_clock::time_point arrival;      // when the run took it from the source
-    std::chrono::system_clock::time_point arrivalWall;  // the same, as time of day
+    std::chrono::steady_clock::time_point arrival{};      // when the run took it from the source
+    std::chrono::system_clock::time_point arrivalWall{};  // the same, as time of day
     // The record as the source holds it (a binary stream record, a text record's lines, a raw
     // frame's bytes); empty for live frames.
-    std::string_view stored;
+    std::string_view stored{};
 
     // `K`, `k` temperature, `t`, `c` voltage; 0 for a raw frame.
     char modeLetter = 0;
     // The text frame, lines ending in CR LF; empty for raw frames and for frames no output
     // needed processed.
-    std::string_view text;
+    std::string_view text{};
     // kFrameBlockSize bytes: the block as received, or rebuilt from a text frame when an output
     // asked for blocks; null for raw frames and text frames otherwise.
     const uint8_t* block = nullptr;
@@ -47,9 +47,9 @@ struct ProcessedFrame {
     int unit = 2;                     // of the text and of temperature values
     bool subtractingOffsets = false;  // the pipeline subtracted the offsets from voltage frames
     int mirrorMode = 0;               // the display's, which the image shows
-    ReadoutScale scale;               // how the values read as numbers
-    std::string_view minText;         // the text frame's minimum and maximum
-    std::string_view maxText;
+    ReadoutScale scale{};             // how the values read as numbers
+    std::string_view minText{};       // the text frame's minimum and maximum
+    std::string_view maxText{};
     uint16_t vddCode = 0;  // readings of the frame block's header words
     uint16_t ambientCode = 0;
 };

@@ -606,7 +606,7 @@ TEST_F(ThermalRecord, BadCommandLinesAreRefusedWithStatusTwoAndOneLine) {
         "OUT.bds",
         "--port /dev/null",
         "--port",
-        "--port /dev/null OUT.csv",
+        "--port /dev/null OUT.bin",
         "--port /dev/null OUT",
         "--port /dev/null OUT.bds OUT2.bds",
         "--port /dev/null OUT.bds --frames 0",

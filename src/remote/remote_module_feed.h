@@ -1,13 +1,13 @@
 #pragma once
-// CRemoteModuleFeed: a module that another machine serves on an MQTT broker (`thermal publish`),
-// taken by `thermal record` and `thermal stream` as they take a module on a serial port. Open
-// connects in the background and subscribes to the module's topics; StartStream waits for the
-// first frame; Stop only unsubscribes, as the module, which may have other viewers and
-// recorders, goes on streaming. No command is ever sent to it. The module counts as lost once its
-// publisher says it has ended or lost the module, once a publisher that the broker lost (its last
-// will) has not come back within kPublisherGraceTime, once the broker has been out of reach for
-// kBrokerAbsenceLimit, or at once when the broker refuses the connection for good. The command's
-// main thread calls every operation; frames and the broker's notices arrive from the broker
+// CRemoteModuleFeed: a module that another machine serves on an MQTT broker (`thermal publish`), as
+// a live frame source of a run (IFrameSource and ILiveFeed), taken as a module on a serial port is
+// (device/module_feed.h). Open connects in the background and subscribes to the module's topics;
+// StartStream waits for the first frame; Stop only unsubscribes, as the module, which may have
+// other viewers and recorders, goes on streaming. No command is ever sent to it. The module counts
+// as lost once its publisher says it has ended or lost the module, once a publisher that the broker
+// lost (its last will) has not come back within kPublisherGraceTime, once the broker has been out
+// of reach for kBrokerAbsenceLimit, or at once when the broker refuses the connection for good. The
+// run's thread calls every operation; frames and the broker's notices arrive from the broker
 // connection's network thread.
 #include <atomic>
 #include <chrono>
@@ -18,10 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "module_feed.h"
+#include "device/live_frame_source.h"
+#include "device/module_feed.h"
 #include "remote/remote_module.h"
+#include "run/live_feed.h"
 
-class CRemoteModuleFeed final : public IModuleFeed {
+class CRemoteModuleFeed final : public IFrameSource, public ILiveFeed {
   public:
     // Long enough to ride through a broker restart, or a reboot of its machine, with the client's
     // back-off (at most 30 s between attempts) still finding it again; frames published meanwhile
@@ -37,17 +39,26 @@ class CRemoteModuleFeed final : public IModuleFeed {
 
     explicit CRemoteModuleFeed(ModuleFeedOptions options);
 
-    bool Open() override;
-    FeedStart StartStream(const std::function<bool()>& isStopped) override;
+    // IFrameSource: the frames in order; Next waits until one comes or the feed is closed.
+    SourceRead Next(SourceFrame& frame) override { return m_source.Next(frame); }
+    uint64_t Position() const override { return m_source.Position(); }
+    int ErrorNumber() const override { return 0; }
+
+    // ILiveFeed.
+    Status Open() override;
+    Result<bool> StartStream(const std::function<bool()>& isStopped) override;
     Clock::time_point StreamStart() const override { return m_streamStart; }
     // The broker connection runs on its own thread: nothing to serve here.
     void Serve() override {}
-    CLiveFrameSource& Frames() override { return m_source; }
-    bool IsLost() override;
+    SourceRead NextWithin(SourceFrame& frame, std::chrono::milliseconds wait) override {
+        return m_source.NextWithin(frame, wait);
+    }
+    Status CheckLink() override;
     std::vector<std::string> TakeNotices() override;
     void Stop(const std::function<bool()>& pump) override;
-    void Close() override { Stop({}); }
-    const std::string& Failure() const override { return m_failure; }
+    void Close() override;
+    uint64_t Received() const override { return m_source.Received(); }
+    uint64_t Dropped() const override { return m_source.Dropped(); }
     std::string LossText() const override;
     uint64_t FramesMissing() const override;
 
@@ -78,9 +89,8 @@ class CRemoteModuleFeed final : public IModuleFeed {
     std::string m_offlineReason;         // "its publisher ended", for the failure
 
     // Owner thread only from here on.
-    std::string m_failure;
-    bool m_isLost = false;
-    std::string m_name;  // "mqtt://HOST:PORT/PREFIX", in messages
+    std::string m_failure;  // why the module counts as lost
+    std::string m_name;     // "mqtt://HOST:PORT/PREFIX", in messages
     Clock::time_point m_streamStart;
     std::optional<Clock::time_point> m_outOfReachSince;  // the broker not connected, since when
     std::optional<Clock::time_point> m_awaySince;  // the publisher lost, since when (connected)
@@ -88,3 +98,7 @@ class CRemoteModuleFeed final : public IModuleFeed {
     // Last: destroyed first, so that no callback of its network thread outlives what it uses.
     std::unique_ptr<CRemoteModule> m_remote;
 };
+
+// The live source for `options.port`: a module on a broker for "mqtt://...", else one on a serial
+// port.
+std::unique_ptr<IFrameSource> MakeModuleFeed(ModuleFeedOptions options);

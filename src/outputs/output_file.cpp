@@ -1,4 +1,4 @@
-#include "convert_output_file.h"
+#include "outputs/output_file.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -11,8 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-
-#include "platform/stop_signals.h"
 
 namespace {
 
@@ -148,76 +146,89 @@ void DiscardTemporariesAndExit(int signalNumber) {
     ::_exit(128 + signalNumber);
 }
 
-int PendingStopSignal() {
-    return CStopSignals::First();
-}
-
-std::string ResolveOutputPath(const std::string& path, const struct stat& input,
-                              std::string& error) {
+Result<std::string> ResolveOutputPath(const std::string& path, const struct stat& input) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) {
         if (errno != ENOENT) {
-            error = "cannot check '" + path + "': " + std::strerror(errno);
-            return {};
+            return Status::Failure("cannot check '" + path + "': " + std::strerror(errno), errno);
         }
-        error = CheckDirectory(path);
-        return error.empty() ? path : std::string();
+        if (std::string error = CheckDirectory(path); !error.empty()) {
+            return Status::Failure(error);
+        }
+        return path;
     }
     const bool isLink = S_ISLNK(info.st_mode);
     if (isLink) {
         // Only to tell what it reaches; writing through it is left to open() below, which
         // follows it by the kernel's rules.
         if (::stat(path.c_str(), &info) != 0) {
-            error = errno == ENOENT
-                        ? "cannot write '" + path + "': it is a link to nothing"
-                        : "cannot follow the link '" + path + "': " + std::strerror(errno);
-            return {};
+            return Status::Failure(
+                errno == ENOENT ? "cannot write '" + path + "': it is a link to nothing"
+                                : "cannot follow the link '" + path + "': " + std::strerror(errno),
+                errno);
         }
     }
     // Never open a directory, a device or a FIFO, not even to check it.
-    error = CheckKind(path, info, input.st_dev, input.st_ino);
-    if (!error.empty()) {
-        return {};
-    }
+    std::string error = CheckKind(path, info, input.st_dev, input.st_ino);
     std::string target;
-    error = CheckWritable(path, isLink, input, target);
+    if (error.empty()) {
+        error = CheckWritable(path, isLink, input, target);
+    }
     if (error.empty()) {
         error = CheckDirectory(target);
     }
-    return error.empty() ? target : std::string();
+    if (!error.empty()) {
+        return Status::Failure(error);
+    }
+    return target;
 }
 
-CConvertOutputFile::CConvertOutputFile(std::string finalPath, const struct stat& input)
-    : m_finalPath(std::move(finalPath)), m_inputDevice(input.st_dev), m_inputInode(input.st_ino) {}
+COutputFile::COutputFile(OutputPlace place) : m_place(std::move(place)) {}
 
-CConvertOutputFile::~CConvertOutputFile() {
+COutputFile::~COutputFile() {
     if (!m_isDone) {
         Discard();
     }
     if (m_slot >= 0) {
         g_slotInUse[m_slot] = 0;
     }
+    if (m_growingFd >= 0) {
+        ::close(m_growingFd);
+    }
 }
 
-bool CConvertOutputFile::CreateTemporary(std::string& error) {
+Status COutputFile::Create() {
+    if (IsGrowing()) {
+        m_growingFd = CreateRecordingFile(m_place.path, m_place.creation);
+        if (m_growingFd < 0) {
+            return Status::Failure(RecordingCreateError(m_place.path, errno), errno);
+        }
+        m_openPath = "/proc/self/fd/" + std::to_string(m_growingFd);
+        return {};
+    }
     // Private while it is written; Commit gives it its mode.
-    if (!m_pending.Create(m_finalPath, 0600)) {
-        error =
-            "cannot create a temporary file beside '" + m_finalPath + "': " + std::strerror(errno);
-        m_temporaryPath.clear();
-        return false;
+    if (!m_pending.Create(m_place.path, 0600)) {
+        m_openPath.clear();
+        return Status::Failure(
+            "cannot create a temporary file beside '" + m_place.path + "': " + std::strerror(errno),
+            errno);
     }
-    m_temporaryPath = m_pending.Path();
+    m_openPath = m_pending.Path();
     if (!m_pending.IsUnnamed()) {
-        m_slot = RegisterTemporary(m_temporaryPath);
+        m_slot = RegisterTemporary(m_openPath);
     }
-    return true;
+    return {};
 }
 
-bool CConvertOutputFile::Commit(std::string& error) {
+Status COutputFile::Commit() {
+    if (IsGrowing()) {
+        m_isDone = true;
+        return {};
+    }
     bool exists = false;
     struct stat existing {};
-    error = CheckReplaceable(m_finalPath, m_inputDevice, m_inputInode, exists, existing);
+    std::string error = CheckReplaceable(m_place.path, m_place.input.st_dev, m_place.input.st_ino,
+                                         exists, existing);
     if (error.empty()) {
         const int fd = m_pending.Descriptor();
         // Owner first: changing it may clear set-user-ID and set-group-ID bits. An ordinary
@@ -234,31 +245,31 @@ bool CConvertOutputFile::Commit(std::string& error) {
         }
     }
     const bool isUnnamed = m_pending.IsUnnamed();
-    if (error.empty() && !m_pending.Publish(m_finalPath)) {
-        error = isUnnamed ? "cannot write '" + m_finalPath + "': " + std::strerror(errno)
-                          : "cannot rename '" + m_temporaryPath + "' to '" + m_finalPath +
+    if (error.empty() && !m_pending.Publish(m_place.path)) {
+        error = isUnnamed ? "cannot write '" + m_place.path + "': " + std::strerror(errno)
+                          : "cannot rename '" + m_openPath + "' to '" + m_place.path +
                                 "': " + std::strerror(errno);
     }
     if (!error.empty()) {
         Discard();
-        return false;
+        return Status::Failure(error);
     }
     m_isDone = true;
-    return true;
+    return {};
 }
 
-void CConvertOutputFile::Discard() {
+void COutputFile::Discard() {
     m_pending.Discard();
     m_isDone = true;
 }
 
-std::string CConvertOutputFile::InFinalTerms(std::string text) const {
-    if (m_temporaryPath.empty()) {
+std::string COutputFile::InFinalTerms(std::string text) const {
+    if (m_openPath.empty()) {
         return text;
     }
-    for (std::size_t at = text.find(m_temporaryPath); at != std::string::npos;
-         at = text.find(m_temporaryPath, at + m_finalPath.size())) {
-        text.replace(at, m_temporaryPath.size(), m_finalPath);
+    for (std::size_t at = text.find(m_openPath); at != std::string::npos;
+         at = text.find(m_openPath, at + m_place.path.size())) {
+        text.replace(at, m_openPath.size(), m_place.path);
     }
     return text;
 }
