@@ -239,6 +239,7 @@ void CFrameRun::Handle(const SourceFrame& frame) {
             if (m_sinks[i].isRequired) {
                 // The frame is no one's once a required output failed with it.
                 End(RunStop::kSinkFailed, written);
+                m_letGo.fetch_add(1, std::memory_order_relaxed);
                 return;
             }
             DropSink(i--, written);

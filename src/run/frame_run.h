@@ -68,7 +68,7 @@ struct RunCounts {
     uint64_t taken = 0;      // from the source
     uint64_t processed = 0;  // handed to the outputs
     uint64_t notMade = 0;    // made into no frame: a text frame that does not parse
-    uint64_t letGo = 0;      // taken after the outputs stopped taking (a limit, a failure)
+    uint64_t letGo = 0;      // taken after the outputs stopped taking, or failed with it
     uint64_t received = 0;   // a live source: every frame its link received
     uint64_t dropped = 0;    // ... and those it dropped because the run fell behind
 };
