@@ -6,8 +6,8 @@
 # build-tsan/ with ThreadSanitizer and runs the tests of its threaded parts: frame pipeline and
 # queue, serial port and reply list against the simulated module, the module session (also
 # against faulty modules), the recorder opened and closed under the processing thread's writes,
-# play-back, workbook exports from several threads, and the frame run on its own thread. THERMAL_WERROR=ON (as continuous
-# integration sets it) makes every compiler warning an error.
+# play-back, workbook exports from several threads, and the frame run on its own thread.
+# THERMAL_WERROR=ON (as continuous integration sets it) makes every compiler warning an error.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$here/build
