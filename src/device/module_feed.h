@@ -37,30 +37,37 @@ struct ModuleFeedOptions {
     std::string clientId{};
 };
 
-class CModuleFeed final : public IFrameSource, public ILiveFeed {
+// What the live sources of a module share: its frames, every one kept in order until the run
+// takes it, handed out as a frame source (Next waits until one comes or the feed is closed) and
+// as a live feed.
+class CQueuedModuleFeed : public IFrameSource, public ILiveFeed {
+  public:
+    SourceRead Next(SourceFrame& frame) override { return m_source.Next(frame); }
+    uint64_t Position() const override { return m_source.Position(); }
+    int ErrorNumber() const override { return 0; }
+    SourceRead NextWithin(SourceFrame& frame, std::chrono::milliseconds wait) override {
+        return m_source.NextWithin(frame, wait);
+    }
+    uint64_t Received() const override { return m_source.Received(); }
+    uint64_t Dropped() const override { return m_source.Dropped(); }
+
+  protected:
+    CLiveFrameSource m_source{kMaxWaitingFrames};
+};
+
+class CModuleFeed final : public CQueuedModuleFeed {
   public:
     // `owner`: the owner's own session callbacks, called after the feed's (each may be empty).
     explicit CModuleFeed(ModuleFeedOptions options, CModuleSession::Callbacks owner = {});
 
-    // IFrameSource: the frames in order; Next waits until one comes or the feed is closed.
-    SourceRead Next(SourceFrame& frame) override { return m_source.Next(frame); }
-    uint64_t Position() const override { return m_source.Position(); }
-    int ErrorNumber() const override { return 0; }
-
-    // ILiveFeed.
     Status Open() override;
     Result<bool> StartStream(const std::function<bool()>& isStopped) override;
     Clock::time_point StreamStart() const override { return m_streamStart; }
     void Serve() override { m_session.Tick(); }
-    SourceRead NextWithin(SourceFrame& frame, std::chrono::milliseconds wait) override {
-        return m_source.NextWithin(frame, wait);
-    }
     Status CheckLink() override;
     std::vector<std::string> TakeNotices() override;
     void Stop(const std::function<bool()>& pump) override;
     void Close() override;
-    uint64_t Received() const override { return m_source.Received(); }
-    uint64_t Dropped() const override { return m_source.Dropped(); }
 
     // The steps of StartStream, for an owner that must not wait: the module has answered M (or
     // its second is up), so the stream may be asked for; then asks for it.
@@ -76,8 +83,6 @@ class CModuleFeed final : public IFrameSource, public ILiveFeed {
 
     const ModuleFeedOptions m_options;
 
-    // The module's frames, every one kept in order until the owner takes it.
-    CLiveFrameSource m_source{kMaxWaitingFrames};
     // The module answered the T of the stop sequence and the frames in its answer were handed
     // over (written on the monitor thread; Stop ends its wait on it).
     std::atomic<bool> m_hasStopReply{false};

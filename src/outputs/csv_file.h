@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "outputs/output_file.h"
+#include "run/frame_sink.h"
 
 class CCsvFile {
   public:
@@ -31,6 +32,32 @@ class CCsvFile {
     int m_fd = -1;          // closed before m_file removes an unfinished temporary
     std::string m_pending;  // appended, not written yet
     uint64_t m_written = 0;
+};
+
+// What the table outputs share: the file, its name, and each frame's lines appended and counted.
+class CCsvTableSink : public IFrameSink {
+  public:
+    explicit CCsvTableSink(const OutputPlace& place) : m_file(place), m_path(place.path) {}
+
+    std::string Name() const override { return "'" + m_path + "'"; }
+    unsigned Needs() const override { return kNeedsValues; }
+    Status Begin() override { return m_file.Open(); }
+    Status Finish() override { return m_file.Finish(); }
+    std::vector<std::string> Files() const override { return {m_path}; }
+
+  protected:
+    Status AppendFrame(std::string_view lines) {
+        Status appended = m_file.Append(lines);
+        if (appended) {
+            CountWritten();
+        }
+        return appended;
+    }
+
+    CCsvFile m_file;
+
+  private:
+    const std::string m_path;
 };
 
 // The name as it can stand in a comment line: control characters (a line feed in a file name

@@ -31,16 +31,10 @@ const char* ModeDescription(char modeLetter, int unit, bool subtractingOffsets) 
     }
 }
 
-class CCsvSink final : public IFrameSink {
+class CCsvSink final : public CCsvTableSink {
   public:
     explicit CCsvSink(const FileSinkOptions& options)
-        : m_file(options.place),
-          m_path(options.place.path),
-          m_sourceName(CommentSafe(options.sourceName)) {}
-
-    std::string Name() const override { return "'" + m_path + "'"; }
-    unsigned Needs() const override { return kNeedsValues; }
-    Status Begin() override { return m_file.Open(); }
+        : CCsvTableSink(options.place), m_sourceName(CommentSafe(options.sourceName)) {}
 
     Status Write(const ProcessedFrame& frame) override {
         m_block.clear();
@@ -57,15 +51,8 @@ class CCsvSink final : public IFrameSink {
             return Status::Failure("frame " + std::to_string(frame.number) +
                                    " has no text of 31 rows");
         }
-        if (Status appended = m_file.Append(m_block); !appended) {
-            return appended;
-        }
-        CountWritten();
-        return {};
+        return AppendFrame(m_block);
     }
-
-    Status Finish() override { return m_file.Finish(); }
-    std::vector<std::string> Files() const override { return {m_path}; }
 
   private:
     void AppendValueRows(const uint16_t* values, const ReadoutScale& scale) {
@@ -143,8 +130,6 @@ class CCsvSink final : public IFrameSink {
         return ~(((x & kLow7) + kLow7) | x | kLow7);
     }
 
-    CCsvFile m_file;
-    const std::string m_path;
     const std::string m_sourceName;
     std::string m_block;  // one frame's lines, reused
 };

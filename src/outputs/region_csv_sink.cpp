@@ -10,16 +10,12 @@
 
 namespace {
 
-class CRegionCsvSink final : public IFrameSink {
+class CRegionCsvSink final : public CCsvTableSink {
   public:
     explicit CRegionCsvSink(const FileSinkOptions& options)
-        : m_file(options.place),
-          m_path(options.place.path),
+        : CCsvTableSink(options.place),
           m_sourceName(options.sourceName),
           m_region(*options.region) {}
-
-    std::string Name() const override { return "'" + m_path + "'"; }
-    unsigned Needs() const override { return kNeedsValues; }
 
     Status Begin() override {
         if (Status opened = m_file.Open(); !opened) {
@@ -46,28 +42,14 @@ class CRegionCsvSink final : public IFrameSink {
     Status Write(const ProcessedFrame& frame) override {
         m_line = std::to_string(frame.number);
         m_line += ',';
-        const RegionStatsText stats = RegionStatsTextOf(frame.values, m_region, frame.scale);
-        m_line += stats.min;
-        m_line += ',';
-        m_line += stats.mean;
-        m_line += ',';
-        m_line += stats.max;
+        m_line += RegionStatsTextOf(frame.values, m_region, frame.scale).Row();
         m_line += ',';
         m_line += ReadoutUnitText(frame.scale);
         m_line += '\n';
-        if (Status appended = m_file.Append(m_line); !appended) {
-            return appended;
-        }
-        CountWritten();
-        return {};
+        return AppendFrame(m_line);
     }
 
-    Status Finish() override { return m_file.Finish(); }
-    std::vector<std::string> Files() const override { return {m_path}; }
-
   private:
-    CCsvFile m_file;
-    const std::string m_path;
     const std::string m_sourceName;
     const SensorRegion m_region;
     std::string m_line;  // one frame's line, reused

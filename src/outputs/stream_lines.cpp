@@ -92,13 +92,8 @@ void AppendCsv(const ProcessedFrame& frame, uint64_t line, std::string_view time
     out += ',';
     out += whole.mean;
     if (region) {
-        const RegionStatsText stats = RegionStatsTextOf(frame.values, *region, scale);
         out += ',';
-        out += stats.min;
-        out += ',';
-        out += stats.mean;
-        out += ',';
-        out += stats.max;
+        out += RegionStatsTextOf(frame.values, *region, scale).Row();
     }
     for (int i = 0; i < kPixelCount; ++i) {
         out += ',';

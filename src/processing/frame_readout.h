@@ -108,6 +108,9 @@ struct RegionStatsText {
     std::string min;
     std::string mean;
     std::string max;
+
+    // "min,mean,max" for a table.
+    std::string Row() const { return min + ',' + mean + ',' + max; }
 };
 RegionStatsText RegionStatsTextOf(const uint16_t values[kPixelCount], const SensorRegion& region,
                                   const ReadoutScale& scale);

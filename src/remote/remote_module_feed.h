@@ -18,12 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "device/live_frame_source.h"
 #include "device/module_feed.h"
 #include "remote/remote_module.h"
 #include "run/live_feed.h"
 
-class CRemoteModuleFeed final : public IFrameSource, public ILiveFeed {
+class CRemoteModuleFeed final : public CQueuedModuleFeed {
   public:
     // Long enough to ride through a broker restart, or a reboot of its machine, with the client's
     // back-off (at most 30 s between attempts) still finding it again; frames published meanwhile
@@ -39,26 +38,15 @@ class CRemoteModuleFeed final : public IFrameSource, public ILiveFeed {
 
     explicit CRemoteModuleFeed(ModuleFeedOptions options);
 
-    // IFrameSource: the frames in order; Next waits until one comes or the feed is closed.
-    SourceRead Next(SourceFrame& frame) override { return m_source.Next(frame); }
-    uint64_t Position() const override { return m_source.Position(); }
-    int ErrorNumber() const override { return 0; }
-
-    // ILiveFeed.
     Status Open() override;
     Result<bool> StartStream(const std::function<bool()>& isStopped) override;
     Clock::time_point StreamStart() const override { return m_streamStart; }
     // The broker connection runs on its own thread: nothing to serve here.
     void Serve() override {}
-    SourceRead NextWithin(SourceFrame& frame, std::chrono::milliseconds wait) override {
-        return m_source.NextWithin(frame, wait);
-    }
     Status CheckLink() override;
     std::vector<std::string> TakeNotices() override;
     void Stop(const std::function<bool()>& pump) override;
     void Close() override;
-    uint64_t Received() const override { return m_source.Received(); }
-    uint64_t Dropped() const override { return m_source.Dropped(); }
     std::string LossText() const override;
     uint64_t FramesMissing() const override;
 
@@ -80,8 +68,6 @@ class CRemoteModuleFeed final : public IFrameSource, public ILiveFeed {
 
     const ModuleFeedOptions m_options;
 
-    // The module's frames, every one kept in order until the owner takes it.
-    CLiveFrameSource m_source{kMaxWaitingFrames};
     std::atomic<Publisher> m_publisher{Publisher::kUnknown};
     std::mutex m_noticeLock;             // guards m_notices, m_lastNotice and m_offlineReason
     std::vector<std::string> m_notices;  // handed to the owner by TakeNotices

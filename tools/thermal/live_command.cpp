@@ -65,3 +65,21 @@ std::string ReceivedText(CFrameRun& run, const char* behind) {
     }
     return text + run.Live()->LossText();
 }
+
+std::string RateText(uint64_t count, double seconds) {
+    char text[64];
+    std::snprintf(text, sizeof text, " in %.1f s (%.1f/s)", seconds,
+                  seconds > 0 ? static_cast<double>(count) / seconds : 0.0);
+    return text;
+}
+
+int LiveStatus(const char* command, CFrameRun& run, std::string failure, const char* what) {
+    if (failure.empty() && run.Live()->FramesMissing() > 0) {
+        failure = std::string(what) + " is incomplete: frames its publisher sent never arrived";
+    }
+    if (failure.empty()) {
+        return 0;
+    }
+    std::fprintf(stderr, "thermal %s: %s\n", command, OneLine(failure).c_str());
+    return 1;
+}

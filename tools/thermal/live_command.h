@@ -38,6 +38,11 @@ RunHooks LiveHooks(const char* command);
 // ", N frames received[, M of them lost: the X fell behind the stream]" and what a module on a
 // broker never delivered.
 std::string ReceivedText(CFrameRun& run, const char* behind);
+// " in 18.5 s (5.4/s)": how long `count` frames took.
+std::string RateText(uint64_t count, double seconds);
+// The exit status of a live run that failed for `failure` (empty: it did not), said in one line;
+// a run that lacks frames its module's publisher numbered is `what` "is incomplete".
+int LiveStatus(const char* command, CFrameRun& run, std::string failure, const char* what);
 
 // Makes a `Run` of `options` and returns its Run(), or 1 with one line on standard error.
 template <typename Run, typename Options>

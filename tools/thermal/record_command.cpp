@@ -251,22 +251,14 @@ class CRecordRun {
             }
             // What the module delivered beside what was written tells frames left out on
             // purpose (--every, after --frames) and losses on the line from the recorder's own.
-            std::fprintf(stderr,
-                         "thermal record: %llu %s written to %s (%s) in %.1f s (%.1f/s)%s\n",
+            std::fprintf(stderr, "thermal record: %llu %s written to %s (%s)%s%s\n",
                          static_cast<unsigned long long>(written),
                          m_options.kind == FileKind::kVideo ? "video frames" : "frames",
-                         OneLine(files).c_str(), SizeText(BytesWritten(parts)).c_str(), seconds,
-                         seconds > 0 ? static_cast<double>(written) / seconds : 0.0,
+                         OneLine(files).c_str(), SizeText(BytesWritten(parts)).c_str(),
+                         RateText(written, seconds).c_str(),
                          ReceivedText(m_run, "recording").c_str());
         }
-        if (failure.empty() && m_run.Live()->FramesMissing() > 0) {
-            failure = "the recording is incomplete: frames its publisher sent never arrived";
-        }
-        if (!failure.empty()) {
-            std::fprintf(stderr, "thermal record: %s\n", OneLine(failure).c_str());
-            return 1;
-        }
-        return 0;
+        return LiveStatus("record", m_run, failure, "the recording");
     }
 
   private:

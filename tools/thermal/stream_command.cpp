@@ -140,19 +140,11 @@ class CStreamRun {
                                 : ", the reader was not reading when the stream stopped";
             }
             const uint64_t streamed = m_sink->Written();
-            std::fprintf(stderr, "thermal stream: %llu frames streamed in %.1f s (%.1f/s)%s\n",
-                         static_cast<unsigned long long>(streamed), seconds,
-                         seconds > 0 ? static_cast<double>(streamed) / seconds : 0.0,
-                         received.c_str());
+            std::fprintf(stderr, "thermal stream: %llu frames streamed%s%s\n",
+                         static_cast<unsigned long long>(streamed),
+                         RateText(streamed, seconds).c_str(), received.c_str());
         }
-        if (failure.empty() && m_run.Live()->FramesMissing() > 0) {
-            failure = "the stream is incomplete: frames its publisher sent never arrived";
-        }
-        if (!failure.empty()) {
-            std::fprintf(stderr, "thermal stream: %s\n", OneLine(failure).c_str());
-            return 1;
-        }
-        return 0;
+        return LiveStatus("stream", m_run, failure, "the stream");
     }
 
   private:
