@@ -56,9 +56,7 @@ void CFrameRun::ApplySinkChanges() {
     for (SinkEntry& entry : added) {
         if (m_isBegun) {
             if (Status begun = entry.sink->Begin(); !begun) {
-                if (m_hooks->sinkFinished) {
-                    m_hooks->sinkFinished(std::move(entry.sink), begun);
-                }
+                HandBack(std::move(entry.sink), begun);
                 continue;
             }
             entry.isBegun = true;
@@ -76,9 +74,13 @@ void CFrameRun::ApplySinkChanges() {
         const bool wasBegun = at->isBegun;
         m_sinks.erase(at);
         const Status finished = wasBegun ? sink->Finish() : Status();
-        if (m_hooks->sinkFinished) {
-            m_hooks->sinkFinished(std::move(sink), finished);
-        }
+        HandBack(std::move(sink), finished);
+    }
+}
+
+void CFrameRun::HandBack(std::shared_ptr<IFrameSink> sink, const Status& status) {
+    if (m_hooks != nullptr && m_hooks->sinkFinished) {
+        m_hooks->sinkFinished(std::move(sink), status);
     }
 }
 
@@ -286,9 +288,7 @@ void CFrameRun::DropSink(std::size_t index, const Status& failure) {
     const bool wasBegun = m_sinks[index].isBegun;
     m_sinks.erase(m_sinks.begin() + static_cast<std::ptrdiff_t>(index));
     const Status finished = wasBegun ? sink->Finish() : Status();
-    if (m_hooks->sinkFinished) {
-        m_hooks->sinkFinished(std::move(sink), failure.IsOk() ? finished : failure);
-    }
+    HandBack(std::move(sink), failure.IsOk() ? finished : failure);
 }
 
 void CFrameRun::PassOnNotices(bool withSource) {
@@ -332,6 +332,7 @@ void CFrameRun::StopSequence() {
     }
     m_isTaking = false;
     PassOnNotices();
+    m_isBegun = false;  // an output added from now on is not begun, only kept
 }
 
 Status CFrameRun::Start(RunHooks hooks, std::function<void(const RunEnd&)> ended) {
@@ -357,6 +358,7 @@ void CFrameRun::Join() {
 }
 
 Status CFrameRun::FinishSinks() {
+    ApplySinkChanges();  // an output removed at the very end is finished with the others
     for (SinkEntry& entry : m_sinks) {
         if (!entry.isBegun) {
             continue;

@@ -150,6 +150,8 @@ class CFrameRun {
     // Ends the run for a required output that failed or ended, removes an optional one.
     void CheckSinks();
     void DropSink(std::size_t index, const Status& failure);
+    // RunHooks::sinkFinished, while the run runs.
+    void HandBack(std::shared_ptr<IFrameSink> sink, const Status& status);
     // The lines of the outputs and, `withSource`, of the source.
     void PassOnNotices(bool withSource = true);
     void StopSequence();
