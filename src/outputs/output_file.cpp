@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 
 namespace {
 
@@ -39,35 +40,42 @@ bool SameFile(const struct stat& a, dev_t device, ino_t inode) {
     return a.st_dev == device && a.st_ino == inode;
 }
 
-// Empty when a file of status `info` (of `path`) may be replaced: a regular file that is not
-// the input.
-std::string CheckKind(const std::string& path, const struct stat& info, dev_t inputDevice,
-                      ino_t inputInode) {
+// Whether a file of status `info` (of `path`) may be replaced: a regular file that is not the
+// input.
+Status CheckKind(const std::string& path, const struct stat& info, dev_t inputDevice,
+                 ino_t inputInode) {
     if (S_ISDIR(info.st_mode)) {
-        return "cannot write '" + path + "': it is a directory";
+        return Status::Failure("cannot write '" + path + "': it is a directory", EISDIR);
     }
     if (!S_ISREG(info.st_mode)) {
-        return "cannot write '" + path + "': it is not a regular file";
+        return Status::Failure("cannot write '" + path + "': it is not a regular file", EINVAL);
     }
     if (SameFile(info, inputDevice, inputInode)) {
-        return "cannot write '" + path + "': it is the input";
+        return Status::Failure("cannot write '" + path + "': it is the input");
     }
     return {};
 }
 
-// Empty when `path` may be replaced: missing, or a regular file that is not the input; then
-// `existing` is set when it is there.
-std::string CheckReplaceable(const std::string& path, dev_t inputDevice, ino_t inputInode,
-                             bool& exists, struct stat& existing) {
-    exists = false;
+Status CheckFailed(const char* what, const std::string& path) {
+    return Status::Failure(
+        std::string("cannot ") + what + " '" + path + "': " + std::strerror(errno), errno);
+}
+
+// The status of what is at `path`, or nothing when the name is free, if it may be replaced:
+// missing, or a regular file that is not the input.
+Result<std::optional<struct stat>> CheckReplaceable(const std::string& path, dev_t inputDevice,
+                                                    ino_t inputInode) {
+    struct stat existing {};
     if (::lstat(path.c_str(), &existing) != 0) {
         if (errno == ENOENT) {
-            return {};
+            return std::optional<struct stat>();
         }
-        return "cannot check '" + path + "': " + std::strerror(errno);
+        return CheckFailed("check", path);
     }
-    exists = true;
-    return CheckKind(path, existing, inputDevice, inputInode);
+    if (Status kind = CheckKind(path, existing, inputDevice, inputInode); !kind) {
+        return kind;
+    }
+    return std::optional<struct stat>(existing);
 }
 
 // The process's file mode creation mask, read without changing it.
@@ -87,49 +95,48 @@ mode_t CurrentUmask() {
 
 // Opens the existing output `path` for writing without truncating it, as a writer would, so
 // that the kernel applies its rules (permissions, read-only file systems, protected links), and
-// checks what it reached. Empty on success, with `target` set to the file reached: `path`
-// itself, or for a link the real path of its target.
-std::string CheckWritable(const std::string& path, bool isLink, const struct stat& input,
-                          std::string& target) {
+// checks what it reached. Returns the file reached: `path` itself, or for a link the real path
+// of its target.
+Result<std::string> CheckWritable(const std::string& path, bool isLink, const struct stat& input) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        return "cannot write '" + path + "': " + std::strerror(errno);
+        return CheckFailed("write", path);
     }
-    std::string error;
+    Result<std::string> target = path;
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
-        error = "cannot check '" + path + "': " + std::strerror(errno);
-    } else {
-        error = CheckKind(path, info, input.st_dev, input.st_ino);
-    }
-    if (error.empty() && isLink) {
+        target = CheckFailed("check", path);
+    } else if (Status kind = CheckKind(path, info, input.st_dev, input.st_ino); !kind) {
+        target = kind;
+    } else if (isLink) {
         char real[PATH_MAX];
         const std::string link = "/proc/self/fd/" + std::to_string(fd);
         const ssize_t length = ::readlink(link.c_str(), real, sizeof real);
         if (length <= 0 || static_cast<std::size_t>(length) >= sizeof real || real[0] != '/') {
-            error = "cannot follow the link '" + path +
-                    "': " + (length < 0 ? std::strerror(errno) : "its target has no path");
+            target =
+                Status::Failure("cannot follow the link '" + path + "': " +
+                                (length < 0 ? std::strerror(errno) : "its target has no path"));
         } else if (info.st_nlink == 0) {
-            error = "cannot follow the link '" + path + "': its target was removed";
+            target =
+                Status::Failure("cannot follow the link '" + path + "': its target was removed");
         } else {
-            target.assign(real, static_cast<std::size_t>(length));
+            target = std::string(real, static_cast<std::size_t>(length));
         }
-    } else if (error.empty()) {
-        target = path;
     }
     ::close(fd);
-    return error;
+    return target;
 }
 
-// Empty when the directory of `path` takes a new file (the output is written beside its final
+// Whether the directory of `path` takes a new file (the output is written beside its final
 // name), as far as permissions and a read-only file system tell: the effective IDs decide, as
 // they will when the file is created.
-std::string CheckDirectory(const std::string& path) {
+Status CheckDirectory(const std::string& path) {
     const std::string directory = DirectoryOf(path);
     if (::faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0 &&
         (errno == EACCES || errno == EPERM || errno == EROFS)) {
-        return "cannot create files in '" + directory + "' for '" + path +
-               "': " + std::strerror(errno);
+        return Status::Failure("cannot create files in '" + directory + "' for '" + path +
+                                   "': " + std::strerror(errno),
+                               errno);
     }
     return {};
 }
@@ -150,35 +157,31 @@ Result<std::string> ResolveOutputPath(const std::string& path, const struct stat
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) {
         if (errno != ENOENT) {
-            return Status::Failure("cannot check '" + path + "': " + std::strerror(errno), errno);
+            return CheckFailed("check", path);
         }
-        if (std::string error = CheckDirectory(path); !error.empty()) {
-            return Status::Failure(error);
+        if (Status directory = CheckDirectory(path); !directory) {
+            return directory;
         }
         return path;
     }
     const bool isLink = S_ISLNK(info.st_mode);
-    if (isLink) {
-        // Only to tell what it reaches; writing through it is left to open() below, which
-        // follows it by the kernel's rules.
-        if (::stat(path.c_str(), &info) != 0) {
-            return Status::Failure(
-                errno == ENOENT ? "cannot write '" + path + "': it is a link to nothing"
-                                : "cannot follow the link '" + path + "': " + std::strerror(errno),
-                errno);
-        }
+    // Only to tell what a link reaches; writing through it is left to open() in CheckWritable,
+    // which follows it by the kernel's rules.
+    if (isLink && ::stat(path.c_str(), &info) != 0) {
+        return errno == ENOENT
+                   ? Status::Failure("cannot write '" + path + "': it is a link to nothing", ENOENT)
+                   : CheckFailed("follow the link", path);
     }
     // Never open a directory, a device or a FIFO, not even to check it.
-    std::string error = CheckKind(path, info, input.st_dev, input.st_ino);
-    std::string target;
-    if (error.empty()) {
-        error = CheckWritable(path, isLink, input, target);
+    if (Status kind = CheckKind(path, info, input.st_dev, input.st_ino); !kind) {
+        return kind;
     }
-    if (error.empty()) {
-        error = CheckDirectory(target);
+    Result<std::string> target = CheckWritable(path, isLink, input);
+    if (!target) {
+        return target;
     }
-    if (!error.empty()) {
-        return Status::Failure(error);
+    if (Status directory = CheckDirectory(*target); !directory) {
+        return directory;
     }
     return target;
 }
@@ -225,34 +228,36 @@ Status COutputFile::Commit() {
         m_isDone = true;
         return {};
     }
-    bool exists = false;
-    struct stat existing {};
-    std::string error = CheckReplaceable(m_place.path, m_place.input.st_dev, m_place.input.st_ino,
-                                         exists, existing);
-    if (error.empty()) {
+    const Result<std::optional<struct stat>> replaceable =
+        CheckReplaceable(m_place.path, m_place.input.st_dev, m_place.input.st_ino);
+    Status status = replaceable.GetStatus();
+    if (replaceable) {
+        const std::optional<struct stat>& existing = *replaceable;
+        const bool exists = existing.has_value();
         const int fd = m_pending.Descriptor();
         // Owner first: changing it may clear set-user-ID and set-group-ID bits. An ordinary
         // user may give a file only a group of their own, and some file systems take neither:
         // the file is then theirs, as when they write a new one.
-        if (exists && ::fchown(fd, existing.st_uid, existing.st_gid) != 0 &&
-            ::fchown(fd, static_cast<uid_t>(-1), existing.st_gid) != 0) {
+        if (exists && ::fchown(fd, existing->st_uid, existing->st_gid) != 0 &&
+            ::fchown(fd, static_cast<uid_t>(-1), existing->st_gid) != 0) {
             // Theirs, with their group.
         }
         // File systems without modes (FAT) refuse; there the mode means nothing anyway.
-        const mode_t mode = exists ? (existing.st_mode & 07777) : (0666 & ~CurrentUmask());
+        const mode_t mode = exists ? (existing->st_mode & 07777) : (0666 & ~CurrentUmask());
         if (::fchmod(fd, mode) != 0) {
             // As written.
         }
     }
     const bool isUnnamed = m_pending.IsUnnamed();
-    if (error.empty() && !m_pending.Publish(m_place.path)) {
-        error = isUnnamed ? "cannot write '" + m_place.path + "': " + std::strerror(errno)
-                          : "cannot rename '" + m_openPath + "' to '" + m_place.path +
-                                "': " + std::strerror(errno);
+    if (status && !m_pending.Publish(m_place.path)) {
+        status = isUnnamed ? CheckFailed("write", m_place.path)
+                           : Status::Failure("cannot rename '" + m_openPath + "' to '" +
+                                                 m_place.path + "': " + std::strerror(errno),
+                                             errno);
     }
-    if (!error.empty()) {
+    if (!status) {
         Discard();
-        return Status::Failure(error);
+        return status;
     }
     m_isDone = true;
     return {};
