@@ -24,6 +24,10 @@ struct FileSinkOptions {
     // records or video frames after which the recording ends (0: none).
     int everyN = 1;
     uint64_t frameLimit = 0;
+    // Whether the first stop of such a recording (a failed write, a low disk) ends it, as for
+    // `thermal record`; the viewer instead writes the frames that still come while the file
+    // takes them (RecordingRunRules::endsAtFirstStop).
+    bool endsAtFirstStop = true;
 };
 
 // .csv: per frame a comment line naming the source, the frame and the mode, then 31 lines of 32

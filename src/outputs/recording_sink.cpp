@@ -1,8 +1,7 @@
 // Text stream, binary stream and video recordings of the live module, written as the viewer's
 // "Rec" writes them, by the core's recording run: records made on the run's thread and written by
 // the recording's own writer thread, split into parts, stopped on a low disk; a video samples the
-// display image every kVideoFramePeriod on the run's clock and stops with the stream. The first
-// stop ends the recording.
+// display image every kVideoFramePeriod on the run's clock and stops with the stream.
 #include <mutex>
 #include <vector>
 
@@ -17,7 +16,7 @@ class CRecordingSink final : public IFrameSink {
         : m_type(RecordingTypeOf(kind)), m_place(options.place) {
         m_rules.everyN = options.everyN;
         m_rules.frameLimit = options.frameLimit;
-        m_rules.endsAtFirstStop = true;
+        m_rules.endsAtFirstStop = options.endsAtFirstStop;
         RecordingRunListener listener;
         listener.notice = [this](const std::string& notice) {
             std::lock_guard lock(m_noticeLock);
