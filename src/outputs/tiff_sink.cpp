@@ -97,7 +97,7 @@ class CTiffSink final : public IFrameSink {
                                    &CTiffSink::Unmap, options);
         TIFFOpenOptionsFree(options);
         if (m_tiff == nullptr) {
-            return Failure("cannot create");
+            return WriteFailure("cannot create");
         }
         return {};
     }
@@ -133,7 +133,7 @@ class CTiffSink final : public IFrameSink {
                 static_cast<tmsize_t>(sizeof m_page) &&
             TIFFWriteDirectory(tiff) == 1 && (!m_file.IsGrowing() || m_file.Flush().IsOk());
         if (!written) {
-            return Failure("cannot write");
+            return WriteFailure("cannot write");
         }
         CountWritten();
         return {};
@@ -144,7 +144,7 @@ class CTiffSink final : public IFrameSink {
         m_tiff = nullptr;
         TIFFClose(tiff);  // writes nothing more: every page was completed in Write
         if (!m_libraryError.empty() || !m_file.FirstFailure()) {
-            return Failure("cannot write");
+            return WriteFailure("cannot write");
         }
         return m_file.Finish();
     }
@@ -163,7 +163,7 @@ class CTiffSink final : public IFrameSink {
     }
 
     // Our own write failure first (it names the cause), else what libtiff said.
-    Status Failure(const char* what) const {
+    Status WriteFailure(const char* what) const {
         if (!m_file.FirstFailure()) {
             return m_file.FirstFailure();
         }
