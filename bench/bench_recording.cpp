@@ -101,7 +101,11 @@ void BM_Baseline_MemcpyTextRecord(benchmark::State& state) {
 void BM_WriteBinaryRecord(benchmark::State& state) {
     BenchRecording recording(kRecordingBinary, ".bds");
     const std::vector<uint8_t> block = MakeBlock(1);
-    const RecordableFrame frame{'K', {}, block.data(), kUnitCelsius, true};
+    const ProcessedFrame frame{.modeLetter = 'K',
+                               .text = {},
+                               .block = block.data(),
+                               .unit = kUnitCelsius,
+                               .subtractingOffsets = true};
     for (auto _ : state) {
         if (recording.m_recorder.RecordFrame(frame, 1) != RecordOutcome::kWritten) {
             state.SkipWithError("the write failed");
@@ -114,7 +118,11 @@ void BM_WriteBinaryRecord(benchmark::State& state) {
 void BM_WriteTextRecord(benchmark::State& state) {
     BenchRecording recording(kRecordingText, ".txt");
     const std::string text = RenderedText();
-    const RecordableFrame frame{'K', text, nullptr, kUnitCelsius, true};
+    const ProcessedFrame frame{.modeLetter = 'K',
+                               .text = text,
+                               .block = nullptr,
+                               .unit = kUnitCelsius,
+                               .subtractingOffsets = true};
     for (auto _ : state) {
         if (recording.m_recorder.RecordFrame(frame, 1) != RecordOutcome::kWritten) {
             state.SkipWithError("the write failed");
@@ -178,8 +186,12 @@ void FramePathInline(benchmark::State& state, int type, const char* extension) {
         [](void* owner, const char* letter, const std::string& text, const uint8_t* raw,
            const uint8_t*, const uint16_t*) {
             auto* recorder = static_cast<CStreamRecorder*>(owner);
-            benchmark::DoNotOptimize(
-                recorder->RecordFrame({*letter, text, raw, kUnitCelsius, true}, 1));
+            benchmark::DoNotOptimize(recorder->RecordFrame({.modeLetter = *letter,
+                                                            .text = text,
+                                                            .block = raw,
+                                                            .unit = kUnitCelsius,
+                                                            .subtractingOffsets = true},
+                                                           1));
         },
         &recording.m_recorder);
     const std::vector<std::vector<uint8_t>> blocks = FrameBlocks();
@@ -205,7 +217,11 @@ void FramePath(benchmark::State& state, int type, const char* extension) {
     pipeline.SetCallback(
         [](void* owner, const char* letter, const std::string& text, const uint8_t* raw,
            const uint8_t*, const uint16_t*) {
-            static_cast<CRecordingRun*>(owner)->TakeFrame({*letter, text, raw, kUnitCelsius, true});
+            static_cast<CRecordingRun*>(owner)->TakeFrame({.modeLetter = *letter,
+                                                           .text = text,
+                                                           .block = raw,
+                                                           .unit = kUnitCelsius,
+                                                           .subtractingOffsets = true});
         },
         &run);
     const std::vector<std::vector<uint8_t>> blocks = FrameBlocks();

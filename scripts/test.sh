@@ -6,8 +6,8 @@
 # build-tsan/ with ThreadSanitizer and runs the tests of its threaded parts: frame pipeline and
 # queue, serial port and reply list against the simulated module, the module session (also
 # against faulty modules), the recorder opened and closed under the processing thread's writes,
-# play-back, and workbook exports from several threads. THERMAL_WERROR=ON (as continuous
-# integration sets it) makes every compiler warning an error.
+# play-back, workbook exports from several threads, and the frame run on its own thread.
+# THERMAL_WERROR=ON (as continuous integration sets it) makes every compiler warning an error.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$here/build
@@ -32,7 +32,7 @@ case "${1:-}" in
     cmake_args+=(-DTHERMAL_SANITIZE=thread -DTHERMAL_BUILD_GUI=OFF -DTHERMAL_BUILD_BENCH=OFF
                 -DCMAKE_BUILD_TYPE=RelWithDebInfo)
     # One at a time: the session tests time the module's answers, which the sanitizer slows.
-    ctest_args=(-R '^(FramePipeline|FrameQueue|SerialPort|ReplyList|ModuleSimulator|ModuleSession|RecorderThreads|StreamPlayerTest|WorkbookThreads|FrameAccounting)\.')
+    ctest_args=(-R '^(FrameRun|FramePipeline|FrameQueue|SerialPort|ReplyList|ModuleSimulator|ModuleSession|RecorderThreads|StreamPlayerTest|WorkbookThreads|FrameAccounting)\.')
     export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
     ;;
 esac

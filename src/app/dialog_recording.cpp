@@ -102,8 +102,11 @@ void CmfcVELKDlg::ConnectRecordingRun() {
 
 void CmfcVELKDlg::RecordProcessedFrame(char modeLetter, const std::string& text,
                                        const uint8_t* raw) {
-    m_recordingRun.TakeFrame(
-        {modeLetter, text, raw, m_tempUnit.load(), m_pipeline.IsElOffsetSubtraction() != 0});
+    m_recordingRun.TakeFrame({.modeLetter = modeLetter,
+                              .text = text,
+                              .block = raw,
+                              .unit = m_tempUnit.load(),
+                              .subtractingOffsets = m_pipeline.IsElOffsetSubtraction() != 0});
 }
 
 void CmfcVELKDlg::ReportRecorderNotice(const std::string& notice) {

@@ -23,6 +23,8 @@ constexpr std::chrono::milliseconds kStopTimeout{2000};
 // The buffers of the frame in progress. One set belongs to the processing thread, one to the
 // synchronous entry points, so the two paths never write into each other's frame.
 struct WorkArea {
+    // The settings the frame is made with, taken together when its processing begins.
+    MadeFrameSettings settings;
     FrameData frame{};
     uint8_t small[kSmallImageBytes] = {};
     // Sized by the first frame: a pipeline that never sees a frame (a viewer left idle, the
@@ -83,15 +85,31 @@ struct CFramePipeline::State {
     WorkArea threadWork;  // processing thread only
     WorkArea callerWork;  // synchronous entry points only
 
-    void ColourAndEnlarge(WorkArea& work, char modeLetter);
+    void TakeSettings(WorkArea& work) const;
+    void ColourAndEnlarge(WorkArea& work, char modeLetter, DisplayImage image);
     void RenderAndPublish(WorkArea& work, bool voltage, bool temperature);
-    void Deliver(WorkArea& work, char modeLetter, const uint8_t* raw);
+    void Deliver(WorkArea& work, char modeLetter, const uint8_t* raw, DisplayImage image);
     int ProcessBlock(WorkArea& work, char modeLetter, int byteCount, const uint8_t* bytes,
-                     uint64_t frameRun);
+                     uint64_t frameRun, DisplayImage image);
     static void Run(std::shared_ptr<State> state);
 };
 
-void CFramePipeline::State::ColourAndEnlarge(WorkArea& work, char modeLetter) {
+void CFramePipeline::State::TakeSettings(WorkArea& work) const {
+    work.settings.mirrorMode = mirrorMode.load();
+    work.settings.unit = unit.load();
+    work.settings.interpolate = interpolate.load() != 0;
+    work.settings.subtractingOffsets = subtractElOffsets.load() != 0;
+}
+
+void CFramePipeline::State::ColourAndEnlarge(WorkArea& work, char modeLetter, DisplayImage image) {
+    // Subtracted here rather than by the colour mapping, so that a frame made without its
+    // picture holds the same values.
+    if (IsVoltageMode(modeLetter) && work.settings.subtractingOffsets) {
+        SubtractElOffsets(work.frame.values, work.frame.offsets);
+    }
+    if (image == DisplayImage::kSkip) {
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(paletteLock);
         std::memcpy(work.palette, paletteTable, sizeof work.palette);
@@ -101,18 +119,17 @@ void CFramePipeline::State::ColourAndEnlarge(WorkArea& work, char modeLetter) {
         std::lock_guard<std::mutex> lock(pairLock);
         frameScale = scale;
     }
-    MapFrameColours(modeLetter, work.frame.values, work.frame.offsets,
-                    subtractElOffsets.load() != 0, frameScale, work.palette, mirrorMode.load(),
-                    work.small, work.minCell, work.maxCell);
+    MapFrameColours(modeLetter, work.frame.values, work.frame.offsets, false, frameScale,
+                    work.palette, work.settings.mirrorMode, work.small, work.minCell, work.maxCell);
     work.image.resize(kImageBytes);
-    BuildDisplayImage(work.small, interpolate.load() != 0, work.image.data());
+    BuildDisplayImage(work.small, work.settings.interpolate, work.image.data());
 }
 
 void CFramePipeline::State::RenderAndPublish(WorkArea& work, bool voltage, bool temperature) {
     if (voltage) {
         RenderVoltageTextInto(work.frame, work.text);
     } else if (temperature) {
-        RenderTemperatureTextInto(work.frame, unit.load(), work.text);
+        RenderTemperatureTextInto(work.frame, work.settings.unit, work.text);
     } else {
         work.text.text.clear();
     }
@@ -124,7 +141,8 @@ void CFramePipeline::State::RenderAndPublish(WorkArea& work, bool voltage, bool 
     std::memcpy(header, work.frame.header, sizeof header);
 }
 
-void CFramePipeline::State::Deliver(WorkArea& work, char modeLetter, const uint8_t* raw) {
+void CFramePipeline::State::Deliver(WorkArea& work, char modeLetter, const uint8_t* raw,
+                                    DisplayImage image) {
     FrameReadyCallback target;
     void* owner;
     {
@@ -133,15 +151,18 @@ void CFramePipeline::State::Deliver(WorkArea& work, char modeLetter, const uint8
         owner = callbackOwner;
     }
     if (target != nullptr) {
-        target(owner, &modeLetter, work.text.text, raw, work.image.data(), work.frame.values);
+        target(owner, &modeLetter, work.text.text, raw,
+               image == DisplayImage::kMake ? work.image.data() : nullptr, work.frame.values);
     }
 }
 
 int CFramePipeline::State::ProcessBlock(WorkArea& work, char modeLetter, int byteCount,
-                                        const uint8_t* bytes, uint64_t frameRun) {
+                                        const uint8_t* bytes, uint64_t frameRun,
+                                        DisplayImage image) {
     if (byteCount != kFrameBlockSize || bytes == nullptr) {
         return 0;
     }
+    TakeSettings(work);
     DecodeFrameBlock(bytes, work.frame);
     {
         std::lock_guard<std::mutex> lock(stackLock);
@@ -152,10 +173,12 @@ int CFramePipeline::State::ProcessBlock(WorkArea& work, char modeLetter, int byt
         stacks.Push(work.frame.values, work.frame.offsets);
         stacks.Average(work.frame.values, work.frame.offsets);
     }
-    ColourAndEnlarge(work, modeLetter);
-    DrawMarkers(work.image.data(), work.minCell, work.maxCell);
+    ColourAndEnlarge(work, modeLetter, image);
+    if (image == DisplayImage::kMake) {
+        DrawMarkers(work.image.data(), work.minCell, work.maxCell);
+    }
     RenderAndPublish(work, IsVoltageMode(modeLetter), IsTemperatureMode(modeLetter));
-    Deliver(work, modeLetter, bytes);
+    Deliver(work, modeLetter, bytes, image);
     return 1;
 }
 
@@ -169,7 +192,7 @@ void CFramePipeline::State::Run(std::shared_ptr<State> state) {
             const int replaced = state->queue.DrainPending([&state](QueuedFrame& frame) {
                 const int processed =
                     state->ProcessBlock(state->threadWork, frame.modeLetter, frame.byteCount,
-                                        frame.bytes.data(), frame.run);
+                                        frame.bytes.data(), frame.run, DisplayImage::kMake);
                 ++(processed != 0 ? state->framesProcessed : state->framesRejected);
             });
             state->framesReplaced += static_cast<uint64_t>(replaced);
@@ -235,27 +258,36 @@ PipelineCounts CFramePipeline::Counts() const {
     return counts;
 }
 
-int CFramePipeline::ProcessFrameNow(char modeLetter, int byteCount, const uint8_t* bytes) {
+int CFramePipeline::ProcessFrameNow(char modeLetter, int byteCount, const uint8_t* bytes,
+                                    DisplayImage image) {
     return m_state->ProcessBlock(m_state->callerWork, modeLetter, byteCount, bytes,
-                                 m_state->run.load());
+                                 m_state->run.load(), image);
 }
 
-int CFramePipeline::ProcessTextFrame(int offsetsSubtracted, char fileMode, std::string_view text) {
+int CFramePipeline::ProcessTextFrame(int offsetsSubtracted, char fileMode, std::string_view text,
+                                     DisplayImage image) {
     const std::optional<FrameData> parsed = ParseTextFrame(text, fileMode);
     if (!parsed) {
         return 0;
     }
     WorkArea& work = m_state->callerWork;
+    m_state->TakeSettings(work);
     work.frame = *parsed;
     if (offsetsSubtracted != 0) {
         AddElOffsets(work.frame.values, work.frame.offsets);
     }
     const bool voltage = fileMode == 'V';
     const char modeLetter = voltage ? 't' : 'k';
-    m_state->ColourAndEnlarge(work, modeLetter);
+    m_state->ColourAndEnlarge(work, modeLetter, image);
     m_state->RenderAndPublish(work, voltage, !voltage);
-    m_state->Deliver(work, modeLetter, nullptr);
+    m_state->Deliver(work, modeLetter, nullptr, image);
     return 1;
+}
+
+MadeFrameDetails CFramePipeline::CallerFrameDetails() const {
+    const WorkArea& work = m_state->callerWork;
+    return {work.settings, work.text.minText, work.text.maxText,
+            VddCodeFromHeader(work.frame.header), AmbientCodeFromHeader(work.frame.header)};
 }
 
 void CFramePipeline::MapRawFrame(const uint16_t values[kPixelCount], uint8_t* smallImage,

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <thread>
 
+#include "frame/conversion.h"
 #include "frame/frame_block.h"
 #include "processing/image_scaling.h"
 
@@ -27,6 +28,31 @@ struct PipelineCounts {
     uint64_t framesReplaced = 0;   // dropped from the head of a backlog for a newer frame
     uint64_t framesRejected = 0;   // not 2112 bytes long
     uint64_t framesWaiting = 0;    // in the queue
+};
+
+// Whether a synchronous entry point makes the display image. Consumers of the values and texts
+// alone (tables, streams, statistics) skip the colouring and enlargement, the larger part of a
+// frame's work; the values, the texts and the callback are the same either way, the image
+// argument then null.
+enum class DisplayImage { kMake, kSkip };
+
+// The settings one frame was made with, taken together when its processing began: a setting
+// another thread changes meanwhile is taken by the next frame, never by half of this one.
+struct MadeFrameSettings {
+    int mirrorMode = 0;
+    int unit = kUnitKelvin;
+    bool interpolate = false;
+    bool subtractingOffsets = false;  // from voltage frames
+};
+
+// How the last frame of the synchronous entry points was made; the texts are the pipeline's and
+// stay valid until its next synchronous call.
+struct MadeFrameDetails {
+    MadeFrameSettings settings;
+    std::string_view minText;
+    std::string_view maxText;
+    uint16_t vddCode = 0;
+    uint16_t ambientCode = 0;
 };
 
 class CFramePipeline {
@@ -54,13 +80,15 @@ class CFramePipeline {
     // The caller's thread: processes one block at once through the same stages as a queued
     // frame (stacks, offsets, mapping, image, markers, text, callback), without the queue and its
     // drop rule. Returns 1, or 0 (no callback) when the block is not 2112 bytes long.
-    int ProcessFrameNow(char modeLetter, int byteCount, const uint8_t* bytes);
+    int ProcessFrameNow(char modeLetter, int byteCount, const uint8_t* bytes,
+                        DisplayImage image = DisplayImage::kMake);
 
     // The caller's thread: parses a recorded text frame (lines ending in CR) and shows it as a
     // processed frame: offsets added back when `offsetsSubtracted`, no stacks, no markers.
     // `fileMode` is the recording's mode character (`V`, `K`, `C`, `F`). Returns 1 for a complete
     // frame, 0 (and no callback) for anything else.
-    int ProcessTextFrame(int offsetsSubtracted, char fileMode, std::string_view text);
+    int ProcessTextFrame(int offsetsSubtracted, char fileMode, std::string_view text,
+                         DisplayImage image = DisplayImage::kMake);
 
     // Colours a raw frame for raw play-back: automatic scale, no offsets, mirroring, markers or
     // callback. `smallImage` is 32 x 31 x 3 bytes of scratch, `image` receives 320 x 310 x 3.
@@ -68,6 +96,10 @@ class CFramePipeline {
 
     // ProcessFrameNow and ProcessTextFrame share one set of frame buffers: call them from one
     // thread only (the GUI thread, or the tool's main thread).
+
+    // That thread, during the callback of a synchronous entry point or after it: how its frame
+    // was made, so a consumer never asks for a setting that may have changed since.
+    MadeFrameDetails CallerFrameDetails() const;
 
     void SetCallback(FrameReadyCallback callback, void* owner);
     // Palettes 1 to 8; other numbers leave the colours unchanged.

@@ -229,15 +229,22 @@ std::string ExtremesReadoutText(const uint16_t values[kPixelCount], const Readou
     return text;
 }
 
+RegionStatsText RegionStatsTextOf(const uint16_t values[kPixelCount], const SensorRegion& region,
+                                  const ReadoutScale& scale) {
+    const RegionStats stats = ComputeRegionStats(values, region, scale);
+    return {ReadoutValueText(stats.min, scale), ReadoutMeanText(stats.mean, scale),
+            ReadoutValueText(stats.max, scale)};
+}
+
 std::string RegionReadoutText(const uint16_t values[kPixelCount], const ReadoutScale& scale,
                               const SensorRegion& region) {
-    const RegionStats stats = ComputeRegionStats(values, region, scale);
+    const RegionStatsText stats = RegionStatsTextOf(values, region, scale);
     std::string text = "Region " + std::to_string(region.Width()) + " x " +
-                       std::to_string(region.Height()) + ": min ";
-    text += ReadoutValueText(stats.min, scale);
-    text += ", mean ";
-    text += ReadoutMeanText(stats.mean, scale);
-    text += ", max ";
-    text += ValueWithUnit(stats.max, scale);
+                       std::to_string(region.Height()) + ": min " + stats.min + ", mean " +
+                       stats.mean + ", max " + stats.max;
+    if (const std::string_view unit = ReadoutUnitText(scale); !unit.empty()) {
+        text += ' ';
+        text += unit;
+    }
     return text;
 }

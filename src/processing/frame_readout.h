@@ -102,6 +102,19 @@ struct RegionStats {
 RegionStats ComputeRegionStats(const uint16_t values[kPixelCount], const SensorRegion& region,
                                const ReadoutScale& scale);
 
+// A region's minimum, mean and maximum as every output and readout writes them: the digits of the
+// text frame, the mean with as many decimals, no unit.
+struct RegionStatsText {
+    std::string min;
+    std::string mean;
+    std::string max;
+
+    // "min,mean,max" for a table.
+    std::string Row() const { return min + ',' + mean + ',' + max; }
+};
+RegionStatsText RegionStatsTextOf(const uint16_t values[kPixelCount], const SensorRegion& region,
+                                  const ReadoutScale& scale);
+
 // The status bar's texts:
 // "Row R, column C: V UNIT"
 std::string PixelReadoutText(const uint16_t values[kPixelCount], const ReadoutScale& scale,

@@ -100,7 +100,7 @@ void CRecordingRun::Stop() {
     m_recorder.CloseFile();
 }
 
-void CRecordingRun::TakeFrame(const RecordableFrame& frame) {
+void CRecordingRun::TakeFrame(const ProcessedFrame& frame) {
     std::unique_lock lock(m_queueLock);
     m_recordWritten.wait(
         lock, [this] { return !m_isTaking || (!m_isOpeningFile && m_queued < m_queue.size()); });

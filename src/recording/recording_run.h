@@ -96,7 +96,7 @@ class CRecordingRun {
 
     // The recording step of a processed frame: into a binary or text stream, when the run takes
     // frames. May wait for room in the queue.
-    void TakeFrame(const RecordableFrame& frame);
+    void TakeFrame(const ProcessedFrame& frame);
     // Keeps a copy of a display image (320 x 310, red, green, blue) for the next video frame.
     void KeepDisplayImage(const uint8_t* rgbImage);
     // The video timer's tick: the kept image becomes the next frame of a video recording. Does

@@ -161,7 +161,7 @@ int CStreamRecorder::WriteVideoFrame(int width, int height, const uint8_t* bgrIm
     return AfterWriteLocked();
 }
 
-RecordOutcome CStreamRecorder::RecordFrame(const RecordableFrame& frame, int everyN) {
+RecordOutcome CStreamRecorder::RecordFrame(const ProcessedFrame& frame, int everyN) {
     // A peek without the lock first: while a video is open the GUI thread may hold the lock
     // for an encoding, and this runs on the processing thread.
     const int peekedType = m_type;
@@ -177,7 +177,7 @@ RecordOutcome CStreamRecorder::RecordFrame(const RecordableFrame& frame, int eve
     return WritePreparedLocked(m_frameRecord, isKept);
 }
 
-RecordOutcome CStreamRecorder::PrepareFrame(const RecordableFrame& frame, int everyN,
+RecordOutcome CStreamRecorder::PrepareFrame(const ProcessedFrame& frame, int everyN,
                                             PreparedRecord& record) {
     const int type = m_type;
     if (!m_isOpen || (type != kRecordingBinary && type != kRecordingText) ||

@@ -26,6 +26,7 @@
 #include "recording/video_sink.h"
 #include "recording/write_counters.h"
 #include "recording/xvid_avi_sink.h"
+#include "run/processed_frame.h"
 
 inline constexpr int kRecordingBinary = 1;
 inline constexpr int kRecordingText = 2;
@@ -49,15 +50,6 @@ struct RecorderEnvironment {
     uint64_t videoSplitMiB = 48;
     // Makes the encoder and movie of a video recording; without one, video cannot be recorded.
     VideoSinkFactory videoSinkFactory = CreateXvidAviSink;
-};
-
-// One processed frame as the frame pipeline hands it to the recording step.
-struct RecordableFrame {
-    char modeLetter;          // `K`, `k` temperature, `t`, `c` voltage
-    std::string_view text;    // the text frame, lines ending in CR LF
-    const uint8_t* block;     // the 2112-byte frame block as received, or null (text play-back)
-    int unit;                 // unit of the text: 1 kelvin, 2 Celsius, other Fahrenheit
-    bool subtractingOffsets;  // electrical offsets subtracted from voltage frames
 };
 
 enum class RecordOutcome {
@@ -103,16 +95,17 @@ class CStreamRecorder {
     int WriteVideoFrame(int width, int height, const uint8_t* bgrImage);
 
     // The recording step for a frame the pipeline finished: writes every `everyN`-th frame into
-    // an open binary or text stream. Frames of a video come from its timer instead. The count
-    // behind "Every Frame" is the recorder's, kept across files and types.
-    RecordOutcome RecordFrame(const RecordableFrame& frame, int everyN);
+    // an open binary or text stream (its block with its mode letter, or its text frame with the
+    // header line its mode, unit and offsets make). Frames of a video come from its timer instead.
+    // The count behind "Every Frame" is the recorder's, kept across files and types.
+    RecordOutcome RecordFrame(const ProcessedFrame& frame, int everyN);
     // RecordFrame in two halves, for a writer on a thread of its own. PrepareFrame decides as
     // RecordFrame does whether the open file takes `frame` and, if so, makes its record in
     // `record` (kPrepared). It takes no lock, so it never waits for a write; frames come from one
     // thread at a time. WritePrepared writes the record, unless the file it was made for has been
     // closed or replaced by one of another type since (kNotRecorded); `isKept` says, as
     // LastWriteKept does, whether the record is in the file.
-    RecordOutcome PrepareFrame(const RecordableFrame& frame, int everyN, PreparedRecord& record);
+    RecordOutcome PrepareFrame(const ProcessedFrame& frame, int everyN, PreparedRecord& record);
     RecordOutcome WritePrepared(const PreparedRecord& record, bool& isKept);
 
     // 1 when the recording's disk has at least kMinFreeSpaceMiB free, else 0.

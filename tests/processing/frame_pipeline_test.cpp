@@ -117,6 +117,51 @@ TEST(FramePipeline, OffsetsAreDeinterleavedAndSubtractedFromVoltageFrames) {
     EXPECT_EQ(recorder.values[1][16], 1000);
 }
 
+// A frame made without the display image holds the same values (offsets subtracted) and text,
+// and a frame says the settings it was made with even when another thread changes them before
+// its consumer asks (here the callback itself).
+TEST(FramePipeline, FramesWithoutTheImageAreTheSameAndSayTheirOwnSettings) {
+    struct Made {
+        CFramePipeline* pipeline;
+        std::vector<std::pair<std::string, std::vector<uint16_t>>> frames;
+        std::vector<bool> hadImage;
+        std::vector<MadeFrameDetails> details;
+    } made;
+    CFramePipeline pipeline;
+    made.pipeline = &pipeline;
+    pipeline.SetCallback(
+        [](void* owner, const char*, const std::string& text, const uint8_t*, const uint8_t* image,
+           const uint16_t* values) {
+            auto* self = static_cast<Made*>(owner);
+            self->frames.emplace_back(text, std::vector<uint16_t>(values, values + kPixelCount));
+            self->hadImage.push_back(image != nullptr);
+            self->pipeline->SetUnit(kUnitKelvin);
+            self->pipeline->SetElOffsetSubtraction(0);
+            self->details.push_back(self->pipeline->CallerFrameDetails());
+        },
+        &made);
+    for (const char letter : {'t', 'K'}) {
+        for (const DisplayImage image : {DisplayImage::kMake, DisplayImage::kSkip}) {
+            pipeline.SetUnit(kUnitFahrenheit);
+            pipeline.SetElOffsetSubtraction(1);
+            ASSERT_EQ(pipeline.ProcessFrameNow(letter, kFrameBlockSize,
+                                               Block(1000, 100, 150).data(), image),
+                      1);
+        }
+    }
+    ASSERT_EQ(made.frames.size(), 4u);
+    EXPECT_EQ(made.frames[0], made.frames[1]);
+    EXPECT_EQ(made.frames[2], made.frames[3]);
+    EXPECT_EQ(made.frames[0].second[16], 850);
+    EXPECT_EQ(made.hadImage, (std::vector<bool>{true, false, true, false}));
+    for (const MadeFrameDetails& details : made.details) {
+        EXPECT_EQ(details.settings.unit, kUnitFahrenheit);
+        EXPECT_TRUE(details.settings.subtractingOffsets);
+    }
+    // 100 K in the unit the frame was made with.
+    EXPECT_EQ(made.frames[3].first.substr(0, 7), "-279.7\t");
+}
+
 TEST(FramePipeline, StacksAverageLiveFramesAndResizeSafely) {
     Recorder recorder;
     CFramePipeline pipeline;

@@ -53,7 +53,11 @@ struct Recording {
     static void OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
                              const uint8_t* raw, const uint8_t*, const uint16_t*) {
         auto* self = static_cast<Recording*>(owner);
-        const RecordableFrame frame{*modeLetter, text, raw, kUnitKelvin, false};
+        const ProcessedFrame frame{.modeLetter = *modeLetter,
+                                   .text = text,
+                                   .block = raw,
+                                   .unit = kUnitKelvin,
+                                   .subtractingOffsets = false};
         if (self->pRecorder->RecordFrame(frame, 1) == RecordOutcome::kWritten) {
             ++self->written;
         }
@@ -205,7 +209,7 @@ TEST(RecorderThreads, RecordingRunWritesTakenFramesInOrderAndStopsAsItsRulesSay)
         std::atomic<int> taken{0};
         std::thread processing([&] {
             for (const std::vector<uint8_t>& block : blocks) {
-                run.TakeFrame({'K', {}, block.data(), kUnitKelvin, false});
+                run.TakeFrame({.modeLetter = 'K', .block = block.data(), .unit = kUnitKelvin});
                 ++taken;
             }
         });

@@ -50,7 +50,11 @@ class FrameSource {
         EncodeFrameBlock(frame, block);
         PutFrameMarker(block);
         const std::string text = RenderTemperatureText(frame, kUnitCelsius).text;
-        const RecordableFrame recordable{'K', text, block, kUnitCelsius, false};
+        const ProcessedFrame recordable{.modeLetter = 'K',
+                                        .text = text,
+                                        .block = block,
+                                        .unit = kUnitCelsius,
+                                        .subtractingOffsets = false};
         return recorder.RecordFrame(recordable, 1) == RecordOutcome::kWritten ? 1 : 0;
     }
 

@@ -118,7 +118,10 @@ TEST_F(StreamRecorderTest, EveryNthFrameIsWrittenAndPlayBackOnlyIntoText) {
             const std::string block = FlatBlock(static_cast<uint16_t>(n));
             const std::string text = std::to_string(n) + "\r\n";
             const bool live = c.frames[n - 1] == 'L';
-            recorder.RecordFrame({'K', text, live ? Bytes(block) : nullptr, kUnitKelvin, false},
+            recorder.RecordFrame({.modeLetter = 'K',
+                                  .text = text,
+                                  .block = live ? Bytes(block) : nullptr,
+                                  .unit = kUnitKelvin},
                                  c.everyN);
         }
         recorder.CloseFile();
@@ -134,7 +137,11 @@ TEST_F(StreamRecorderTest, EveryNthFrameIsWrittenAndPlayBackOnlyIntoText) {
     // The count runs on when the recording moves to a file of the other type.
     CStreamRecorder recorder(Environment());
     const std::string block = FlatBlock(1);
-    const RecordableFrame frame{'K', "1\r\n", Bytes(block), kUnitKelvin, false};
+    const ProcessedFrame frame{.modeLetter = 'K',
+                               .text = "1\r\n",
+                               .block = Bytes(block),
+                               .unit = kUnitKelvin,
+                               .subtractingOffsets = false};
     ASSERT_EQ(recorder.OpenFile(kRecordingBinary, Path("a.bds")), 1);
     EXPECT_EQ(recorder.RecordFrame(frame, 3), RecordOutcome::kWritten);
     EXPECT_EQ(recorder.RecordFrame(frame, 3), RecordOutcome::kSkipped);
@@ -157,7 +164,11 @@ TEST_F(StreamRecorderTest, TextHeaderLineNamesModeAndOffsets) {
     ASSERT_EQ(recorder.OpenFile(kRecordingText, Path("h.txt")), 1);
     std::string expected;
     for (const auto& c : cases) {
-        EXPECT_EQ(recorder.RecordFrame({c.letter, "a\tb\t\r\n", nullptr, c.unit, c.subtracting}, 1),
+        EXPECT_EQ(recorder.RecordFrame({.modeLetter = c.letter,
+                                        .text = "a\tb\t\r\n",
+                                        .unit = c.unit,
+                                        .subtractingOffsets = c.subtracting},
+                                       1),
                   RecordOutcome::kWritten);
         expected += std::string(c.header) + "\r\r\na\tb\t\r\r\n";
     }

@@ -130,7 +130,11 @@ TEST_F(ConvertTest, TextEqualsTheViewersRecordingOfTheSameFrames) {
         static void OnFrameReady(void* owner, const char* letter, const std::string& text,
                                  const uint8_t* raw, const uint8_t*, const uint16_t*) {
             auto* self = static_cast<Sink*>(owner);
-            const RecordableFrame frame{*letter, text, raw, kUnitCelsius, true};
+            const ProcessedFrame frame{.modeLetter = *letter,
+                                       .text = text,
+                                       .block = raw,
+                                       .unit = kUnitCelsius,
+                                       .subtractingOffsets = true};
             EXPECT_EQ(self->binary.RecordFrame(frame, 1), RecordOutcome::kWritten);
             EXPECT_EQ(self->text.RecordFrame(frame, 1), RecordOutcome::kWritten);
         }

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <optional>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -289,6 +290,57 @@ TEST_F(ThermalRecord, TextRecordingEqualsTheConversionOfABinaryRecording) {
         // 34 lines a frame, each ending CR CR LF.
         EXPECT_EQ(LineCount(text), 8 * 34);
         EXPECT_EQ(Occurrences(text, "\r\r\n"), 8 * 34);
+    }
+}
+
+// A table, a TIFF stack and a NumPy array recorded from the module hold what `thermal convert`
+// makes of a binary recording of the same frames (a table's comment lines name its own source).
+// A recording cut short by a full file keeps whole frames only, and an array counts them.
+TEST_F(ThermalRecord, FileOutputsEqualTheConversionOfABinaryRecording) {
+    const std::string processing = "--unit F --mirror x --stack 2";
+    const auto sourceless = [](const std::string& table) {
+        return std::regex_replace(table, std::regex("# source: [^,]*,"), "# source:,");
+    };
+    for (const char* name : {"rec.bds", "rec.csv", "rec.tiff", "rec.npy", "cut.csv", "cut.npy"}) {
+        CModuleSimulator sim(Module(33, 300));
+        ASSERT_EQ(sim.Start(), "");
+        const bool isCut = name[0] == 'c';
+        const Outcome outcome =
+            ThermalProcess(RecordArgs(sim.SlavePath(), m_dir / name,
+                                      processing + (isCut ? "" : " --frames 12")),
+                           m_dir / "stderr.txt",
+                           isCut ? std::optional<rlim_t>(16000) : std::nullopt)
+                .Wait();
+        EXPECT_EQ(outcome.status, isCut ? 1 : 0) << name << outcome.errors;
+    }
+    for (const char* kind : {"csv", "tiff", "npy"}) {
+        SCOPED_TRACE(kind);
+        const std::string converted = (m_dir / "converted.").string() + kind;
+        const ToolResult result = RunTool(
+            "convert " + (m_dir / "rec.bds").string() + " " + converted + " " + processing, m_dir);
+        ASSERT_EQ(result.status, 0) << result.errors;
+        const std::string expected = sourceless(ReadWhole(converted));
+        EXPECT_EQ(sourceless(ReadWhole(m_dir / (std::string("rec.") + kind))), expected);
+        if (std::string(kind) == "tiff") {
+            continue;
+        }
+        // The recording cut short is the conversion's beginning, up to a whole frame.
+        std::string cut = sourceless(ReadWhole(m_dir / (std::string("cut.") + kind)));
+        constexpr std::size_t kNumpyHeader = 128;
+        constexpr std::size_t kNumpyFrame = kPixelCount * 4;
+        if (std::string(kind) == "npy") {
+            const std::size_t frames = (cut.size() - kNumpyHeader) / kNumpyFrame;
+            ASSERT_GE(frames, 1u);
+            EXPECT_NE(cut.find("'shape': (" + std::to_string(frames) + ", 31, 32)"),
+                      std::string::npos)
+                << cut.substr(0, kNumpyHeader);
+            EXPECT_EQ(cut.substr(kNumpyHeader),
+                      expected.substr(kNumpyHeader, cut.size() - kNumpyHeader));
+        } else {
+            ASSERT_FALSE(cut.empty());
+            EXPECT_EQ(cut, expected.substr(0, cut.size()));
+            EXPECT_EQ(expected.substr(cut.size(), 9), "# source:");
+        }
     }
 }
 
@@ -606,7 +658,7 @@ TEST_F(ThermalRecord, BadCommandLinesAreRefusedWithStatusTwoAndOneLine) {
         "OUT.bds",
         "--port /dev/null",
         "--port",
-        "--port /dev/null OUT.csv",
+        "--port /dev/null OUT.bin",
         "--port /dev/null OUT",
         "--port /dev/null OUT.bds OUT2.bds",
         "--port /dev/null OUT.bds --frames 0",

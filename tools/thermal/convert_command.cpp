@@ -1,30 +1,27 @@
-// `thermal convert`: plays a recording through the viewer's own frame pipeline, as play-back
-// does, and hands every processed frame to the chosen outputs (text or binary stream, CSV,
-// video, pictures). Inputs are read a record at a time; outputs appear only when complete.
+// `thermal convert`: a run over a recording, its frames made through the viewer's own frame
+// pipeline, as play-back makes them, and handed to the outputs the command line names by their
+// extensions (the core's output table) and to pictures. Inputs are read a record at a time;
+// outputs appear only when complete. This file says what the run met on the way.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/option_table.h"
 #include "commands.h"
 #include "convert_options.h"
-#include "convert_output_file.h"
 #include "convert_progress.h"
-#include "convert_sink.h"
-#include "frame/conversion.h"
-#include "frame/frame_block.h"
 #include "frame/text_frame.h"
+#include "outputs/output_table.h"
 #include "platform/one_line.h"
 #include "platform/stop_signals.h"
-#include "processing/frame_pipeline.h"
-#include "processing/image_scaling.h"
 #include "recording/playback_rules.h"
 #include "recording/recording_source.h"
+#include "run/frame_run.h"
 #include "text_frame_fault.h"
 
 namespace {
@@ -74,93 +71,57 @@ std::string EndNoteOf(const SourceProblem& problem, FileKind input) {
            ", where the file stops being whole";
 }
 
-// Hands each finished frame to every output and remembers the first failure.
-class CFrameFanOut {
+// What a conversion met besides frames: damage skipped, text frames that do not parse, the end
+// of the input. Each stretch of damage skipped is said as it is found once a frame has been
+// written; stretches before that are said with the first frame written, so that an input without
+// a frame fails with one line. The end of the input is said after the run.
+class CConversionNotes {
   public:
-    explicit CFrameFanOut(std::vector<IConvertSink*> sinks) : m_sinks(std::move(sinks)) {}
+    CConversionNotes(FileKind input, uint64_t inputSize, CConvertProgress& progress)
+        : m_input(input), m_inputSize(inputSize), m_progress(progress) {}
 
-    // What the pipeline does not know about the frame it is about to finish.
-    void Expect(uint64_t sourceNumber, const uint8_t* block, int unit, bool subtractingOffsets) {
-        m_sourceNumber = sourceNumber;
-        m_block = block;
-        m_unit = unit;
-        m_subtractingOffsets = subtractingOffsets;
-    }
-
-    static void OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
-                             const uint8_t* raw, const uint8_t* image, const uint16_t* values) {
-        auto* fanOut = static_cast<CFrameFanOut*>(owner);
-        fanOut->Deliver({fanOut->m_sourceNumber, *modeLetter, text,
-                         fanOut->m_block != nullptr ? fanOut->m_block : raw, image, values,
-                         fanOut->m_unit, fanOut->m_subtractingOffsets});
-    }
-
-    void Deliver(const ConvertedFrame& frame) {
-        if (!m_error.empty()) {
+    // The source's problem listener; `written` frames so far.
+    void Note(const SourceProblem& problem, uint64_t written) {
+        if (problem.kind != SourceProblemKind::kSkipped) {
+            if (m_endNote.empty()) {
+                m_endNote = EndNoteOf(problem, m_input);
+            }
             return;
         }
-        for (IConvertSink* sink : m_sinks) {
-            if (!sink->Write(frame, m_error)) {
-                return;
-            }
+        ++m_skippedStretches;
+        m_skippedBytes += problem.count;
+        if (written != 0) {
+            Say(SkippedStretchLine(problem, m_input, m_inputSize));
+            return;
         }
-        ++m_frameCount;
+        if (m_heldStretches++ == 0) {
+            m_firstHeld = problem;
+        }
+        m_heldBytes += problem.count;
     }
 
-    uint64_t FrameCount() const { return m_frameCount; }
-    const std::string& Error() const { return m_error; }
-
-  private:
-    std::vector<IConvertSink*> m_sinks;
-    uint64_t m_sourceNumber = 0;
-    const uint8_t* m_block = nullptr;
-    int m_unit = kUnitCelsius;
-    bool m_subtractingOffsets = false;
-    uint64_t m_frameCount = 0;
-    std::string m_error;
-};
-
-// Everything one conversion reads, processes and writes.
-class CConversion {
-  public:
-    CConversion(const ConvertOptions& options, CRecordingSource& source, CFrameFanOut& fanOut)
-        : m_options(options),
-          m_source(source),
-          m_fanOut(fanOut),
-          m_progress(source.Size()),
-          m_isUnitGiven(HasOption("--unit")),
-          m_needsBlocks(options.outputKind == FileKind::kBinaryStream) {
-        ApplyProcessingOptions(options.processing, m_pipeline);
-        m_pipeline.SetCallback(&CFrameFanOut::OnFrameReady, &fanOut);
-        source.SetProblemListener([this](const SourceProblem& problem) { Note(problem); });
-    }
-    ~CConversion() { m_pipeline.StopThread(); }
-
-    // Reads and processes until the input ends, an output fails or a signal asks to stop.
-    // Returns false when a read failed.
-    bool Run() {
-        SourceFrame frame;
-        SourceRead read = SourceRead::kEnd;
-        while (KeepGoing() && (read = m_source.Next(frame)) == SourceRead::kFrame) {
-            switch (frame.kind) {
-                case SourceFrameKind::kBlock:
-                    if (m_options.inputKind == FileKind::kCapture) {
-                        ProcessCapturedBlock(frame.number, frame.block);
-                    } else {
-                        ProcessRecord(frame);
-                    }
-                    break;
-                case SourceFrameKind::kText:
-                    ProcessTextRecord(frame);
-                    break;
-                case SourceFrameKind::kRawValues:
-                    ProcessRawFrame(frame.number, frame.values);
-                    break;
-            }
-            SayHeldStretches();
+    // After each frame.
+    void SayHeldStretches(uint64_t written) {
+        if (m_heldStretches == 0 || written == 0) {
+            return;
         }
-        m_progress.Finish(m_source.Position(), m_fanOut.FrameCount());
-        return read != SourceRead::kError;
+        Say(m_heldStretches == 1 ? SkippedStretchLine(m_firstHeld, m_input, m_inputSize)
+                                 : "skipped " + SkippedStretches(m_heldStretches, m_heldBytes) +
+                                       " from byte " + std::to_string(m_firstHeld.byteOffset) +
+                                       " (frame " + std::to_string(m_firstHeld.frameNumber) +
+                                       ") on, before the first frame that converts");
+        m_heldStretches = 0;
+    }
+
+    // A text frame that does not parse.
+    void NotMade(const SourceFrame& frame) {
+        if (m_unparsedCount++ == 0) {
+            m_firstUnparsed = frame.number;
+            // Lines re-saved by an editor lose the CR the frame's lines are cut at.
+            m_firstUnparsedFault = frame.frameText.find('\r') == std::string_view::npos
+                                       ? "its lines end in a single CR LF?"
+                                       : TextFrameFault(frame.frameText);
+        }
     }
 
     uint64_t UnparsedCount() const { return m_unparsedCount; }
@@ -173,134 +134,14 @@ class CConversion {
     const std::string& FirstUnparsedFault() const { return m_firstUnparsedFault; }
 
   private:
-    bool HasOption(const char* name) const {
-        for (const std::string& given : m_options.processingGiven) {
-            if (given == name) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    bool KeepGoing() {
-        m_progress.Update(m_source.Position(), m_fanOut.FrameCount());
-        return PendingStopSignal() == 0 && m_fanOut.Error().empty();
-    }
-
-    // Each stretch of damage skipped is said as it is found once a frame has been written.
-    // Stretches before that are said with the first frame written, so that an input without a
-    // frame fails with one line. The end of the input is said after the run.
-    void Note(const SourceProblem& problem) {
-        if (problem.kind != SourceProblemKind::kSkipped) {
-            if (m_endNote.empty()) {
-                m_endNote = EndNoteOf(problem, m_options.inputKind);
-            }
-            return;
-        }
-        ++m_skippedStretches;
-        m_skippedBytes += problem.count;
-        if (m_fanOut.FrameCount() != 0) {
-            Say(SkippedStretchLine(problem, m_options.inputKind, m_source.Size()));
-            return;
-        }
-        if (m_heldStretches++ == 0) {
-            m_firstHeld = problem;
-        }
-        m_heldBytes += problem.count;
-    }
-
-    void SayHeldStretches() {
-        if (m_heldStretches == 0 || m_fanOut.FrameCount() == 0) {
-            return;
-        }
-        Say(m_heldStretches == 1
-                ? SkippedStretchLine(m_firstHeld, m_options.inputKind, m_source.Size())
-                : "skipped " + SkippedStretches(m_heldStretches, m_heldBytes) + " from byte " +
-                      std::to_string(m_firstHeld.byteOffset) + " (frame " +
-                      std::to_string(m_firstHeld.frameNumber) +
-                      ") on, before the first frame that converts");
-        m_heldStretches = 0;
-    }
-
     void Say(const std::string& line) {
         m_progress.ClearLine();
         PrintError(line);
     }
 
-    void Expect(uint64_t number, const uint8_t* block) {
-        m_fanOut.Expect(number, block, m_pipeline.GetUnit(),
-                        m_pipeline.IsElOffsetSubtraction() != 0);
-    }
-
-    // A binary stream record: queued as play-back queues it, processed like a live frame.
-    void ProcessRecord(const SourceFrame& frame) {
-        Expect(frame.number, nullptr);
-        m_pipeline.ProcessFrameNow(frame.modeLetter, kFrameBlockSize, frame.block);
-    }
-
-    // A text stream record: its header switches the unit (unless the user chose one) and says
-    // how to read the frame, as in play-back.
-    void ProcessTextRecord(const SourceFrame& frame) {
-        const TextPlayMode& mode = frame.textMode;
-        if (!m_isUnitGiven && mode.unit != 0) {
-            m_pipeline.SetUnit(mode.unit);
-        }
-        const uint8_t* block = m_needsBlocks ? RebuildBlock(frame.frameText, mode) : nullptr;
-        Expect(frame.number, block);
-        if (m_pipeline.ProcessTextFrame(mode.offsetsSubtracted, mode.modeChar, frame.frameText) ==
-            0) {
-            if (m_unparsedCount++ == 0) {
-                m_firstUnparsed = frame.number;
-                // Lines re-saved by an editor lose the CR the frame's lines are cut at.
-                m_firstUnparsedFault = frame.frameText.find('\r') == std::string_view::npos
-                                           ? "its lines end in a single CR LF?"
-                                           : TextFrameFault(frame.frameText);
-            }
-        }
-    }
-
-    // The frame block a text frame was rendered from, as far as its digits tell: the inverse
-    // conversions, the offsets added back when they were subtracted, and the marker the module
-    // puts on every block. Null when the text does not parse.
-    const uint8_t* RebuildBlock(std::string_view frameText, const TextPlayMode& mode) {
-        const std::optional<FrameData> parsed = ParseTextFrame(frameText, mode.modeChar);
-        if (!parsed) {
-            return nullptr;
-        }
-        m_frame = *parsed;
-        if (mode.offsetsSubtracted != 0) {
-            AddElOffsets(m_frame.values, m_frame.offsets);
-        }
-        EncodeFrameBlock(m_frame, m_block);
-        PutFrameMarker(m_block);
-        return m_block;
-    }
-
-    // A raw frame: coloured straight into an image, as play-back shows it.
-    void ProcessRawFrame(uint64_t number, const uint16_t* values) {
-        m_pipeline.MapRawFrame(values, m_smallImage, m_image.data());
-        m_fanOut.Deliver(
-            {number, 0, {}, nullptr, m_image.data(), values, m_pipeline.GetUnit(), false});
-    }
-
-    void ProcessCapturedBlock(uint64_t number, const uint8_t* block) {
-        m_fanOut.Deliver({number,
-                          m_options.captureLetter,
-                          {},
-                          block,
-                          nullptr,
-                          nullptr,
-                          m_pipeline.GetUnit(),
-                          false});
-    }
-
-    const ConvertOptions& m_options;
-    CRecordingSource& m_source;
-    CFrameFanOut& m_fanOut;
-    CConvertProgress m_progress;
-    const bool m_isUnitGiven;
-    const bool m_needsBlocks;
-    CFramePipeline m_pipeline;
+    const FileKind m_input;
+    const uint64_t m_inputSize;
+    CConvertProgress& m_progress;
     uint64_t m_unparsedCount = 0;
     uint64_t m_skippedStretches = 0;
     uint64_t m_skippedBytes = 0;
@@ -311,10 +152,6 @@ class CConversion {
     std::string m_endNote;
     std::string m_firstUnparsedFault;
     uint64_t m_firstUnparsed = 0;
-    FrameData m_frame{};
-    uint8_t m_block[kFrameBlockSize] = {};
-    uint8_t m_smallImage[kSmallImageBytes] = {};
-    std::vector<uint8_t> m_image = std::vector<uint8_t>(kImageBytes);
 };
 
 // Why the opened input cannot be converted, or "". Play-back plays a stream whose first record
@@ -338,44 +175,29 @@ std::string WhyNotConvertible(const std::string& path,
            "' is not a text stream recording (its first line is not Mode=V, K, C or F)";
 }
 
-// The file output, or null when there is none; status 2 or 1 in `status` on failure.
-std::unique_ptr<IConvertSink> CreateFileSink(const ConvertOptions& options,
-                                             const CRecordingSource& source, int& status) {
+// A classic TIFF addresses 4 GiB. A page takes about 2.3 KB against at least 1984 input bytes a
+// frame (raw frames), so from this input size on the file may grow past that and is written as a
+// BigTIFF, which ImageJ's own reader does not open but Fiji's and tifffile do.
+constexpr off_t kBigTiffInputBytes = 3'500'000'000;
+
+// The file output, or null when there is none; status 2 in `status` when it may not be written.
+std::unique_ptr<IFrameSink> MakeFileOutput(const ConvertOptions& options,
+                                           const CRecordingSource& source, int& status) {
     if (options.outputKind == FileKind::kUnknown) {
         return nullptr;
     }
-    std::string error;
-    const std::string path = ResolveOutputPath(options.output, source.Status(), error);
-    if (path.empty()) {
+    const Result<std::string> path = ResolveOutputPath(options.output, source.Status());
+    if (!path) {
         status = 2;
-        PrintError(error);
+        PrintError(path.Message());
         return nullptr;
     }
-    std::unique_ptr<IConvertSink> sink;
-    switch (options.outputKind) {
-        case FileKind::kCsv:
-            sink = options.region ? CreateRegionCsvSink(path, source.Status(), options.input,
-                                                        *options.region, error)
-                                  : CreateCsvSink(path, source.Status(), options.input, error);
-            break;
-        case FileKind::kTiff:
-            // Raw frames are shown unmirrored, and so are their pages.
-            sink = CreateTiffSink(
-                path, source.Status(),
-                options.inputKind == FileKind::kRawFrames ? 0 : options.processing.mirror, error);
-            break;
-        case FileKind::kNumpy:
-            sink = CreateNumpySink(path, source.Status(), error);
-            break;
-        default:
-            sink = CreateRecordingSink(options.outputKind, path, source.Status(), error);
-            break;
-    }
-    if (!sink) {
-        status = 1;
-        PrintError(error);
-    }
-    return sink;
+    FileSinkOptions sink;
+    sink.place = {*path, OutputFileMode::kAppearsWhenComplete, source.Status()};
+    sink.sourceName = options.input;
+    sink.region = options.region;
+    sink.isBigTiff = source.Status().st_size >= kBigTiffInputBytes;
+    return MakeFileSink(options.outputKind, sink);
 }
 
 }  // namespace
@@ -411,11 +233,11 @@ int RunConvert(int argc, char** argv) {
     }
     CRecordingSource& source = **opening;
     int status = 0;
-    std::unique_ptr<IConvertSink> fileSink = CreateFileSink(options, source, status);
+    std::shared_ptr<IFrameSink> fileSink = MakeFileOutput(options, source, status);
     if (status != 0) {
         return status;
     }
-    std::unique_ptr<IConvertSink> imageSink;
+    std::shared_ptr<IFrameSink> pictureSink;
     if (!options.framesDir.empty()) {
         std::error_code ec;
         if (std::filesystem::exists(options.framesDir, ec) &&
@@ -423,54 +245,65 @@ int RunConvert(int argc, char** argv) {
             PrintError("cannot write into '" + options.framesDir + "': it is not a directory");
             return 2;
         }
-        std::string error;
-        imageSink = CreateImageFilesSink(options.framesDir, options.png, error);
-        if (!imageSink) {
-            PrintError(error);
-            return 1;
-        }
-    }
-    std::vector<IConvertSink*> sinks;
-    for (IConvertSink* sink : {fileSink.get(), imageSink.get()}) {
-        if (sink != nullptr) {
-            sinks.push_back(sink);
-        }
+        pictureSink = MakePictureSink(options.framesDir, options.png);
     }
 
-    CFrameFanOut fanOut(sinks);
-    CConversion conversion(options, source, fanOut);
-    const bool readAll = conversion.Run();
+    CConvertProgress progress(source.Size());
+    CConversionNotes notes(options.inputKind, source.Size(), progress);
+    CFrameRun run(std::move(*opening));
+    ApplyProcessingOptions(options.processing, run.Pipeline());
+    // Text streams keep the unit of their own header lines unless the user chose one.
+    run.SetTextUnitFollowed(std::find(options.processingGiven.begin(),
+                                      options.processingGiven.end(),
+                                      "--unit") == options.processingGiven.end());
+    for (const std::shared_ptr<IFrameSink>& sink : {fileSink, pictureSink}) {
+        if (sink) {
+            run.AddSink(sink);
+        }
+    }
+    source.SetProblemListener([&notes, &run](const SourceProblem& problem) {
+        notes.Note(problem, run.Counts().processed);
+    });
+    RunHooks hooks;
+    hooks.stopRequests = [] { return CStopSignals::Count(); };
+    hooks.onPass = [&] {
+        progress.Update(source.Position(), run.Counts().processed);
+        notes.SayHeldStretches(run.Counts().processed);
+    };
+    hooks.frameNotMade = [&notes](const SourceFrame& frame) { notes.NotMade(frame); };
+    const RunEnd end = run.Run(hooks);
+    const uint64_t written = run.Counts().processed;
+    progress.Finish(source.Position(), written);
 
-    if (const int signalNumber = PendingStopSignal(); signalNumber != 0) {
+    if (const int signalNumber = CStopSignals::First(); signalNumber != 0) {
         PrintError(std::string("stopped by ") + (signalNumber == SIGINT ? "SIGINT" : "SIGTERM") +
                    "; nothing written");
         return 128 + signalNumber;
     }
-    if (!fanOut.Error().empty()) {
-        PrintError(fanOut.Error());
+    if (end.reason == RunStop::kSinkFailed) {
+        PrintError(end.failure.Message());
         return 1;
     }
-    if (!readAll) {
+    if (end.reason == RunStop::kSourceFailed) {
         PrintError("cannot read '" + options.input + "': " + std::strerror(source.ErrorNumber()));
         return 1;
     }
-    if (fanOut.FrameCount() == 0) {
+    if (written == 0) {
         std::vector<std::string> causes;
-        if (conversion.SkippedStretchCount() != 0) {
-            causes.push_back(
-                SkippedStretches(conversion.SkippedStretchCount(), conversion.SkippedBytes()) +
-                " skipped");
+        if (notes.SkippedStretchCount() != 0) {
+            causes.push_back(SkippedStretches(notes.SkippedStretchCount(), notes.SkippedBytes()) +
+                             " skipped");
         }
-        if (conversion.UnparsedCount() != 0) {
-            std::string cause = UnparsedFrames(conversion.UnparsedCount());
-            if (!conversion.FirstUnparsedFault().empty()) {
-                cause += (conversion.UnparsedCount() == 1 ? ": " : ", the first: ") +
-                         conversion.FirstUnparsedFault();
+        if (notes.UnparsedCount() != 0) {
+            std::string cause = UnparsedFrames(notes.UnparsedCount());
+            if (!notes.FirstUnparsedFault().empty()) {
+                cause += (notes.UnparsedCount() == 1 ? ": " : ", the first: ") +
+                         notes.FirstUnparsedFault();
             }
             causes.push_back(cause);
         }
-        if (causes.empty() && !conversion.EndNote().empty()) {
-            causes.push_back("it holds only " + conversion.EndNote());
+        if (causes.empty() && !notes.EndNote().empty()) {
+            causes.push_back("it holds only " + notes.EndNote());
         }
         std::string why = "no frame found in '" + options.input + "'";
         for (std::size_t i = 0; i < causes.size(); ++i) {
@@ -479,35 +312,30 @@ int RunConvert(int argc, char** argv) {
         PrintError(causes.empty() ? why : why + ")");
         return 1;
     }
-    for (IConvertSink* sink : sinks) {
-        std::string error;
-        if (!sink->Finish(error)) {
-            PrintError(error);
-            return 1;
-        }
+    if (const Status finished = run.FinishSinks(); !finished) {
+        PrintError(finished.Message());
+        return 1;
     }
-    if (!conversion.EndNote().empty()) {
-        PrintError("ignored " + conversion.EndNote());
+    if (!notes.EndNote().empty()) {
+        PrintError("ignored " + notes.EndNote());
     }
     if (options.inputKind == FileKind::kCapture) {
-        std::printf("%llu frames from %llu bytes written to %s\n",
-                    static_cast<unsigned long long>(fanOut.FrameCount()),
-                    static_cast<unsigned long long>(source.Position()),
-                    OneLine(options.output).c_str());
+        std::printf(
+            "%llu frames from %llu bytes written to %s\n", static_cast<unsigned long long>(written),
+            static_cast<unsigned long long>(source.Position()), OneLine(options.output).c_str());
     }
-    if (conversion.UnparsedCount() != 0) {
-        PrintError("skipped " + UnparsedFrames(conversion.UnparsedCount()) +
-                   " (the first is frame " + std::to_string(conversion.FirstUnparsed()) +
-                   (conversion.FirstUnparsedFault().empty()
-                        ? std::string()
-                        : ": " + conversion.FirstUnparsedFault()) +
+    if (notes.UnparsedCount() != 0) {
+        PrintError("skipped " + UnparsedFrames(notes.UnparsedCount()) + " (the first is frame " +
+                   std::to_string(notes.FirstUnparsed()) +
+                   (notes.FirstUnparsedFault().empty() ? std::string()
+                                                       : ": " + notes.FirstUnparsedFault()) +
                    ")");
     }
     // Damage does not fail the conversion: every frame that could be read was written, and
     // `thermal info` is the check whose status says whether a recording is whole.
-    if (conversion.SkippedStretchCount() != 0) {
-        PrintError(std::to_string(fanOut.FrameCount()) + " frames written; " +
-                   SkippedStretches(conversion.SkippedStretchCount(), conversion.SkippedBytes()) +
+    if (notes.SkippedStretchCount() != 0) {
+        PrintError(std::to_string(written) + " frames written; " +
+                   SkippedStretches(notes.SkippedStretchCount(), notes.SkippedBytes()) +
                    " skipped");
     }
     return 0;

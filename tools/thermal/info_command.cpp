@@ -26,6 +26,7 @@
 #include "platform/one_line.h"
 #include "recording/playback_rules.h"
 #include "recording/recording_source.h"
+#include "run/frame_entry.h"
 #include "text_frame_fault.h"
 
 namespace {
@@ -381,8 +382,9 @@ ModeGroup& TextGroup(FileReport& report, char modeChar) {
     }
 }
 
-// Reads the whole recording as play-back reads it, frame by frame, and fills `report`. Returns
-// the file's status.
+// Reads the whole recording as play-back reads it, frame by frame, each through the frames' one
+// entry into the pipeline (as stored: no stacks, no offsets subtracted), and fills `report`.
+// Returns the file's status.
 int ScanRecording(const std::string& path, CRecordingSource& source, FileReport& report) {
     const FileKind kind = source.Kind();
     const std::size_t recordSize =
@@ -390,18 +392,22 @@ int ScanRecording(const std::string& path, CRecordingSource& source, FileReport&
     CSourceProblems problems(report, source.DataMode() != kDataModeUnknown, recordSize);
     source.SetProblemListener(
         [&problems, kind](const SourceProblem& problem) { problems.Note(problem, kind); });
-    FrameData frame{};
+    CFramePipeline pipeline;
+    CFrameEntry entry(pipeline);
     uint64_t offsetFrames = 0;
     SourceFrame record;
     SourceRead read;
     while ((read = source.Next(record)) == SourceRead::kFrame) {
         report.frames = record.number;
+        // Text frames are measured in the file's own digits: whether they parse is all it takes.
+        const ProcessedFrame* made =
+            entry.Make(record, record.kind == SourceFrameKind::kText ? 0u : kNeedsValues);
         switch (record.kind) {
             case SourceFrameKind::kRawValues: {
                 ++report.readable;
                 ModeGroup& group = report.Group('r', "raw values", ValueKind::kRaw, 0);
                 group.frames++;
-                group.Measure(record.values);
+                group.Measure(made->values);
                 break;
             }
             case SourceFrameKind::kBlock: {
@@ -414,17 +420,16 @@ int ScanRecording(const std::string& path, CRecordingSource& source, FileReport&
                         "no frame marker in the frame block: the record is damaged or out of "
                         "step");
                 }
-                DecodeFrameBlock(record.block, frame);
                 ModeGroup& group = RecordGroup(report, record);
                 group.frames++;
-                group.Measure(frame.values);
+                group.Measure(made->values);
                 break;
             }
             case SourceFrameKind::kText: {
                 const TextPlayMode& mode = record.textMode;
                 ModeGroup& group = TextGroup(report, mode.modeChar);
                 group.frames++;
-                if (ParseTextFrame(record.frameText, mode.modeChar)) {
+                if (made != nullptr) {
                     ++report.readable;
                     offsetFrames += mode.offsetsSubtracted;
                     group.MeasureText(record.frameText);

@@ -1,8 +1,8 @@
-// `thermal record`: records the module's stream without a window. The port, the handshake and the
-// stop sequence are the viewer's module session, driven by the module feed; every frame goes
-// through the viewer's frame pipeline into the viewer's recording run, so the files are byte for
-// byte those that "Rec" writes with the same settings, split into parts and checked for disk space
-// the same way.
+// `thermal record`: records the module's stream without a window, as a run over the module
+// (a serial port, or a broker) into one output named by its extension: a binary or text stream or
+// a video, written by the viewer's own recording run, so that the files are byte for byte those
+// that "Rec" writes with the same settings (split into parts and checked for disk space the same
+// way), or a table, TIFF stack or NumPy array as `thermal convert` writes them.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,44 +12,42 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "cli/option_table.h"
 #include "cli/processing_options.h"
 #include "commands.h"
 #include "live_command.h"
-#include "live_output.h"
-#include "module_feed.h"
+#include "outputs/live_output.h"
+#include "outputs/output_table.h"
 #include "platform/one_line.h"
-#include "processing/frame_pipeline.h"
 #include "recording/file_kind.h"
-#include "recording/recording_run.h"
+#include "recording/stream_recorder.h"
 #include "remote/mqtt_address.h"
+#include "remote/remote_module_feed.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr auto kProgressPeriod = 250ms;
-// The longest the main loop sleeps between looks at signals, limits and the video timer.
-constexpr auto kLoopWait = 10ms;
-// Frames taken at most in one go, so signals and the video clock are served in between.
-constexpr std::size_t kMaxFramesAtOnce = IModuleFeed::kMaxWaitingFrames;
 
 constexpr char kUsageHead[] =
-    "Usage: thermal record --port NAME OUTPUT.bds|OUTPUT.txt|OUTPUT.avi [options]\n"
+    "Usage: thermal record --port NAME OUTPUT [options]\n"
     "\n"
     "Starts the module on the serial port NAME as the viewer's START does (x, M, then K) and\n"
-    "records its stream as the viewer's \"Rec\" does: a binary stream (.bds, the frames as\n"
-    "received), a text stream (.txt, the processed values) or a video of the display (.avi,\n"
-    "20 frames a second). A long recording continues in OUTPUT_001.bds, OUTPUT_002.bds, ...\n"
-    "(a number whose name is taken is skipped: no file is ever replaced); recording stops when\n"
-    "its disk has less than 256 MiB free. At the limit, on Ctrl-C or on SIGTERM the module is\n"
+    "records its stream into OUTPUT, chosen by its extension (any case):\n"
+    "  .bds   binary stream, the frames as received, as the viewer's \"Rec\" writes it\n"
+    "  .txt   text stream, the processed values, as \"Rec\" writes it\n"
+    "  .avi   video of the display, 20 frames a second, as \"Rec\" writes it\n"
+    "  .csv   31 rows x 32 columns per frame, .tiff (or .tif) one 16-bit page per frame, .npy\n"
+    "         one NumPy array: the files 'thermal convert' writes of the same frames (see\n"
+    "         'thermal convert --help'), growing as the frames come\n"
+    "A long .bds, .txt or .avi recording continues in OUTPUT_001.bds, OUTPUT_002.bds, ... (a\n"
+    "number whose name is taken is skipped: no file is ever replaced); recording stops when its\n"
+    "disk has less than 256 MiB free. At the limit, on Ctrl-C or on SIGTERM the module is\n"
     "turned off and the file closed. An existing OUTPUT is refused unless --overwrite is given.\n"
     "\n"
     "With --port mqtt://HOST[:PORT]/PREFIX the frames come from a module that 'thermal publish'\n"
@@ -83,17 +81,14 @@ constexpr char kUsageHead[] =
     "                        the same one again to take up what the broker kept for a recorder\n"
     "                        that did not end cleanly, never to two recorders at once\n"
     "\n"
-    "Processing options (they shape .txt and .avi; a .bds keeps the frames as received):\n";
+    "Processing options (they shape every output but .bds, which keeps the frames as received):\n";
 
 struct RecordOptions {
-    std::string port;
+    LiveOptions live;
     std::string output;
-    int type = 0;  // kRecordingBinary, kRecordingText or kRecordingVideo
-    std::optional<uint64_t> frames;
-    std::optional<double> seconds;
+    FileKind kind = FileKind::kUnknown;
     int everyN = 1;
     bool hasEvery = false;
-    bool voltage = false;
     bool overwrite = false;
     std::string clientId;  // a module on a broker: the persistent session's client id
     ProcessingOptions processing;
@@ -113,51 +108,50 @@ std::string DefaultClientId() {
     return "thermal-record-" + std::string(host) + "-" + std::to_string(::getpid());
 }
 
+// Written by the recorder, which has rules of its own for --frames and --every.
+bool IsRecorded(FileKind kind) {
+    return RecordingTypeOf(kind) != 0;
+}
+
 // Returns 0 when the options are good, else the exit status after printing why.
 int ParseOptions(int argc, char** argv, RecordOptions& options) {
     std::vector<std::string> positional;
     COptionTable table;
     AddProcessingOptions(table, options.processing);
-    table.Text("--port", "a device name", options.port);
-    table.Ranged<uint64_t>("--frames", 1, 1'000'000'000'000,
-                           [&options](uint64_t frames) { options.frames = frames; });
-    table.Ranged<double>("--duration", 0.001, 1e9,
-                         [&options](double seconds) { options.seconds = seconds; });
+    AddLiveOptions(table, options.live);
     table.Ranged<int>("--every", 1, 1'000'000, [&options](int every) {
         options.everyN = every;
         options.hasEvery = true;
     });
-    table.Flag("--voltage", options.voltage);
     table.Flag("--overwrite", options.overwrite);
     table.Text("--client-id", "a client id", options.clientId);
     if (const std::string error = table.Parse(argc, argv, positional); !error.empty()) {
         return UsageError(error);
     }
-    if (options.port.empty()) {
-        return UsageError("missing --port NAME");
-    }
-    if (!options.clientId.empty() && !IsMqttAddress(options.port)) {
+    const bool isRemote = IsMqttAddress(options.live.port);
+    if (!options.clientId.empty() && !isRemote) {
         return UsageError("--client-id applies to a module on a broker (--port mqtt://...) only");
     }
-    if (options.clientId.empty() && IsMqttAddress(options.port)) {
+    if (options.clientId.empty() && isRemote) {
         options.clientId = DefaultClientId();
     }
-    if (const std::string problem = ModuleFeedOptionsProblem({options.port, options.voltage});
-        !problem.empty()) {
+    if (const std::string problem = LiveOptionsProblem(options.live); !problem.empty()) {
         return UsageError(problem);
     }
     if (positional.empty()) {
-        return UsageError("missing OUTPUT.bds, OUTPUT.txt or OUTPUT.avi");
+        return UsageError("missing OUTPUT");
     }
     if (positional.size() > 1) {
         return UsageError("one output file only, got '" + positional[0] + "' and '" +
                           positional[1] + "'");
     }
     options.output = positional[0];
-    options.type = RecordingTypeOf(FileKindOf(options.output));
-    if (options.type == 0) {
+    options.kind = FileKindOf(options.output);
+    const auto rows = OutputRows();
+    if (std::none_of(rows.begin(), rows.end(),
+                     [&](const OutputRow& row) { return row.kind == options.kind; })) {
         return UsageError("cannot record into '" + options.output +
-                          "': the name must end in .bds, .txt or .avi");
+                          "': the name must end in .bds, .txt, .avi, .csv, .tiff, .tif or .npy");
     }
     // Checked before the module is started; the file itself is created only with the first
     // frame, and then just as strictly.
@@ -171,13 +165,13 @@ int ParseOptions(int argc, char** argv, RecordOptions& options) {
                               "': it is not a regular file");
         }
     }
-    if (options.frames && options.seconds) {
-        return UsageError("--frames and --duration cannot be used together");
-    }
-    if (options.hasEvery && options.type == kRecordingVideo) {
+    if (options.hasEvery && options.kind == FileKind::kVideo) {
         return UsageError(
             "--every does not apply to a video, which samples the display 20 times "
             "a second");
+    }
+    if (options.hasEvery && !IsRecorded(options.kind)) {
+        return UsageError("--every applies to .bds and .txt recordings only");
     }
     return 0;
 }
@@ -192,140 +186,95 @@ std::string SizeText(uint64_t bytes) {
     return text;
 }
 
-// One recording from start to end, on the calling thread (the owner of the session).
+// One recording from start to end, on the calling thread (the owner of the run).
 class CRecordRun {
   public:
     explicit CRecordRun(const RecordOptions& options)
         : m_options(options),
           m_isProgressShown(::isatty(STDERR_FILENO) != 0),
-          m_feed(MakeModuleFeed({options.port, options.voltage, "recording", options.clientId})) {
+          m_run(MakeModuleFeed(
+              {options.live.port, options.live.voltage, "recording", options.clientId})) {
         if (m_isProgressShown) {
             m_progressOutput.emplace(STDERR_FILENO);
         }
-        ApplyProcessingOptions(options.processing, m_pipeline);
-        m_pipeline.SetCallback(&CRecordRun::OnFrameReady, this);
-        RecordingRunListener listener;
-        listener.notice = [this](const std::string& notice) {
-            std::lock_guard lock(m_noticeLock);
-            m_notices.push_back(notice);
-        };
-        m_run.SetListener(std::move(listener));
+        ApplyProcessingOptions(options.processing, m_run.Pipeline());
+        FileSinkOptions sink;
+        sink.place = {options.output,
+                      OutputFileMode::kGrowing,
+                      {},
+                      options.overwrite ? RecordingFileCreation::kReplaceRegularFile
+                                        : RecordingFileCreation::kNewFileOnly};
+        sink.sourceName = options.live.port;
+        sink.everyN = options.everyN;
+        RunLimits limits = LimitsOf(options.live);
+        if (IsRecorded(options.kind)) {
+            // The recorder counts what it writes: records, or video frames.
+            sink.frameLimit = limits.frames;
+            limits.frames = 0;
+        }
+        m_sink = MakeFileSink(options.kind, sink);
+        m_run.AddSink(m_sink);
+        m_run.SetLimits(limits);
     }
 
     // The exit status: 0 after a limit or a signal, 1 when the module or the file failed.
     int Run() {
-        if (!m_feed->Open()) {
-            std::fprintf(stderr, "thermal record: %s\n", OneLine(m_feed->Failure()).c_str());
-            return 1;
-        }
-        // The file is made only once the module streams, so a silent module or an interrupted
-        // start leaves no empty file behind (nor truncates an old one).
-        const FeedStart start = m_feed->StartStream([this] { return IsSignalled(); });
-        // The recording's time (its duration, its rate) runs from the stream's start.
-        m_recordStart = m_feed->StreamStart();
-        if (start != FeedStart::kStreaming) {
-            m_failure = m_feed->Failure();
-            return Finish(false);
-        }
-        if (m_run.OpenFile(m_options.type, m_options.output,
-                           m_options.overwrite ? RecordingFileCreation::kReplaceRegularFile
-                                               : RecordingFileCreation::kNewFileOnly) == 0) {
-            m_failure = m_run.Recorder().GetLastError();
-            return Finish(false);
-        }
-        RecordingRunRules rules;
-        rules.everyN = m_options.everyN;
-        rules.frameLimit = m_options.frames.value_or(0);
-        rules.endsAtFirstStop = true;
-        m_run.Begin(rules);
-        m_nextProgress = Clock::now();
-        std::optional<Clock::time_point> deadline;
-        if (m_options.seconds) {
-            deadline = m_recordStart + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(*m_options.seconds));
-        }
+        RunHooks hooks = LiveHooks("record");
+        hooks.notice = [this](const std::string& notice) { PrintNotice(notice); };
+        hooks.onPass = [this] { ShowProgress(false); };
+        const RunEnd end = m_run.Run(hooks);
+        Status finished = m_run.FinishSinks();
+        // The recording ends with its last frame, if the module's last frames came after the stop
+        // began; the wait for the module's answer does not count.
+        const auto stopStart = m_run.StopStart().value_or(Clock::now());
+        const auto lastFrame = m_run.LastFrameTime();
+        m_recordEnd = lastFrame ? std::max(stopStart, *lastFrame) : stopStart;
+        ShowProgress(true);
 
-        while (m_run.IsTaking()) {
-            m_feed->Serve();
-            Clock::time_point wakeUp = Clock::now() + kLoopWait;
-            if (m_options.type == kRecordingVideo) {
-                wakeUp = std::min(wakeUp, m_run.NextVideoTick());
-            }
-            if (deadline) {
-                wakeUp = std::min(wakeUp, *deadline);
-            }
-            const Clock::duration wait = std::max<Clock::duration>(wakeUp - Clock::now(), 0ms);
-            TakeFrames(wait);
-            if (m_options.type == kRecordingVideo) {
-                m_run.ServeVideoClock(Clock::now());
-            }
-            if (IsSignalled() || (deadline && Clock::now() >= *deadline)) {
-                break;
-            }
-            if (m_feed->IsLost()) {
-                m_failure = m_feed->Failure();
-                break;
-            }
-            PrintNotices(m_feed->TakeNotices());
-            ShowProgress(false);
+        std::string failure = end.failure.Message();
+        if (failure.empty() && !finished) {
+            failure = finished.Message();
         }
-        return Finish(true);
+        const bool wasRecording = m_run.HasBegun();
+        if (!wasRecording && failure.empty()) {
+            std::fprintf(stderr,
+                         "thermal record: stopped before the first frame; nothing recorded\n");
+        }
+        if (wasRecording) {
+            const double seconds = SecondsRecording();
+            const std::vector<std::string> parts = m_sink->Files();
+            const uint64_t written = m_sink->Written();
+            std::string files = "'" + parts.front() + "'";
+            if (parts.size() > 1) {
+                files += " and " + std::to_string(parts.size() - 1) + " more part" +
+                         (parts.size() > 2 ? "s" : "");
+            }
+            // What the module delivered beside what was written tells frames left out on
+            // purpose (--every, after --frames) and losses on the line from the recorder's own.
+            std::fprintf(stderr, "thermal record: %llu %s written to %s (%s)%s%s\n",
+                         static_cast<unsigned long long>(written),
+                         m_options.kind == FileKind::kVideo ? "video frames" : "frames",
+                         OneLine(files).c_str(), SizeText(BytesWritten(parts)).c_str(),
+                         RateText(written, seconds).c_str(),
+                         ReceivedText(m_run, "recording").c_str());
+        }
+        return LiveStatus("record", m_run, failure, "the recording");
     }
 
   private:
-    static void OnFrameReady(void* owner, const char* modeLetter, const std::string& text,
-                             const uint8_t* raw, const uint8_t* image, const uint16_t* /*values*/) {
-        auto* self = static_cast<CRecordRun*>(owner);
-        if (self->m_options.type == kRecordingVideo) {
-            self->m_run.KeepDisplayImage(image);
+    using Clock = std::chrono::steady_clock;
+
+    // A line of the module or of the recording, after the progress line is cleared.
+    void PrintNotice(const std::string& notice) {
+        ShowProgress(true);
+        const std::string line = "thermal record: " + OneLine(notice) + "\n";
+        if (!m_progressOutput) {
+            std::fputs(line.c_str(), stderr);
             return;
         }
-        self->m_run.TakeFrame({*modeLetter, text, raw, self->m_pipeline.GetUnit(),
-                               self->m_pipeline.IsElOffsetSubtraction() != 0});
-    }
-
-    // Takes what the monitor thread handed over (waiting at most `limit` for it) and, while
-    // recording, processes it as the viewer's processing thread does; frames that come after the
-    // end of the recording are let go.
-    void TakeFrames(Clock::duration limit) {
-        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(limit);
-        SourceFrame frame;
-        for (std::size_t taken = 0; taken < kMaxFramesAtOnce &&
-                                    m_feed->Frames().NextWithin(frame, wait) == SourceRead::kFrame;
-             ++taken) {
-            wait = 0ms;
-            if (m_run.IsTaking()) {
-                m_pipeline.ProcessFrameNow(frame.modeLetter, kFrameBlockSize, frame.block);
-            }
-        }
-    }
-
-    // `notices` of the module (a handshake not answered, a rate the line cannot carry), then those
-    // of the recording (a part that took another number), which the writer thread leaves for this
-    // thread: it owns standard error.
-    void PrintNotices(std::vector<std::string> notices = {}) {
-        {
-            std::lock_guard lock(m_noticeLock);
-            notices.insert(notices.end(), m_notices.begin(), m_notices.end());
-            m_notices.clear();
-        }
-        for (const std::string& notice : notices) {
-            ShowProgress(true);
-            const std::string line = "thermal record: " + OneLine(notice) + "\n";
-            if (!m_progressOutput) {
-                std::fputs(line.c_str(), stderr);
-                continue;
-            }
-            // A terminal whose output is stopped (Ctrl-S) is waited for, but not past a stop.
-            static_cast<void>(
-                m_progressOutput->Write(line, [this](std::size_t) { return !IsSignalled(); }));
-        }
-    }
-
-    // True once SIGINT or SIGTERM has arrived.
-    bool IsSignalled() {
-        m_signalCount = CStopSignals::Count();
-        return m_signalCount > 0;
+        // A terminal whose output is stopped (Ctrl-S) is waited for, but not past a stop.
+        static_cast<void>(
+            m_progressOutput->Write(line, [](std::size_t) { return CStopSignals::Count() == 0; }));
     }
 
     static uint64_t BytesWritten(const std::vector<std::string>& parts) {
@@ -342,7 +291,7 @@ class CRecordRun {
     // From the start of the stream to now, or to the end of the recording once it has ended.
     double SecondsRecording() const {
         const Clock::time_point end = m_recordEnd ? *m_recordEnd : Clock::now();
-        return std::chrono::duration<double>(end - m_recordStart).count();
+        return std::chrono::duration<double>(end - m_run.StreamStart()).count();
     }
 
     // On a terminal only: one line, rewritten a few times a second. `isClearing` ends it so that
@@ -359,19 +308,20 @@ class CRecordRun {
             return;
         }
         const auto now = Clock::now();
-        if (now < m_nextProgress) {
+        if (!m_run.HasBegun() || now < m_nextProgress) {
             return;
         }
         m_nextProgress = now + kProgressPeriod;
         const double seconds = SecondsRecording();
-        const std::vector<std::string> parts = m_run.Parts();
-        const uint64_t written = m_run.Written();
+        const std::vector<std::string> parts = m_sink->Files();
+        const uint64_t written = m_sink->Written();
         char counts[128];
         std::snprintf(counts, sizeof counts, ": %llu frames, %.1f frames/s, %s",
                       static_cast<unsigned long long>(written),
                       seconds > 0 ? static_cast<double>(written) / seconds : 0.0,
                       SizeText(BytesWritten(parts)).c_str());
-        WriteProgress("\r\033[K" + OneLine(parts.back()) + counts);
+        WriteProgress("\r\033[K" + OneLine(parts.empty() ? m_options.output : parts.back()) +
+                      counts);
         m_hasProgressLine = true;
     }
 
@@ -381,95 +331,14 @@ class CRecordRun {
         static_cast<void>(m_progressOutput->Write(text, [](std::size_t) { return false; }));
     }
 
-    // The stop sequence: the module is turned off (the frames it sent before it stopped are still
-    // recorded, unless the limit or a failure ended the recording), the session closed, then the
-    // file. Returns the exit status.
-    int Finish(bool wasRecording) {
-        const Clock::time_point stopStart = Clock::now();
-        ShowProgress(true);
-        if (m_options.type == kRecordingVideo) {
-            m_run.StopTaking();  // the display stops with the stream
-        }
-        const int signalsBefore = m_signalCount;
-        m_feed->Stop([this, signalsBefore] {
-            TakeFrames(0ms);
-            // A second Ctrl-C cuts the wait for the module's last frames short.
-            return !(IsSignalled() && m_signalCount > signalsBefore);
-        });
-        TakeFrames(0ms);
-        m_run.Stop();  // what is queued is written, then the file closed
-        // The recording ends with its last frame, if the module's last frames came after the stop
-        // began; the wait for the module's answer does not count.
-        const std::optional<Clock::time_point> lastWrite = m_run.LastWriteTime();
-        m_recordEnd = lastWrite ? std::max(stopStart, *lastWrite) : stopStart;
-        m_feed->Close();
-        TakeFrames(0ms);
-        PrintNotices(m_feed->TakeNotices());
-        if (m_failure.empty()) {
-            m_failure = m_run.FailureReason();
-        }
-
-        const uint64_t dropped = m_feed->Frames().Dropped();
-        if (!wasRecording && m_failure.empty()) {
-            std::fprintf(stderr,
-                         "thermal record: stopped before the first frame; nothing "
-                         "recorded\n");
-        }
-        if (wasRecording) {
-            const double seconds = SecondsRecording();
-            const std::vector<std::string> parts = m_run.Parts();
-            const uint64_t written = m_run.Written();
-            std::string files = "'" + parts.front() + "'";
-            if (parts.size() > 1) {
-                files += " and " + std::to_string(parts.size() - 1) + " more part" +
-                         (parts.size() > 2 ? "s" : "");
-            }
-            // What the module delivered beside what was written tells frames left out on
-            // purpose (--every, after --frames) and losses on the line from the recorder's own.
-            std::string received =
-                ", " + std::to_string(m_feed->Frames().Received()) + " frames received";
-            if (dropped > 0) {
-                received += ", " + std::to_string(dropped) +
-                            " of them lost: the recording fell behind the stream";
-            }
-            received += m_feed->LossText();
-            std::fprintf(
-                stderr, "thermal record: %llu %s written to %s (%s) in %.1f s (%.1f/s)%s\n",
-                static_cast<unsigned long long>(written),
-                m_options.type == kRecordingVideo ? "video frames" : "frames",
-                OneLine(files).c_str(), SizeText(BytesWritten(parts)).c_str(), seconds,
-                seconds > 0 ? static_cast<double>(written) / seconds : 0.0, received.c_str());
-        }
-        if (m_failure.empty() && m_feed->FramesMissing() > 0) {
-            m_failure = "the recording is incomplete: frames its publisher sent never arrived";
-        }
-        if (!m_failure.empty()) {
-            std::fprintf(stderr, "thermal record: %s\n", OneLine(m_failure).c_str());
-            return 1;
-        }
-        return 0;
-    }
-
     const RecordOptions& m_options;
     const bool m_isProgressShown;
     std::optional<CLiveOutput> m_progressOutput;  // standard error, when it is a terminal
-
-    std::mutex m_noticeLock;             // guards m_notices, added to by the recording's writer
-    std::vector<std::string> m_notices;  // printed by the main loop
-
-    // Main thread only from here on.
-    std::string m_failure;
-    int m_signalCount = 0;
     bool m_hasProgressLine = false;
-    Clock::time_point m_recordStart;
     std::optional<Clock::time_point> m_recordEnd;
     Clock::time_point m_nextProgress;
-
-    // Takes the processed frames and writes them; its writer thread reports to the members above.
-    CRecordingRun m_run;
-    CFramePipeline m_pipeline;
-    // Last: destroyed first, so no callback of the module's link outlives what it uses.
-    std::unique_ptr<IModuleFeed> m_feed;
+    std::shared_ptr<IFrameSink> m_sink;
+    CFrameRun m_run;
 };
 
 }  // namespace

@@ -1,12 +1,12 @@
 #pragma once
-// CLiveOutput: an output of a live command (`thermal stream`'s frames on standard output, `thermal
-// record`'s progress line on a terminal) written without ever waiting longer than the caller
-// allows, so that a stop signal is served and the module turned off whatever the reader does.
-// Where a write can wait for ever (a pipe or FIFO whose reader stopped reading, a terminal whose
-// output is stopped with Ctrl-S, a socket), the output is written without blocking: through a
-// descriptor of its own, opened again through /proc/self/fd so that the one the program shares
-// with its parent and siblings keeps its flags, or with MSG_DONTWAIT on a socket. Files are
-// written as they are: they never wait for a reader. Main thread; the descriptor is the caller's.
+// CLiveOutput: an output of a live run (the stream lines on standard output, a progress line on a
+// terminal) written without ever waiting longer than the caller allows, so that a stop signal is
+// served and the module turned off whatever the reader does. Where a write can wait for ever (a
+// pipe or FIFO whose reader stopped reading, a terminal whose output is stopped with Ctrl-S, a
+// socket), the output is written without blocking: through a descriptor of its own, opened again
+// through /proc/self/fd so that the one the program shares with its parent and siblings keeps its
+// flags, or with MSG_DONTWAIT on a socket. Files are written as they are: they never wait for a
+// reader. One thread; the descriptor is the caller's.
 #include <cstddef>
 #include <functional>
 #include <string_view>

@@ -1,8 +1,10 @@
-#include "stream_format.h"
+#include "outputs/stream_lines.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "frame/conversion.h"
@@ -33,32 +35,24 @@ void AppendNumber(std::string& out, long long number, int width = 1) {
     out.append(digits, end);
 }
 
-void AppendStats(std::string& out, const RegionStats& stats, const ReadoutScale& scale,
-                 const char* separator) {
-    out += ReadoutValueText(stats.min, scale);
-    out += separator;
-    out += ReadoutMeanText(stats.mean, scale);
-    out += separator;
-    out += ReadoutValueText(stats.max, scale);
-}
-
-void AppendJson(const StreamedFrame& frame, const ReadoutScale& scale,
+void AppendJson(const ProcessedFrame& frame, uint64_t line, std::string_view time,
                 const std::optional<SensorRegion>& region, std::string& out) {
-    const RegionStats whole = ComputeRegionStats(frame.values, kWholeSensor, scale);
+    const ReadoutScale& scale = frame.scale;
+    const RegionStatsText whole = RegionStatsTextOf(frame.values, kWholeSensor, scale);
     out += "{\"frame\":";
-    AppendNumber(out, static_cast<long long>(frame.number));
+    AppendNumber(out, static_cast<long long>(line));
     out += ",\"time\":\"";
-    out += frame.time;
+    out += time;
     out += "\",\"mode\":\"";
     out += frame.modeLetter;
     out += "\",\"unit\":\"";
     out += UnitLetter(scale);
     out += "\",\"min\":";
-    out += ReadoutValueText(whole.min, scale);
+    out += whole.min;
     out += ",\"max\":";
-    out += ReadoutValueText(whole.max, scale);
+    out += whole.max;
     out += ",\"mean\":";
-    out += ReadoutMeanText(whole.mean, scale);
+    out += whole.mean;
     out += ",\"values\":[";
     for (int row = 0; row < kFrameRows; ++row) {
         out += row > 0 ? ",[" : "[";
@@ -72,33 +66,34 @@ void AppendJson(const StreamedFrame& frame, const ReadoutScale& scale,
     }
     out += ']';
     if (region) {
-        const RegionStats stats = ComputeRegionStats(frame.values, *region, scale);
+        const RegionStatsText stats = RegionStatsTextOf(frame.values, *region, scale);
         out += ",\"region\":{\"min\":";
-        out += ReadoutValueText(stats.min, scale);
+        out += stats.min;
         out += ",\"mean\":";
-        out += ReadoutMeanText(stats.mean, scale);
+        out += stats.mean;
         out += ",\"max\":";
-        out += ReadoutValueText(stats.max, scale);
+        out += stats.max;
         out += '}';
     }
     out += "}\n";
 }
 
-void AppendCsv(const StreamedFrame& frame, const ReadoutScale& scale,
+void AppendCsv(const ProcessedFrame& frame, uint64_t line, std::string_view time,
                const std::optional<SensorRegion>& region, std::string& out) {
-    const RegionStats whole = ComputeRegionStats(frame.values, kWholeSensor, scale);
-    AppendNumber(out, static_cast<long long>(frame.number));
+    const ReadoutScale& scale = frame.scale;
+    const RegionStatsText whole = RegionStatsTextOf(frame.values, kWholeSensor, scale);
+    AppendNumber(out, static_cast<long long>(line));
     out += ',';
-    out += frame.time;
+    out += time;
     out += ',';
-    out += ReadoutValueText(whole.min, scale);
+    out += whole.min;
     out += ',';
-    out += ReadoutValueText(whole.max, scale);
+    out += whole.max;
     out += ',';
-    out += ReadoutMeanText(whole.mean, scale);
+    out += whole.mean;
     if (region) {
         out += ',';
-        AppendStats(out, ComputeRegionStats(frame.values, *region, scale), scale, ",");
+        out += RegionStatsTextOf(frame.values, *region, scale).Row();
     }
     for (int i = 0; i < kPixelCount; ++i) {
         out += ',';
@@ -164,13 +159,68 @@ std::string StreamHeader(StreamFormat format, const std::optional<SensorRegion>&
     return header;
 }
 
-void AppendStreamRecord(StreamFormat format, const StreamedFrame& frame,
+void AppendStreamRecord(StreamFormat format, const ProcessedFrame& frame, uint64_t line,
                         const std::optional<SensorRegion>& region, std::string& out) {
-    const ReadoutScale scale =
-        ReadoutScale::OfModeLetter(frame.modeLetter, frame.unit, frame.subtractingOffsets);
+    const std::string time = ArrivalTimeText(frame.arrivalWall);
     if (format == StreamFormat::kCsv) {
-        AppendCsv(frame, scale, region, out);
+        AppendCsv(frame, line, time, region, out);
     } else {
-        AppendJson(frame, scale, region, out);
+        AppendJson(frame, line, time, region, out);
     }
+}
+
+CStreamLinesSink::CStreamLinesSink(int fd, StreamFormat format, std::optional<SensorRegion> region,
+                                   std::function<bool()> isStopDue)
+    : m_output(fd),
+      m_format(format),
+      m_region(std::move(region)),
+      m_isStopDue(std::move(isStopDue)),
+      // Written with the first frame, so that a module that never streams leaves no output.
+      m_out(StreamHeader(format, m_region)) {}
+
+Status CStreamLinesSink::Write(const ProcessedFrame& frame) {
+    if (m_hasEnded) {
+        return {};
+    }
+    AppendStreamRecord(m_format, frame, m_lines + 1, m_region, m_out);
+    // In one go, as far as the reader takes it: a reader that reads line by line gets each frame
+    // the moment it is made.
+    const Result<std::size_t> written =
+        m_output.Write(m_out, [this](std::size_t done) { return MayWaitForReader(done); });
+    const std::size_t size = m_out.size();
+    m_out.clear();
+    if (!written) {
+        m_hasEnded = true;
+        // A reader that went away ends the stream as a limit does; anything else fails it.
+        if (written.GetStatus().Code() != EPIPE) {
+            return Status::Failure(std::string("cannot write to standard output: ") +
+                                       std::strerror(written.GetStatus().Code()),
+                                   written.GetStatus().Code());
+        }
+        return {};
+    }
+    if (*written < size) {
+        // A stop came while the reader was not reading: nothing more is written.
+        m_isLineCut = *written > 0;
+        m_hasStalled = true;
+        m_hasEnded = true;
+        return {};
+    }
+    ++m_lines;
+    CountWritten();
+    return {};
+}
+
+bool CStreamLinesSink::MayWaitForReader(std::size_t written) {
+    if (!m_isStopDue()) {
+        return true;
+    }
+    if (written == 0) {
+        return false;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_begunLineDeadline) {
+        m_begunLineDeadline = now + kBegunLineWait;
+    }
+    return now < *m_begunLineDeadline;
 }

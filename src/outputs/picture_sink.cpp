@@ -1,4 +1,4 @@
-// The --frames output of `thermal convert`: each display image as a file of its own,
+// Pictures (`thermal convert --frames DIR`): each display image as a file of its own,
 // frame_000001.bmp (or .png), frame_000002, ... Each picture is written whole as a file without
 // a name (or, where the file system has none, under a temporary name) and then given its name,
 // so the directory never holds a cut-off picture, nor a temporary when the process is killed.
@@ -8,23 +8,23 @@
 #include <filesystem>
 #include <vector>
 
-#include "convert_png_file.h"
-#include "convert_sink.h"
 #include "export/atomic_file.h"
 #include "export/bitmap_file.h"
+#include "outputs/file_sinks.h"
+#include "outputs/png_file.h"
 #include "processing/image_scaling.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class CImageFilesSink final : public IConvertSink {
+class CPictureSink final : public IFrameSink {
   public:
-    CImageFilesSink(std::string directory, bool png)
+    CPictureSink(std::string directory, bool png)
         : m_directory(std::move(directory)), m_isPng(png) {}
 
     // Removes the directories this sink created when no picture went into them.
-    ~CImageFilesSink() override {
+    ~CPictureSink() override {
         if (m_frameCount != 0) {
             return;
         }
@@ -34,7 +34,10 @@ class CImageFilesSink final : public IConvertSink {
         }
     }
 
-    bool Open(std::string& error) {
+    std::string Name() const override { return "'" + m_directory + "'"; }
+    unsigned Needs() const override { return kNeedsImage; }
+
+    Status Begin() override {
         std::error_code ec;
         for (fs::path missing = m_directory; !missing.empty() && !fs::exists(missing, ec);
              missing = missing.parent_path()) {
@@ -45,14 +48,14 @@ class CImageFilesSink final : public IConvertSink {
         }
         fs::create_directories(m_directory, ec);
         if (ec) {
-            error = "cannot create '" + m_directory + "': " + ec.message();
             m_created.clear();
-            return false;
+            return Status::Failure("cannot create '" + m_directory + "': " + ec.message(),
+                                   ec.value());
         }
-        return true;
+        return {};
     }
 
-    bool Write(const ConvertedFrame& frame, std::string& error) override {
+    Status Write(const ProcessedFrame& frame) override {
         char name[40];
         std::snprintf(name, sizeof name, "frame_%06llu.%s",
                       static_cast<unsigned long long>(m_frameCount + 1), m_isPng ? "png" : "bmp");
@@ -61,25 +64,24 @@ class CImageFilesSink final : public IConvertSink {
         // or a link that happens to carry it.
         struct stat status {};
         if (::lstat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
-            error = "cannot write '" + path + "': it is not a regular file";
-            return false;
+            return Status::Failure("cannot write '" + path + "': it is not a regular file");
         }
         if (m_isPng) {
-            if (!SavePngFile(frame.image, kImageWidth, kImageHeight, path, error)) {
-                return false;
+            if (Status saved = SavePngFile(frame.image, kImageWidth, kImageHeight, path); !saved) {
+                return saved;
             }
         } else {
             EncodeBitmapFileInto(frame.image, kImageWidth, kImageHeight, true, 0, 0, m_bitmap);
             if (m_bitmap.empty() || !WriteFileAtomically(path, m_bitmap.data(), m_bitmap.size())) {
-                error = "cannot write '" + path + "'";
-                return false;
+                return Status::Failure("cannot write '" + path + "'");
             }
         }
         ++m_frameCount;
-        return true;
+        CountWritten();
+        return {};
     }
 
-    bool Finish(std::string&) override { return true; }
+    Status Finish() override { return {}; }
 
   private:
     std::string m_directory;
@@ -91,11 +93,6 @@ class CImageFilesSink final : public IConvertSink {
 
 }  // namespace
 
-std::unique_ptr<IConvertSink> CreateImageFilesSink(const std::string& directory, bool png,
-                                                   std::string& error) {
-    auto sink = std::make_unique<CImageFilesSink>(directory, png);
-    if (!sink->Open(error)) {
-        return nullptr;
-    }
-    return sink;
+std::unique_ptr<IFrameSink> MakePictureSink(const std::string& directory, bool png) {
+    return std::make_unique<CPictureSink>(directory, png);
 }

@@ -1,13 +1,13 @@
-// The .npy output of `thermal convert`: one NumPy array (format version 1.0) of shape
+// The .npy output: one NumPy array (format version 1.0) of shape
 // (frames, 31, 32), little-endian float32, row 0 and column 0 first as in the CSV. Each value is
 // the CSV's number read as a float32: temperatures in the unit, voltages in volts (a pixel below
 // its offset negative), raw values as stored. Frames are streamed, so a recording of any length
 // takes constant memory; the header is written first with room for the largest frame count and
-// gets the true count at the end. An array holds numbers of one unit and says nothing of each
-// frame, so a recording whose frames change between temperatures and voltages (or, in a text
-// stream, between temperature units) is refused at the first frame of the other kind, rather
-// than mixed or cut to its first part without a trace in the file; the TIFF and CSV outputs,
-// which label each frame, take it whole.
+// gets the true count at the end (a growing file after every frame, so that it always reads whole).
+// An array holds numbers of one unit and says nothing of each frame, so a recording whose frames
+// change between temperatures and voltages (or, in a text stream, between temperature units) is
+// refused at the first frame of the other kind, rather than mixed or cut to its first part without
+// a trace in the file; the TIFF and CSV outputs, which label each frame, take it whole.
 #include <array>
 #include <bit>
 #include <charconv>
@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "convert_seekable_file.h"
-#include "convert_sink.h"
 #include "frame/conversion.h"
+#include "outputs/file_sinks.h"
+#include "outputs/seekable_file.h"
 
 namespace {
 
@@ -85,37 +85,37 @@ std::string NumbersText(const ReadoutScale& scale) {
     }
 }
 
-class CNumpySink final : public IConvertSink {
+class CNumpySink final : public IFrameSink {
   public:
-    CNumpySink(const std::string& path, const struct stat& input) : m_file(path, input) {}
+    explicit CNumpySink(const FileSinkOptions& options) : m_file(options.place) {}
 
-    bool Open(std::string& error) {
-        if (!m_file.Open(error)) {
-            return false;
+    std::string Name() const override { return "'" + m_file.FinalPath() + "'"; }
+    unsigned Needs() const override { return kNeedsValues; }
+    std::vector<std::string> Files() const override { return {m_file.FinalPath()}; }
+
+    Status Begin() override {
+        if (Status opened = m_file.Open(); !opened) {
+            return opened;
         }
         const std::string header = NumpyHeader(0);
-        if (!m_file.Append(header.data(), header.size())) {
-            error = m_file.Error();
-            return false;
-        }
-        return true;
+        return m_file.Append(header.data(), header.size());
     }
 
-    bool Write(const ConvertedFrame& frame, std::string& error) override {
+    Status Write(const ProcessedFrame& frame) override {
         float* out = m_numbers.data();
-        const ReadoutScale scale = ReadoutScaleOf(frame);
+        const ReadoutScale& scale = frame.scale;
         if (m_frameCount == 0) {
             m_scale = scale;
         } else if (scale.kind != m_scale.kind ||
                    (scale.kind == ReadoutKind::kTemperature && scale.unit != m_scale.unit)) {
-            error = "frame " + std::to_string(frame.sourceNumber) + " holds " + NumbersText(scale) +
-                    ", the frames before it " + NumbersText(m_scale) +
-                    ": a NumPy array holds one unit (" +
-                    (scale.kind == m_scale.kind
-                         ? std::string("--unit converts every temperature to one")
-                         : std::string("the .tiff and .csv outputs label each frame")) +
-                    ")";
-            return false;
+            return Status::Failure(
+                "frame " + std::to_string(frame.number) + " holds " + NumbersText(scale) +
+                ", the frames before it " + NumbersText(m_scale) +
+                ": a NumPy array holds one unit (" +
+                (scale.kind == m_scale.kind
+                     ? std::string("--unit converts every temperature to one")
+                     : std::string("the .tiff and .csv outputs label each frame")) +
+                ")");
         }
         if (scale.kind == ReadoutKind::kRaw) {
             for (int i = 0; i < kPixelCount; ++i) {
@@ -129,25 +129,43 @@ class CNumpySink final : public IConvertSink {
         }
         // The array is '<f4': the floats go out as they are in memory.
         static_assert(std::endian::native == std::endian::little && sizeof(float) == 4);
-        if (!m_file.Append(out, sizeof m_numbers)) {
-            error = m_file.Error();
-            return false;
+        if (Status appended = m_file.Append(out, sizeof m_numbers); !appended) {
+            return appended;
         }
         ++m_frameCount;
-        return true;
+        if (m_file.IsGrowing()) {
+            if (Status kept = KeepWhole(); !kept) {
+                return kept;
+            }
+        }
+        CountWritten();
+        return {};
     }
 
-    bool Finish(std::string& error) override {
-        const std::string header = NumpyHeader(m_frameCount);
-        if (!m_file.WriteAt(0, header.data(), header.size())) {
-            error = m_file.Error();
-            return false;
+    // A growing file that failed keeps what its header counts: the frames before the failure.
+    Status Finish() override {
+        if (Status counted = WriteCount(m_frameCount); !counted) {
+            return counted;
         }
-        return m_file.Finish(error);
+        return m_file.Finish();
     }
 
   private:
-    CConvertSeekableFile m_file;
+    // A growing file: the frame on disk, then counted in the header, so that the file reads whole
+    // whenever the recording stops.
+    Status KeepWhole() {
+        if (Status flushed = m_file.Flush(); !flushed) {
+            return flushed;
+        }
+        return WriteCount(m_frameCount);
+    }
+
+    Status WriteCount(uint64_t frames) {
+        const std::string header = NumpyHeader(frames);
+        return m_file.WriteAt(0, header.data(), header.size());
+    }
+
+    CSeekableFile m_file;
     std::array<float, kPixelCount> m_numbers{};  // one frame's numbers, reused
     uint64_t m_frameCount = 0;
     ReadoutScale m_scale;  // how the first frame's numbers read: every other's must read so
@@ -155,11 +173,6 @@ class CNumpySink final : public IConvertSink {
 
 }  // namespace
 
-std::unique_ptr<IConvertSink> CreateNumpySink(const std::string& path, const struct stat& input,
-                                              std::string& error) {
-    auto sink = std::make_unique<CNumpySink>(path, input);
-    if (!sink->Open(error)) {
-        return nullptr;
-    }
-    return sink;
+std::unique_ptr<IFrameSink> MakeNumpySink(const FileSinkOptions& options) {
+    return std::make_unique<CNumpySink>(options);
 }

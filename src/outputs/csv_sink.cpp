@@ -1,4 +1,4 @@
-// The .csv output of `thermal convert`: for each frame a comment line naming the source, the
+// The .csv output: for each frame a comment line naming the source, the
 // frame and the mode, then 31 lines of 32 comma-separated values, row 0 and column 0 first, as
 // the sensor sees them. The numbers are taken from the frame's text (same digits, without the plus
 // sign), so a spreadsheet shows exactly what the text stream holds. Raw frames give their values
@@ -7,9 +7,9 @@
 #include <bit>
 #include <cstring>
 
-#include "convert_csv_file.h"
-#include "convert_sink.h"
 #include "frame/conversion.h"
+#include "outputs/csv_file.h"
+#include "outputs/file_sinks.h"
 
 namespace {
 
@@ -31,33 +31,28 @@ const char* ModeDescription(char modeLetter, int unit, bool subtractingOffsets) 
     }
 }
 
-class CCsvSink final : public IConvertSink {
+class CCsvSink final : public CCsvTableSink {
   public:
-    CCsvSink(const std::string& path, const struct stat& input, const std::string& sourceName)
-        : m_file(path, input), m_sourceName(CommentSafe(sourceName)) {}
+    explicit CCsvSink(const FileSinkOptions& options)
+        : CCsvTableSink(options.place), m_sourceName(CommentSafe(options.sourceName)) {}
 
-    bool Open(std::string& error) { return m_file.Open(error); }
-
-    bool Write(const ConvertedFrame& frame, std::string& error) override {
+    Status Write(const ProcessedFrame& frame) override {
         m_block.clear();
         m_block += "# source: ";
         m_block += m_sourceName;
         m_block += ", frame ";
-        m_block += std::to_string(frame.sourceNumber);
+        m_block += std::to_string(frame.number);
         m_block += ", mode ";
         m_block += ModeDescription(frame.modeLetter, frame.unit, frame.subtractingOffsets);
         m_block += '\n';
-        if (const ReadoutScale scale = ReadoutScaleOf(frame);
-            scale.kind == ReadoutKind::kRaw || scale.offsetsSubtracted) {
-            AppendValueRows(frame.values, scale);
+        if (frame.scale.kind == ReadoutKind::kRaw || frame.scale.offsetsSubtracted) {
+            AppendValueRows(frame.values, frame.scale);
         } else if (!AppendTextRows(frame.text)) {
-            error = "frame " + std::to_string(frame.sourceNumber) + " has no text of 31 rows";
-            return false;
+            return Status::Failure("frame " + std::to_string(frame.number) +
+                                   " has no text of 31 rows");
         }
-        return m_file.Append(m_block, error);
+        return AppendFrame(m_block);
     }
-
-    bool Finish(std::string& error) override { return m_file.Finish(error); }
 
   private:
     void AppendValueRows(const uint16_t* values, const ReadoutScale& scale) {
@@ -135,18 +130,12 @@ class CCsvSink final : public IConvertSink {
         return ~(((x & kLow7) + kLow7) | x | kLow7);
     }
 
-    CConvertCsvFile m_file;
-    std::string m_sourceName;
+    const std::string m_sourceName;
     std::string m_block;  // one frame's lines, reused
 };
 
 }  // namespace
 
-std::unique_ptr<IConvertSink> CreateCsvSink(const std::string& path, const struct stat& input,
-                                            const std::string& sourceName, std::string& error) {
-    auto sink = std::make_unique<CCsvSink>(path, input, sourceName);
-    if (!sink->Open(error)) {
-        return nullptr;
-    }
-    return sink;
+std::unique_ptr<IFrameSink> MakeCsvSink(const FileSinkOptions& options) {
+    return std::make_unique<CCsvSink>(options);
 }

@@ -1,4 +1,4 @@
-#include "convert_png_file.h"
+#include "outputs/png_file.h"
 
 #include <png.h>
 #include <unistd.h>
@@ -9,14 +9,12 @@
 
 #include "export/atomic_file.h"
 
-bool SavePngFile(const uint8_t* image, int width, int height, const std::string& path,
-                 std::string& error) {
+Status SavePngFile(const uint8_t* image, int width, int height, const std::string& path) {
     // Unnamed until complete: a process killed while writing leaves nothing behind.
     CPendingFile file;
     std::FILE* stream = file.Create(path) ? std::fopen(file.Path().c_str(), "wb") : nullptr;
     if (stream == nullptr) {
-        error = "cannot create '" + path + "': " + std::strerror(errno);
-        return false;
+        return Status::Failure("cannot create '" + path + "': " + std::strerror(errno), errno);
     }
     png_image png{};
     png.version = PNG_IMAGE_VERSION;
@@ -31,16 +29,14 @@ bool SavePngFile(const uint8_t* image, int width, int height, const std::string&
     const int writeError = errno;
     const bool closed = std::fclose(stream) == 0;
     if (!encoded || !closed) {
-        error = "cannot write '" + path + "': " +
-                (encoded                  ? std::strerror(errno)
-                 : png.message[0] != '\0' ? png.message
-                                          : std::strerror(writeError));
+        const std::string why = encoded                  ? std::strerror(errno)
+                                : png.message[0] != '\0' ? png.message
+                                                         : std::strerror(writeError);
         png_image_free(&png);
-        return false;
+        return Status::Failure("cannot write '" + path + "': " + why);
     }
     if (!file.Publish(path)) {
-        error = "cannot write '" + path + "': " + std::strerror(errno);
-        return false;
+        return Status::Failure("cannot write '" + path + "': " + std::strerror(errno), errno);
     }
-    return true;
+    return {};
 }

@@ -1,13 +1,13 @@
 #pragma once
-// CRemoteModuleFeed: a module that another machine serves on an MQTT broker (`thermal publish`),
-// taken by `thermal record` and `thermal stream` as they take a module on a serial port. Open
-// connects in the background and subscribes to the module's topics; StartStream waits for the
-// first frame; Stop only unsubscribes, as the module, which may have other viewers and
-// recorders, goes on streaming. No command is ever sent to it. The module counts as lost once its
-// publisher says it has ended or lost the module, once a publisher that the broker lost (its last
-// will) has not come back within kPublisherGraceTime, once the broker has been out of reach for
-// kBrokerAbsenceLimit, or at once when the broker refuses the connection for good. The command's
-// main thread calls every operation; frames and the broker's notices arrive from the broker
+// CRemoteModuleFeed: a module that another machine serves on an MQTT broker (`thermal publish`), as
+// a live frame source of a run (IFrameSource and ILiveFeed), taken as a module on a serial port is
+// (device/module_feed.h). Open connects in the background and subscribes to the module's topics;
+// StartStream waits for the first frame; Stop only unsubscribes, as the module, which may have
+// other viewers and recorders, goes on streaming. No command is ever sent to it. The module counts
+// as lost once its publisher says it has ended or lost the module, once a publisher that the broker
+// lost (its last will) has not come back within kPublisherGraceTime, once the broker has been out
+// of reach for kBrokerAbsenceLimit, or at once when the broker refuses the connection for good. The
+// run's thread calls every operation; frames and the broker's notices arrive from the broker
 // connection's network thread.
 #include <atomic>
 #include <chrono>
@@ -18,10 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "module_feed.h"
+#include "device/module_feed.h"
 #include "remote/remote_module.h"
+#include "run/live_feed.h"
 
-class CRemoteModuleFeed final : public IModuleFeed {
+class CRemoteModuleFeed final : public CQueuedModuleFeed {
   public:
     // Long enough to ride through a broker restart, or a reboot of its machine, with the client's
     // back-off (at most 30 s between attempts) still finding it again; frames published meanwhile
@@ -37,17 +38,15 @@ class CRemoteModuleFeed final : public IModuleFeed {
 
     explicit CRemoteModuleFeed(ModuleFeedOptions options);
 
-    bool Open() override;
-    FeedStart StartStream(const std::function<bool()>& isStopped) override;
+    Status Open() override;
+    Result<bool> StartStream(const std::function<bool()>& isStopped) override;
     Clock::time_point StreamStart() const override { return m_streamStart; }
     // The broker connection runs on its own thread: nothing to serve here.
     void Serve() override {}
-    CLiveFrameSource& Frames() override { return m_source; }
-    bool IsLost() override;
+    Status CheckLink() override;
     std::vector<std::string> TakeNotices() override;
     void Stop(const std::function<bool()>& pump) override;
-    void Close() override { Stop({}); }
-    const std::string& Failure() const override { return m_failure; }
+    void Close() override;
     std::string LossText() const override;
     uint64_t FramesMissing() const override;
 
@@ -69,8 +68,6 @@ class CRemoteModuleFeed final : public IModuleFeed {
 
     const ModuleFeedOptions m_options;
 
-    // The module's frames, every one kept in order until the owner takes it.
-    CLiveFrameSource m_source{kMaxWaitingFrames};
     std::atomic<Publisher> m_publisher{Publisher::kUnknown};
     std::mutex m_noticeLock;             // guards m_notices, m_lastNotice and m_offlineReason
     std::vector<std::string> m_notices;  // handed to the owner by TakeNotices
@@ -78,9 +75,8 @@ class CRemoteModuleFeed final : public IModuleFeed {
     std::string m_offlineReason;         // "its publisher ended", for the failure
 
     // Owner thread only from here on.
-    std::string m_failure;
-    bool m_isLost = false;
-    std::string m_name;  // "mqtt://HOST:PORT/PREFIX", in messages
+    std::string m_failure;  // why the module counts as lost
+    std::string m_name;     // "mqtt://HOST:PORT/PREFIX", in messages
     Clock::time_point m_streamStart;
     std::optional<Clock::time_point> m_outOfReachSince;  // the broker not connected, since when
     std::optional<Clock::time_point> m_awaySince;  // the publisher lost, since when (connected)
@@ -88,3 +84,7 @@ class CRemoteModuleFeed final : public IModuleFeed {
     // Last: destroyed first, so that no callback of its network thread outlives what it uses.
     std::unique_ptr<CRemoteModule> m_remote;
 };
+
+// The live source for `options.port`: a module on a broker for "mqtt://...", else one on a serial
+// port.
+std::unique_ptr<IFrameSource> MakeModuleFeed(ModuleFeedOptions options);

@@ -1,4 +1,4 @@
-// The .tiff output of `thermal convert`: one page per frame, 32 x 31 pixels of 16-bit grey, each
+// The .tiff output: one page per frame, 32 x 31 pixels of 16-bit grey, each
 // pixel the frame's value as the module counts it (tenths of a kelvin for temperature frames,
 // converter counts for voltage frames, raw values as stored). Voltage frames whose offsets were
 // subtracted hold signed differences: their pages are signed 16-bit, whose bits are the very
@@ -7,7 +7,8 @@
 // as the display is when --mirror asks for it. Each page's description is a line of JSON that says
 // how its values become kelvin or volts, so analysis programs (ImageJ/Fiji opens the pages as a
 // stack, Python's tifffile reads every page) can recover the temperatures. Written with libtiff
-// through CConvertSeekableFile, so its writes are buffered and its failures are ours to report.
+// through CSeekableFile, so its writes are buffered and its failures are ours to report; a growing
+// file gets each page on disk as it is written.
 #include <tiffio.h>
 
 #include <array>
@@ -16,17 +17,12 @@
 #include <cstdio>
 #include <string>
 
-#include "convert_seekable_file.h"
-#include "convert_sink.h"
 #include "frame/conversion.h"
+#include "outputs/file_sinks.h"
+#include "outputs/seekable_file.h"
 #include "processing/frame_readout.h"
 
 namespace {
-
-// A classic TIFF addresses 4 GiB. A page takes about 2.3 KB against at least 1984 input bytes a
-// frame (raw frames), so from this input size on the file may grow past that and is written as a
-// BigTIFF, which ImageJ's own reader does not open but Fiji's and tifffile do.
-constexpr off_t kBigTiffInputBytes = 3'500'000'000;
 
 constexpr uint32_t kLastNumberedPage = 65536;
 
@@ -53,10 +49,10 @@ void AppendNumber(std::string& out, double number) {
 
 // {"frame":12,"mode":"K","unit":"K","scale":0.1,"offset":0}, with "offsets_subtracted" for
 // voltage frames, whose values then lie below the converter's own counts.
-std::string PageDescription(const ConvertedFrame& frame) {
+std::string PageDescription(const ProcessedFrame& frame) {
     const PageScale scale = ScaleOf(frame.modeLetter);
     std::string text = "{\"frame\":";
-    text += std::to_string(frame.sourceNumber);
+    text += std::to_string(frame.number);
     text += ",\"mode\":\"";
     text += frame.modeLetter == 0 ? std::string("raw") : std::string(1, frame.modeLetter);
     text += "\",\"unit\":\"";
@@ -72,18 +68,10 @@ std::string PageDescription(const ConvertedFrame& frame) {
     return text;
 }
 
-class CTiffSink final : public IConvertSink {
+class CTiffSink final : public IFrameSink {
   public:
-    CTiffSink(const std::string& path, const struct stat& input, int mirrorMode)
-        : m_file(path, input), m_isBig(input.st_size >= kBigTiffInputBytes) {
-        for (int row = 0; row < kFrameRows; ++row) {
-            for (int column = 0; column < kFrameColumns; ++column) {
-                const SensorPixel pixel = SensorPixelOfCell(row, column, mirrorMode);
-                m_sourceIndex[row * kFrameColumns + column] =
-                    (pixel.row - 1) * kFrameColumns + (pixel.column - 1);
-            }
-        }
-    }
+    explicit CTiffSink(const FileSinkOptions& options)
+        : m_file(options.place), m_isBig(options.isBigTiff) {}
 
     ~CTiffSink() override {
         if (m_tiff != nullptr) {
@@ -91,9 +79,13 @@ class CTiffSink final : public IConvertSink {
         }
     }
 
-    bool Open(std::string& error) {
-        if (!m_file.Open(error)) {
-            return false;
+    std::string Name() const override { return "'" + m_file.FinalPath() + "'"; }
+    unsigned Needs() const override { return kNeedsValues; }
+    std::vector<std::string> Files() const override { return {m_file.FinalPath()}; }
+
+    Status Begin() override {
+        if (Status opened = m_file.Open(); !opened) {
+            return opened;
         }
         TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
         TIFFOpenOptionsSetErrorHandlerExtR(options, &CTiffSink::OnError, this);
@@ -105,13 +97,15 @@ class CTiffSink final : public IConvertSink {
                                    &CTiffSink::Unmap, options);
         TIFFOpenOptionsFree(options);
         if (m_tiff == nullptr) {
-            error = Failure("cannot create");
-            return false;
+            return WriteFailure("cannot create");
         }
-        return true;
+        return {};
     }
 
-    bool Write(const ConvertedFrame& frame, std::string& error) override {
+    Status Write(const ProcessedFrame& frame) override {
+        if (frame.mirrorMode != m_mirrorMode) {
+            MapPixels(frame.mirrorMode);
+        }
         for (int i = 0; i < kPixelCount; ++i) {
             m_page[i] = frame.values[m_sourceIndex[i]];
         }
@@ -125,8 +119,8 @@ class CTiffSink final : public IConvertSink {
             TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16) == 1 &&
             TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1) == 1 &&
             TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT,
-                         ReadoutScaleOf(frame).offsetsSubtracted ? SAMPLEFORMAT_INT
-                                                                 : SAMPLEFORMAT_UINT) == 1 &&
+                         frame.scale.offsetsSubtracted ? SAMPLEFORMAT_INT : SAMPLEFORMAT_UINT) ==
+                1 &&
             TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK) == 1 &&
             TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
             TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) == 1 &&
@@ -137,52 +131,66 @@ class CTiffSink final : public IConvertSink {
             TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, description.c_str()) == 1 &&
             TIFFWriteEncodedStrip(tiff, 0, m_page.data(), sizeof m_page) ==
                 static_cast<tmsize_t>(sizeof m_page) &&
-            TIFFWriteDirectory(tiff) == 1;
+            TIFFWriteDirectory(tiff) == 1 && (!m_file.IsGrowing() || m_file.Flush().IsOk());
         if (!written) {
-            error = Failure("cannot write");
+            return WriteFailure("cannot write");
         }
-        return written;
+        CountWritten();
+        return {};
     }
 
-    bool Finish(std::string& error) override {
+    Status Finish() override {
         TIFF* const tiff = m_tiff;
         m_tiff = nullptr;
         TIFFClose(tiff);  // writes nothing more: every page was completed in Write
-        if (!m_libraryError.empty() || !m_file.Error().empty()) {
-            error = Failure("cannot write");
-            return false;
+        if (!m_libraryError.empty() || !m_file.FirstFailure()) {
+            return WriteFailure("cannot write");
         }
-        return m_file.Finish(error);
+        return m_file.Finish();
     }
 
   private:
+    // The value each pixel of a page shows, in sensor orientation mirrored as the display is.
+    void MapPixels(int mirrorMode) {
+        m_mirrorMode = mirrorMode;
+        for (int row = 0; row < kFrameRows; ++row) {
+            for (int column = 0; column < kFrameColumns; ++column) {
+                const SensorPixel pixel = SensorPixelOfCell(row, column, mirrorMode);
+                m_sourceIndex[row * kFrameColumns + column] =
+                    (pixel.row - 1) * kFrameColumns + (pixel.column - 1);
+            }
+        }
+    }
+
     // Our own write failure first (it names the cause), else what libtiff said.
-    std::string Failure(const char* what) const {
-        if (!m_file.Error().empty()) {
-            return m_file.Error();
+    Status WriteFailure(const char* what) const {
+        if (!m_file.FirstFailure()) {
+            return m_file.FirstFailure();
         }
         std::string message = what;
         message += " '";
         message += m_file.FinalPath();
         message += "': ";
         message += m_libraryError.empty() ? "libtiff failed" : m_libraryError;
-        return message;
+        return Status::Failure(message);
     }
 
     static CTiffSink& Of(thandle_t handle) { return *static_cast<CTiffSink*>(handle); }
 
     static tmsize_t Read(thandle_t handle, void* data, tmsize_t size) {
         CTiffSink& sink = Of(handle);
-        const long long got = sink.m_file.ReadAt(sink.m_position, data, static_cast<size_t>(size));
-        if (got > 0) {
-            sink.m_position += static_cast<uint64_t>(got);
+        const Result<std::size_t> got =
+            sink.m_file.ReadAt(sink.m_position, data, static_cast<size_t>(size));
+        if (!got) {
+            return -1;
         }
-        return static_cast<tmsize_t>(got);
+        sink.m_position += *got;
+        return static_cast<tmsize_t>(*got);
     }
 
     static tmsize_t Write(thandle_t handle, void* data, tmsize_t size) {
         CTiffSink& sink = Of(handle);
-        if (!sink.m_file.WriteAt(sink.m_position, data, static_cast<size_t>(size))) {
+        if (!sink.m_file.WriteAt(sink.m_position, data, static_cast<size_t>(size)).IsOk()) {
             return -1;
         }
         sink.m_position += static_cast<uint64_t>(size);
@@ -226,8 +234,9 @@ class CTiffSink final : public IConvertSink {
     }
     static int OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
-    CConvertSeekableFile m_file;
+    CSeekableFile m_file;
     const bool m_isBig;
+    int m_mirrorMode = -1;  // the mirroring m_sourceIndex was made for
     TIFF* m_tiff = nullptr;
     uint64_t m_position = 0;  // where libtiff reads and writes next
     uint32_t m_pageCount = 0;
@@ -238,11 +247,6 @@ class CTiffSink final : public IConvertSink {
 
 }  // namespace
 
-std::unique_ptr<IConvertSink> CreateTiffSink(const std::string& path, const struct stat& input,
-                                             int mirrorMode, std::string& error) {
-    auto sink = std::make_unique<CTiffSink>(path, input, mirrorMode);
-    if (!sink->Open(error)) {
-        return nullptr;
-    }
-    return sink;
+std::unique_ptr<IFrameSink> MakeTiffSink(const FileSinkOptions& options) {
+    return std::make_unique<CTiffSink>(options);
 }

@@ -1,4 +1,4 @@
-#include "live_output.h"
+#include "outputs/live_output.h"
 
 #include <fcntl.h>
 #include <poll.h>

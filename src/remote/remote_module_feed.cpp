@@ -1,8 +1,9 @@
-#include "remote_module_feed.h"
+#include "remote/remote_module_feed.h"
 
 #include <utility>
 
 #include "remote/module_status.h"
+#include "remote/mqtt_address.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -40,11 +41,10 @@ uint64_t Seconds(std::chrono::steady_clock::duration duration) {
 CRemoteModuleFeed::CRemoteModuleFeed(ModuleFeedOptions options)
     : m_options(std::move(options)), m_name(m_options.port) {}
 
-bool CRemoteModuleFeed::Open() {
+Status CRemoteModuleFeed::Open() {
     Result<MqttModuleAddress> address = ParseMqttModuleAddress(m_options.port);
     if (!address) {
-        m_failure = address.Message();
-        return false;
+        return address.GetStatus();
     }
     m_name = AddressName(*address);
     RemoteModuleCallbacks callbacks;
@@ -64,10 +64,10 @@ bool CRemoteModuleFeed::Open() {
     m_remote = std::make_unique<CRemoteModule>(std::move(address).Value(), std::move(client),
                                                std::move(callbacks), kSubscriptionQos);
     if (const Status started = m_remote->Start(); !started) {
-        m_failure = "cannot connect to '" + m_name + "': " + started.Message();
-        return false;
+        return Status::Failure("cannot connect to '" + m_name + "': " + started.Message(),
+                               started.Code());
     }
-    return true;
+    return {};
 }
 
 void CRemoteModuleFeed::OnNotice(const std::string& line) {
@@ -114,48 +114,42 @@ std::string CRemoteModuleFeed::WhyNoFrames() {
     return why.empty() ? why : " (" + why + ")";
 }
 
-FeedStart CRemoteModuleFeed::StartStream(const std::function<bool()>& isStopped) {
+Result<bool> CRemoteModuleFeed::StartStream(const std::function<bool()>& isStopped) {
     // The subscriptions were asked for at Open; the connection, the retained status and the
     // first frame all count into the one wait.
     m_streamStart = Clock::now();
     const auto firstFrameDeadline = m_streamStart + kFirstFrameWait;
     while (m_source.Received() == 0) {
         if (isStopped()) {
-            return FeedStart::kStopped;
+            return false;
         }
         if (m_remote->IsRefused()) {
-            m_failure = "cannot take the module at " + m_name + ": " + m_remote->Refusal();
-            return FeedStart::kFailed;
+            return Status::Failure("cannot take the module at " + m_name + ": " +
+                                   m_remote->Refusal());
         }
         if (Clock::now() >= firstFrameDeadline) {
-            m_failure = "the module at " + m_name + " sent no frames within " +
-                        std::to_string(kFirstFrameWait.count()) + " s" + WhyNoFrames();
-            return FeedStart::kFailed;
+            return Status::Failure("the module at " + m_name + " sent no frames within " +
+                                   std::to_string(kFirstFrameWait.count()) + " s" + WhyNoFrames());
         }
         m_source.WaitForFrame(kLoopWait);
     }
-    return FeedStart::kStreaming;
+    return true;
 }
 
-bool CRemoteModuleFeed::IsLost() {
-    if (m_isLost) {
-        return true;
+Status CRemoteModuleFeed::CheckLink() {
+    if (!m_failure.empty()) {
+        return Status::Failure(m_failure);
     }
     const std::string wentAway =
         "the module at " + m_name + " went away while " + m_options.activity;
     const Publisher publisher = m_publisher.load();
+    const Clock::time_point now = Clock::now();
     if (m_remote->IsRefused()) {
         m_failure = "cannot take the module at " + m_name + " any more: " + m_remote->Refusal();
     } else if (publisher == Publisher::kOffline) {
         std::lock_guard lock(m_noticeLock);
         m_failure = wentAway + ": " + m_offlineReason;
-    }
-    if (!m_failure.empty()) {
-        m_isLost = true;
-        return true;
-    }
-    const Clock::time_point now = Clock::now();
-    if (!m_remote->IsConnected()) {
+    } else if (!m_remote->IsConnected()) {
         // The publisher's grace runs only while this side can see it come back.
         m_awaySince.reset();
         if (!m_outOfReachSince) {
@@ -163,21 +157,20 @@ bool CRemoteModuleFeed::IsLost() {
         } else if (now - *m_outOfReachSince >= kBrokerAbsenceLimit) {
             m_failure = wentAway + ": its broker has been out of reach for " +
                         std::to_string(Seconds(kBrokerAbsenceLimit)) + " s";
-            m_isLost = true;
         }
-        return m_isLost;
+    } else {
+        m_outOfReachSince.reset();
+        if (publisher != Publisher::kAway) {
+            m_awaySince.reset();
+        } else if (!m_awaySince) {
+            m_awaySince = now;
+        } else if (now - *m_awaySince >= kPublisherGraceTime) {
+            m_failure = wentAway +
+                        ": the broker lost its publisher, which did not come back within " +
+                        std::to_string(Seconds(kPublisherGraceTime)) + " s";
+        }
     }
-    m_outOfReachSince.reset();
-    if (publisher != Publisher::kAway) {
-        m_awaySince.reset();
-    } else if (!m_awaySince) {
-        m_awaySince = now;
-    } else if (now - *m_awaySince >= kPublisherGraceTime) {
-        m_failure = wentAway + ": the broker lost its publisher, which did not come back within " +
-                    std::to_string(Seconds(kPublisherGraceTime)) + " s";
-        m_isLost = true;
-    }
-    return m_isLost;
+    return m_failure.empty() ? Status() : Status::Failure(m_failure);
 }
 
 std::vector<std::string> CRemoteModuleFeed::TakeNotices() {
@@ -188,11 +181,16 @@ std::vector<std::string> CRemoteModuleFeed::TakeNotices() {
 }
 
 void CRemoteModuleFeed::Stop(const std::function<bool()>& /*pump*/) {
-    // The frames already received stay in Frames(); nothing else is on its way once the
+    // The frames already received stay waiting; nothing else is on its way once the
     // subscriptions are gone.
     if (m_remote) {
         m_remote->Stop();
     }
+}
+
+void CRemoteModuleFeed::Close() {
+    Stop({});
+    m_source.Close();
 }
 
 std::string CRemoteModuleFeed::LossText() const {
@@ -214,4 +212,11 @@ std::string CRemoteModuleFeed::LossText() const {
 
 uint64_t CRemoteModuleFeed::FramesMissing() const {
     return m_remote ? m_remote->FramesMissing() : 0;
+}
+
+std::unique_ptr<IFrameSource> MakeModuleFeed(ModuleFeedOptions options) {
+    if (IsMqttAddress(options.port)) {
+        return std::make_unique<CRemoteModuleFeed>(std::move(options));
+    }
+    return std::make_unique<CModuleFeed>(std::move(options));
 }

@@ -1,35 +1,49 @@
-#include "module_feed.h"
+#include "device/module_feed.h"
 
 #include "device/capture_frames.h"
-#include "remote/mqtt_address.h"
-#include "remote_module_feed.h"
 
 namespace {
 using namespace std::chrono_literals;
 
 // The longest a wait sleeps between looks at the owner's stop.
 constexpr auto kLoopWait = 10ms;
+
+// `mine`, then `theirs`, for one callback of the session.
+template <typename Function>
+Function Both(Function mine, Function theirs) {
+    if (!theirs) {
+        return mine;
+    }
+    return [mine = std::move(mine), theirs = std::move(theirs)](const auto&... args) {
+        mine(args...);
+        theirs(args...);
+    };
+}
 }  // namespace
 
-CModuleFeed::CModuleFeed(ModuleFeedOptions options) : m_options(std::move(options)) {
-    CModuleSession::Callbacks callbacks;
-    callbacks.frame = [this](char modeLetter, const uint8_t* bytes, int count) {
-        m_source.Push(modeLetter, bytes, count);
-    };
-    callbacks.textReply = [this](const std::string& command, const std::string& text,
-                                 uint64_t serial) {
-        if (command == "T" && !m_hasStopReply) {
-            OnStopReply(text);
-        }
-        if (m_textReplyListener) {
-            m_textReplyListener(command, text, serial);
-        }
-    };
-    callbacks.deviceLost = [this] { m_isDeviceLost = true; };
-    callbacks.rateWarning = [this](const std::string& warning) {
-        std::lock_guard lock(m_rateWarningLock);
-        m_rateWarning = warning;
-    };
+CModuleFeed::CModuleFeed(ModuleFeedOptions options, CModuleSession::Callbacks owner)
+    : m_options(std::move(options)) {
+    CModuleSession::Callbacks callbacks = owner;
+    callbacks.frame = Both<decltype(callbacks.frame)>(
+        [this](char modeLetter, const uint8_t* bytes, int count) {
+            m_source.Push(modeLetter, bytes, count);
+        },
+        owner.frame);
+    callbacks.textReply = Both<decltype(callbacks.textReply)>(
+        [this](const std::string& command, const std::string& text, uint64_t) {
+            if (command == "T" && !m_hasStopReply) {
+                OnStopReply(text);
+            }
+        },
+        owner.textReply);
+    callbacks.deviceLost =
+        Both<decltype(callbacks.deviceLost)>([this] { m_isDeviceLost = true; }, owner.deviceLost);
+    callbacks.rateWarning = Both<decltype(callbacks.rateWarning)>(
+        [this](const std::string& warning) {
+            std::lock_guard lock(m_rateWarningLock);
+            m_rateWarning = warning;
+        },
+        owner.rateWarning);
     m_session.SetCallbacks(std::move(callbacks));
 }
 
@@ -46,58 +60,64 @@ void CModuleFeed::OnStopReply(const std::string& text) {
     m_hasStopReply = true;  // after its frames, which Stop still takes
 }
 
-bool CModuleFeed::Open() {
+Status CModuleFeed::Open() {
     m_session.SetHandshakeState(HandshakeState::Idle);
     if (m_session.OpenSession(m_options.port) != 0) {
-        m_failure = "cannot open '" + m_options.port + "': " + m_session.PortOpenFailure();
-        return false;
+        return Status::Failure("cannot open '" + m_options.port +
+                               "': " + m_session.PortOpenFailure());
     }
-    return true;
+    return {};
 }
 
-FeedStart CModuleFeed::StartStream(const std::function<bool()>& isStopped) {
+bool CModuleFeed::IsReadyForStream() const {
+    const HandshakeState state = m_session.GetHandshakeState();
+    return state == HandshakeState::Done || state == HandshakeState::TimedOut || m_isDeviceLost;
+}
+
+void CModuleFeed::RequestStream() {
+    m_streamStart = Clock::now();
+    m_session.SendCommandText(m_options.voltage ? "t" : "K");
+}
+
+Result<bool> CModuleFeed::StartStream(const std::function<bool()>& isStopped) {
     // The stream is asked for once the module has answered M (or its second is up), the order
     // START sends them in. An answer still on its way when the stream starts would be taken for
     // frame bytes and cost the first frames on a slow or busy line.
     const auto handshakeEnd = Clock::now() + 2 * CModuleSession::kHandshakeTimeout;
-    while (m_session.GetHandshakeState() != HandshakeState::Done &&
-           m_session.GetHandshakeState() != HandshakeState::TimedOut &&
-           Clock::now() < handshakeEnd && !m_isDeviceLost) {
+    while (!IsReadyForStream() && Clock::now() < handshakeEnd) {
         if (isStopped()) {
-            return FeedStart::kStopped;
+            return false;
         }
         m_session.Tick(kLoopWait);
     }
-    m_streamStart = Clock::now();
-    m_session.SendCommandText(m_options.voltage ? "t" : "K");
+    RequestStream();
 
     const auto firstFrameDeadline = Clock::now() + kFirstFrameWait;
     while (m_source.Received() == 0) {
         m_session.Tick();
         if (isStopped()) {
-            return FeedStart::kStopped;
+            return false;
         }
         if (m_isDeviceLost) {
-            m_failure = "the module on '" + m_options.port + "' went away";
-            return FeedStart::kFailed;
+            return Status::Failure("the module on '" + m_options.port + "' went away");
         }
         if (Clock::now() >= firstFrameDeadline) {
-            m_failure =
+            return Status::Failure(
                 "the module on '" + m_options.port + "' sent no frames within 3 s" +
                 (m_session.GetHandshakeState() == HandshakeState::TimedOut ? " and did not answer M"
-                                                                           : "");
-            return FeedStart::kFailed;
+                                                                           : ""));
         }
         m_source.WaitForFrame(kLoopWait);
     }
-    return FeedStart::kStreaming;
+    return true;
 }
 
-bool CModuleFeed::IsLost() {
-    if (m_isDeviceLost && m_failure.empty()) {
-        m_failure = "the module on '" + m_options.port + "' went away while " + m_options.activity;
+Status CModuleFeed::CheckLink() {
+    if (m_isDeviceLost) {
+        return Status::Failure("the module on '" + m_options.port + "' went away while " +
+                               m_options.activity);
     }
-    return m_isDeviceLost;
+    return {};
 }
 
 std::vector<std::string> CModuleFeed::TakeNotices() {
@@ -129,27 +149,7 @@ void CModuleFeed::Stop(const std::function<bool()>& pump) {
     });
 }
 
-std::string ModuleFeedOptionsProblem(const ModuleFeedOptions& options) {
-    if (!IsMqttAddress(options.port)) {
-        return {};
-    }
-    const Result<MqttModuleAddress> address = ParseMqttModuleAddress(options.port);
-    if (!address) {
-        return address.Message();
-    }
-    if (const Status plain = CheckNoTls((*address).broker); !plain) {
-        return plain.Message();
-    }
-    if (options.voltage) {
-        return "--voltage does not apply to a module on a broker: it streams what its publisher "
-               "asked the module for";
-    }
-    return {};
-}
-
-std::unique_ptr<IModuleFeed> MakeModuleFeed(ModuleFeedOptions options) {
-    if (IsMqttAddress(options.port)) {
-        return std::make_unique<CRemoteModuleFeed>(std::move(options));
-    }
-    return std::make_unique<CModuleFeed>(std::move(options));
+void CModuleFeed::Close() {
+    m_session.Close();
+    m_source.Close();
 }

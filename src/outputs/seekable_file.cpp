@@ -1,4 +1,4 @@
-#include "convert_seekable_file.h"
+#include "outputs/seekable_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,32 +14,31 @@ constexpr std::size_t kFlushBytes = 1 << 20;
 
 }  // namespace
 
-CConvertSeekableFile::CConvertSeekableFile(const std::string& path, const struct stat& input)
-    : m_file(path, input) {}
+CSeekableFile::CSeekableFile(OutputPlace place) : m_file(std::move(place)) {}
 
-CConvertSeekableFile::~CConvertSeekableFile() {
+CSeekableFile::~CSeekableFile() {
     if (m_fd >= 0) {
         ::close(m_fd);
     }
 }
 
-bool CConvertSeekableFile::Open(std::string& error) {
-    if (!m_file.CreateTemporary(error)) {
-        return false;
+Status CSeekableFile::Open() {
+    if (Status created = m_file.Create(); !created) {
+        return created;
     }
     // Read as well as written: a TIFF writer reads back the page it links to the next.
-    m_fd = ::open(m_file.TemporaryPath().c_str(), O_RDWR | O_CLOEXEC);
+    m_fd = ::open(m_file.OpenPath().c_str(), O_RDWR | O_CLOEXEC);
     if (m_fd < 0) {
-        error = "cannot create '" + m_file.FinalPath() + "': " + std::strerror(errno);
-        return false;
+        return Status::Failure(
+            "cannot create '" + m_file.FinalPath() + "': " + std::strerror(errno), errno);
     }
     m_pending.reserve(kFlushBytes + kFlushBytes / 4);
-    return true;
+    return {};
 }
 
-bool CConvertSeekableFile::WriteAt(uint64_t offset, const void* data, std::size_t size) {
-    if (!m_error.empty()) {
-        return false;
+Status CSeekableFile::WriteAt(uint64_t offset, const void* data, std::size_t size) {
+    if (!m_failure) {
+        return m_failure;
     }
     if (offset >= m_pendingStart) {
         const std::size_t at = static_cast<std::size_t>(offset - m_pendingStart);
@@ -47,11 +46,13 @@ bool CConvertSeekableFile::WriteAt(uint64_t offset, const void* data, std::size_
             m_pending.resize(at + size);
         }
         std::memcpy(m_pending.data() + at, data, size);
-        return m_pending.size() < kFlushBytes || Flush();
+        return m_pending.size() < kFlushBytes ? Status() : Flush();
     }
     // Back on disk; across the boundary the memory goes out first.
-    if (offset + size > m_pendingStart && !Flush()) {
-        return false;
+    if (offset + size > m_pendingStart) {
+        if (Status flushed = Flush(); !flushed) {
+            return flushed;
+        }
     }
     const auto* bytes = static_cast<const uint8_t*>(data);
     while (size > 0) {
@@ -67,26 +68,28 @@ bool CConvertSeekableFile::WriteAt(uint64_t offset, const void* data, std::size_
         offset += static_cast<uint64_t>(written);
         size -= static_cast<std::size_t>(written);
     }
-    return true;
+    return {};
 }
 
-long long CConvertSeekableFile::ReadAt(uint64_t offset, void* data, std::size_t size) {
-    if (!m_error.empty()) {
-        return -1;
+Result<std::size_t> CSeekableFile::ReadAt(uint64_t offset, void* data, std::size_t size) {
+    if (!m_failure) {
+        return m_failure;
     }
     const uint64_t end = Size();
     if (offset >= end) {
-        return 0;
+        return std::size_t{0};
     }
     if (size > end - offset) {
         size = static_cast<std::size_t>(end - offset);
     }
     if (offset >= m_pendingStart) {
         std::memcpy(data, m_pending.data() + (offset - m_pendingStart), size);
-        return static_cast<long long>(size);
+        return size;
     }
-    if (offset + size > m_pendingStart && !Flush()) {
-        return -1;
+    if (offset + size > m_pendingStart) {
+        if (Status flushed = Flush(); !flushed) {
+            return flushed;
+        }
     }
     auto* bytes = static_cast<uint8_t*>(data);
     std::size_t done = 0;
@@ -97,18 +100,20 @@ long long CConvertSeekableFile::ReadAt(uint64_t offset, void* data, std::size_t 
             continue;
         }
         if (got < 0) {
-            Fail("read");
-            return -1;
+            return Fail("read");
         }
         if (got == 0) {
             break;
         }
         done += static_cast<std::size_t>(got);
     }
-    return static_cast<long long>(done);
+    return done;
 }
 
-bool CConvertSeekableFile::Flush() {
+Status CSeekableFile::Flush() {
+    if (!m_failure) {
+        return m_failure;
+    }
     const uint8_t* bytes = m_pending.data();
     std::size_t size = m_pending.size();
     while (size > 0) {
@@ -126,29 +131,27 @@ bool CConvertSeekableFile::Flush() {
         m_pendingStart += static_cast<uint64_t>(written);
     }
     m_pending.clear();
-    return true;
+    return {};
 }
 
-bool CConvertSeekableFile::Fail(const char* verb) {
-    if (m_error.empty()) {
-        m_error = std::string("cannot ") + verb + " '" + m_file.FinalPath() +
-                  "': " + std::strerror(errno);
+Status CSeekableFile::Fail(const char* verb) {
+    if (m_failure) {
+        m_failure = Status::Failure(std::string("cannot ") + verb + " '" + m_file.FinalPath() +
+                                        "': " + std::strerror(errno),
+                                    errno);
     }
-    return false;
+    return m_failure;
 }
 
-bool CConvertSeekableFile::Finish(std::string& error) {
-    if (!Flush() || !m_error.empty()) {
-        error = m_error;
-        return false;
+Status CSeekableFile::Finish() {
+    if (Status flushed = Flush(); !flushed) {
+        return flushed;
     }
     const int fd = m_fd;
     m_fd = -1;
     if (::close(fd) != 0) {
         // Network file systems may report a failed write only here.
-        Fail("write");
-        error = m_error;
-        return false;
+        return Fail("write");
     }
-    return m_file.Commit(error);
+    return m_file.Commit();
 }
